@@ -1,0 +1,54 @@
+// One Game for the life of the window: the world, the 3D handles, the random generator, and the
+// window and sound it reaches through small interfaces. Every rule is a free function over Game&.
+#pragma once
+
+#include "core/host.h"
+#include "core/rng.h"
+#include "core/world.h"
+#include "devices/scene.h"
+
+#include <array>
+#include <string>
+
+namespace hopshot {
+
+// The window's 3D handles. The setup makes them anew for every game; the release routine lets
+// go of all but tankBaseFrames, meshBuilder and dxRoot, which the next setup replaces.
+struct SceneHandles {
+    scene::Root dxRoot;               // made on first use, kept for the life of the window
+    scene::DrawObject directDraw;
+    scene::Clipper clipper;           // bound to Picture1
+    scene::RetainedMode d3drm;
+    scene::Device device;             // 640 x 480
+    scene::Viewport viewport;         // the most recently made viewport
+    scene::Frame sceneRoot;
+    scene::Frame cameraFrame;         // the one camera, shared by every viewport
+    scene::Frame lightFrame;          // carries sunLight
+    scene::Frame groundFrame;
+    scene::Frame bombFrame;
+    std::array<scene::Frame, kPlayers> tankBodyFrames;    // turn with the aim ("tank.x")
+    std::array<scene::Frame, kPlayers> tankBaseFrames;    // never turned ("tank2.x")
+    std::array<scene::Frame, kPlayers> shellFrames;       // "gun.x"
+    std::array<scene::Frame, kPlayers> heavyShellFrames;  // the charged-shot glow, "gun2.x"
+    std::array<scene::Frame, kHoppers> hopperFrames;
+    std::array<scene::Frame, kBlood> bloodFrames;
+    scene::MeshBuilder meshBuilder;   // scratch: a new one before every mesh load
+    scene::Light sunLight;
+};
+
+struct Game {
+    Game(Host& host, SoundOut& sound, std::string programDir)
+        : host(host), sound(sound), programDir(std::move(programDir)) {}
+
+    World w;
+    SceneHandles s;
+    Rng rng;
+    Host& host;
+    SoundOut& sound;
+    std::string programDir;   // mesh files are loaded from here
+};
+
+// Play bank k (0 "gun.wav" .. 7 "time.wav").
+inline void playBank(Game& g, int bank) { g.sound.play(bank); }
+
+}  // namespace hopshot

@@ -1,0 +1,41 @@
+// What the game routine needs from the window, and nothing more. The Qt window implements it for
+// play; the headless shell implements it on a virtual clock with a replay script; tests fake it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace scene { class Window; }
+
+namespace hopshot {
+
+// The menu items whose check marks the game setup reads.
+enum class MenuItem { Player1, Player2, Player3, Player4, LiveCamera, SmallScreen, SimpleDisplay, Wireframe };
+
+enum class Label { Time, Score };   // Label1 (time) and Label2 (score)
+
+class Host {
+public:
+    virtual ~Host() = default;
+    virtual bool checked(MenuItem item) const = 0;
+    virtual void setCaption(Label label, const std::string& text) = 0;
+    virtual void show3DView() = 0;              // show Picture1, hide Image1
+    virtual void showTitle() = 0;               // hide Picture1, show Image1
+    virtual void clearWindowSurface() = 0;      // whatever was drawn on the window itself
+    virtual scene::Window* picture1() = 0;      // what the clipper binds to; null: no picture
+    virtual int32_t tickCount() = 0;            // milliseconds since start-up divided by 20
+    virtual void yield() = 0;                   // runs every pending event handler, then returns
+    virtual bool ended() const = 0;             // the program ended inside the last yield
+    // The modal record prompt ("NewRecord!"): the text typed, or empty when cancelled.
+    virtual std::string recordPrompt() = 0;
+    virtual void stepDone() {}                  // after each frame step, before its yield
+};
+
+// Where "play bank k" goes. The sound module implements it; without a device it is silent.
+class SoundOut {
+public:
+    virtual ~SoundOut() = default;
+    virtual void play(int bank) = 0;
+};
+
+}  // namespace hopshot

@@ -1,0 +1,49 @@
+#include "shell/lifecycle.h"
+
+#include "core/game_routine.h"
+
+namespace hopshot {
+
+namespace {
+
+constexpr int kTimeBank = 7;   // "time.wav"
+
+// floor(score / n): the largest whole number not above the real quotient (-1501 / 2 = -751).
+int32_t floorDiv(int32_t a, int32_t n) {
+    int32_t q = a / n;
+    if ((a % n != 0) && ((a < 0) != (n < 0))) --q;
+    return q;
+}
+
+}  // namespace
+
+// Acts only while a game runs. At zero the game ends and the records are tested; a prompt opened
+// here holds the last picture on screen, since the frame loop sees running = 0 only afterwards.
+void countdownTick(Game& g) {
+    World& w = g.w;
+    if (w.running != kRunning || w.timeLeft <= 0) return;
+    w.timeLeft -= 1;
+    if (w.timeLeft >= 1 && w.timeLeft <= 9) playBank(g, kTimeBank);
+    g.host.setCaption(Label::Time, captionNumber("Time :", w.timeLeft));
+    if (w.timeLeft != 0) return;
+
+    w.running = 0;
+    const int n = takingPart(w);
+    if (n == 1 && w.hiScoreSolo < w.score) {   // a tie is no record
+        w.hiScoreSolo = w.score;
+        w.hiNameSolo = g.host.recordPrompt();
+    }
+    if (n >= 2) {
+        const int32_t coop = floorDiv(w.score, n);
+        if (w.hiScoreCoop < coop) {
+            w.hiScoreCoop = coop;
+            w.hiNameCoop = g.host.recordPrompt();
+        }
+    }
+}
+
+void closeHandler(Game& g) {
+    g.w.running = 0;
+}
+
+}  // namespace hopshot
