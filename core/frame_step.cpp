@@ -1,24 +1,43 @@
 #include "core/game_routine.h"
 #include "core/views.h"
+#include "devices/joystick.h"
+#include "hoppers/hits.h"
+#include "hoppers/life_cycle.h"
+#include "tanks/bomb_and_effects.h"
 #include "tanks/chase_camera.h"
+#include "tanks/weapons.h"
 
 namespace hopshot {
 
 namespace {
 
-// One taking-part player aims, sees and is drawn. The camera is placed behind this player's
-// tank before the render, so every view shows its own tank.
+// One taking-part player: controls, aim, fire and flight; the meeting of charged shots; the
+// camera behind this player's tank; the shared effects, which so advance once per player; the
+// view, drawn with the camera as the jolts left it.
 void playerPass(Game& g, int p) {
+    if (p >= 2) joystickStep(g.w, g.controller, g.joysticks, p);
+    aimFireAndFly(g, p);
+    bombTriggerTest(g, p);
     aimPose(g, p);
     chaseCamera(g, p);
+    lightFlicker(g);
+    damageShake(g, p);
+    redFlash(g);
+    bombStep(g);
     playerRender(g, p);
 }
 
 }  // namespace
 
-// One frame step: each taking-part player, 1 to 4 in order, aims, sees and is drawn; then the
-// overview view when exactly three players take part with the live camera on.
+// One frame step: the hoppers move and meet what the previous step's player passes left, then
+// the blood flies, then each taking-part player aims, fires, sees and is drawn; last the overview
+// view when exactly three players take part with the live camera on.
 void frameStep(Game& g) {
+    for (int i = 0; i < kHoppers; ++i) {
+        hopperLifeStep(g, i);
+        hopperHitTests(g, i);   // shells, tanks and bomb as the last player passes left them
+    }
+    bloodPass(g);
     for (int p = 0; p < kPlayers; ++p)
         if (g.w.playerIn[p] == 1) playerPass(g, p);
     if (takingPart(g.w) == 3 && g.w.liveCamera == 1) overviewView(g);

@@ -5,6 +5,7 @@
 #include "core/host.h"
 #include "core/rng.h"
 #include "core/world.h"
+#include "devices/joystick.h"
 #include "devices/scene.h"
 
 #include <array>
@@ -46,6 +47,8 @@ struct Game {
     Host& host;
     SoundOut& sound;
     std::string programDir;   // mesh files are loaded from here
+    Controller controller;                 // the joystick module's state
+    JoystickService* joysticks = nullptr;  // none: every joystick reads centred
 };
 
 // Play bank k (0 "gun.wav" .. 7 "time.wav").

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <random>
 
 namespace hopshot {
@@ -11,13 +12,23 @@ class Rng {
 public:
     double draw() {
         ++draws_;
+        if (!forced_.empty()) {
+            double r = forced_.front();
+            forced_.pop_front();
+            return r;
+        }
         return gen_() / 4294967296.0;
     }
     uint64_t draws() const { return draws_; }   // draws taken since the program started
 
+    // Tests: the next draws return these values, in order, instead of the generator's.
+    void force(std::initializer_list<double> values) { forced_.insert(forced_.end(), values); }
+    size_t forcedLeft() const { return forced_.size(); }
+
 private:
     std::mt19937 gen_;   // default seed 5489
     uint64_t draws_ = 0;
+    std::deque<double> forced_;
 };
 
 }  // namespace hopshot
