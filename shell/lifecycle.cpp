@@ -46,4 +46,13 @@ void closeHandler(Game& g) {
     g.w.running = 0;
 }
 
+Records recordsOf(const World& w) { return {w.hiNameSolo, w.hiScoreSolo, w.hiNameCoop, w.hiScoreCoop}; }
+
+void takeRecords(World& w, const Records& r) {
+    w.hiNameSolo = r.nameSolo;
+    w.hiScoreSolo = r.scoreSolo;
+    w.hiNameCoop = r.nameCoop;
+    w.hiScoreCoop = r.scoreCoop;
+}
+
 }  // namespace hopshot

@@ -3,13 +3,19 @@
 #pragma once
 
 #include "core/game.h"
+#include "shell/records.h"
 
 namespace hopshot {
 
 // The timer's one-second tick: counts the game down and ends it at zero with the record test.
 void countdownTick(Game& g);
 
-// The close handler: stops the game; the program then ends without resuming any game routine.
+// The close handler's first step: the game stops. The window then releases the sound, writes the
+// records and ends the program without resuming any game routine.
 void closeHandler(Game& g);
+
+// The records as the world holds them, and back.
+Records recordsOf(const World& w);
+void takeRecords(World& w, const Records& r);
 
 }  // namespace hopshot

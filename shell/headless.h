@@ -1,0 +1,112 @@
+// The headless shell: the real game routine with no window, no picture and no sound device, on a
+// virtual clock that advances one tick at every yield, so exactly one frame step runs per yield.
+// A replay script stands in for the player: its events arrive at the yields it names.
+#pragma once
+
+#include "core/game.h"
+#include "shell/script.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace hopshot {
+
+struct HeadlessOptions {
+    std::string script;
+    std::string trace;        // empty: no trace
+    std::string dir = ".";    // the program directory: meshes and the high-score file
+    long stepLimit = 3000;    // a game still running after this many steps is stopped
+};
+
+// Runs a whole script: parses it first (an error runs nothing), then its games in order, then the
+// close handler. Prints a line per game and the records to `out`, errors to `err`. Returns the
+// process exit code: 0 done, 1 a file that cannot be read or written, 2 an error in the script.
+int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err);
+
+constexpr int32_t kJoyCentre = 32767;   // an untouched stick, on both axes (0..65535)
+
+// What a joystick reports when it is polled.
+struct JoyReading {
+    bool attached = false;    // attached at program start (`joysticks N`)
+    int32_t x = kJoyCentre;
+    int32_t y = kJoyCentre;
+    uint32_t buttons = 0;     // bit 0 = button 1
+};
+
+// The sound of a headless run: nothing is heard, every bank played is noted for the trace.
+class RecordingSound : public SoundOut {
+public:
+    void play(int bank) override { pending_.push_back(bank); }
+    std::vector<int> take();   // the banks played since the last take, in order
+
+private:
+    std::vector<int> pending_;
+};
+
+class HeadlessHost : public Host {
+public:
+    // With a trace stream, one object goes there after every frame step and after every game.
+    explicit HeadlessHost(RecordingSound& sound, std::ostream* trace = nullptr);
+
+    void attach(Game& g);   // the one game this host drives; before the first playGame
+
+    // --- what the script sets between games ---
+    void setMark(MenuItem item, bool on);
+    void setTimerPhase(int phase);          // 1..50: the tick after steps phase, phase + 50, ...
+    void setName(std::string name);         // typed into every later record prompt
+    void setJoysticks(int attached);        // 0..2, all centred with no buttons
+
+    // The Start command with the given events (ordered by step), as game number `number` of the
+    // run. Writes the end object after the teardown; returns the frame steps the game ran.
+    long playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit);
+
+    // --- what the window would show, and what the joystick module will read ---
+    JoyReading joystick(int j) const;       // j = 0 or 1
+    std::string caption(Label label) const;
+    bool titleShown() const { return titleShown_; }
+    int promptsShown() const { return prompts_; }
+
+    // --- Host ---
+    bool checked(MenuItem item) const override;
+    void setCaption(Label label, const std::string& text) override;
+    void show3DView() override { titleShown_ = false; }
+    void showTitle() override { titleShown_ = true; }
+    void clearWindowSurface() override {}
+    scene::Window* picture1() override { return nullptr; }
+    int32_t tickCount() override { return tick_; }
+    void yield() override;
+    bool ended() const override { return false; }   // no Quit, no close box: the script ends it
+    std::string recordPrompt() override;
+    void stepDone() override;
+
+private:
+    void deliver(const ScriptEvent& e);
+
+    RecordingSound& sound_;
+    std::ostream* trace_;
+    Game* game_ = nullptr;
+
+    std::map<MenuItem, bool> marks_;
+    std::map<Label, std::string> captions_;
+    std::array<JoyReading, 2> joysticks_{};
+    std::string name_;
+    int timerPhase_ = kDefaultTimerPhase;
+    bool titleShown_ = true;
+    int prompts_ = 0;
+    int32_t tick_ = 0;
+
+    // --- the game being played ---
+    bool playing_ = false;
+    int gameNumber_ = 0;
+    const std::vector<ScriptEvent>* events_ = nullptr;
+    size_t nextEvent_ = 0;
+    long steps_ = 0;
+    long yieldedAfter_ = -1;   // the step whose yield has run, so a yield is never run twice
+    long stepLimit_ = 0;
+};
+
+}  // namespace hopshot

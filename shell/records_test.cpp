@@ -1,0 +1,153 @@
+#include "shell/records.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hopshot {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(RecordsFile, WritesFourLinesEndedByCrLf) {
+    EXPECT_EQ(formatRecords({"TARO", 12345, "HANAKO", 800}), "TARO\r\n 12345\r\nHANAKO\r\n 800\r\n");
+    EXPECT_EQ(formatRecords({"", 0, "", -751}), "\r\n 0\r\n\r\n-751\r\n");
+}
+
+TEST(RecordsFile, ReadsFieldsByTheFilesRules) {
+    struct Case { const char* name; std::string text; Records expected; };
+    const Case cases[] = {
+        {"plain", "TARO\r\n 12345\r\nHANAKO\r\n 800\r\n", {"TARO", 12345, "HANAKO", 800}},
+        {"bare line feeds", "A\n1\nB\n2\n", {"A", 1, "B", 2}},
+        {"leading blanks of a name are skipped", "   TARO\r\n5\r\nX\r\n6\r\n", {"TARO", 5, "X", 6}},
+        {"a name ends at its first comma; the rest is the score", "TA,RO\r\n 7\r\n",
+         {"TA", 0, "7", 0}},
+        {"quoted names keep commas and leading blanks", "\"  A, B\"\r\n 9\r\n\"C\"\r\n-3\r\n",
+         {"  A, B", 9, "C", -3}},
+        {"blanks around a score are ignored", "N\r\n   42   \r\nM\r\n-7 \r\n", {"N", 42, "M", -7}},
+        {"a score that is not a whole number reads as 0, the rest still loads",
+         "N\r\n12abc\r\nM\r\n 99\r\n", {"N", 0, "M", 99}},
+        {"an overlong score reads as 0", "N\r\n99999999999\r\nM\r\n1\r\n", {"N", 0, "M", 1}},
+        {"empty names", "\r\n 0\r\n\r\n 10\r\n", {"", 0, "", 10}},
+        {"a short file keeps the missing fields empty", "ONLY\r\n 5\r\n", {"ONLY", 5, "", 0}},
+        {"Japanese names", "たろう\r\n 100\r\n花子\r\n 50\r\n", {"たろう", 100, "花子", 50}},
+        {"empty file", "", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parseRecords(c.text), c.expected) << c.name;
+}
+
+TEST(RecordsFile, NamesComeBackAsTypedAfterSaveAndLoad) {
+    const std::string names[] = {"TARO", "", "  spaced", "a,b,c", "trailing  ", "日本語 の 名前",
+                                 "x,", ",", "TA\"RO"};
+    for (const std::string& n : names) {
+        const Records r{n, -12, n, 2147483647};
+        EXPECT_EQ(parseRecords(formatRecords(r)), r) << n;
+    }
+}
+
+TEST(RecordsFile, ThePromptRefusesWhatCannotComeBack) {
+    EXPECT_TRUE(nameRoundTrips("TARO, JR"));
+    EXPECT_TRUE(nameRoundTrips(" lead"));
+    EXPECT_FALSE(nameRoundTrips("\"quoted\""));
+    EXPECT_FALSE(nameRoundTrips("TA\"RO"));
+}
+
+class RecordsDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("hopshot-records-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(dir_);
+    }
+    std::string read(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    fs::path dir_;
+};
+
+TEST_F(RecordsDir, AMissingFileGivesEmptyRecords) {
+    Records r{"X", 1, "Y", 2};
+    std::string error;
+    EXPECT_TRUE(loadRecords((dir_ / "gun3.x").string(), r, error));
+    EXPECT_EQ(r, Records{});
+}
+
+TEST_F(RecordsDir, SaveReplacesTheFileWhole) {
+    const std::string path = (dir_ / "gun3.x").string();
+    std::ofstream(path) << "OLD\r\n 1\r\nOLD\r\n 1\r\nmore junk\r\n";
+    std::string error;
+    ASSERT_TRUE(saveRecords(path, {"TARO", 12345, "HANAKO", 800}, error)) << error;
+    EXPECT_EQ(read(path), "TARO\r\n 12345\r\nHANAKO\r\n 800\r\n");
+    Records back;
+    ASSERT_TRUE(loadRecords(path, back, error));
+    EXPECT_EQ(back, (Records{"TARO", 12345, "HANAKO", 800}));
+    // Nothing else is left in the directory: the temporary file was renamed over the old one.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(RecordsDir, AFailedSaveNamesThePathAndLeavesTheOldFileWhole) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
+    const std::string path = (dir_ / "gun3.x").string();
+    std::ofstream(path) << "OLD\r\n 1\r\nOLD\r\n 2\r\n";
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    std::string error;
+    EXPECT_FALSE(saveRecords(path, {"NEW", 9, "NEW", 9}, error));
+    EXPECT_NE(error.find(path), std::string::npos);
+    EXPECT_EQ(read(path), "OLD\r\n 1\r\nOLD\r\n 2\r\n");
+}
+
+TEST_F(RecordsDir, AFailedSaveIntoAMissingPlaceIsReported) {
+    // A file where the directory should be: nothing can be created below it.
+    std::ofstream(dir_ / "blocker") << "x";
+    const std::string path = (dir_ / "blocker" / "gun3.x").string();
+    std::string error;
+    EXPECT_FALSE(saveRecords(path, {"A", 1, "B", 2}, error));
+    EXPECT_NE(error.find(path), std::string::npos);
+}
+
+TEST_F(RecordsDir, AWritableProgramDirectoryKeepsTheFile) {
+    const RecordsPlace place = recordsPlace(dir_.string());
+    EXPECT_EQ(place.readPath, (dir_ / "gun3.x").string());
+    EXPECT_EQ(place.writePath, place.readPath);
+}
+
+TEST_F(RecordsDir, AnUnwritableProgramDirectoryUsesTheDataDirectory) {
+    const fs::path program = dir_ / "program";
+    const fs::path data = dir_ / "data";
+    fs::create_directories(program);
+    std::ofstream(program / "gun3.x") << "SHIPPED\r\n 5\r\n\r\n 0\r\n";
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    RecordsPlace place = recordsPlace(program.string(), false);
+    EXPECT_EQ(place.readPath, (program / "gun3.x").string());   // until the data one exists
+    EXPECT_EQ(place.writePath, (data / "hopshot" / "gun3.x").string());
+    std::string error;
+    ASSERT_TRUE(saveRecords(place.writePath, {"NEW", 7, "", 0}, error)) << error;   // makes the folder
+    place = recordsPlace(program.string(), false);
+    EXPECT_EQ(place.readPath, place.writePath);
+    ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(RecordsDir, AFailedRenameLeavesNoTemporaryFileBehind) {
+    const fs::path target = dir_ / "gun3.x";
+    fs::create_directories(target / "occupied");   // a directory stands where the file should go
+    std::string error;
+    EXPECT_FALSE(saveRecords(target.string(), {"A", 1, "B", 2}, error));
+    EXPECT_NE(error.find(target.string()), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace hopshot
