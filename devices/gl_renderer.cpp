@@ -1,0 +1,287 @@
+#include "devices/gl_renderer.h"
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <glm/gtc/matrix_transform.hpp>
+#include <glm/gtc/type_ptr.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace scene {
+
+namespace {
+
+// Per corner: position, Gouraud normal, face normal, diffuse colour, emissive colour.
+struct Vertex {
+    glm::vec3 pos, normal, faceNormal, color, emissive;
+};
+
+// Only the one directional light lights the scene: faces turned away from it are dark. Its
+// intensity takes one of `shades` steps, as the device's colour ramp has it.
+const char* kVertexShader = R"(#version 330 core
+layout(location = 0) in vec3 pos;
+layout(location = 1) in vec3 normal;
+layout(location = 2) in vec3 faceNormal;
+layout(location = 3) in vec3 color;
+layout(location = 4) in vec3 emissive;
+uniform mat4 model;
+uniform mat4 viewProj;
+uniform vec3 lightDir;     // the way the light shines, in scene coordinates
+uniform vec3 lightColor;   // black when the scene has no light
+uniform int flatShading;
+uniform float shades;
+out vec3 shade;
+void main() {
+    vec3 n = normalize(mat3(model) * (flatShading == 1 ? faceNormal : normal));
+    float lit = max(dot(n, -lightDir), 0.0);
+    lit = floor(lit * (shades - 1.0) + 0.5) / (shades - 1.0);
+    shade = min(color * lightColor * lit + emissive, vec3(1.0));
+    gl_Position = viewProj * model * vec4(pos, 1.0);
+}
+)";
+
+const char* kFragmentShader = R"(#version 330 core
+in vec3 shade;
+out vec4 fragColor;
+void main() { fragColor = vec4(shade, 1.0); }
+)";
+
+unsigned compile(GLenum kind, const char* source) {
+    const GLuint s = glCreateShader(kind);
+    glShaderSource(s, 1, &source, nullptr);
+    glCompileShader(s);
+    GLint ok = 0;
+    glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
+    if (!ok) {
+        glDeleteShader(s);
+        return 0;
+    }
+    return s;
+}
+
+// Whether a visual can show in the view at all: its bounding sphere against the view's depth
+// range. Parked entities stand far to the side, out of every view; skipping them changes no
+// pixel.
+struct Bounds { glm::vec3 centre{0}; float radius = 0; };
+
+Bounds boundsOf(const MeshData& mesh) {
+    glm::vec3 lo(1e30f), hi(-1e30f);
+    for (const Triangle& t : mesh.triangles)
+        for (const glm::vec3& p : t.p) {
+            lo = glm::min(lo, p);
+            hi = glm::max(hi, p);
+        }
+    Bounds b;
+    if (mesh.triangles.empty()) return b;
+    b.centre = (lo + hi) * 0.5f;
+    b.radius = glm::length(hi - b.centre);
+    return b;
+}
+
+bool mayShow(const glm::mat4& viewProj, const glm::mat4& model, const Bounds& b) {
+    const glm::vec4 c = viewProj * model * glm::vec4(b.centre, 1.0f);
+    // In clip space a sphere of radius r stays within |x| <= w + k r for a bounded projection;
+    // k = 4 is generous for a field of 0.5 with any viewport shape used here.
+    const float r = b.radius * 4.0f + 1.0f;
+    return c.x <= c.w + r && -c.x <= c.w + r && c.y <= c.w + r && -c.y <= c.w + r &&
+           c.z <= c.w + r && -c.z <= c.w + r;
+}
+
+}  // namespace
+
+GlRenderer::GlRenderer(int width, int height) : width_(width), height_(height) {
+    glGenFramebuffers(1, &fbo_);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    glGenRenderbuffers(1, &colour_);
+    glBindRenderbuffer(GL_RENDERBUFFER, colour_);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_);
+    glGenRenderbuffers(1, &depth_);
+    glBindRenderbuffer(GL_RENDERBUFFER, depth_);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return;
+
+    // A new device shows black until its viewports are drawn.
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0, 0, 0, 1);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+    const GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader);
+    const GLuint fs = compile(GL_FRAGMENT_SHADER, kFragmentShader);
+    if (!vs || !fs) return;
+    program_ = glCreateProgram();
+    glAttachShader(program_, vs);
+    glAttachShader(program_, fs);
+    glLinkProgram(program_);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint linked = 0;
+    glGetProgramiv(program_, GL_LINK_STATUS, &linked);
+    if (!linked) return;
+    uModel_ = glGetUniformLocation(program_, "model");
+    uViewProj_ = glGetUniformLocation(program_, "viewProj");
+    uLightDir_ = glGetUniformLocation(program_, "lightDir");
+    uLightColor_ = glGetUniformLocation(program_, "lightColor");
+    uFlat_ = glGetUniformLocation(program_, "flatShading");
+    uShades_ = glGetUniformLocation(program_, "shades");
+    ok_ = glGetError() == GL_NO_ERROR;
+}
+
+GlRenderer::~GlRenderer() {
+    for (auto& [mesh, b] : meshes_) {
+        glDeleteBuffers(1, &b.vbo);
+        glDeleteVertexArrays(1, &b.vao);
+    }
+    if (program_) glDeleteProgram(program_);
+    glDeleteRenderbuffers(1, &depth_);
+    glDeleteRenderbuffers(1, &colour_);
+    glDeleteFramebuffers(1, &fbo_);
+}
+
+glm::mat4 GlRenderer::projection(const ViewportData& v) {
+    const float n = v.front, f = v.back;
+    const float aspect = float(v.width) / float(std::max(v.height, 1));
+    // Half extents at unit distance: `field` on the wider side.
+    const float halfW = aspect >= 1 ? v.field : v.field * aspect;
+    const float halfH = aspect >= 1 ? v.field / aspect : v.field;
+    glm::mat4 m(0.0f);
+    m[0][0] = 1.0f / halfW;
+    m[1][1] = 1.0f / halfH;
+    m[2][2] = (f + n) / (f - n);         // z = n -> -1, z = f -> +1 (z forward, left-handed)
+    m[3][2] = -2.0f * f * n / (f - n);
+    m[2][3] = 1.0f;                      // w = z
+    return m;
+}
+
+void GlRenderer::setRect(const ViewportData& v) {
+    // GL counts rows from the bottom; viewports are given from the top left.
+    const int y = height_ - v.top - v.height;
+    glViewport(v.left, y, v.width, v.height);
+    glScissor(v.left, y, v.width, v.height);
+    glEnable(GL_SCISSOR_TEST);
+}
+
+bool GlRenderer::clear(const ViewportData& v, Color bg, unsigned flags) {
+    if (!ok_) return false;
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    setRect(v);
+    glDisable(GL_DITHER);
+    GLbitfield mask = 0;
+    if (flags & 1) mask |= GL_COLOR_BUFFER_BIT;
+    if (flags & 2) mask |= GL_DEPTH_BUFFER_BIT;
+    glClearColor(bg.r, bg.g, bg.b, 1.0f);
+    glClearDepth(1.0);
+    glDepthMask(GL_TRUE);
+    glClear(mask);
+    return glGetError() == GL_NO_ERROR;
+}
+
+GlRenderer::MeshBuffers& GlRenderer::buffersFor(const MeshData& mesh) {
+    MeshBuffers& b = meshes_[&mesh];
+    if (b.vao && b.version == mesh.version) return b;
+    std::vector<Vertex> data;
+    data.reserve(mesh.triangles.size() * 3);
+    for (const Triangle& t : mesh.triangles) {
+        // Corners run clockwise seen from the front, so in left-handed coordinates
+        // (p1 - p0) x (p2 - p0) points out of the front.
+        glm::vec3 face = glm::cross(t.p[1] - t.p[0], t.p[2] - t.p[0]);
+        const float len = glm::length(face);
+        face = len > 0 ? face / len : t.n[0];
+        for (int k = 0; k < 3; ++k) data.push_back({t.p[k], t.n[k], face, t.color, t.emissive});
+    }
+    if (!b.vao) {
+        glGenVertexArrays(1, &b.vao);
+        glGenBuffers(1, &b.vbo);
+    }
+    glBindVertexArray(b.vao);
+    glBindBuffer(GL_ARRAY_BUFFER, b.vbo);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(data.size() * sizeof(Vertex)), data.data(), GL_STATIC_DRAW);
+    const GLsizei stride = sizeof(Vertex);
+    const size_t offsets[] = {offsetof(Vertex, pos), offsetof(Vertex, normal),
+                              offsetof(Vertex, faceNormal), offsetof(Vertex, color),
+                              offsetof(Vertex, emissive)};
+    for (GLuint a = 0; a < 5; ++a) {
+        glEnableVertexAttribArray(a);
+        glVertexAttribPointer(a, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsets[a]));
+    }
+    b.vertices = int(data.size());
+    b.version = mesh.version;
+    return b;
+}
+
+bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
+    if (!ok_ || !v.camera || !v.device) return false;
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    setRect(v);
+    glDisable(GL_DITHER);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDepthMask(GL_TRUE);
+    glEnable(GL_CULL_FACE);
+    glFrontFace(GL_CW);
+    glCullFace(GL_BACK);
+    const unsigned quality = v.device->quality;
+    const bool wire = (quality & 0xC0) == kQualityWireframe;
+    glPolygonMode(GL_FRONT_AND_BACK, wire ? GL_LINE : GL_FILL);
+
+    // The camera: scene -> view is the inverse of the camera frame's pose.
+    const Pose cam = worldPose(*v.camera);
+    const glm::mat4 view = glm::inverse(cam.matrix());
+    const glm::mat4 viewProj = projection(v) * view;
+
+    // The first light found lights the scene; it shines along its frame's front.
+    glm::vec3 lightDir(0, 0, 1), lightColor(0);
+    bool haveLight = false;
+    forEachLight(root, [&](const Pose& p, const LightData& l) {
+        if (haveLight || l.type != kLightDirectional) return;
+        haveLight = true;
+        lightDir = glm::normalize(p.axes[2]);
+        lightColor = {l.color.r, l.color.g, l.color.b};
+    });
+
+    glUseProgram(program_);
+    glUniformMatrix4fv(uViewProj_, 1, GL_FALSE, glm::value_ptr(viewProj));
+    glUniform3fv(uLightDir_, 1, glm::value_ptr(lightDir));
+    glUniform3fv(uLightColor_, 1, glm::value_ptr(lightColor));
+    glUniform1i(uFlat_, (quality & 0x7) == 0 ? 1 : 0);   // 136 flat, 137 Gouraud
+    glUniform1f(uShades_, float(std::max(2u, v.device->shades)));
+
+    std::map<const MeshData*, Bounds> bounds;
+    forEachVisual(root, [&](const Pose& p, const MeshData& mesh) {
+        if (mesh.triangles.empty()) return;
+        auto it = bounds.find(&mesh);
+        if (it == bounds.end()) it = bounds.emplace(&mesh, boundsOf(mesh)).first;
+        const glm::mat4 model = p.matrix();
+        if (!mayShow(viewProj, model, it->second)) return;
+        MeshBuffers& b = buffersFor(mesh);
+        glUniformMatrix4fv(uModel_, 1, GL_FALSE, glm::value_ptr(model));
+        glBindVertexArray(b.vao);
+        glDrawArrays(GL_TRIANGLES, 0, b.vertices);
+    });
+    glBindVertexArray(0);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    return glGetError() == GL_NO_ERROR;
+}
+
+bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
+    if (!ok_) return false;
+    rows = std::clamp(rows, 0, height_);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    glFinish();
+    std::vector<uint8_t> bottomUp(size_t(width_) * rows * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, height_ - rows, width_, rows, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    rgba.resize(bottomUp.size());
+    const size_t line = size_t(width_) * 4;
+    for (int r = 0; r < rows; ++r)
+        std::copy_n(bottomUp.data() + size_t(rows - 1 - r) * line, line, rgba.data() + size_t(r) * line);
+    return glGetError() == GL_NO_ERROR;
+}
+
+}  // namespace scene

@@ -1,0 +1,54 @@
+// The drawing behind a device, on OpenGL 3.3 core: a persistent colour and depth target of the
+// device's size, into which Clear and Render draw one viewport's rectangle at a time. The caller
+// makes a GL context current before each call; the window reads the target back to show it.
+#pragma once
+
+#include "devices/scene.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace scene {
+
+class GlRenderer {
+public:
+    // Needs a current GL 3.3 core context; check ok() afterwards.
+    GlRenderer(int width, int height);
+    ~GlRenderer();   // the same context must be current
+    GlRenderer(const GlRenderer&) = delete;
+    GlRenderer& operator=(const GlRenderer&) = delete;
+
+    bool ok() const { return ok_; }
+    bool clear(const ViewportData& viewport, Color background, unsigned flags);
+    bool render(const ViewportData& viewport, const FrameData& root);
+    // The target's top `rows` rows, top row first, 4 bytes a pixel (RGBA).
+    bool readTop(int rows, std::vector<uint8_t>& rgba);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    // The camera's projection for a viewport: perspective with the front and back clip, the
+    // field reaching `field` from the centre to the wider side at unit distance. Left-handed
+    // view coordinates (z forward) in, GL clip coordinates out.
+    static glm::mat4 projection(const ViewportData& viewport);
+
+private:
+    struct MeshBuffers {
+        unsigned vao = 0, vbo = 0;
+        int vertices = 0;
+        uint64_t version = ~uint64_t{0};
+        bool used = false;
+    };
+    MeshBuffers& buffersFor(const MeshData& mesh);
+    void setRect(const ViewportData& viewport);
+
+    int width_, height_;
+    bool ok_ = false;
+    unsigned fbo_ = 0, colour_ = 0, depth_ = 0, program_ = 0;
+    int uModel_ = -1, uViewProj_ = -1, uLightDir_ = -1, uLightColor_ = -1, uFlat_ = -1, uShades_ = -1;
+    std::map<const MeshData*, MeshBuffers> meshes_;
+};
+
+}  // namespace scene
