@@ -22,7 +22,9 @@ void releaseScene(Game& g);
 inline constexpr const char* kMeshFiles[] = {
     "/zibzib.x", "/ground.x", "/bomb.x", "/gun.x", "/gun2.x", "/blood.x", "/tank.x", "/tank2.x"};
 
-// "Score :" or "Time :" followed by a number with a leading space when it is not negative.
+// A number as the player sees it: a leading space when it is not negative, else its minus sign.
+std::string signedNumber(long value);
+// "Score :" or "Time :" followed by the number so written.
 std::string captionNumber(const char* prefix, long value);
 
 }  // namespace hopshot

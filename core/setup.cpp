@@ -40,10 +40,9 @@ void setUpHopper(Game& g, int i) {
 
 }  // namespace
 
-std::string captionNumber(const char* prefix, long value) {
-    // A number the player sees carries a leading space unless it has a minus sign.
-    return std::string(prefix) + (value >= 0 ? " " : "") + std::to_string(value);
-}
+std::string signedNumber(long value) { return (value >= 0 ? " " : "") + std::to_string(value); }
+
+std::string captionNumber(const char* prefix, long value) { return prefix + signedNumber(value); }
 
 void gameSetup(Game& g) {
     World& w = g.w;

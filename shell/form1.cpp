@@ -1,0 +1,373 @@
+#include "shell/form1.h"
+
+#include "core/game_routine.h"
+#include "devices/keyboard.h"
+#include "devices/sdl_joysticks.h"
+#include "shell/gl_view.h"
+#include "shell/key_codes.h"
+#include "shell/lifecycle.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProxyStyle>
+#include <QRegularExpressionValidator>
+
+namespace hopshot {
+
+namespace {
+
+constexpr int kTickMs = 20;   // one frame-loop tick
+
+// The sound module's messages as the window's message boxes.
+class QtMessageBoxes : public MessageBoxes {
+public:
+    void show(const std::string& text, const std::string& title, Icon icon) override {
+        QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::Warning,
+                        QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    }
+};
+
+// Alt pressed alone would open the menu bar and swallow the next keys; the game's players hold
+// and release modifiers all the time, so the menus are reached by mouse and Ctrl+S only.
+class NoAltMenuStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == QStyle::SH_MenuBar_AltKeyNavigation) return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect place,
+                  QColor textColor) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(place);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPointSize(36);
+    font.setWeight(QFont::Normal);
+    label->setFont(font);
+    label->setAutoFillBackground(true);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::WindowText, textColor);
+    label->setPalette(pal);
+    return label;
+}
+
+QAction* addItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(name);
+    return action;
+}
+
+// A check item: choosing it flips its mark. Qt's own toggle on trigger is that flip, once per
+// choice; nothing else touches the mark, and the game setup reads it at the next Start.
+QAction* addCheckItem(QMenu* menu, const char* name, const QString& caption, bool on) {
+    QAction* action = addItem(menu, name, caption);
+    action->setCheckable(true);
+    action->setChecked(on);
+    return action;
+}
+
+QMenu* addSubmenu(QWidget* parent, const char* name) {
+    QMenu* menu = nullptr;
+    if (auto* bar = qobject_cast<QMenuBar*>(parent)) menu = bar->addMenu(QString::fromUtf8(name));
+    else menu = static_cast<QMenu*>(parent)->addMenu(QString::fromUtf8(name));
+    menu->setObjectName(name);
+    return menu;
+}
+
+}  // namespace
+
+Form1::Form1(const WindowPresets& presets, const QString& programDir, Form1Services services,
+             QWidget* parent)
+    : QMainWindow(parent),
+      programDir_(programDir),
+      services_(services),
+      boxes_(std::make_unique<QtMessageBoxes>()),
+      game_(*this, soundBanks_, programDir.toStdString()) {
+    setObjectName("Form1");
+    setWindowTitle(QStringLiteral("HopShot"));
+    buildControls(programDir);
+    buildMenus(presets);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Keys reach the game whichever child has the focus: the filter sees them before any widget.
+    setFocusPolicy(Qt::StrongFocus);
+    qApp->installEventFilter(this);
+
+    tickWake_.setSingleShot(true);
+    tickWake_.setTimerType(Qt::PreciseTimer);
+
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName("Timer1");
+    timer1_->setInterval(1000);
+    connect(timer1_, &QTimer::timeout, this, &Form1::timer1Tick);
+    timer1_->start();
+}
+
+Form1::~Form1() {
+    qApp->removeEventFilter(this);
+    game_.joysticks = nullptr;
+    joysticks_.reset();
+    if (services_.joysticks || services_.sound) stopSdl();
+}
+
+bool Form1::load() {
+    if (services_.joysticks || services_.sound) startSdl();   // before any SDL device opens
+    if (services_.sound) {
+        audio_ = makeSdlAudio();
+        soundModule_ = std::make_unique<Dx7DSndSupport>(*audio_, *boxes_);
+        if (soundModule_->initSound(int32_t(winId()), 1) == 0) {
+            boxes_->show("DirectSound起動失敗！", "Error", MessageBoxes::Icon::Critical);
+            releaseScene(game_);
+            return false;
+        }
+    }
+    QDir::setCurrent(programDir_);   // the high-score file is opened relative to it
+    if (soundModule_) soundBanks_.loadAll(*soundModule_, programDir_.toStdString(), *boxes_);
+    if (services_.joysticks) {
+        joysticks_ = std::make_unique<SdlJoysticks>();
+        game_.joysticks = joysticks_.get();
+    }
+    game_.controller.detectJoystick(game_.joysticks, kJoystickMargin);
+    if (services_.records) {
+        recordsPlace_ = recordsPlace(programDir_.toStdString());
+        Records records;
+        std::string error;
+        if (!loadRecords(recordsPlace_.readPath, records, error)) {
+            boxes_->show(error, "HopShot", MessageBoxes::Icon::Critical);
+            return false;
+        }
+        takeRecords(game_.w, records);
+    }
+    return true;
+}
+
+void Form1::buildControls(const QString& programDir) {
+    auto* client = new QWidget(this);
+    client->setObjectName("client");
+    client->setFixedSize(640, 480);
+    client->setAutoFillBackground(true);
+    QPalette pal = client->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    client->setPalette(pal);
+    setCentralWidget(client);
+
+    picture1_ = new GLView(client);
+    picture1_->setObjectName("Picture1");
+    picture1_->setGeometry(0, 50, 640, 430);
+
+    // The label font's own name is kept; the system shows it in its metric-compatible stand-in.
+    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+    label2_ = makeLabel(client, "Label2", QStringLiteral("Score : 0"), QRect(0, 0, 320, 50),
+                        QColor(192, 255, 255));
+    label1_ = makeLabel(client, "Label1", QStringLiteral("Time : 0"), QRect(320, 0, 320, 50),
+                        QColor(192, 255, 192));
+
+    // A missing title picture leaves the title area black; the game plays all the same.
+    image1_ = new QLabel(client);
+    image1_->setObjectName("Image1");
+    image1_->setGeometry(0, 0, 640, 480);
+    image1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    image1_->setAutoFillBackground(true);
+    image1_->setPalette(pal);
+    QPixmap title(programDir + QStringLiteral("/title.bmp"));
+    if (!title.isNull()) image1_->setPixmap(title);
+
+    showTitle();
+}
+
+void Form1::buildMenus(const WindowPresets& presets) {
+    auto* altless = new NoAltMenuStyle;
+    altless->setParent(this);
+    menuBar()->setStyle(altless);
+
+    QMenu* gameMenu = addSubmenu(menuBar(), "ゲーム");
+    QAction* start = addItem(gameMenu, "スタート", QStringLiteral("スタート"));
+    start->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    start->setShortcutContext(Qt::ApplicationShortcut);
+    // Queued: the game routine runs from the event loop, not inside the menu's or the shortcut's
+    // own event handling, which would otherwise stay open for the whole game.
+    connect(start, &QAction::triggered, this, &Form1::startChosen, Qt::QueuedConnection);
+    QAction* quit = addItem(gameMenu, "終わる", QStringLiteral("終わる"));
+    connect(quit, &QAction::triggered, this, &Form1::quitChosen);
+
+    QMenu* settings = addSubmenu(menuBar(), "設定");
+    QMenu* playerMenu = addSubmenu(settings, "人数設定");
+    const QString playerCaptions[kPlayers] = {QStringLiteral("１Ｐ"), QStringLiteral("２Ｐ"),
+                                              QStringLiteral("３Ｐ"), QStringLiteral("４Ｐ")};
+    const char* playerNames[kPlayers] = {"人数0", "人数1", "人数2", "人数3"};
+    for (int p = 0; p < kPlayers; ++p)
+        players_[p] = addCheckItem(playerMenu, playerNames[p], playerCaptions[p], presets.players[p]);
+
+    QMenu* screen = addSubmenu(settings, "画面設定");
+    liveCamera_ = addCheckItem(screen, "ライブカメラ", QStringLiteral("ライブカメラ"), presets.liveCamera);
+    smallScreen_ = addCheckItem(screen, "小さい画面", QStringLiteral("小さい画面"), presets.smallScreen);
+    simpleDisplay_ = addCheckItem(screen, "簡易表示", QStringLiteral("簡易表示"), presets.simpleDisplay);
+    wireframe_ = addCheckItem(screen, "ワイヤーフレームモード", QStringLiteral("ワイヤーフレームモード"),
+                              presets.wireframe);
+
+    QMenu* records = addSubmenu(menuBar(), "ハイスコア");
+    QAction* solo = addItem(records, "ひとりモード", QStringLiteral("１人モード"));
+    connect(solo, &QAction::triggered, this, &Form1::showSoloRecord);
+    QAction* coop = addItem(records, "協力モード", QStringLiteral("協力モード"));
+    connect(coop, &QAction::triggered, this, &Form1::showCoopRecord);
+}
+
+// --- menu commands and the timer ---
+
+void Form1::startChosen() { startCommand(game_); }
+
+void Form1::quitChosen() {
+    releaseScene(game_);
+    close();   // runs the close handler, which ends the program
+}
+
+void Form1::timer1Tick() {
+    // A joystick plugged in since the last look is detected now, so that the thresholds come
+    // from a real stick and it does not read as pushed.
+    if (joysticks_ && !joysticks_->takeArrivals().empty())
+        game_.controller.detectJoystick(game_.joysticks, kJoystickMargin);
+    countdownTick(game_);
+}
+
+void Form1::showSoloRecord() {
+    showRecord("１人モードハイスコア", game_.w.hiNameSolo, game_.w.hiScoreSolo);
+}
+
+void Form1::showCoopRecord() {
+    showRecord("協力モードハイスコア", game_.w.hiNameCoop, game_.w.hiScoreCoop);
+}
+
+// The holder's name, an empty line, then "Score : " and the score with its leading space.
+void Form1::showRecord(const char* title, const std::string& name, int32_t score) {
+    const std::string text = name + "\n\n" + "Score : " + signedNumber(score);
+    QMessageBox box(QMessageBox::Information, QString::fromUtf8(title), QString::fromStdString(text),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // The close box, the window system or Quit: never refused. A game routine waiting in a yield
+    // sees ended() when the yield returns and goes back without its teardown.
+    event->accept();
+    if (ended_) return;
+    closeHandler(game_);
+    soundBanks_.releaseAll();
+    if (soundModule_) soundModule_->releaseSound();
+    if (services_.records) {
+        std::string error;
+        if (!saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error))
+            boxes_->show(error + "\nThe records of this run are not saved.", "HopShot",
+                         MessageBoxes::Icon::Critical);
+    }
+    ended_ = true;
+    QCoreApplication::exit(0);
+}
+
+// --- keys ---
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+    // Each key event passes here once for the platform window and once for every widget it is
+    // offered to; the first widget of this window that gets it is where the game takes it.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this) return false;
+    keyEvent(*static_cast<QKeyEvent*>(event));
+    return true;
+}
+
+void Form1::keyEvent(const QKeyEvent& event) {
+    const bool down = event.type() == QEvent::KeyPress;
+    // A held key repeats as release + press pairs: the presses repeat the key-down as the game
+    // expects, the releases in between would let go of what the key holds.
+    if (!down && event.isAutoRepeat()) return;
+    const int16_t code = virtualKeyCode(event.key(), event.modifiers() & Qt::KeypadModifier);
+    const int16_t mask = modifierMaskAfter(event.type(), event.key(), event.modifiers());
+    if (down) keyDown(game_.w, code, mask);
+    else keyUp(game_.w, code, mask);
+}
+
+// --- Host ---
+
+bool Form1::checked(MenuItem item) const {
+    switch (item) {
+    case MenuItem::Player1: return players_[0]->isChecked();
+    case MenuItem::Player2: return players_[1]->isChecked();
+    case MenuItem::Player3: return players_[2]->isChecked();
+    case MenuItem::Player4: return players_[3]->isChecked();
+    case MenuItem::LiveCamera: return liveCamera_->isChecked();
+    case MenuItem::SmallScreen: return smallScreen_->isChecked();
+    case MenuItem::SimpleDisplay: return simpleDisplay_->isChecked();
+    case MenuItem::Wireframe: return wireframe_->isChecked();
+    }
+    return false;
+}
+
+void Form1::setCaption(Label label, const std::string& text) {
+    (label == Label::Time ? label1_ : label2_)->setText(QString::fromStdString(text));
+}
+
+void Form1::show3DView() {
+    image1_->hide();
+    picture1_->show();
+}
+
+void Form1::showTitle() {
+    picture1_->hide();
+    image1_->show();
+    image1_->raise();   // over the labels too
+}
+
+void Form1::clearWindowSurface() { centralWidget()->update(); }
+
+scene::Window* Form1::picture1() { return picture1_; }
+
+int32_t Form1::tickCount() {
+    using namespace std::chrono;
+    return static_cast<int32_t>(
+        duration_cast<milliseconds>(steady_clock::now() - start_).count() / kTickMs);
+}
+
+void Form1::yield() {
+    // Run what is pending, else sleep until the next event or the next tick boundary, whichever
+    // comes first: the frame loop keeps its pace without spinning.
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(steady_clock::now() - start_).count();
+    tickWake_.start(int(kTickMs - ms % kTickMs));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// A name must come back from the high-score file as typed: a double quote cannot, so the field
+// takes none (typing one does nothing, and the prompt stays open).
+std::string Form1::recordPrompt() {
+    QInputDialog dialog(this);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setWindowTitle(QStringLiteral("NewRecord!"));
+    dialog.setLabelText(QStringLiteral("おめでとうございます！ハイスコアです！"));
+    dialog.setTextValue(QString());
+    if (auto* edit = dialog.findChild<QLineEdit*>())
+        edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\"]*")), edit));
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const std::string name = dialog.textValue().toStdString();
+    return nameRoundTrips(name) ? name : std::string();
+}
+
+}  // namespace hopshot

@@ -1,0 +1,111 @@
+// Form1: the game's one window. It owns the Game for its whole life, turns Qt's events into the
+// game's own calls (menu commands, key handlers, the one-second tick) and shows what the game asks
+// for (captions, check marks, the 3D view or the title picture, the record prompt).
+#pragma once
+
+#include "core/game.h"
+#include "core/host.h"
+#include "devices/sound.h"
+#include "shell/options.h"
+#include "shell/records.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+#include <chrono>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QKeyEvent;
+
+namespace hopshot {
+
+class GLView;
+class SdlJoysticks;
+
+// What the window reaches beyond itself. The program uses them all; window tests leave them off
+// so that no sound device opens and no high-score file is touched.
+struct Form1Services {
+    bool sound = false;       // open the sound device and load the eight banks
+    bool joysticks = false;   // read the system's joysticks
+    bool records = false;     // read the high-score file at start, write it at close
+};
+
+class Form1 : public QMainWindow, public Host {
+    Q_OBJECT
+public:
+    // programDir: where the title picture and the meshes are; the program passes its own.
+    Form1(const WindowPresets& presets, const QString& programDir, Form1Services services = {},
+          QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The load handler, before the window is first shown: the sound device and the banks, the
+    // joysticks, the records. False when the program must end (a message box has said why).
+    bool load();
+
+    Game& game() { return game_; }
+
+    // Host
+    bool checked(MenuItem item) const override;
+    void setCaption(Label label, const std::string& text) override;
+    void show3DView() override;
+    void showTitle() override;
+    void clearWindowSurface() override;
+    scene::Window* picture1() override;
+    int32_t tickCount() override;
+    void yield() override;
+    bool ended() const override { return ended_; }
+    std::string recordPrompt() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void startChosen();
+    void quitChosen();
+    void timer1Tick();
+    // The record displays come with the high-score table; for now choosing them shows nothing.
+    void showSoloRecord();
+    void showCoopRecord();
+
+private:
+    void buildControls(const QString& programDir);
+    void buildMenus(const WindowPresets& presets);
+    void keyEvent(const QKeyEvent& event);
+    void showRecord(const char* title, const std::string& name, int32_t score);
+
+    const QString programDir_;
+    const Form1Services services_;
+    std::unique_ptr<MessageBoxes> boxes_;
+    std::unique_ptr<AudioService> audio_;
+    std::unique_ptr<Dx7DSndSupport> soundModule_;
+    SoundBanks soundBanks_;              // silent until loaded, and with --nosound
+    std::unique_ptr<SdlJoysticks> joysticks_;
+    RecordsPlace recordsPlace_;
+    Game game_;                          // after soundBanks_: it holds a reference to it
+
+    GLView* picture1_ = nullptr;
+    QLabel* label1_ = nullptr;           // time
+    QLabel* label2_ = nullptr;           // score
+    QLabel* image1_ = nullptr;           // the title picture
+    QTimer* timer1_ = nullptr;           // the one-second countdown tick
+
+    // Check marks the game setup reads: "１Ｐ".."４Ｐ", then the four screen options.
+    std::array<QAction*, kPlayers> players_{};
+    QAction* liveCamera_ = nullptr;
+    QAction* smallScreen_ = nullptr;
+    QAction* simpleDisplay_ = nullptr;
+    QAction* wireframe_ = nullptr;
+
+    // The frame loop's clock: ticks of 20 ms since the window was made. The yield wakes at the
+    // next tick boundary through tickWake_ unless an event wakes it first.
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    QTimer tickWake_;
+
+    bool ended_ = false;      // the close handler has run: the program is over
+};
+
+}  // namespace hopshot

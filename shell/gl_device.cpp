@@ -1,0 +1,54 @@
+#include "shell/gl_device.h"
+
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QSurfaceFormat>
+
+namespace hopshot {
+
+std::unique_ptr<GlDevice> GlDevice::create(int width, int height) {
+    std::unique_ptr<GlDevice> d(new GlDevice);
+    d->context_ = std::make_unique<QOpenGLContext>();
+    d->context_->setFormat(QSurfaceFormat::defaultFormat());
+    if (!d->context_->create()) return nullptr;
+    const QSurfaceFormat got = d->context_->format();
+    if (got.majorVersion() * 10 + got.minorVersion() < 33) return nullptr;
+    d->surface_ = std::make_unique<QOffscreenSurface>();
+    d->surface_->setFormat(got);
+    d->surface_->create();
+    if (!d->surface_->isValid() || !d->makeCurrent()) return nullptr;
+    d->renderer_ = std::make_unique<scene::GlRenderer>(width, height);
+    if (!d->renderer_->ok()) return nullptr;
+    return d;
+}
+
+GlDevice::~GlDevice() {
+    if (onGone) onGone();
+    if (renderer_ && makeCurrent()) renderer_.reset();   // GL objects go with their context
+    if (context_) context_->doneCurrent();
+}
+
+bool GlDevice::makeCurrent() { return context_ && surface_ && context_->makeCurrent(surface_.get()); }
+
+bool GlDevice::clear(const scene::ViewportData& v, scene::Color bg, unsigned flags) {
+    return makeCurrent() && renderer_->clear(v, bg, flags);
+}
+
+bool GlDevice::render(const scene::ViewportData& v, const scene::FrameData& root) {
+    return makeCurrent() && renderer_->render(v, root);
+}
+
+bool GlDevice::present() {
+    if (onPresent) onPresent();
+    return true;
+}
+
+bool GlDevice::readTop(int rows, QImage& out) {
+    std::vector<uint8_t> rgba;
+    if (!makeCurrent() || !renderer_->readTop(rows, rgba)) return false;
+    const int w = renderer_->width();
+    out = QImage(rgba.data(), w, rows, w * 4, QImage::Format_RGBA8888).convertToFormat(QImage::Format_RGB32);
+    return true;
+}
+
+}  // namespace hopshot

@@ -1,0 +1,106 @@
+// hopshot: the window, or a headless replay run when the command line asks for one.
+#include "shell/form1.h"
+#include "shell/gl_view.h"
+#include "shell/headless.h"
+#include "shell/options.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Qt aborts when it cannot reach a display; say so plainly instead. An explicit platform choice
+// (QT_QPA_PLATFORM) is left to Qt.
+bool displayReachable(std::string& why) {
+    if (std::getenv("QT_QPA_PLATFORM")) return true;
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        if (std::getenv("WAYLAND_DISPLAY")) return true;
+        why = "DISPLAY is not set";
+        return false;
+    }
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const bool ok = xcb_connection_has_error(c) == 0;
+    xcb_disconnect(c);
+    if (!ok) why = std::string("no X server answers at DISPLAY=") + display;
+    return ok;
+}
+
+// SIGINT, SIGTERM and SIGHUP close the window as its close box does, so the records are saved.
+// The handler only writes a byte; the window reads it in its event loop, also during a game.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+void closeOnSignals(QWidget& window) {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char bytes[16];
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {}
+        window.close();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using hopshot::CommandLine;
+
+    CommandLine cl;
+    const std::string error = hopshot::parseCommandLine({argv + 1, argv + argc}, cl);
+    if (!error.empty()) {
+        std::cerr << "hopshot: " << error << "\nTry 'hopshot --help' for the options.\n";
+        return 2;
+    }
+    switch (cl.mode) {
+    case CommandLine::Mode::Help: std::cout << hopshot::usageText(); return 0;
+    case CommandLine::Mode::Version: std::cout << hopshot::versionText(); return 0;
+    case CommandLine::Mode::Headless: {
+        hopshot::HeadlessOptions o;
+        o.script = cl.script;
+        o.trace = cl.trace;
+        if (!cl.dir.empty()) o.dir = cl.dir;
+        o.stepLimit = cl.steps;
+        return hopshot::runHeadless(o, std::cout, std::cerr);
+    }
+    case CommandLine::Mode::Window: break;
+    }
+
+    std::string why;
+    if (!displayReachable(why)) {
+        std::cerr << "hopshot: cannot open the display (" << why
+                  << "); the game needs an X display, or --headless SCRIPT to run without one\n";
+        return 1;
+    }
+
+    hopshot::GLView::setDefaultSurfaceFormat();
+
+    int qtArgc = 1;   // the options above are the game's own; Qt takes its settings from the environment
+    QApplication app(qtArgc, argv);
+    const QString programDir = QCoreApplication::applicationDirPath();
+
+    hopshot::Form1 window(cl.presets, programDir, {cl.sound, true, true});
+    if (!window.load()) return 1;
+    closeOnSignals(window);
+    window.show();
+    window.activateWindow();   // no window manager may be there to give it the focus
+    return app.exec();
+}

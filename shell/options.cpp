@@ -1,0 +1,147 @@
+#include "shell/options.h"
+
+#include <optional>
+
+#ifndef HOPSHOT_VERSION
+#define HOPSHOT_VERSION "0.1"
+#endif
+
+namespace hopshot {
+
+namespace {
+
+constexpr long kMaxStepLimit = 1000000000;
+
+// "1", "3", "134": the player items to check, each digit 1..4 at most once, in any order.
+// "0" or an empty value checks none (a game with no view drawn).
+std::optional<std::array<bool, 4>> parsePlayers(const std::string& v) {
+    std::array<bool, 4> marks{};
+    if (v.empty() || v == "0") return marks;
+    for (char c : v) {
+        if (c < '1' || c > '4' || marks[c - '1']) return std::nullopt;
+        marks[c - '1'] = true;
+    }
+    return marks;
+}
+
+std::optional<bool> parseFlag(const std::string& v) {
+    if (v == "0") return false;
+    if (v == "1") return true;
+    return std::nullopt;
+}
+
+std::optional<long> parseSteps(const std::string& v) {
+    if (v.empty() || v.size() > 10) return std::nullopt;
+    long n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n < 1 || n > kMaxStepLimit) return std::nullopt;
+    return n;
+}
+
+}  // namespace
+
+std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& out) {
+    out = CommandLine{};
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") { out.mode = CommandLine::Mode::Help; return {}; }
+        if (a == "--version") { out.mode = CommandLine::Mode::Version; return {}; }
+    }
+
+    bool headless = false;
+    std::string windowOption;    // the first window option seen, to name it in a conflict
+    std::string headlessOption;  // the first option that only a headless run takes
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (name.rfind("--", 0) != 0) return "unexpected argument '" + name + "'";
+        if (size_t eq = name.find('='); eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        auto take = [&]() -> std::optional<std::string> {
+            if (value) return value;
+            if (i + 1 >= args.size()) return std::nullopt;
+            return args[++i];
+        };
+
+        if (name == "--players" || name == "--live" || name == "--small" || name == "--simple" ||
+            name == "--wire") {
+            auto v = take();
+            if (!v) return name + " needs a value";
+            if (windowOption.empty()) windowOption = name;
+            if (name == "--players") {
+                auto marks = parsePlayers(*v);
+                if (!marks)
+                    return "--players takes the players to check, digits 1 to 4 each at most once "
+                           "(or 0 for none), not '" + *v + "'";
+                out.presets.players = *marks;
+                continue;
+            }
+            auto on = parseFlag(*v);
+            if (!on) return name + " takes 0 or 1, not '" + *v + "'";
+            if (name == "--live") out.presets.liveCamera = *on;
+            if (name == "--small") out.presets.smallScreen = *on;
+            if (name == "--simple") out.presets.simpleDisplay = *on;
+            if (name == "--wire") out.presets.wireframe = *on;
+        } else if (name == "--nosound") {
+            if (value) return "--nosound takes no value";
+            if (windowOption.empty()) windowOption = name;
+            out.sound = false;
+        } else if (name == "--headless" || name == "--trace" || name == "--dir") {
+            auto v = take();
+            if (!v || v->empty()) return name + " needs a file or directory name";
+            if (name == "--headless") { headless = true; out.script = *v; }
+            else if (headlessOption.empty()) headlessOption = name;
+            if (name == "--trace") out.trace = *v;
+            if (name == "--dir") out.dir = *v;
+        } else if (name == "--steps") {
+            auto v = take();
+            if (!v) return "--steps needs a value";
+            auto n = parseSteps(*v);
+            if (!n) return "--steps takes a whole number from 1 to 1000000000, not '" + *v + "'";
+            out.steps = *n;
+            if (headlessOption.empty()) headlessOption = name;
+        } else {
+            return "unknown option '" + args[i] + "'";
+        }
+    }
+
+    if (headless && !windowOption.empty())
+        return windowOption + " sets the window's menu or sound; a headless run takes its "
+               "settings from the script";
+    if (!headless && !headlessOption.empty()) return headlessOption + " needs --headless SCRIPT";
+    if (headless) out.mode = CommandLine::Mode::Headless;
+    return {};
+}
+
+std::string usageText() {
+    return "Usage: hopshot [OPTION]...\n"
+           "Plays hopshot in a window, or runs a replay script with no window.\n"
+           "\n"
+           "Window (the menu's check marks to start with):\n"
+           "  --players DIGITS   players taking part, e.g. 134 for 1P, 3P and 4P; 0 for none"
+           " (default 1)\n"
+           "  --live 0|1         live camera (default 1)\n"
+           "  --small 0|1        small screen (default 0)\n"
+           "  --simple 0|1       simple display: flat shading (default 0)\n"
+           "  --wire 0|1         wireframe mode (default 0)\n"
+           "  --nosound          open no sound device; every effect is silent\n"
+           "\n"
+           "Headless (no window, no sound, a virtual clock):\n"
+           "  --headless SCRIPT  run the replay script SCRIPT and print the scores and records\n"
+           "  --trace OUT        write the state after every frame step to OUT (JSON Lines)\n"
+           "  --dir DIR          program directory holding the high-score file (default: .)\n"
+           "  --steps N          stop a game still running after N frame steps (default 3000)\n"
+           "\n"
+           "  --help             show this help and exit\n"
+           "  --version          show the version and exit\n"
+           "\n"
+           "Bad options exit with status 2.\n";
+}
+
+std::string versionText() { return std::string("hopshot ") + HOPSHOT_VERSION + "\n"; }
+
+}  // namespace hopshot
