@@ -49,21 +49,20 @@ void gameSetup(Game& g) {
     SceneHandles& s = g.s;
     Host& host = g.host;
 
-    // 1-2: who plays and how the views are laid out are read once, here.
+    // Who plays and how the views are laid out are read once, here.
     const MenuItem players[kPlayers] = {MenuItem::Player1, MenuItem::Player2, MenuItem::Player3,
                                         MenuItem::Player4};
     for (int p = 0; p < kPlayers; ++p) w.playerIn[p] = host.checked(players[p]) ? 1 : 0;
     w.liveCamera = host.checked(MenuItem::LiveCamera) ? 1 : 0;
     w.smallScreen = host.checked(MenuItem::SmallScreen) ? 1 : 0;
 
-    // 3-4
     host.show3DView();
     w.score = 0;
     w.timeLeft = 60;
     host.setCaption(Label::Time, "Time : 60");
     host.setCaption(Label::Score, "Score : 0");
 
-    // 5-6: the drawing objects and the 640 x 480 device on Picture1.
+    // The drawing objects and the 640 x 480 device on Picture1.
     if (!s.dxRoot) s.dxRoot = scene::CreateRoot();
     keep(s.directDraw, scene::DirectDrawCreate(s.dxRoot, ""));
     keep(s.clipper, scene::CreateClipper(s.directDraw, 0));
@@ -71,21 +70,20 @@ void gameSetup(Game& g) {
     keep(s.d3drm, scene::Direct3DRMCreate(s.dxRoot));
     keep(s.device, scene::CreateDeviceFromClipper(s.d3drm, s.clipper, "", 640, 480));
 
-    // 7: the wireframe option is applied last and replaces the shading choice.
+    // The wireframe option is applied last and replaces the shading choice.
     scene::SetQuality(s.device, host.checked(MenuItem::SimpleDisplay) ? scene::kQualityFlat
                                                                       : scene::kQualityGouraud);
     if (host.checked(MenuItem::Wireframe)) scene::SetQuality(s.device, scene::kQualityWireframe);
     scene::SetShades(s.device, 32);
     scene::SetDither(s.device, false);
 
-    // 8-10
     keep(s.sceneRoot, scene::CreateFrame(s.d3drm, nullptr));
     keep(s.cameraFrame, scene::CreateFrame(s.d3drm, s.sceneRoot));
     keep(s.lightFrame, scene::CreateFrame(s.d3drm, s.sceneRoot));
     keep(s.viewport, scene::CreateViewport(s.d3drm, s.device, s.cameraFrame, 0, 0, 640, 430));
     scene::SetSceneBackgroundRGB(s.sceneRoot, kSky.r, kSky.g, kSky.b);
 
-    // 11-13: ordinary hoppers share one mesh; the small and the gold hopper have their own.
+    // Ordinary hoppers share one mesh; the small and the gold hopper have their own.
     loadMesh(g, "/zibzib.x");
     for (int i = 0; i < kSmallHopper; ++i) setUpHopper(g, i);
     loadMesh(g, "/zibzib.x");
@@ -97,7 +95,7 @@ void gameSetup(Game& g) {
     scene::ScaleMesh(s.meshBuilder, 1.2f, 1.2f, 1.2f);
     setUpHopper(g, kGoldHopper);
 
-    // 14-15: the sun, looking at the ground from its rest place.
+    // The sun, looking at the ground from its rest place.
     keep(s.sunLight, scene::CreateLightRGB(s.d3drm, scene::kLightDirectional, 1, 1, 1));
     scene::AddLight(s.lightFrame, s.sunLight);
     scene::SetPosition(s.lightFrame, nullptr, -300, 300, -300);
@@ -107,7 +105,7 @@ void gameSetup(Game& g) {
     scene::AddVisual(s.groundFrame, s.meshBuilder);
     scene::LookAt(s.lightFrame, s.groundFrame, nullptr, 0);
 
-    // 16: no bomb.
+    // No bomb.
     keep(s.bombFrame, scene::CreateFrame(s.d3drm, s.sceneRoot));
     loadMesh(g, "/bomb.x");
     scene::AddVisual(s.bombFrame, s.meshBuilder);
@@ -116,7 +114,7 @@ void gameSetup(Game& g) {
     w.bombZ = 0;
     w.bombSpin = 0;
 
-    // 17: a taking-part player's shell frame stays where it was made until its first flight step.
+    // A taking-part player's shell frame stays where it was made until its first flight step.
     loadMesh(g, "/gun.x");
     scene::ScaleMesh(s.meshBuilder, 0.5f, 0.5f, 0.5f);
     for (int p = 0; p < kPlayers; ++p) {
@@ -127,7 +125,6 @@ void gameSetup(Game& g) {
         if (w.playerIn[p] == 0) park(s.shellFrames[p]);
     }
 
-    // 18
     loadMesh(g, "/gun2.x");
     scene::ScaleMesh(s.meshBuilder, 0.5f, 0.5f, 0.5f);
     for (int p = 0; p < kPlayers; ++p) {
@@ -135,7 +132,7 @@ void gameSetup(Game& g) {
         park(s.heavyShellFrames[p]);
     }
 
-    // 19: the particle frames are placed by the first blood pass, not here.
+    // The particle frames are placed by the first blood pass, not here.
     loadMesh(g, "/blood.x");
     scene::ScaleMesh(s.meshBuilder, 0.5f, 0.5f, 0.5f);
     for (int k = 0; k < kBlood; ++k) {
@@ -145,7 +142,7 @@ void gameSetup(Game& g) {
         w.bloodVX[k] = w.bloodVY[k] = w.bloodVZ[k] = 0;
     }
 
-    // 20: every tank has mesh builders of its own.
+    // Every tank has mesh builders of its own.
     for (int p = 0; p < kPlayers; ++p) {
         keep(s.tankBodyFrames[p], scene::CreateFrame(s.d3drm, s.sceneRoot));
         loadMesh(g, "/tank.x");
@@ -155,10 +152,9 @@ void gameSetup(Game& g) {
         scene::AddVisual(s.tankBaseFrames[p], s.meshBuilder);
     }
 
-    // 21
     scene::SetOrientation(s.cameraFrame, nullptr, 0, 0, 1, 0, 1, 0);
 
-    // 22: the tanks stand in their row; those of players not taking part are parked.
+    // The tanks stand in their row; those of players not taking part are parked.
     for (int p = 0; p < kPlayers; ++p) {
         w.tankHeading[p] = 90;
         w.gunElevation[p] = 0;
@@ -173,7 +169,6 @@ void gameSetup(Game& g) {
         }
     }
 
-    // 23-24
     w.flickerTimer = 0;
     w.flashTimer = 0;
     w.lastTick = host.tickCount();

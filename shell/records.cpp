@@ -1,5 +1,7 @@
 #include "shell/records.h"
 
+#include "core/game_routine.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -71,8 +73,6 @@ int32_t scoreField(const std::string& field) {
     return value;
 }
 
-std::string scoreLine(int32_t v) { return (v >= 0 ? " " : "") + std::to_string(v); }
-
 // A name that the reader would cut or trim is written between double quotes.
 std::string nameLine(const std::string& name) {
     const bool quote = name.find(',') != std::string::npos || (!name.empty() && name[0] == ' ');
@@ -101,8 +101,8 @@ Records parseRecords(const std::string& text) {
 }
 
 std::string formatRecords(const Records& r) {
-    return nameLine(r.nameSolo) + "\r\n" + scoreLine(r.scoreSolo) + "\r\n" + nameLine(r.nameCoop) +
-           "\r\n" + scoreLine(r.scoreCoop) + "\r\n";
+    return nameLine(r.nameSolo) + "\r\n" + signedNumber(r.scoreSolo) + "\r\n" + nameLine(r.nameCoop) +
+           "\r\n" + signedNumber(r.scoreCoop) + "\r\n";
 }
 
 bool nameRoundTrips(const std::string& name) {
