@@ -63,10 +63,7 @@ unsigned compile(GLenum kind, const char* source) {
     return s;
 }
 
-// Whether a visual can show in the view at all: its bounding sphere against the view's depth
-// range. Parked entities stand far to the side, out of every view; skipping them changes no
-// pixel.
-struct Bounds { glm::vec3 centre{0}; float radius = 0; };
+using Bounds = GlRenderer::Bounds;
 
 Bounds boundsOf(const MeshData& mesh) {
     glm::vec3 lo(1e30f), hi(-1e30f);
@@ -82,14 +79,28 @@ Bounds boundsOf(const MeshData& mesh) {
     return b;
 }
 
-bool mayShow(const glm::mat4& viewProj, const glm::mat4& model, const Bounds& b) {
-    const glm::vec4 c = viewProj * model * glm::vec4(b.centre, 1.0f);
-    // In clip space a sphere of radius r stays within |x| <= w + k r for a bounded projection;
-    // k = 4 is generous for a field of 0.5 with any viewport shape used here.
-    const float r = b.radius * 4.0f + 1.0f;
-    return c.x <= c.w + r && -c.x <= c.w + r && c.y <= c.w + r && -c.y <= c.w + r &&
-           c.z <= c.w + r && -c.z <= c.w + r;
-}
+// The view's six planes, for telling whether a visual can show at all. Parked entities stand far
+// to the side, and a player's camera sees a part of the field only: a visual whose bounding
+// sphere lies wholly beyond one plane would be clipped away to the last triangle, so skipping it
+// changes no pixel and spares the GL its vertices.
+struct ViewVolume {
+    float halfW, halfH;         // the view's half extents at unit distance
+    float slackW, slackH;       // how far a side plane's test moves for a sphere of radius 1
+    float front, back;
+
+    explicit ViewVolume(const ViewportData& v) : front(v.front), back(v.back) {
+        GlRenderer::halfExtents(v, halfW, halfH);
+        slackW = std::sqrt(1 + halfW * halfW);
+        slackH = std::sqrt(1 + halfH * halfH);
+    }
+
+    // c: the sphere's centre in view coordinates (x right, y up, z forward).
+    bool mayShow(glm::vec3 c, float radius) const {
+        return c.z + radius >= front && c.z - radius <= back &&
+               std::abs(c.x) - halfW * c.z <= radius * slackW &&
+               std::abs(c.y) - halfH * c.z <= radius * slackH;
+    }
+};
 
 }  // namespace
 
@@ -144,12 +155,17 @@ GlRenderer::~GlRenderer() {
     glDeleteFramebuffers(1, &fbo_);
 }
 
+// Half extents at unit distance: `field` on the wider side.
+void GlRenderer::halfExtents(const ViewportData& v, float& halfW, float& halfH) {
+    const float aspect = float(v.width) / float(std::max(v.height, 1));
+    halfW = aspect >= 1 ? v.field : v.field * aspect;
+    halfH = aspect >= 1 ? v.field / aspect : v.field;
+}
+
 glm::mat4 GlRenderer::projection(const ViewportData& v) {
     const float n = v.front, f = v.back;
-    const float aspect = float(v.width) / float(std::max(v.height, 1));
-    // Half extents at unit distance: `field` on the wider side.
-    const float halfW = aspect >= 1 ? v.field : v.field * aspect;
-    const float halfH = aspect >= 1 ? v.field / aspect : v.field;
+    float halfW, halfH;
+    halfExtents(v, halfW, halfH);
     glm::mat4 m(0.0f);
     m[0][0] = 1.0f / halfW;
     m[1][1] = 1.0f / halfH;
@@ -182,9 +198,18 @@ bool GlRenderer::clear(const ViewportData& v, Color bg, unsigned flags) {
     return glGetError() == GL_NO_ERROR;
 }
 
-GlRenderer::MeshBuffers& GlRenderer::buffersFor(const MeshData& mesh) {
-    MeshBuffers& b = meshes_[&mesh];
-    if (b.vao && b.version == mesh.version) return b;
+// The mesh's entry, its bounds up to date; its buffers are made or filled only when it is drawn.
+GlRenderer::MeshBuffers& GlRenderer::entryFor(const MeshData& mesh) {
+    MeshBuffers& b = meshes_[mesh.id];
+    if (b.boundsVersion != mesh.version) {
+        b.bounds = boundsOf(mesh);
+        b.boundsVersion = mesh.version;
+    }
+    return b;
+}
+
+void GlRenderer::upload(const MeshData& mesh, MeshBuffers& b) {
+    if (b.vao && b.version == mesh.version) return;
     std::vector<Vertex> data;
     data.reserve(mesh.triangles.size() * 3);
     for (const Triangle& t : mesh.triangles) {
@@ -212,7 +237,6 @@ GlRenderer::MeshBuffers& GlRenderer::buffersFor(const MeshData& mesh) {
     }
     b.vertices = int(data.size());
     b.version = mesh.version;
-    return b;
 }
 
 bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
@@ -252,35 +276,52 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     glUniform1i(uFlat_, (quality & 0x7) == 0 ? 1 : 0);   // 136 flat, 137 Gouraud
     glUniform1f(uShades_, float(std::max(2u, v.device->shades)));
 
-    std::map<const MeshData*, Bounds> bounds;
+    const ViewVolume volume(v);
     forEachVisual(root, [&](const Pose& p, const MeshData& mesh) {
         if (mesh.triangles.empty()) return;
-        auto it = bounds.find(&mesh);
-        if (it == bounds.end()) it = bounds.emplace(&mesh, boundsOf(mesh)).first;
+        MeshBuffers& b = entryFor(mesh);
         const glm::mat4 model = p.matrix();
-        if (!mayShow(viewProj, model, it->second)) return;
-        MeshBuffers& b = buffersFor(mesh);
+        // The game keeps a frame's axes of unit length; a stretched frame stretches the sphere.
+        const float stretch = std::max({1.0f, glm::length(p.axes[0]), glm::length(p.axes[1]),
+                                        glm::length(p.axes[2])});
+        const glm::vec3 centre = glm::vec3(view * model * glm::vec4(b.bounds.centre, 1.0f));
+        if (!volume.mayShow(centre, b.bounds.radius * stretch)) return;
+        upload(mesh, b);
         glUniformMatrix4fv(uModel_, 1, GL_FALSE, glm::value_ptr(model));
         glBindVertexArray(b.vao);
         glDrawArrays(GL_TRIANGLES, 0, b.vertices);
     });
     glBindVertexArray(0);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    // Send this viewport's drawing on now: a software GL draws it on its own threads while the
+    // game goes on with the next player's pass, instead of drawing every view at the read-back.
+    glFlush();
     return glGetError() == GL_NO_ERROR;
 }
 
 bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
+    rows = std::clamp(rows, 0, height_);
+    rgba.resize(size_t(width_) * rows * 4);
+    return readTop(rows, rgba.data(), PixelOrder::Rgba);
+}
+
+// GL hands the rows over bottom first; they are turned over into `out` from a buffer kept
+// between reads, as the window reads the whole picture at every paint.
+bool GlRenderer::readTop(int rows, uint8_t* out, PixelOrder order) {
     if (!ok_) return false;
     rows = std::clamp(rows, 0, height_);
     glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
-    glFinish();
-    std::vector<uint8_t> bottomUp(size_t(width_) * rows * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, height_ - rows, width_, rows, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-    rgba.resize(bottomUp.size());
     const size_t line = size_t(width_) * 4;
+    bottomUp_.resize(line * rows);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    // Waits for the drawing to finish.
+    if (order == PixelOrder::Argb32)
+        glReadPixels(0, height_ - rows, width_, rows, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                     bottomUp_.data());
+    else
+        glReadPixels(0, height_ - rows, width_, rows, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp_.data());
     for (int r = 0; r < rows; ++r)
-        std::copy_n(bottomUp.data() + size_t(rows - 1 - r) * line, line, rgba.data() + size_t(r) * line);
+        std::copy_n(bottomUp_.data() + size_t(rows - 1 - r) * line, line, out + size_t(r) * line);
     return glGetError() == GL_NO_ERROR;
 }
 

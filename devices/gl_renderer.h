@@ -25,6 +25,10 @@ public:
     bool render(const ViewportData& viewport, const FrameData& root);
     // The target's top `rows` rows, top row first, 4 bytes a pixel (RGBA).
     bool readTop(int rows, std::vector<uint8_t>& rgba);
+    // The same into width * rows * 4 bytes at `out`, as bytes R, G, B, A or as one 32-bit
+    // 0xAARRGGBB value a pixel in the machine's own byte order (QImage's RGB32).
+    enum class PixelOrder { Rgba, Argb32 };
+    bool readTop(int rows, uint8_t* out, PixelOrder order);
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -33,22 +37,35 @@ public:
     // field reaching `field` from the centre to the wider side at unit distance. Left-handed
     // view coordinates (z forward) in, GL clip coordinates out.
     static glm::mat4 projection(const ViewportData& viewport);
+    // How far the view reaches from its centre at unit distance, across and up.
+    static void halfExtents(const ViewportData& viewport, float& halfW, float& halfH);
+
+    // A mesh's bounding sphere, in its own coordinates.
+    struct Bounds {
+        glm::vec3 centre{0};
+        float radius = 0;
+    };
 
 private:
+    // What the renderer keeps of a mesh, by its id: the bounds for every render, the
+    // vertex buffers once it is drawn. Each is made again when the mesh's version moves on.
     struct MeshBuffers {
         unsigned vao = 0, vbo = 0;
         int vertices = 0;
-        uint64_t version = ~uint64_t{0};
-        bool used = false;
+        uint64_t version = ~uint64_t{0};        // of the vertex buffers
+        Bounds bounds;
+        uint64_t boundsVersion = ~uint64_t{0};
     };
-    MeshBuffers& buffersFor(const MeshData& mesh);
+    MeshBuffers& entryFor(const MeshData& mesh);
+    void upload(const MeshData& mesh, MeshBuffers& b);
     void setRect(const ViewportData& viewport);
 
     int width_, height_;
     bool ok_ = false;
     unsigned fbo_ = 0, colour_ = 0, depth_ = 0, program_ = 0;
     int uModel_ = -1, uViewProj_ = -1, uLightDir_ = -1, uLightColor_ = -1, uFlat_ = -1, uShades_ = -1;
-    std::map<const MeshData*, MeshBuffers> meshes_;
+    std::map<uint64_t, MeshBuffers> meshes_;   // by mesh id
+    std::vector<uint8_t> bottomUp_;   // the read-back rows as GL gives them
 };
 
 }  // namespace scene

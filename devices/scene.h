@@ -60,6 +60,15 @@ struct Triangle {
 struct MeshData {
     std::vector<Triangle> triangles;
     uint64_t version = 0;    // raised by every change, so a renderer knows when to upload again
+    // Unique for the life of the program, so a renderer never mistakes a new mesh for one
+    // that stood at the same address before.
+    const uint64_t id = nextId();
+
+private:
+    static uint64_t nextId() {
+        static uint64_t last = 0;
+        return ++last;
+    }
 };
 
 struct LightData {

@@ -167,9 +167,13 @@ public:
     }
 
     // The mixer converts a wave in any other format to the device's, which is the effects' own.
+    // The file is opened here rather than by the mixer, which would report a file it cannot open
+    // only as a missing source: the player's box then says which file and why.
     Buffer createFromFile(const std::string& fileName, const WaveFormat&) override {
         if (!open_) return failed("no sound device");
-        Mix_Chunk* chunk = Mix_LoadWAV(fileName.c_str());
+        SDL_RWops* file = SDL_RWFromFile(fileName.c_str(), "rb");
+        if (!file) return failed(SDL_GetError());
+        Mix_Chunk* chunk = Mix_LoadWAV_RW(file, 1);   // closes the file
         if (!chunk) return failed(Mix_GetError());
         return claimChannel(std::shared_ptr<Mix_Chunk>(chunk, Mix_FreeChunk));
     }

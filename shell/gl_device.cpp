@@ -4,6 +4,8 @@
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 
+#include <algorithm>
+
 namespace hopshot {
 
 std::unique_ptr<GlDevice> GlDevice::create(int width, int height) {
@@ -43,12 +45,17 @@ bool GlDevice::present() {
     return true;
 }
 
+// Read straight into the picture's own pixels, in its own byte order: the view reads the whole
+// picture at every paint, so nothing is made afresh or converted on the way.
 bool GlDevice::readTop(int rows, QImage& out) {
-    std::vector<uint8_t> rgba;
-    if (!makeCurrent() || !renderer_->readTop(rows, rgba)) return false;
+    if (!makeCurrent()) return false;
     const int w = renderer_->width();
-    out = QImage(rgba.data(), w, rows, w * 4, QImage::Format_RGBA8888).convertToFormat(QImage::Format_RGB32);
-    return true;
+    rows = std::clamp(rows, 0, renderer_->height());
+    if (out.size() != QSize(w, rows) || out.format() != QImage::Format_RGB32 ||
+        out.bytesPerLine() != w * 4)
+        out = QImage(w, rows, QImage::Format_RGB32);
+    if (out.isNull()) return false;
+    return renderer_->readTop(rows, out.bits(), scene::GlRenderer::PixelOrder::Argb32);
 }
 
 }  // namespace hopshot

@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,14 +127,24 @@ bool loadRecords(const std::string& path, Records& out, std::string& error) {
         out = Records{};
         return true;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Read with the system's own calls: a stream would take a file it cannot read (a directory
+    // of that name, an I/O error) for an empty one, and the records would be lost at close.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         error = "cannot read the high-score file " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    out = parseRecords(text.str());
+    std::string text;
+    char buf[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+    const int readError = n < 0 ? errno : 0;
+    ::close(fd);
+    if (readError != 0) {
+        error = "cannot read the high-score file " + path + ": " + std::strerror(readError);
+        return false;
+    }
+    out = parseRecords(text);
     return true;
 }
 

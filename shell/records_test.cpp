@@ -85,6 +85,16 @@ TEST_F(RecordsDir, AMissingFileGivesEmptyRecords) {
     EXPECT_EQ(r, Records{});
 }
 
+TEST_F(RecordsDir, AFileThatCannotBeReadIsAnErrorNamingIt) {
+    // A directory by the file's name opens but cannot be read: no empty records in its place.
+    const std::string path = (dir_ / "gun3.x").string();
+    fs::create_directory(path);
+    Records r{"X", 1, "Y", 2};
+    std::string error;
+    EXPECT_FALSE(loadRecords(path, r, error));
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+}
+
 TEST_F(RecordsDir, SaveReplacesTheFileWhole) {
     const std::string path = (dir_ / "gun3.x").string();
     std::ofstream(path) << "OLD\r\n 1\r\nOLD\r\n 1\r\nmore junk\r\n";
