@@ -255,5 +255,50 @@ TEST_F(GlViewTest, HoldingLeftTurnsTheView) {
     EXPECT_GT(changed, 640 * 430 / 10);
 }
 
+// The effects a player sees: the small hopper's kill turns the sky red, a charging gun glows at
+// the muzzle, and a rolling bomb shows straight ahead of the tank.
+TEST_F(GlViewTest, TheRedSkyTheChargingGlowAndTheBombShow) {
+    open(playing({true, false, false, false}));
+    ASSERT_FALSE(HasFatalFailure());
+    QImage red, glow, bomb, before;
+    // Moments far enough apart that each change has been drawn before the picture is taken.
+    play({{600, [&] { before = view->shown(); }},
+          {700, [&] { world().flashTimer = 100; }},               // as the small hopper's kill sets it
+          {1000, [&] { red = view->shown(); }},
+          {1500, [&] {                                            // Ctrl held long, gun raised
+              world().fireState[0] = 2;
+              world().charge[0] = 30;
+              world().gunElevation[0] = 80;
+          }},
+          {2000, [&] { glow = view->shown(); }},
+          {2300, [&] {
+              world().charge[0] = 0;
+              world().fireState[0] = 0;
+              world().gunElevation[0] = 0;
+              world().bombX = -300;
+              world().bombZ = -330;
+          }},
+          {2500, [&] { bomb = view->shown(); }}});
+    keep(red, "red-sky");
+    keep(glow, "charging-glow");
+    keep(bomb, "bomb");
+    auto reddish = [](QColor c) { return c.red() > 150 && c.green() < 30 && c.blue() < 30; };
+    auto cyan = [](QColor c) { return c.blue() > 200 && c.green() > 150 && c.red() < 120; };
+    // The bomb's black and dark red quarters, where the sky and the far field were.
+    auto dark = [](QColor c) { return c.red() < 90 && c.green() < 30 && c.blue() < 30; };
+    auto count = [](const QImage& image, QRect area, auto test) {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (test(image.pixelColor(x, y))) ++n;
+        return n;
+    };
+    const QRect skyBand(0, 0, 640, 40);
+    EXPECT_EQ(count(before, skyBand, reddish), 0);
+    EXPECT_GT(count(red, skyBand, reddish), 640 * 40 / 2);
+    EXPECT_GT(count(glow, kWhole, cyan), 20);
+    EXPECT_GT(count(bomb, QRect(220, 60, 200, 200), dark), 300);
+}
+
 }  // namespace
 }  // namespace hopshot
