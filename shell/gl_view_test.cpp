@@ -265,16 +265,15 @@ TEST_F(GlViewTest, TheRedSkyTheChargingGlowAndTheBombShow) {
     play({{600, [&] { before = view->shown(); }},
           {700, [&] { world().flashTimer = 100; }},               // as the small hopper's kill sets it
           {1000, [&] { red = view->shown(); }},
-          {1500, [&] {                                            // Ctrl held long, gun raised
+          {1500, [&] {                                            // Ctrl held long, gun level
               world().fireState[0] = 2;
               world().charge[0] = 30;
-              world().gunElevation[0] = 80;
+              world().gunElevation[0] = 0;
           }},
           {2000, [&] { glow = view->shown(); }},
           {2300, [&] {
               world().charge[0] = 0;
               world().fireState[0] = 0;
-              world().gunElevation[0] = 0;
               world().bombX = -300;
               world().bombZ = -330;
           }},

@@ -385,14 +385,16 @@ Mesh tank() {
     const int hatch = m.material(matte("Cupola", {0.36, 0.45, 0.2}));
     const int stowage = m.material(matte("Stowage", {0.52, 0.45, 0.28}));
 
-    // Eight flat faces, one facing each way; 21.65 at the corners makes the flats 40 apart.
-    add(m, faceted(frustum(21.65, 17, 0, 13, 8, 22.5)), at({0, 0, -2}, scale(1, 1, 1.15)), armour);
-    add(m, box({-8, -0.5, 14}, {8, 10.5, 23}), at({}), armour);                        // mantlet
+    // Eight flat faces, one facing each way; 21.65 at the corners makes the flats 40 apart. The
+    // turret is low: the chase camera, 65 up and 200 behind, must see the muzzle (5 up) over it,
+    // where a charging gun glows and the shells leave.
+    add(m, faceted(frustum(21.65, 17, 0, 9, 8, 22.5)), at({0, 0, -2}, scale(1, 1, 1.15)), armour);
+    add(m, box({-8, -0.5, 14}, {8, 8.5, 23}), at({}), armour);                         // mantlet
     add(m, cylinder(2.2, 20, 44, 8, 22.5), at({0, 5, 0}, rotX(90)), steel);           // barrel
     add(m, faceted(cylinder(3.2, 43, 50, 8, 22.5)), at({0, 5, 0}, rotX(90)), steel);  // muzzle
-    add(m, faceted(cylinder(5.5, 13, 17.5, 8, 22.5)), at({-7, 0, -6}), hatch);
-    add(m, box({-12, 2, -29}, {12, 10, -21}), at({}), stowage);                         // rear bin
-    add(m, box({9.6, 13, -15.4}, {10.4, 34, -14.6}), at({}), steel);                   // aerial
+    add(m, faceted(cylinder(5.5, 9, 11.5, 8, 22.5)), at({-7, 0, -10}), hatch);
+    add(m, box({-12, 2, -29}, {12, 8, -21}), at({}), stowage);                          // rear bin
+    add(m, box({9.6, 9, -15.4}, {10.4, 30, -14.6}), at({}), steel);                    // aerial
     return m;
 }
 
