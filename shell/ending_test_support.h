@@ -91,15 +91,7 @@ public:
         for (auto& e : envStore) envp.push_back(e.data());
         envp.push_back(nullptr);
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, child->outPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, child->errPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&child->pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            child->pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        spawnInto(*child, argv, envp);
         return child;
     }
 

@@ -261,23 +261,31 @@ TEST_F(GlViewTest, TheRedSkyTheChargingGlowAndTheBombShow) {
     open(playing({true, false, false, false}));
     ASSERT_FALSE(HasFatalFailure());
     QImage red, glow, bomb, before;
-    // Moments far enough apart that each change has been drawn before the picture is taken.
-    play({{600, [&] { before = view->shown(); }},
-          {700, [&] { world().flashTimer = 100; }},               // as the small hopper's kill sets it
-          {1000, [&] { red = view->shown(); }},
-          {1500, [&] {                                            // Ctrl held long, gun level
-              world().fireState[0] = 2;
-              world().charge[0] = 30;
-              world().gunElevation[0] = 0;
-          }},
-          {2000, [&] { glow = view->shown(); }},
-          {2300, [&] {
-              world().charge[0] = 0;
-              world().fireState[0] = 0;
-              world().bombX = -300;
-              world().bombZ = -330;
-          }},
-          {2500, [&] { bomb = view->shown(); }}});
+    // Each picture is taken a while after its change, counted from the change itself, so that
+    // the change has been drawn whatever the pace of the loop.
+    auto after = [](int ms, std::function<void()> next) { QTimer::singleShot(ms, next); };
+    play({{600,
+           [&] {
+               before = view->shown();
+               world().flashTimer = 100;   // as the small hopper's kill sets it
+               after(300, [&] {
+                   red = view->shown();
+                   // Ctrl held long, the gun half raised so the jitter never hides the glow.
+                   world().fireState[0] = 2;
+                   world().charge[0] = 30;
+                   world().gunElevation[0] = 40;
+                   after(400, [&] {
+                       glow = view->shown();
+                       world().gunElevation[0] = 0;
+                       world().charge[0] = 0;
+                       world().fireState[0] = 0;
+                       world().bombX = -300;
+                       world().bombZ = -330;
+                       after(200, [&] { bomb = view->shown(); });
+                   });
+               });
+           }},
+          {4000, [] {}}});   // the game ends after this
     keep(red, "red-sky");
     keep(glow, "charging-glow");
     keep(bomb, "bomb");

@@ -165,6 +165,19 @@ struct Child {
     }
 };
 
+// Starts argv[0] with that environment, its output and errors going to the child's files.
+inline void spawnInto(Child& child, const std::vector<char*>& argv, const std::vector<char*>& envp) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, child.outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, child.errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+        child.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
 // Starts the program with args, its environment without the variables in `unset`.
 inline std::unique_ptr<Child> startProgram(const std::vector<std::string>& args,
                                            const std::vector<std::string>& unset = {}) {
@@ -193,15 +206,7 @@ inline std::unique_ptr<Child> startProgram(const std::vector<std::string>& args,
     }
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, child->outPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, child->errPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawn(&child->pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-        child->pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    spawnInto(*child, argv, envp);
     return child;
 }
 
