@@ -233,16 +233,21 @@ TEST_F(GlViewTest, HoldingLeftTurnsTheView) {
     ASSERT_FALSE(HasFatalFailure());
     QImage before, after;
     int16_t headingBefore = 0, headingAfter = 0;
-    play({{800, [&] {
-              before = view->shown();
-              headingBefore = world().tankHeading[0];
-              guitest::sh("xdotool keydown Left");
-          }},
-          {1800, [&] { guitest::sh("xdotool keyup Left"); }},
-          {2000, [&] {   // a few steps later, the last of them shown
-              after = view->shown();
-              headingAfter = world().tankHeading[0];
-          }}});
+    // Each moment counts from the one before, whatever the pace of the loop.
+    play({{800,
+           [&] {
+               before = view->shown();
+               headingBefore = world().tankHeading[0];
+               guitest::sh("xdotool keydown Left");
+               QTimer::singleShot(1000, [&] {
+                   guitest::sh("xdotool keyup Left");
+                   QTimer::singleShot(200, [&] {   // a few steps later, the last of them shown
+                       after = view->shown();
+                       headingAfter = world().tankHeading[0];
+                   });
+               });
+           }},
+          {3500, [] {}}});   // the game ends after this
     keep(before, "before-left");
     keep(after, "after-left");
     EXPECT_EQ(headingBefore, 90);
