@@ -8,19 +8,32 @@
 
 namespace hopshot {
 
-std::unique_ptr<GlDevice> GlDevice::create(int width, int height) {
+std::unique_ptr<GlDevice> GlDevice::create(int width, int height, std::string& why) {
     std::unique_ptr<GlDevice> d(new GlDevice);
     d->context_ = std::make_unique<QOpenGLContext>();
     d->context_->setFormat(QSurfaceFormat::defaultFormat());
-    if (!d->context_->create()) return nullptr;
+    if (!d->context_->create()) {
+        why = "no OpenGL context can be made";
+        return nullptr;
+    }
     const QSurfaceFormat got = d->context_->format();
-    if (got.majorVersion() * 10 + got.minorVersion() < 33) return nullptr;
+    if (got.majorVersion() * 10 + got.minorVersion() < 33) {
+        why = "OpenGL " + std::to_string(got.majorVersion()) + "." +
+              std::to_string(got.minorVersion()) + " is here, and the 3D view needs 3.3";
+        return nullptr;
+    }
     d->surface_ = std::make_unique<QOffscreenSurface>();
     d->surface_->setFormat(got);
     d->surface_->create();
-    if (!d->surface_->isValid() || !d->makeCurrent()) return nullptr;
+    if (!d->surface_->isValid() || !d->makeCurrent()) {
+        why = "the OpenGL context cannot be made current on an offscreen surface";
+        return nullptr;
+    }
     d->renderer_ = std::make_unique<scene::GlRenderer>(width, height);
-    if (!d->renderer_->ok()) return nullptr;
+    if (!d->renderer_->ok()) {
+        why = "the OpenGL drawing target or its shaders cannot be made";
+        return nullptr;
+    }
     return d;
 }
 

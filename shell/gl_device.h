@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QOpenGLContext;
 class QOffscreenSurface;
@@ -18,8 +19,8 @@ namespace hopshot {
 
 class GlDevice : public scene::Renderer {
 public:
-    // Null when no OpenGL 3.3 context can be had.
-    static std::unique_ptr<GlDevice> create(int width, int height);
+    // Null when no OpenGL 3.3 context can be had; `why` then says what is missing.
+    static std::unique_ptr<GlDevice> create(int width, int height, std::string& why);
     ~GlDevice() override;
 
     bool clear(const scene::ViewportData& viewport, scene::Color background, unsigned flags) override;

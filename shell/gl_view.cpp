@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QSurfaceFormat>
 
+#include <cstdio>
+
 namespace hopshot {
 
 namespace {
@@ -31,8 +33,16 @@ void GLView::setDefaultSurfaceFormat() {
 }
 
 std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
-    std::unique_ptr<GlDevice> d = GlDevice::create(width, height);
-    if (!d) return nullptr;
+    std::string why;
+    std::unique_ptr<GlDevice> d = GlDevice::create(width, height, why);
+    if (!d) {
+        // The game plays on with no picture; the player is told once why.
+        if (why != lastFailure_)
+            std::fprintf(stderr, "hopshot: no 3D picture: %s; the game plays on without one\n",
+                         why.c_str());
+        lastFailure_ = why;
+        return nullptr;
+    }
     if (device_) device_->onGone = nullptr;
     device_ = d.get();
     d->onPresent = [this] {

@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <string>
+
 namespace hopshot {
 
 class GlDevice;
@@ -36,6 +38,7 @@ private:
     GlDevice* device_ = nullptr;   // the live device, owned by the game's device handle
     bool stale_ = false;           // the device has presented since the view last read it
     QImage image_;                 // what was last shown; kept when the device goes
+    std::string lastFailure_;      // why the last device could not be made, once said
 };
 
 }  // namespace hopshot

@@ -156,5 +156,25 @@ TEST_P(ProgramWindow, TheCloseBoxEndsItWithStatusZero) {
 INSTANTIATE_TEST_SUITE_P(, ProgramWindow, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "DuringAGame" : "Idle"; });
 
+// Without OpenGL 3.3 the game still runs its steps, with no picture, and says why on stderr.
+TEST(ProgramWithoutGl, PlaysWithNoPictureAndSaysWhy) {
+    if (!guitest::app()) GTEST_SKIP() << "needs an X display: run under xvfb-run";
+    ::setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);   // Mesa then offers no 3.3 context
+    auto child = startProgram({"--nosound"});
+    ::unsetenv("MESA_GL_VERSION_OVERRIDE");
+    const unsigned long window = guitest::windowOf(*child);
+    ASSERT_NE(window, 0u) << child->err();
+    ASSERT_TRUE(guitest::focusWindow(window));
+    ASSERT_TRUE(guitest::sh("xdotool key ctrl+s"));
+    EXPECT_TRUE(waitFor([&] { return child->err().find("no 3D picture") != std::string::npos; },
+                        5000));
+    EXPECT_NE(child->err().find("needs 3.3"), std::string::npos) << child->err();
+    // The game goes on: the countdown ticks in the time label (black 3D view, labels drawn).
+    EXPECT_TRUE(waitFor([&] { return showsTheGame(window); }, 5000));
+    ASSERT_TRUE(guitest::sendCloseRequest(uint32_t(window)));
+    ASSERT_TRUE(child->waitEnd(10000));
+    EXPECT_TRUE(child->exitedWith(0)) << child->err();
+}
+
 }  // namespace
 }  // namespace hopshot
