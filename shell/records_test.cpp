@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,6 +50,56 @@ TEST(RecordsFile, NamesComeBackAsTypedAfterSaveAndLoad) {
         const Records r{n, -12, n, 2147483647};
         EXPECT_EQ(parseRecords(formatRecords(r)), r) << n;
     }
+}
+
+// Any name the prompt takes and any score come back from the file as they went in.
+TEST(RecordsFile, SaveThenLoadGivesBackEveryNameAndScore) {
+    const std::vector<std::string> pieces = {
+        "A", "z", "0", " ", "  ", ",", ", ", "'", "#", "\t", "-", "たろう", "花子", "ー", "！",
+        "Ｓｃｏｒｅ", "é", "😀", "\\", ";", "TARO", "  lead", "trail  "};
+    std::mt19937 gen(2024);
+    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(gen); };
+    auto name = [&] {
+        std::string n;
+        for (size_t k = pick(6); k > 0; --k) n += pieces[pick(pieces.size())];
+        return n;
+    };
+    auto score = [&] {
+        return std::uniform_int_distribution<int32_t>(INT32_MIN, INT32_MAX)(gen);
+    };
+    for (int i = 0; i < 2000; ++i) {
+        const Records r{name(), score(), name(), i % 7 == 0 ? 0 : score()};
+        ASSERT_TRUE(nameRoundTrips(r.nameSolo) && nameRoundTrips(r.nameCoop));
+        const Records back = parseRecords(formatRecords(r));
+        ASSERT_EQ(back, r) << "[" << r.nameSolo << "] [" << r.nameCoop << "]";
+    }
+}
+
+// Whatever the file holds, loading gives four values and never fails or crashes.
+TEST(RecordsFile, BadFilesLoadWithoutTrouble) {
+    std::string binary;
+    for (int b = 0; b < 256; ++b) binary += char(b);
+    struct Case { const char* name; std::string text; Records expected; };
+    const Case cases[] = {
+        {"empty", "", {}},
+        {"one name, no line end", "TARO", {"TARO", 0, "", 0}},
+        {"short", "TARO\r\n 5\r\n", {"TARO", 5, "", 0}},
+        {"garbage scores", "A\r\nabc\r\nB\r\n1e5\r\n", {"A", 0, "B", 0}},
+        {"a quote never closed", "\"TARO\r\n 5\r\n", {"TARO\r\n 5\r\n", 0, "", 0}},
+        {"only line ends", "\r\n\r\n\r\n\r\n\r\n\r\n", {}},
+        {"extra lines are ignored", "A\r\n1\r\nB\r\n2\r\nC\r\n3\r\n", {"A", 1, "B", 2}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parseRecords(c.text), c.expected) << c.name;
+    // No expectations on the values here, only that nothing breaks.
+    const std::string huge(2'000'000, 'x');
+    for (const std::string& text : {huge, huge + "\r\n 1\r\n" + huge + "\r\n 2\r\n", binary,
+                                    binary + binary + "\r\n"}) {
+        const Records r = parseRecords(text);
+        EXPECT_LE(r.nameSolo.size(), text.size());
+    }
+    const Records hugeName = parseRecords(huge + "\r\n 1\r\nB\r\n 2\r\n");
+    EXPECT_EQ(hugeName.nameSolo.size(), huge.size());
+    EXPECT_EQ(hugeName.scoreCoop, 2);
 }
 
 TEST(RecordsFile, ThePromptRefusesWhatCannotComeBack) {
@@ -106,6 +158,21 @@ TEST_F(RecordsDir, SaveReplacesTheFileWhole) {
     EXPECT_EQ(back, (Records{"TARO", 12345, "HANAKO", 800}));
     // Nothing else is left in the directory: the temporary file was renamed over the old one.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// The old file is never written in place: whoever still reads it (a save cut short by a crash
+// or a power cut leaves just that) finds the old records whole.
+TEST_F(RecordsDir, SavingNeverTouchesTheOldFilesContent) {
+    const std::string path = (dir_ / "gun3.x").string();
+    const std::string old = "OLD\r\n 1\r\nOLD\r\n 2\r\n";
+    std::ofstream(path) << old;
+    std::ifstream held(path, std::ios::binary);   // the old file, as it was
+    std::string error;
+    ASSERT_TRUE(saveRecords(path, {"NEW", 9, "NEW", 9}, error)) << error;
+    std::ostringstream seen;
+    seen << held.rdbuf();
+    EXPECT_EQ(seen.str(), old);
+    EXPECT_EQ(read(path), "NEW\r\n 9\r\nNEW\r\n 9\r\n");
 }
 
 TEST_F(RecordsDir, AFailedSaveNamesThePathAndLeavesTheOldFileWhole) {
