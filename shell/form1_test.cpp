@@ -245,6 +245,38 @@ TEST_F(Form1Test, CtrlSStartsAGameAndEscEndsIt) {
     EXPECT_EQ(form->centralWidget()->childAt(10, 10), image1);
 }
 
+// Ctrl held through the system's key repeat fires one shell, then charges; letting go fires the
+// charged shot. A repeated release reaching the game would cut the charge short.
+TEST_F(Form1Test, CtrlHeldInAGameFiresOnceThenChargesAndItsReleaseFiresTheChargedShot) {
+    struct Seen { int16_t kind = -1, x = 0, fire = -1, charge = -1; } shell, held, released;
+    QTimer::singleShot(500, [&] {   // inside the running game
+        guitest::sh("xdotool keydown ctrl");
+        QTimer::singleShot(100, [&] {
+            shell = {world().shellKind[0], world().shellX[0], world().fireState[0], world().charge[0]};
+            QTimer::singleShot(1400, [&] {   // well into the key repeat
+                held = {world().shellKind[0], world().shellX[0], world().fireState[0],
+                        world().charge[0]};
+                guitest::sh("xdotool keyup ctrl");
+                QTimer::singleShot(150, [&] {
+                    released = {world().shellKind[0], world().shellX[0], world().fireState[0],
+                                world().charge[0]};
+                    world().running = 0;
+                });
+            });
+        });
+    });
+    action("スタート")->trigger();
+    ASSERT_TRUE(waitFor([&] { return released.kind != -1 && world().running == 0; }, 15000));
+    EXPECT_EQ(shell.kind, 0);          // a shell left at the press
+    EXPECT_NE(shell.x, -5000);
+    EXPECT_EQ(held.fire, 2);           // fired and still held: the repeats armed nothing more
+    EXPECT_GT(held.charge, 50);        // held without a break all along
+    EXPECT_EQ(held.x, -5000);          // no second shell: the slot is held at the muzzle
+    EXPECT_EQ(released.kind, 1);       // the charged shot flies
+    EXPECT_NE(released.x, -5000);
+    EXPECT_EQ(released.fire, 0);
+}
+
 TEST_F(Form1Test, RealKeysReachTheKeyHandlersWithTheMaskAfterEachEvent) {
     struct Step {
         const char* keys;   // xdotool arguments; each step ends on a key whose effect shows
