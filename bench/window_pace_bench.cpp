@@ -1,0 +1,211 @@
+// The pace the game holds in its real window over a whole minute: Form1 with the repository's
+// meshes, the real GL device painting Picture1, the frame loop with its own yield and tick
+// pacing, the one-second countdown ticking. Unlike frame_step_bench (which runs steps back to
+// back), this asks whether a game keeps its 50 steps a second, and what its slowest step costs.
+//
+//   xvfb-run -a -s "-screen 0 1280x1024x24" <build>/bench/window_pace_bench [--seconds N]
+//                                                                          [--players 1|4]
+//
+// Each case starts a game with the Start command's own routine and ends it after N seconds (60
+// by default) the way Esc does; every taking-part player taps fire twice a second, so shells fly,
+// hoppers die and blood flies as in play. The countdown is set far up at the first step so that
+// the game outlasts the measure.
+//
+// Timing is taken from outside the game: the window's tick-count reading just before a step and
+// the one just after it (the frame loop reads the clock on both sides of frameStep) give the
+// step's cost, its renders included; the application's dispatch of Picture1's paints gives the
+// paint's cost (Mesa's llvmpipe draws on threads of its own, and the paint's read-back of the
+// device waits for them).
+#include "core/game_routine.h"
+#include "shell/form1.h"
+#include "shell/gl_view.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace hopshot {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::duration<double, std::milli>;
+
+constexpr int kTapEverySteps = 25;   // two taps a second at full pace
+constexpr int kTapHoldSteps = 3;     // steps the fire control stays down per tap
+
+std::string assetsDir() {
+    const char* dir = std::getenv("HOPSHOT_ASSETS");
+    return dir && *dir ? dir : HOPSHOT_ASSETS_DIR;
+}
+
+double processCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Picture1's paints as the application dispatches them: how long each took.
+class TimingApp : public QApplication {
+public:
+    using QApplication::QApplication;
+    QObject* watched = nullptr;
+    std::vector<double> paintMs;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (receiver != watched || event->type() != QEvent::Paint)
+            return QApplication::notify(receiver, event);
+        const auto t0 = Clock::now();
+        const bool done = QApplication::notify(receiver, event);
+        paintMs.push_back(Ms(Clock::now() - t0).count());
+        return done;
+    }
+};
+
+// The window, with a stopwatch on the frame loop's two clock readings around every step.
+class TimedForm1 : public Form1 {
+public:
+    TimedForm1(const WindowPresets& presets, int seconds)
+        : Form1(presets, QString::fromStdString(assetsDir())), seconds_(seconds) {}
+
+    std::vector<double> stepMs;   // one per step after the first
+    double elapsedMs = 0;         // from the end of the first step to the stop
+    double cpuMs = 0;             // CPU time of the whole process over the same span
+
+    int32_t tickCount() override {
+        before_ = after_;
+        after_ = Clock::now();
+        return Form1::tickCount();
+    }
+
+    void stepDone() override {
+        World& w = game().w;
+        if (steps_ == 0) {
+            start_ = Clock::now();
+            cpuStart_ = processCpuMs();
+            w.timeLeft = 32767;   // the countdown keeps ticking, from far above
+            QTimer::singleShot(seconds_ * 1000, Qt::PreciseTimer, this, [this] {
+                elapsedMs = Ms(Clock::now() - start_).count();
+                cpuMs = processCpuMs() - cpuStart_;
+                game().w.running = 0;   // as Esc stops it
+            });
+        } else {
+            stepMs.push_back(Ms(after_ - before_).count());
+        }
+        // The players' taps, as their key handlers would set and clear the fire control.
+        const int phase = steps_ % kTapEverySteps;
+        for (int p = 0; p < kPlayers; ++p) {
+            if (w.playerIn[p] != 1) continue;
+            if (phase == 0 && w.fireState[p] == 0) w.fireState[p] = 1;
+            if (phase == kTapHoldSteps) w.fireState[p] = 0;
+        }
+        ++steps_;
+    }
+
+private:
+    const int seconds_;
+    long steps_ = 0;
+    Clock::time_point before_, after_, start_;
+    double cpuStart_ = 0;
+};
+
+struct Row {
+    int players = 0;
+    double seconds = 0;
+    size_t steps = 0;
+    double stepsPerSecond = 0;
+    double medianStepMs = 0, worstStepMs = 0;
+    double medianPaintMs = 0, worstPaintMs = 0;
+    size_t paints = 0;
+    double cpuPercent = 0;
+};
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+double worst(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
+
+Row runCase(TimingApp& app, int players, int seconds) {
+    WindowPresets presets;
+    for (int p = 0; p < kPlayers; ++p) presets.players[p] = p < players;
+    TimedForm1 form(presets, seconds);
+    form.show();
+    form.activateWindow();
+    QElapsedTimer clock;
+    clock.start();
+    while (!form.windowHandle()->isExposed() && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    app.watched = form.findChild<GLView*>(QStringLiteral("Picture1"));
+    app.paintMs.clear();
+
+    startCommand(form.game());   // returns when the game has stopped
+
+    Row r;
+    r.players = players;
+    r.seconds = form.elapsedMs / 1000;
+    r.steps = form.stepMs.size();
+    r.stepsPerSecond = r.seconds > 0 ? double(r.steps) / r.seconds : 0;
+    r.medianStepMs = median(form.stepMs);
+    r.worstStepMs = worst(form.stepMs);
+    r.paints = app.paintMs.size();
+    r.medianPaintMs = median(app.paintMs);
+    r.worstPaintMs = worst(app.paintMs);
+    r.cpuPercent = form.elapsedMs > 0 ? 100 * form.cpuMs / form.elapsedMs : 0;
+    app.watched = nullptr;
+    return r;
+}
+
+}  // namespace
+}  // namespace hopshot
+
+int main(int argc, char** argv) {
+    int seconds = 60;
+    std::vector<int> cases{1, 4};
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
+            seconds = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--players") && i + 1 < argc) {
+            cases = {std::atoi(argv[++i])};
+        } else {
+            std::fprintf(stderr, "usage: window_pace_bench [--seconds N] [--players 1..4]\n");
+            return 2;
+        }
+    }
+    if (seconds < 1 || cases[0] < 1 || cases[0] > hopshot::kPlayers) {
+        std::fprintf(stderr, "window_pace_bench: seconds must be 1 or more, players 1 to 4\n");
+        return 2;
+    }
+    if (!std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "window_pace_bench: needs an X display; run it under xvfb-run -a\n");
+        return 1;
+    }
+    hopshot::GLView::setDefaultSurfaceFormat();
+    int qtArgc = 1;
+    hopshot::TimingApp app(qtArgc, argv);
+
+    std::printf("%7s %8s %6s %8s %15s %14s %16s %15s %7s %6s\n", "players", "seconds", "steps",
+                "steps/s", "median step ms", "worst step ms", "median paint ms", "worst paint ms",
+                "paints", "cpu %");
+    for (int players : cases) {
+        const hopshot::Row r = hopshot::runCase(app, players, seconds);
+        std::printf("%7d %8.1f %6zu %8.2f %15.2f %14.2f %16.2f %15.2f %7zu %6.0f\n", r.players,
+                    r.seconds, r.steps, r.stepsPerSecond, r.medianStepMs, r.worstStepMs,
+                    r.medianPaintMs, r.worstPaintMs, r.paints, r.cpuPercent);
+        std::fflush(stdout);
+    }
+    return 0;
+}
