@@ -18,10 +18,7 @@ namespace {
 
 using guitest::waitFor;
 
-QString assetsDir() {
-    const char* dir = std::getenv("HOPSHOT_ASSETS");
-    return dir && *dir ? QString::fromUtf8(dir) : guitest::programDir();
-}
+using guitest::assetsDir;
 
 int count(const QImage& image, QRect area, const std::function<bool(QColor)>& test) {
     int n = 0;

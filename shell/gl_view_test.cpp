@@ -14,11 +14,7 @@ namespace {
 
 using guitest::waitFor;
 
-// The program directory of these tests: the repository's assets.
-QString assetsDir() {
-    const char* dir = std::getenv("HOPSHOT_ASSETS");
-    return dir && *dir ? QString::fromUtf8(dir) : guitest::programDir();
-}
+using guitest::assetsDir;
 
 // The sky at rest is (0.5, 0.5, 0.8) of full brightness.
 bool isSky(QColor c) {

@@ -57,6 +57,12 @@ inline QString programDir() {
     return QString::fromStdString(std::filesystem::path(programPath()).parent_path().string());
 }
 
+// The repository's assets (HOPSHOT_ASSETS, as ctest sets it), else the program's directory.
+inline QString assetsDir() {
+    const char* dir = std::getenv("HOPSHOT_ASSETS");
+    return dir && *dir ? QString::fromUtf8(dir) : programDir();
+}
+
 // Runs the window's events until pred holds or timeoutMs has passed; returns pred().
 inline bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
     QElapsedTimer clock;
