@@ -10,6 +10,7 @@
 // the paint's part (paint_ms: Mesa's llvmpipe draws on threads of its own, and the read-back
 // waits for them); cpu_ms, the CPU time of all the process's threads a step; paints per step;
 // hoppers in play. The budget is 20 ms a step on two cores.
+#include "bench/bench_support.h"
 #include "core/game_routine.h"
 #include "shell/form1.h"
 #include "shell/gl_view.h"
@@ -34,10 +35,7 @@ namespace {
 // moved; about four seconds of a game.
 constexpr int kWarmUpSteps = 200;
 
-std::string assetsDir() {
-    const char* dir = std::getenv("HOPSHOT_ASSETS");
-    return dir && *dir ? dir : HOPSHOT_ASSETS_DIR;
-}
+using bench::assetsDir;
 
 int hoppersInPlay(const World& w) {
     int n = 0;
@@ -46,12 +44,7 @@ int hoppersInPlay(const World& w) {
     return n;
 }
 
-// CPU time of the whole process, Mesa's drawing threads included.
-double processCpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
+using bench::processCpuMs;
 
 // Counts Picture1's paints.
 class PaintCounter : public QObject {

@@ -16,6 +16,7 @@
 // step's cost, its renders included; the application's dispatch of Picture1's paints gives the
 // paint's cost (Mesa's llvmpipe draws on threads of its own, and the paint's read-back of the
 // device waits for them).
+#include "bench/bench_support.h"
 #include "core/game_routine.h"
 #include "shell/form1.h"
 #include "shell/gl_view.h"
@@ -43,16 +44,9 @@ using Ms = std::chrono::duration<double, std::milli>;
 constexpr int kTapEverySteps = 25;   // two taps a second at full pace
 constexpr int kTapHoldSteps = 3;     // steps the fire control stays down per tap
 
-std::string assetsDir() {
-    const char* dir = std::getenv("HOPSHOT_ASSETS");
-    return dir && *dir ? dir : HOPSHOT_ASSETS_DIR;
-}
+using bench::assetsDir;
 
-double processCpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
+using bench::processCpuMs;
 
 // Picture1's paints as the application dispatches them: how long each took.
 class TimingApp : public QApplication {
