@@ -1,11 +1,13 @@
-#include "shell/form1.h"
+#include "app/form1.h"
 
-#include "core/game_routine.h"
-#include "devices/keyboard.h"
-#include "devices/sdl_joysticks.h"
-#include "shell/gl_view.h"
-#include "shell/key_codes.h"
-#include "shell/lifecycle.h"
+#include "game/game_routine.h"
+#include "controls/keyboard.h"
+#include "input/sdl_joysticks.h"
+#include "app/gl_view.h"
+#include "app/key_codes.h"
+#include "game/lifecycle.h"
+#include "records/number_text.h"
+#include "controls/joystick.h"
 
 #include <QAction>
 #include <QApplication>
@@ -145,7 +147,7 @@ bool Form1::load() {
         joysticks_ = std::make_unique<SdlJoysticks>();
         game_.joysticks = joysticks_.get();
     }
-    game_.controller.detectJoystick(game_.joysticks, kJoystickMargin);
+    detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (services_.records) {
         recordsPlace_ = recordsPlace(programDir_.toStdString());
         Records records;
@@ -243,7 +245,7 @@ void Form1::timer1Tick() {
     // A joystick plugged in since the last look is detected now, so that the thresholds come
     // from a real stick and it does not read as pushed.
     if (joysticks_ && !joysticks_->takeArrivals().empty())
-        game_.controller.detectJoystick(game_.joysticks, kJoystickMargin);
+        detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     countdownTick(game_);
 }
 

@@ -5,9 +5,9 @@
 
 #include "core/game.h"
 #include "core/host.h"
-#include "devices/sound.h"
-#include "shell/options.h"
-#include "shell/records.h"
+#include "audio/sound.h"
+#include "app/options.h"
+#include "records/records.h"
 
 #include <QMainWindow>
 #include <QTimer>

@@ -1,7 +1,7 @@
 // The window in a real X server: layout, menus, real clicks and keys, the game started and
 // stopped from the keyboard, the prompt, the timer and the yield's pacing.
-#include "shell/form1.h"
-#include "shell/gui_test_support.h"
+#include "app/form1.h"
+#include "testing/gui_test_support.h"
 
 #include <QAction>
 #include <QFontInfo>

@@ -2,9 +2,9 @@
 // flies away from the tank in the world and in the picture; the program itself plays a full
 // minute with Ctrl tapped throughout, the score label changes, the record prompt takes a name
 // and the high-score file holds it; and a four-player game runs and Esc brings the title back.
-#include "core/game_routine.h"
-#include "shell/ending_test_support.h"
-#include "shell/form1.h"
+#include "game/game_routine.h"
+#include "testing/ending_test_support.h"
+#include "app/form1.h"
 
 #include <QAction>
 

@@ -1,4 +1,4 @@
-#include "shell/gl_device.h"
+#include "app/gl_device.h"
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>

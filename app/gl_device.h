@@ -3,8 +3,8 @@
 // show it.
 #pragma once
 
-#include "devices/gl_renderer.h"
-#include "devices/scene.h"
+#include "scene/gl_renderer.h"
+#include "scene/scene.h"
 
 #include <QImage>
 

@@ -1,8 +1,8 @@
 // The OpenGL renderer on a real context (Mesa's software GL under Xvfb): what Clear and Render
 // leave in the device's target, read back as the window reads it. Offscreen only: no window,
 // no focus, so these tests need no hold on the X display.
-#include "devices/gl_renderer.h"
-#include "shell/gui_test_support.h"
+#include "scene/gl_renderer.h"
+#include "testing/gui_test_support.h"
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>

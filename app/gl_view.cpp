@@ -1,6 +1,6 @@
-#include "shell/gl_view.h"
+#include "app/gl_view.h"
 
-#include "shell/gl_device.h"
+#include "app/gl_device.h"
 
 #include <QPainter>
 #include <QSurfaceFormat>

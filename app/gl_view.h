@@ -3,7 +3,7 @@
 // the display's refresh.
 #pragma once
 
-#include "devices/scene.h"
+#include "scene/scene.h"
 
 #include <QImage>
 #include <QWidget>

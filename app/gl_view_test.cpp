@@ -1,8 +1,8 @@
 // What Picture1 shows during a game, in a real X server: the players' views laid out on the
 // picture, the sky, the ground and the tank where a player expects them, the parts no viewport
 // covers left as they were, the wireframe option, and the view turning with the arrow keys.
-#include "shell/form1.h"
-#include "shell/gui_test_support.h"
+#include "app/form1.h"
+#include "testing/gui_test_support.h"
 
 #include <QAction>
 #include <QTimer>

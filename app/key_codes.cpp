@@ -1,6 +1,6 @@
-#include "shell/key_codes.h"
+#include "app/key_codes.h"
 
-#include "devices/keyboard.h"
+#include "controls/keyboard.h"
 
 namespace hopshot {
 

@@ -1,4 +1,4 @@
-#include "shell/key_codes.h"
+#include "app/key_codes.h"
 
 #include <gtest/gtest.h>
 

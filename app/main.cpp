@@ -1,8 +1,8 @@
 // hopshot: the window, or a headless replay run when the command line asks for one.
-#include "shell/form1.h"
-#include "shell/gl_view.h"
-#include "shell/headless.h"
-#include "shell/options.h"
+#include "app/form1.h"
+#include "app/gl_view.h"
+#include "replay/headless.h"
+#include "app/options.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -1,9 +1,9 @@
 // The program's start and end as a player meets them, run as a child process in a directory of
 // its own: the boxes of a missing sound device and a missing wave, the high-score file read at
 // start and written at every kind of end, and a headless run that sets a record.
-#include "devices/sound.h"
-#include "shell/ending_test_support.h"
-#include "shell/records.h"
+#include "audio/sound.h"
+#include "testing/ending_test_support.h"
+#include "records/records.h"
 
 #include <gtest/gtest.h>
 

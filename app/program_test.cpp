@@ -1,7 +1,7 @@
 // The program as a player starts it: the command line, no display, and a real window ended by
 // its menu and by its close box.
-#include "shell/form1.h"
-#include "shell/gui_test_support.h"
+#include "app/form1.h"
+#include "testing/gui_test_support.h"
 
 #include <QMenu>
 #include <QMenuBar>

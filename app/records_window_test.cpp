@@ -1,8 +1,8 @@
 // The records in the window, in a real X server: the two record displays as a player reads them,
 // the record prompt typed into, a game that runs out its time and asks for a name, the countdown's
 // first second, and Quit during a game with the high-score file.
-#include "shell/ending_test_support.h"
-#include "shell/form1.h"
+#include "testing/ending_test_support.h"
+#include "app/form1.h"
 
 #include <QAction>
 #include <QDialogButtonBox>

@@ -1,10 +1,10 @@
-# Read by ctest after the list of shell_tests' tests: the window tests share the X server's
+# Read by ctest after the list of app_tests' tests: the window tests share the X server's
 # keyboard focus and pointer, so no two of them run at once (the lock is x_display).
 set(window_suites Form1Test Form1Presets Form1Ending ProgramWindow GlViewTest
   ProgramStart ProgramRecords ProgramRecordsFile RecordsWindow RecordsWindowFile
   ProgramWithoutGl GameInWindow GameProgram)
 list(JOIN window_suites "|" window_suites)
-foreach(test IN LISTS shell_tests_TESTS)
+foreach(test IN LISTS app_tests_TESTS)
   if(test MATCHES "^(${window_suites})\\.")
     set_tests_properties("${test}" PROPERTIES RESOURCE_LOCK x_display)
   endif()
@@ -13,7 +13,7 @@ endforeach()
 # A whole game of the program runs its full minute, with the record prompt after it. (list(FIND),
 # not IN_LIST: ctest reads this file without the project's policies.)
 set(full_minute GameProgram.AFullMinuteWithCtrlTappedScoresAndTheRecordTakesTheTypedName)
-list(FIND shell_tests_TESTS ${full_minute} found)
+list(FIND app_tests_TESTS ${full_minute} found)
 if(found GREATER -1)
   set_tests_properties(${full_minute} PROPERTIES TIMEOUT 200)
 endif()

@@ -1,4 +1,4 @@
-#include "devices/sound.h"
+#include "audio/sound.h"
 
 #include <SDL.h>
 #include <SDL_mixer.h>

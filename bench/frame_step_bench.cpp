@@ -11,9 +11,9 @@
 // waits for them); cpu_ms, the CPU time of all the process's threads a step; paints per step;
 // hoppers in play. The budget is 20 ms a step on two cores.
 #include "bench/bench_support.h"
-#include "core/game_routine.h"
-#include "shell/form1.h"
-#include "shell/gl_view.h"
+#include "game/game_routine.h"
+#include "app/form1.h"
+#include "app/gl_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

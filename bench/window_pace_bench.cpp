@@ -17,9 +17,9 @@
 // paint's cost (Mesa's llvmpipe draws on threads of its own, and the paint's read-back of the
 // device waits for them).
 #include "bench/bench_support.h"
-#include "core/game_routine.h"
-#include "shell/form1.h"
-#include "shell/gl_view.h"
+#include "game/game_routine.h"
+#include "app/form1.h"
+#include "app/gl_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

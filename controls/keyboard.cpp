@@ -1,7 +1,7 @@
 // Players 1 and 2 on the keyboard. Every test runs on every event, in this order; each one that
 // matches applies. A direction key sets its value whatever modifiers are held; releasing it
 // clears the value only if it is still the one that key set, so the last direction pressed wins.
-#include "devices/keyboard.h"
+#include "controls/keyboard.h"
 
 namespace hopshot {
 

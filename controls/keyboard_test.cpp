@@ -1,4 +1,4 @@
-#include "devices/keyboard.h"
+#include "controls/keyboard.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "core/host.h"
 #include "core/rng.h"
 #include "core/world.h"
-#include "devices/joystick.h"
-#include "devices/scene.h"
+#include "core/joystick_seam.h"
+#include "scene/scene.h"
 
 #include <array>
 #include <string>

@@ -1,7 +1,8 @@
 // The game setup: the world's start values and the whole 3D scene, made afresh for every game,
 // step by step in a fixed order. A step that fails is skipped and the next one runs.
-#include "core/game_routine.h"
+#include "core/setup.h"
 #include "core/store16.h"
+#include "records/number_text.h"
 
 namespace hopshot {
 
@@ -39,8 +40,6 @@ void setUpHopper(Game& g, int i) {
 }
 
 }  // namespace
-
-std::string signedNumber(long value) { return (value >= 0 ? " " : "") + std::to_string(value); }
 
 std::string captionNumber(const char* prefix, long value) { return prefix + signedNumber(value); }
 

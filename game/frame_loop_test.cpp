@@ -1,6 +1,6 @@
-#include "core/fake_host.h"
-#include "core/game_routine.h"
-#include "devices/keyboard.h"
+#include "testing/fake_host.h"
+#include "game/game_routine.h"
+#include "controls/keyboard.h"
 
 #include <gtest/gtest.h>
 

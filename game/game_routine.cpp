@@ -1,5 +1,5 @@
 // The game routine: setup, the frame loop with its pacing, the teardown, and the release routine.
-#include "core/game_routine.h"
+#include "game/game_routine.h"
 
 namespace hopshot {
 

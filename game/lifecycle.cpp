@@ -1,6 +1,6 @@
-#include "shell/lifecycle.h"
+#include "game/lifecycle.h"
 
-#include "core/game_routine.h"
+#include "game/game_routine.h"
 
 namespace hopshot {
 

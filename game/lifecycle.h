@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/game.h"
-#include "shell/records.h"
+#include "records/records.h"
 
 namespace hopshot {
 

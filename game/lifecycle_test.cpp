@@ -1,5 +1,5 @@
-#include "core/fake_host.h"
-#include "shell/lifecycle.h"
+#include "testing/fake_host.h"
+#include "game/lifecycle.h"
 
 #include <gtest/gtest.h>
 

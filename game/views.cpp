@@ -1,4 +1,4 @@
-#include "core/views.h"
+#include "game/views.h"
 
 namespace hopshot {
 

@@ -1,6 +1,6 @@
 #include "hoppers/hits.h"
 
-#include "core/game_routine.h"
+#include "core/setup.h"
 #include "core/store16.h"
 #include "tanks/weapons.h"
 

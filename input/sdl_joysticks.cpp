@@ -1,4 +1,4 @@
-#include "devices/sdl_joysticks.h"
+#include "input/sdl_joysticks.h"
 
 #include <SDL.h>
 

@@ -2,7 +2,7 @@
 // window: the JoystickService that the joystick module reads in the program.
 #pragma once
 
-#include "devices/joystick.h"
+#include "core/joystick_seam.h"
 
 #include <string>
 #include <vector>

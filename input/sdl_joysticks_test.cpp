@@ -1,4 +1,5 @@
-#include "devices/sdl_joysticks.h"
+#include "input/sdl_joysticks.h"
+#include "controls/joystick.h"
 
 #include <SDL.h>
 
@@ -68,7 +69,7 @@ protected:
 TEST_F(SdlJoystickTest, DetectionFindsJoystickZeroWithTheUsualThresholds) {
     plugIn();
     plugIn();
-    c.detectJoystick(service.get(), kJoystickMargin);
+    detectJoystick(c, service.get(), kJoystickMargin);
     EXPECT_EQ(c.joyId, 0);
     EXPECT_EQ(c.joyXLow, 16384);
     EXPECT_EQ(c.joyXHigh, 49151);
@@ -77,7 +78,7 @@ TEST_F(SdlJoystickTest, DetectionFindsJoystickZeroWithTheUsualThresholds) {
 }
 
 TEST_F(SdlJoystickTest, NoJoystickLeavesNoneFoundAndPlayersCentred) {
-    c.detectJoystick(service.get(), kJoystickMargin);
+    detectJoystick(c, service.get(), kJoystickMargin);
     EXPECT_EQ(c.joyId, -1);
     w.steerX[2] = 1;
     joystickStep(w, c, service.get(), 2);
@@ -88,7 +89,7 @@ TEST_F(SdlJoystickTest, NoJoystickLeavesNoneFoundAndPlayersCentred) {
 // one is centred.
 TEST_F(SdlJoystickTest, AxesReadAgainstTheThresholdsStrictly) {
     VirtualJoystick& stick = plugIn();
-    c.detectJoystick(service.get(), kJoystickMargin);
+    detectJoystick(c, service.get(), kJoystickMargin);
     struct Case { int16_t sdl; int16_t steer; };
     const Case cases[] = {
         {-32768, -1}, {-16385, -1}, {-16384, 0}, {0, 0}, {16383, 0}, {16384, 1}, {32767, 1},
@@ -104,7 +105,7 @@ TEST_F(SdlJoystickTest, AxesReadAgainstTheThresholdsStrictly) {
 
 TEST_F(SdlJoystickTest, ButtonOneAloneArmsAndEveryButtonUpReleases) {
     VirtualJoystick& stick = plugIn();
-    c.detectJoystick(service.get(), kJoystickMargin);
+    detectJoystick(c, service.get(), kJoystickMargin);
     struct Case { std::vector<int> down; int16_t before, after; };
     const Case cases[] = {
         {{0}, 0, 1},      // button 1 alone arms
@@ -125,7 +126,7 @@ TEST_F(SdlJoystickTest, ButtonOneAloneArmsAndEveryButtonUpReleases) {
 
 TEST_F(SdlJoystickTest, PlayerFourReadsJoystickOneAndFailsWithoutIt) {
     VirtualJoystick& first = plugIn();
-    c.detectJoystick(service.get(), kJoystickMargin);
+    detectJoystick(c, service.get(), kJoystickMargin);
     first.axis(0, 32767);
     first.button(0, true);
     joystickStep(w, c, service.get(), 3);
@@ -143,7 +144,7 @@ TEST_F(SdlJoystickTest, PlayerFourReadsJoystickOneAndFailsWithoutIt) {
 
 TEST_F(SdlJoystickTest, AJoystickPulledOutMidGameReadsCentredWithNoButtons) {
     VirtualJoystick& stick = plugIn();
-    c.detectJoystick(service.get(), kJoystickMargin);
+    detectJoystick(c, service.get(), kJoystickMargin);
     stick.axis(0, -32768);
     stick.axis(1, 32767);
     stick.button(0, true);
@@ -163,14 +164,14 @@ TEST_F(SdlJoystickTest, AJoystickPulledOutMidGameReadsCentredWithNoButtons) {
 }
 
 TEST_F(SdlJoystickTest, AJoystickPluggedInAfterStartIsFoundAndNotReadAsPushed) {
-    c.detectJoystick(service.get(), kJoystickMargin);
+    detectJoystick(c, service.get(), kJoystickMargin);
     ASSERT_EQ(c.joyId, -1);
     EXPECT_TRUE(service->takeArrivals().empty());
 
     plugIn();
     EXPECT_EQ(service->takeArrivals(), std::vector<int>{0});
     EXPECT_TRUE(service->takeArrivals().empty());
-    c.detectJoystick(service.get(), kJoystickMargin);   // as the window does on an arrival
+    detectJoystick(c, service.get(), kJoystickMargin);   // as the window does on an arrival
     EXPECT_EQ(c.joyId, 0);
     joystickStep(w, c, service.get(), 2);
     EXPECT_EQ(w.steerX[2], 0);   // centred, where the thresholds of none (0, 0) would read right

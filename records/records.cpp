@@ -1,6 +1,6 @@
-#include "shell/records.h"
+#include "records/records.h"
 
-#include "core/game_routine.h"
+#include "records/number_text.h"
 
 #include <cerrno>
 #include <charconv>

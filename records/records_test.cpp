@@ -1,4 +1,4 @@
-#include "shell/records.h"
+#include "records/records.h"
 
 #include <gtest/gtest.h>
 

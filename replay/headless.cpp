@@ -1,9 +1,10 @@
-#include "shell/headless.h"
+#include "replay/headless.h"
 
-#include "core/game_routine.h"
-#include "devices/keyboard.h"
-#include "shell/lifecycle.h"
-#include "shell/trace.h"
+#include "game/game_routine.h"
+#include "controls/keyboard.h"
+#include "game/lifecycle.h"
+#include "controls/joystick.h"
+#include "replay/trace.h"
 
 #include <fstream>
 #include <memory>
@@ -190,7 +191,7 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err) 
     // The window's start-up: joystick detection, then the records.
     HeadlessJoysticks joysticks(host);
     g.joysticks = &joysticks;
-    g.controller.detectJoystick(&joysticks, kJoystickMargin);
+    detectJoystick(g.controller, &joysticks, kJoystickMargin);
     const RecordsPlace place = recordsPlace(o.dir);
     Records records;
     std::string problem;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/game.h"
-#include "shell/script.h"
+#include "replay/script.h"
 
 #include <array>
 #include <cstdint>

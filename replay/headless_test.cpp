@@ -1,5 +1,5 @@
-#include "shell/headless.h"
-#include "shell/headless_test_support.h"
+#include "replay/headless.h"
+#include "testing/headless_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // shells that kill hoppers, hoppers that reach a tank, and two charged shots that set off the
 // bomb. The checks tie each event to the state the step before left, so they hold for any
 // sequence of random draws.
-#include "shell/headless_test_support.h"
+#include "testing/headless_test_support.h"
 
 #include <gtest/gtest.h>
 

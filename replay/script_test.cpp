@@ -1,4 +1,4 @@
-#include "shell/script.h"
+#include "replay/script.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/trace.h"
+#include "replay/trace.h"
 
 #include <array>
 #include <charconv>

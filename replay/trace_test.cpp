@@ -1,5 +1,5 @@
-#include "shell/trace.h"
-#include "shell/trace_fields_for_tests.h"
+#include "replay/trace.h"
+#include "testing/trace_fields_for_tests.h"
 
 #include <gtest/gtest.h>
 

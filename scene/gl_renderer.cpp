@@ -1,4 +1,4 @@
-#include "devices/gl_renderer.h"
+#include "scene/gl_renderer.h"
 
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>

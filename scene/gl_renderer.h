@@ -3,7 +3,7 @@
 // makes a GL context current before each call; the window reads the target back to show it.
 #pragma once
 
-#include "devices/scene.h"
+#include "scene/scene.h"
 
 #include <cstdint>
 #include <map>

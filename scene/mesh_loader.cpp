@@ -1,6 +1,6 @@
 // Mesh files: DirectX .x files read through Assimp and flattened into a mesh builder's list of
 // coloured triangles, in the file's own left-handed numbers.
-#include "devices/scene.h"
+#include "scene/scene.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/material.h>

@@ -1,4 +1,4 @@
-#include "devices/scene.h"
+#include "scene/scene.h"
 
 #include <gtest/gtest.h>
 

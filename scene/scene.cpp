@@ -2,7 +2,7 @@
 // drawing is left to the Renderer its window makes. Frame operations need no device, so every
 // one of them works headless. Nothing here throws: a call that cannot be done returns false
 // (or an empty handle) and leaves every object as it was.
-#include "devices/scene.h"
+#include "scene/scene.h"
 
 #include <algorithm>
 #include <cmath>

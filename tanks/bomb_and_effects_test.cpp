@@ -1,5 +1,5 @@
-#include "core/fake_host.h"
-#include "core/game_routine.h"
+#include "testing/fake_host.h"
+#include "game/game_routine.h"
 #include "tanks/bomb_and_effects.h"
 
 #include <gtest/gtest.h>

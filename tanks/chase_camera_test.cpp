@@ -1,5 +1,5 @@
-#include "core/fake_host.h"
-#include "core/game_routine.h"
+#include "testing/fake_host.h"
+#include "game/game_routine.h"
 #include "tanks/chase_camera.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // the program should show, drawn here by the same toolkit on the same screen.
 #pragma once
 
-#include "shell/gui_test_support.h"
+#include "testing/gui_test_support.h"
 
 #include <QDir>
 #include <QMessageBox>

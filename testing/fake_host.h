@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/game.h"
-#include "devices/scene.h"
+#include "scene/scene.h"
 
 #include <functional>
 #include <map>

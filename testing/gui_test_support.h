@@ -3,7 +3,7 @@
 // itself as a child process.
 #pragma once
 
-#include "shell/gl_view.h"
+#include "app/gl_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

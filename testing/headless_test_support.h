@@ -1,8 +1,8 @@
 // For tests: a replay script run headless in a directory of its own, with its trace read back.
 #pragma once
 
-#include "shell/headless.h"
-#include "shell/trace_fields_for_tests.h"
+#include "replay/headless.h"
+#include "testing/trace_fields_for_tests.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,0 +1,4 @@
+// A core header that reaches up into the rules: the check must refuse it.
+#pragma once
+
+#include "hoppers/hits.h"

@@ -1,0 +1,2 @@
+// The scene reaching for Qt: the check must refuse it.
+#include <QImage>
