@@ -164,7 +164,7 @@ bool Form1::load() {
 void Form1::buildControls(const QString& programDir) {
     auto* client = new QWidget(this);
     client->setObjectName("client");
-    client->setFixedSize(640, 480);
+    client->setFixedSize(scene::kDeviceWidth, scene::kDeviceHeight);
     client->setAutoFillBackground(true);
     QPalette pal = client->palette();
     pal.setColor(QPalette::Window, Qt::black);
@@ -173,7 +173,8 @@ void Form1::buildControls(const QString& programDir) {
 
     picture1_ = new GLView(client);
     picture1_->setObjectName("Picture1");
-    picture1_->setGeometry(0, 50, 640, 430);
+    picture1_->setGeometry(0, scene::kDeviceHeight - scene::kShownHeight, scene::kDeviceWidth,
+                           scene::kShownHeight);
 
     // The label font's own name is kept; the system shows it in its metric-compatible stand-in.
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
@@ -185,7 +186,7 @@ void Form1::buildControls(const QString& programDir) {
     // A missing title picture leaves the title area black; the game plays all the same.
     image1_ = new QLabel(client);
     image1_->setObjectName("Image1");
-    image1_->setGeometry(0, 0, 640, 480);
+    image1_->setGeometry(0, 0, scene::kDeviceWidth, scene::kDeviceHeight);
     image1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image1_->setAutoFillBackground(true);
     image1_->setPalette(pal);

@@ -67,7 +67,7 @@ private slots:
     void startChosen();
     void quitChosen();
     void timer1Tick();
-    // The record displays come with the high-score table; for now choosing them shows nothing.
+    // The record displays: a box with the holder's name and the score.
     void showSoloRecord();
     void showCoopRecord();
 

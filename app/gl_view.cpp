@@ -10,12 +10,11 @@
 namespace hopshot {
 
 namespace {
-constexpr int kShownRows = 430;   // the device's bottom 50 rows are never shown
 }
 
 GLView::GLView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    image_ = QImage(640, kShownRows, QImage::Format_RGB32);
+    image_ = QImage(scene::kDeviceWidth, scene::kShownHeight, QImage::Format_RGB32);
     image_.fill(Qt::black);
 }
 
@@ -51,7 +50,7 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
     };
     d->onGone = [this] {
         // Keep the last picture: the view shows it until the title picture covers it.
-        if (stale_ && device_) device_->readTop(kShownRows, image_);
+        if (stale_ && device_) device_->readTop(scene::kShownHeight, image_);
         device_ = nullptr;
         stale_ = false;
     };
@@ -61,7 +60,7 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
 // The device's pixels fill the widget's physical pixels, whatever the screen's scale.
 void GLView::paintEvent(QPaintEvent*) {
     if (stale_ && device_) {
-        device_->readTop(kShownRows, image_);
+        device_->readTop(scene::kShownHeight, image_);
         stale_ = false;
     }
     QPainter painter(this);

@@ -8,8 +8,8 @@ namespace {
 
 // Printable keys that are not letters or digits, with the code of the key that makes them on a
 // US keyboard: the shifted symbol counts as its key, as the game sees keys, not characters.
-struct SymbolKey { int qtKey; int16_t code; };
-constexpr SymbolKey kSymbols[] = {
+struct KeyCode { int qtKey; int16_t code; };
+constexpr KeyCode kSymbols[] = {
     {Qt::Key_Exclam, '1'}, {Qt::Key_At, '2'}, {Qt::Key_NumberSign, '3'}, {Qt::Key_Dollar, '4'},
     {Qt::Key_Percent, '5'}, {Qt::Key_AsciiCircum, '6'}, {Qt::Key_Ampersand, '7'},
     {Qt::Key_Asterisk, '8'}, {Qt::Key_ParenLeft, '9'}, {Qt::Key_ParenRight, '0'},
@@ -22,8 +22,7 @@ constexpr SymbolKey kSymbols[] = {
     {Qt::Key_QuoteDbl, 222},
 };
 
-struct NamedKey { int qtKey; int16_t code; };
-constexpr NamedKey kNamed[] = {
+constexpr KeyCode kNamed[] = {
     {Qt::Key_Backspace, 8}, {Qt::Key_Tab, 9}, {Qt::Key_Backtab, 9}, {Qt::Key_Clear, 12},
     {Qt::Key_Return, 13}, {Qt::Key_Enter, 13}, {Qt::Key_Shift, 16}, {Qt::Key_Control, 17},
     {Qt::Key_Alt, 18}, {Qt::Key_AltGr, 18}, {Qt::Key_Pause, 19}, {Qt::Key_CapsLock, 20},
@@ -60,9 +59,9 @@ int16_t virtualKeyCode(int qtKey, bool keypad) {
     if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) return int16_t('A' + (qtKey - Qt::Key_A));
     if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) return int16_t('0' + (qtKey - Qt::Key_0));
     if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) return int16_t(112 + (qtKey - Qt::Key_F1));
-    for (const NamedKey& k : kNamed)
+    for (const KeyCode& k : kNamed)
         if (k.qtKey == qtKey) return k.code;
-    for (const SymbolKey& k : kSymbols)
+    for (const KeyCode& k : kSymbols)
         if (k.qtKey == qtKey) return k.code;
     return 0;
 }

@@ -66,22 +66,21 @@ struct SoundBank {
     int16_t next = 0;
 };
 
-constexpr int kSoundBanks = 8;
 
-// The banks, in the order the window loads them and the game plays them by number.
+// The banks' files and play buffers, by bank number (SoundBankId).
 struct BankFile {
     const char* fileName;
     int32_t buffers;
 };
 constexpr std::array<BankFile, kSoundBanks> kBankFiles{{
-    {"gun.wav", 4},    // 0: a shell fired
-    {"hit.wav", 9},    // 1: a hopper killed (even chance with bank 6)
-    {"gold.wav", 1},   // 2: the gold hopper killed
-    {"dam.wav", 4},    // 3: a hopper reached a tank
-    {"gun2.wav", 4},   // 4: a charged shot fired
-    {"bomb.wav", 1},   // 5: the bomb set off
-    {"hit2.wav", 9},   // 6: a hopper killed, the other half of bank 1's chance
-    {"time.wav", 1},   // 7: a countdown tick with 1 to 9 seconds left
+    {"gun.wav", 4},
+    {"hit.wav", 9},
+    {"gold.wav", 1},
+    {"dam.wav", 4},
+    {"gun2.wav", 4},
+    {"bomb.wav", 1},
+    {"hit2.wav", 9},
+    {"time.wav", 1},
 }};
 
 // The warning shown when no sound device can be opened.

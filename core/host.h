@@ -31,6 +31,19 @@ public:
     virtual void stepDone() {}                  // after each frame step, before its yield
 };
 
+// The sound banks by number, in the order the window loads them and the rules play them.
+enum SoundBankId : int {
+    kGunBank = 0,       // "gun.wav": a shell fired
+    kHitBank = 1,       // "hit.wav": a hopper killed (even chance with kHit2Bank)
+    kGoldBank = 2,      // "gold.wav": the gold hopper killed
+    kDamageBank = 3,    // "dam.wav": a hopper reached a tank
+    kChargedBank = 4,   // "gun2.wav": a charged shot fired
+    kBombBank = 5,      // "bomb.wav": the bomb set off
+    kHit2Bank = 6,      // "hit2.wav": a hopper killed, the other half of the chance
+    kTimeBank = 7,      // "time.wav": a countdown tick with 1 to 9 seconds left
+};
+constexpr int kSoundBanks = 8;
+
 // Where "play bank k" goes. The sound module implements it; without a device it is silent.
 class SoundOut {
 public:

@@ -8,11 +8,6 @@ namespace hopshot {
 
 namespace {
 
-constexpr scene::Color kSky{0.5f, 0.5f, 0.8f};   // the scene's background colour at rest
-constexpr float kParkX = kIdleX;
-
-void park(const scene::Frame& f) { scene::SetPosition(f, nullptr, kParkX, 0, 0); }
-
 // A handle takes a newly made object only when it was made: a failing statement is skipped.
 template <class T>
 void keep(std::shared_ptr<T>& handle, std::shared_ptr<T> made) {
@@ -41,6 +36,13 @@ void setUpHopper(Game& g, int i) {
 
 }  // namespace
 
+void park(const scene::Frame& f) { scene::SetPosition(f, nullptr, kIdleX, 0, 0); }
+
+void lightAtRest(Game& g) {
+    scene::SetPosition(g.s.lightFrame, nullptr, -300, 300, -300);
+    scene::LookAt(g.s.lightFrame, g.s.groundFrame, nullptr, 0);
+}
+
 std::string captionNumber(const char* prefix, long value) { return prefix + signedNumber(value); }
 
 void gameSetup(Game& g) {
@@ -67,7 +69,8 @@ void gameSetup(Game& g) {
     keep(s.clipper, scene::CreateClipper(s.directDraw, 0));
     scene::SetHWnd(s.clipper, host.picture1());
     keep(s.d3drm, scene::Direct3DRMCreate(s.dxRoot));
-    keep(s.device, scene::CreateDeviceFromClipper(s.d3drm, s.clipper, "", 640, 480));
+    keep(s.device, scene::CreateDeviceFromClipper(s.d3drm, s.clipper, "", scene::kDeviceWidth,
+                                                      scene::kDeviceHeight));
 
     // The wireframe option is applied last and replaces the shading choice.
     scene::SetQuality(s.device, host.checked(MenuItem::SimpleDisplay) ? scene::kQualityFlat
@@ -79,7 +82,8 @@ void gameSetup(Game& g) {
     keep(s.sceneRoot, scene::CreateFrame(s.d3drm, nullptr));
     keep(s.cameraFrame, scene::CreateFrame(s.d3drm, s.sceneRoot));
     keep(s.lightFrame, scene::CreateFrame(s.d3drm, s.sceneRoot));
-    keep(s.viewport, scene::CreateViewport(s.d3drm, s.device, s.cameraFrame, 0, 0, 640, 430));
+    keep(s.viewport, scene::CreateViewport(s.d3drm, s.device, s.cameraFrame, 0, 0,
+                                             scene::kDeviceWidth, scene::kShownHeight));
     scene::SetSceneBackgroundRGB(s.sceneRoot, kSky.r, kSky.g, kSky.b);
 
     // Ordinary hoppers share one mesh; the small and the gold hopper have their own.
@@ -97,12 +101,11 @@ void gameSetup(Game& g) {
     // The sun, looking at the ground from its rest place.
     keep(s.sunLight, scene::CreateLightRGB(s.d3drm, scene::kLightDirectional, 1, 1, 1));
     scene::AddLight(s.lightFrame, s.sunLight);
-    scene::SetPosition(s.lightFrame, nullptr, -300, 300, -300);
     keep(s.groundFrame, scene::CreateFrame(s.d3drm, s.sceneRoot));
     loadMesh(g, "/ground.x");
     scene::ScaleMesh(s.meshBuilder, 3, 3, 3);
     scene::AddVisual(s.groundFrame, s.meshBuilder);
-    scene::LookAt(s.lightFrame, s.groundFrame, nullptr, 0);
+    lightAtRest(g);   // the light's place is its own: where the ground is made does not move it
 
     // No bomb.
     keep(s.bombFrame, scene::CreateFrame(s.d3drm, s.sceneRoot));

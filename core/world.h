@@ -19,6 +19,7 @@ constexpr int16_t kIdleX   = -5000;  // x of an idle entry (hopper, projectile, 
 constexpr int16_t kTankZ   = -400;   // the row of tanks along the field
 constexpr int16_t kTankY   = 20;     // height of a tank's frames
 constexpr int16_t kRunning = -1;     // value of `running` while a game runs
+constexpr int16_t kFallLimit = -9;   // hoppers and blood: gravity stops at a speed of -10
 
 // x of player p's tank: -300, -100, 100, 300.
 constexpr int tankX(int p) { return p * 200 - 300; }

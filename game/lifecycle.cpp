@@ -6,7 +6,6 @@ namespace hopshot {
 
 namespace {
 
-constexpr int kTimeBank = 7;   // "time.wav"
 
 // floor(score / n): the largest whole number not above the real quotient (-1501 / 2 = -751).
 int32_t floorDiv(int32_t a, int32_t n) {

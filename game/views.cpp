@@ -8,7 +8,7 @@ constexpr Cell kQuarters[kPlayers]      = {{0, 0, 320, 215}, {320, 0, 320, 215},
                                            {0, 215, 320, 215}, {320, 215, 320, 215}};
 constexpr Cell kSmallQuarters[kPlayers] = {{60, 30, 200, 150}, {380, 30, 200, 150},
                                            {60, 245, 200, 150}, {380, 245, 200, 150}};
-constexpr Cell kWhole      = {0, 0, 640, 430};
+constexpr Cell kWhole      = {0, 0, scene::kDeviceWidth, scene::kShownHeight};
 constexpr Cell kSmallWhole = {120, 65, 400, 300};
 
 // A new viewport on the device through the one camera; it replaces the current one.

@@ -20,7 +20,6 @@ constexpr int kEffectPasses = 100;
 constexpr int kContactCost = 1000;
 constexpr int kGoldContactExtra = 4000;
 constexpr int kBloodFreeBelow = -50;
-enum Bank { kHit = 1, kGold = 2, kDamage = 3, kHit2 = 6 };
 
 // The box test of a point against hopper i; all comparisons strict.
 bool inHopperBox(const World& w, int i, int x, int y, int z) {
@@ -50,7 +49,7 @@ void bloodBurst(Game& g, int i) {
 void kill(Game& g, int i, int p) {
     World& w = g.w;
     w.bloodBudget = kBurst;
-    if (i < kGoldHopper) playBank(g, Int(g.rng.draw() * 2) == 0 ? kHit : kHit2);
+    if (i < kGoldHopper) playBank(g, Int(g.rng.draw() * 2) == 0 ? kHitBank : kHit2Bank);
     bloodBurst(g, i);
     w.hopperX[i] = kIdleX;
     if (p >= 0 && w.shellKind[p] == 0) w.shellX[p] = kIdleX;   // a charged shot flies on
@@ -66,7 +65,7 @@ void kill(Game& g, int i, int p) {
     } else {
         w.flickerTimer = kEffectPasses;
         scene::SetPosition(g.s.lightFrame, nullptr, 0, 0, 0);
-        playBank(g, kGold);
+        playBank(g, kGoldBank);
         if (specialFits) w.score += special;
     }
     showScore(g);
@@ -99,7 +98,7 @@ void tankContactTest(Game& g, int i, int p) {
         return;
     w.damageTimer[p] = kDamagePasses;
     w.hopperX[i] = kIdleX;
-    playBank(g, kDamage);
+    playBank(g, kDamageBank);
     w.score -= kContactCost;
     if (i == kGoldHopper) w.score -= kGoldContactExtra;
     showScore(g);
@@ -133,7 +132,7 @@ void bloodPass(Game& g) {
         store16(w.bloodX[k], w.bloodX[k] + w.bloodVX[k]);
         store16(w.bloodY[k], w.bloodY[k] + w.bloodVY[k]);
         store16(w.bloodZ[k], w.bloodZ[k] + w.bloodVZ[k]);
-        if (w.bloodVY[k] >= -9) w.bloodVY[k] -= 1;
+        if (w.bloodVY[k] >= kFallLimit) w.bloodVY[k] -= 1;
         if (w.bloodY[k] < kBloodFreeBelow) {
             w.bloodX[k] = kIdleX;
             w.bloodVY[k] = 0;

@@ -10,7 +10,6 @@ constexpr int kSpawnChance = 150;    // an idle hopper spawns with chance 1/150 
 constexpr int kTakeOffChance = 30;   // a grounded hopper takes off with chance 1/30 a step
 constexpr int16_t kTakeOffSpeed = 12;
 constexpr int16_t kLiftSpeed = 15;   // while the sky flashes red every hopper in play leaps
-constexpr int16_t kFallLimit = -9;   // gravity stops at a speed of -10
 constexpr int16_t kAdvance = 5;      // units a step towards the tanks
 
 }  // namespace

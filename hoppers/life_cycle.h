@@ -9,7 +9,7 @@ namespace hopshot {
 constexpr int16_t kHopperSpawnZ = 450;   // far end, where hoppers enter
 constexpr int16_t kHopperLeaveZ = -450;  // near end, where they leave play
 
-// Steps 1 to 8 for hopper i, once per frame step, before that hopper's hit tests.
+// Hopper i's life for one frame step, before that hopper's hit tests.
 void hopperLifeStep(Game& g, int i);
 
 }  // namespace hopshot

@@ -36,8 +36,6 @@ glm::mat4 toGlm(const aiMatrix4x4& m) {
                      m.a3, m.b3, m.c3, m.d3, m.a4, m.b4, m.c4, m.d4);
 }
 
-bool finite(glm::vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
 struct Surface {
     glm::vec3 color = kNoMaterialColor;
     glm::vec3 emissive{0};

@@ -17,8 +17,6 @@ namespace {
 // front cannot be made orthogonal to it (both measured on unit vectors).
 constexpr float kTinyLength = 1e-6f;
 
-bool finite(float v) { return std::isfinite(v); }
-bool finite(glm::vec3 v) { return finite(v.x) && finite(v.y) && finite(v.z); }
 
 float clamp01(float v) { return std::clamp(v, 0.0f, 1.0f); }
 

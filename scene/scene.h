@@ -11,6 +11,8 @@
 
 #include <glm/glm.hpp>
 
+#include <cmath>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +20,15 @@
 #include <vector>
 
 namespace scene {
+
+// The device the game draws on, in its own pixels, and the rows of it that Picture1 shows.
+constexpr int kDeviceWidth = 640;
+constexpr int kDeviceHeight = 480;
+constexpr int kShownHeight = 430;   // the bottom 50 rows are drawn but never shown
+
+// Every number of a position, a direction or a colour is a real number (no NaN, no infinity).
+inline bool finite(float v) { return std::isfinite(v); }
+inline bool finite(glm::vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 struct FrameData;
 struct MeshData;
@@ -130,6 +141,9 @@ public:
 };
 
 // --- set-up operations ---
+// DirectDrawCreate, CreateClipper and Direct3DRMCreate make empty tags: the game's setup makes and
+// releases these objects by name and in a fixed order, and a failure of any of them skips its
+// step, so they exist to keep that sequence whole; the device and the renderer do the work.
 Root CreateRoot();
 DrawObject DirectDrawCreate(const Root& root, const std::string& deviceName);
 Clipper CreateClipper(const DrawObject& draw, unsigned flags);

@@ -1,5 +1,6 @@
 #include "tanks/bomb_and_effects.h"
 
+#include "core/setup.h"
 #include "core/store16.h"
 #include "tanks/angles.h"
 
@@ -14,14 +15,6 @@ constexpr int16_t kBombRoll = 10;     // units along +z a pass
 constexpr int16_t kBombTurn = 30;     // degrees a pass
 constexpr int16_t kBombEndZ = 450;
 constexpr float kBombY = 25;
-constexpr int kBombBank = 5;          // "bomb.wav"
-constexpr scene::Color kSky{0.5f, 0.5f, 0.8f};
-
-// The light at rest: above the near left corner, looking at the ground.
-void lightAtRest(Game& g) {
-    scene::SetPosition(g.s.lightFrame, nullptr, -300, 300, -300);
-    scene::LookAt(g.s.lightFrame, g.s.groundFrame, nullptr, 0);
-}
 
 // A jolt of -10..9 along the camera's own axes; the chase camera puts it back next pass.
 void cameraJolt(Game& g) {

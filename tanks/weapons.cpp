@@ -1,5 +1,6 @@
 #include "tanks/weapons.h"
 
+#include "core/setup.h"
 #include "core/store16.h"
 #include "tanks/angles.h"
 
@@ -18,10 +19,7 @@ constexpr int16_t kFastestFall = -30;  // gravity stops at this vertical speed
 constexpr int16_t kFarEdge = 450;      // a projectile beyond this z has left the field
 constexpr int16_t kFloor = -10;        // ... and one below this y
 constexpr int kMuzzleDistance = 50;
-constexpr int kGunBank = 0;            // "gun.wav"
-constexpr int kChargedBank = 4;        // "gun2.wav"
 
-void park(const scene::Frame& f) { scene::SetPosition(f, nullptr, kIdleX, 0, 0); }
 
 // The projectile leaves from the tank's centre, 25 up, with the speed of the aim after this
 // step's turn and elevation. The vertical speed is the elevation in radians times the factor.
