@@ -21,6 +21,17 @@ public:
     }
     uint64_t draws() const { return draws_; }   // draws taken since the program started
 
+    // The generator as it stands after n draws since the program started: later draws go on
+    // from there. Going back restarts the generator from its seed.
+    void advanceTo(uint64_t n) {
+        if (n < draws_) {
+            gen_ = std::mt19937();
+            draws_ = 0;
+        }
+        gen_.discard(n - draws_);
+        draws_ = n;
+    }
+
     // Tests: the next draws return these values, in order, instead of the generator's.
     void force(std::initializer_list<double> values) { forced_.insert(forced_.end(), values); }
     size_t forcedLeft() const { return forced_.size(); }

@@ -69,6 +69,9 @@ long HeadlessHost::playGame(int number, const std::vector<ScriptEvent>& events, 
     steps_ = 0;
     yieldedAfter_ = -1;
     stepLimit_ = stepLimit;
+    scriptTicks_ = feed_ != nullptr;   // a feed brings the countdown's ticks as events
+    for (const ScriptEvent& e : events)
+        if (e.kind == ScriptEvent::Kind::Tick) scriptTicks_ = true;
 
     startCommand(*game_);
 
@@ -84,6 +87,7 @@ void HeadlessHost::stepDone() {
     ++steps_;
     std::vector<int> sounds = sound_.take();
     if (trace_) writeStepObject(*trace_, gameNumber_, steps_, game_->w, game_->rng.draws(), sounds);
+    if (feed_) feed_->afterStep(steps_);
 }
 
 // The yield after step k (k = 0: the one after the setup): the script's events for step k + 1
@@ -96,11 +100,18 @@ void HeadlessHost::yield() {
     yieldedAfter_ = steps_;
 
     const long upcoming = steps_ + 1;
-    const std::vector<ScriptEvent>& events = *events_;
-    for (; nextEvent_ < events.size() && events[nextEvent_].step <= upcoming; ++nextEvent_)
-        if (events[nextEvent_].step == upcoming) deliver(events[nextEvent_]);
+    if (feed_) {
+        std::vector<ScriptEvent> merged;
+        const bool goOn = feed_->eventsFor(upcoming, merged);
+        for (const ScriptEvent& e : merged) deliver(e);
+        if (!goOn) game_->w.running = 0;
+    } else {
+        const std::vector<ScriptEvent>& events = *events_;
+        for (; nextEvent_ < events.size() && events[nextEvent_].step <= upcoming; ++nextEvent_)
+            if (events[nextEvent_].step == upcoming) deliver(events[nextEvent_]);
+    }
 
-    if (steps_ >= timerPhase_ && (steps_ - timerPhase_) % kStepsPerSecond == 0)
+    if (!scriptTicks_ && steps_ >= timerPhase_ && (steps_ - timerPhase_) % kStepsPerSecond == 0)
         countdownTick(*game_);
 
     if (steps_ >= stepLimit_) game_->w.running = 0;
@@ -111,6 +122,7 @@ void HeadlessHost::deliver(const ScriptEvent& e) {
     case ScriptEvent::Kind::KeyDown: keyDown(game_->w, e.keyCode, e.mask); break;
     case ScriptEvent::Kind::KeyUp: keyUp(game_->w, e.keyCode, e.mask); break;
     case ScriptEvent::Kind::Menu: marks_[e.item] = !checked(e.item); break;
+    case ScriptEvent::Kind::Tick: countdownTick(*game_); break;
     case ScriptEvent::Kind::Joy: {
         JoyReading& j = joysticks_[e.joystick];
         j.x = e.x;
@@ -160,7 +172,66 @@ private:
 
 }  // namespace
 
-int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err) {
+void applySetting(HeadlessHost& host, const ScriptCommand& c) {
+    static const MenuItem playerItems[] = {MenuItem::Player1, MenuItem::Player2,
+                                           MenuItem::Player3, MenuItem::Player4};
+    static const MenuItem optionItems[] = {MenuItem::LiveCamera, MenuItem::SmallScreen,
+                                           MenuItem::SimpleDisplay, MenuItem::Wireframe};
+    switch (c.kind) {
+    case ScriptCommand::Kind::Players:
+        for (int i = 0; i < 4; ++i) host.setMark(playerItems[i], c.marks[i]);
+        break;
+    case ScriptCommand::Kind::Options:
+        for (int i = 0; i < 4; ++i) host.setMark(optionItems[i], c.marks[i]);
+        break;
+    case ScriptCommand::Kind::Timer: host.setTimerPhase(c.timerPhase); break;
+    case ScriptCommand::Kind::Name: host.setName(c.name); break;
+    default: break;
+    }
+}
+
+bool applyStartValue(Game& g, const ScriptCommand& c, std::string& problem) {
+    if (c.kind == ScriptCommand::Kind::Draws) {
+        if (uint64_t(c.draws) < g.rng.draws()) {
+            problem = "the generator has already taken " + std::to_string(g.rng.draws()) + " draws";
+            return false;
+        }
+        g.rng.advanceTo(uint64_t(c.draws));
+    }
+    if (c.kind == ScriptCommand::Kind::Set) setCarriedValue(g.w, c.setName, c.setIndex, c.setValue);
+    return true;
+}
+
+void reportGame(std::ostream& out, int number, long steps, const World& w) {
+    out << "game " << number << ": score " << w.score << ", " << steps << " steps\n";
+}
+
+namespace {
+
+// The script's own commands in order: settings, start values, and its games.
+int playScript(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
+               std::ostream& out, std::ostream& err) {
+    int games = 0;
+    for (const ScriptCommand& c : script.commands) {
+        std::string problem;
+        if (!applyStartValue(g, c, problem)) {
+            err << o.script << ":" << c.line << ": " << problem << "\n";
+            return 2;
+        }
+        applySetting(host, c);
+        if (c.kind == ScriptCommand::Kind::Game) {
+            ++games;
+            const long steps = host.playGame(games, c.events, o.stepLimit);
+            reportGame(out, games, steps, g.w);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
+                const HeadlessGames& games) {
     std::string text;
     if (!readFile(o.script, text)) {
         err << o.script << ": cannot read the script\n";
@@ -201,29 +272,8 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err) 
     }
     takeRecords(g.w, records);
 
-    static const MenuItem playerItems[] = {MenuItem::Player1, MenuItem::Player2,
-                                           MenuItem::Player3, MenuItem::Player4};
-    static const MenuItem optionItems[] = {MenuItem::LiveCamera, MenuItem::SmallScreen,
-                                           MenuItem::SimpleDisplay, MenuItem::Wireframe};
-    int games = 0;
-    for (const ScriptCommand& c : script.commands) {
-        switch (c.kind) {
-        case ScriptCommand::Kind::Players:
-            for (int i = 0; i < 4; ++i) host.setMark(playerItems[i], c.marks[i]);
-            break;
-        case ScriptCommand::Kind::Options:
-            for (int i = 0; i < 4; ++i) host.setMark(optionItems[i], c.marks[i]);
-            break;
-        case ScriptCommand::Kind::Timer: host.setTimerPhase(c.timerPhase); break;
-        case ScriptCommand::Kind::Name: host.setName(c.name); break;
-        case ScriptCommand::Kind::Game: {
-            ++games;
-            const long steps = host.playGame(games, c.events, o.stepLimit);
-            out << "game " << games << ": score " << g.w.score << ", " << steps << " steps\n";
-            break;
-        }
-        }
-    }
+    const int code = games ? games(script, host, g, out, err) : playScript(script, host, g, o, out, err);
+    if (code != 0) return code;
     closeHandler(g);
     if (!saveRecords(place.writePath, recordsOf(g.w), problem)) {
         err << problem << "\n";

@@ -7,6 +7,7 @@
 #include "replay/script.h"
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <ostream>
@@ -22,10 +23,26 @@ struct HeadlessOptions {
     long stepLimit = 3000;    // a game still running after this many steps is stopped
 };
 
+class HeadlessHost;
+struct Game;
+
+// Who plays the games of a headless run, once the script is read and the window's start-up is
+// done: by default the script's own commands; network play brings its own. Returns an exit code.
+using HeadlessGames = std::function<int(const Script& script, HeadlessHost& host, Game& g,
+                                        std::ostream& out, std::ostream& err)>;
+
 // Runs a whole script: parses it first (an error runs nothing), then its games in order, then the
 // close handler. Prints a line per game and the records to `out`, errors to `err`. Returns the
 // process exit code: 0 done, 1 a file that cannot be read or written, 2 an error in the script.
-int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err);
+int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
+                const HeadlessGames& games = {});
+
+// The pieces of a script's run, for network play: a settings line (players, options, timer,
+// name) applied to the host; a start value (draws, set) applied to the game, false with the
+// problem when the generator is already past; the line printed after each game.
+void applySetting(HeadlessHost& host, const ScriptCommand& c);
+bool applyStartValue(Game& g, const ScriptCommand& c, std::string& problem);
+void reportGame(std::ostream& out, int number, long steps, const World& w);
 
 constexpr int32_t kJoyCentre = 32767;   // an untouched stick, on both axes (0..65535)
 
@@ -47,6 +64,16 @@ private:
     std::vector<int> pending_;
 };
 
+// Where a game's events come from instead of the script's `at` lines: network play, where every
+// machine's events for a step are merged. Asked in every yield of a game for the next step.
+class EventFeed {
+public:
+    virtual ~EventFeed() = default;
+    // The events to deliver before frame step `step`, in order; false: the game must stop now.
+    virtual bool eventsFor(long step, std::vector<ScriptEvent>& out) = 0;
+    virtual void afterStep(long /*step*/) {}   // after each step's trace object
+};
+
 class HeadlessHost : public Host {
 public:
     // With a trace stream, one object goes there after every frame step and after every game.
@@ -59,6 +86,7 @@ public:
     void setTimerPhase(int phase);          // 1..50: the tick after steps phase, phase + 50, ...
     void setName(std::string name);         // typed into every later record prompt
     void setJoysticks(int attached);        // 0..2, all centred with no buttons
+    void setFeed(EventFeed* feed) { feed_ = feed; }   // null: the script's own events
 
     // The Start command with the given events (ordered by step), as game number `number` of the
     // run. Writes the end object after the teardown; returns the frame steps the game ran.
@@ -83,12 +111,14 @@ public:
     std::string recordPrompt() override;
     void stepDone() override;
 
-private:
     void deliver(const ScriptEvent& e);
+
+private:
 
     RecordingSound& sound_;
     std::ostream* trace_;
     Game* game_ = nullptr;
+    EventFeed* feed_ = nullptr;
 
     std::map<MenuItem, bool> marks_;
     std::map<Label, std::string> captions_;
@@ -107,6 +137,7 @@ private:
     long steps_ = 0;
     long yieldedAfter_ = -1;   // the step whose yield has run, so a yield is never run twice
     long stepLimit_ = 0;
+    bool scriptTicks_ = false;   // the game's events hold `at N tick`: no ticks from the timer
 };
 
 }  // namespace hopshot

@@ -146,8 +146,10 @@ bool parseAt(LineParser& p, ScriptEvent& e) {
     if (!p.number("step", 1, kMaxStep, v)) return false;
     e.step = long(v);
     int kind;
-    if (!p.keyword({"key", "joy", "menu"}, "event", kind)) return false;
-    if (kind == 0) {
+    if (!p.keyword({"key", "joy", "menu", "tick"}, "event", kind)) return false;
+    if (kind == 3) {
+        e.kind = ScriptEvent::Kind::Tick;
+    } else if (kind == 0) {
         int dir;
         if (!p.keyword({"down", "up"}, "key direction", dir)) return false;
         e.kind = dir == 0 ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
@@ -180,7 +182,81 @@ bool parseAt(LineParser& p, ScriptEvent& e) {
     return p.end();
 }
 
+// The carried values by name, with the size of their table (0: a scalar, no index).
+struct CarriedValue {
+    const char* name;
+    int entries;
+};
+constexpr CarriedValue kCarried[] = {{"shellKind", kPlayers}, {"steerX", kPlayers},
+                                     {"steerY", kPlayers},    {"hopperVY", kHoppers},
+                                     {"bloodBudget", 0}};
+
+bool parseSet(LineParser& p, ScriptCommand& c) {
+    int which;
+    if (!p.keyword({"shellKind", "steerX", "steerY", "hopperVY", "bloodBudget"}, "value name",
+                   which))
+        return false;
+    const CarriedValue& v = kCarried[which];
+    long long n = 0;
+    if (v.entries > 0 && !p.number("index", 0, v.entries - 1, n)) return false;
+    long long value;
+    if (!p.number("value", -32768, 32767, value) || !p.end()) return false;
+    c.kind = ScriptCommand::Kind::Set;
+    c.setName = v.name;
+    c.setIndex = int(n);
+    c.setValue = int16_t(value);
+    return true;
+}
+
 }  // namespace
+
+bool setCarriedValue(World& w, std::string_view name, int index, int16_t value) {
+    auto entry = [&](auto& table) {
+        if (index < 0 || index >= int(table.size())) return false;
+        table[size_t(index)] = value;
+        return true;
+    };
+    if (name == "shellKind") return entry(w.shellKind);
+    if (name == "steerX") return entry(w.steerX);
+    if (name == "steerY") return entry(w.steerY);
+    if (name == "hopperVY") return entry(w.hopperVY);
+    if (name == "bloodBudget" && index == 0) {
+        w.bloodBudget = value;
+        return true;
+    }
+    return false;
+}
+
+std::string carriedValueLines(const World& w) {
+    std::string s;
+    auto table = [&s](const char* name, const auto& t) {
+        for (size_t i = 0; i < t.size(); ++i)
+            s += "set " + std::string(name) + " " + std::to_string(i) + " " + std::to_string(t[i]) +
+                 "\n";
+    };
+    table("shellKind", w.shellKind);
+    table("steerX", w.steerX);
+    table("steerY", w.steerY);
+    table("hopperVY", w.hopperVY);
+    s += "set bloodBudget " + std::to_string(w.bloodBudget) + "\n";
+    return s;
+}
+
+std::string eventWords(const ScriptEvent& e) {
+    static const char* const items[] = {"1P", "2P", "3P", "4P", "live", "small", "simple", "wire"};
+    switch (e.kind) {
+    case ScriptEvent::Kind::KeyDown:
+    case ScriptEvent::Kind::KeyUp:
+        return std::string("key ") + (e.kind == ScriptEvent::Kind::KeyDown ? "down " : "up ") +
+               std::to_string(e.keyCode) + " " + std::to_string(e.mask);
+    case ScriptEvent::Kind::Joy:
+        return "joy " + std::to_string(e.joystick) + " " + std::to_string(e.x) + " " +
+               std::to_string(e.y) + " " + std::to_string(e.buttons);
+    case ScriptEvent::Kind::Menu: return std::string("menu ") + items[int(e.item)];
+    case ScriptEvent::Kind::Tick: return "tick";
+    }
+    return {};
+}
 
 bool parseScript(std::string_view text, Script& script, ScriptError& error) {
     script = Script{};
@@ -237,6 +313,15 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error) {
             c.kind = ScriptCommand::Kind::Game;
             game = int(script.commands.size());
             script.commands.push_back(std::move(c));
+        } else if (cmd == "draws") {
+            long long v;
+            if (!p.number("draw count", 0, 999999999999LL, v) || !p.end()) return false;
+            c.kind = ScriptCommand::Kind::Draws;
+            c.draws = v;
+            script.commands.push_back(std::move(c));
+        } else if (cmd == "set") {
+            if (!parseSet(p, c)) return false;
+            script.commands.push_back(std::move(c));
         } else if (cmd == "at") {
             if (game < 0) return p.fail("'at' before any 'game' line");
             ScriptEvent e;
@@ -245,7 +330,7 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error) {
             script.commands[game].events.push_back(e);
         } else {
             for (std::string_view known : {"players", "options", "joysticks", "timer", "name",
-                                           "game", "at"})
+                                           "game", "at", "draws", "set"})
                 if (sameIgnoringCase(cmd, known))
                     return p.fail("keywords are lower case: " + quoted(cmd) + " should be " +
                                   quoted(known));
