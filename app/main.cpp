@@ -1,6 +1,7 @@
 // hopshot: the window, or a headless replay run when the command line asks for one.
 #include "app/form1.h"
 #include "app/gl_view.h"
+#include "net/net_headless.h"
 #include "replay/headless.h"
 #include "app/options.h"
 
@@ -79,6 +80,16 @@ int main(int argc, char** argv) {
         o.trace = cl.trace;
         if (!cl.dir.empty()) o.dir = cl.dir;
         o.stepLimit = cl.steps;
+        if (cl.net != CommandLine::Net::None) {
+            hopshot::NetOptions n;
+            n.host = cl.net == CommandLine::Net::Host;
+            if (!cl.address.empty()) n.address = cl.address;
+            n.port = uint16_t(cl.port);
+            n.delay = cl.delay;
+            n.machines = cl.machines;
+            n.perturbStep = cl.desyncAfter;
+            return hopshot::runNetHeadless(o, n, std::cout, std::cerr);
+        }
         return hopshot::runHeadless(o, std::cout, std::cerr);
     }
     case CommandLine::Mode::Window: break;

@@ -41,6 +41,12 @@ std::optional<long> parseSteps(const std::string& v) {
     return n;
 }
 
+std::optional<int> parsePort(const std::string& v) {
+    auto n = parseSteps(v);
+    if (!n || *n > 65535) return std::nullopt;
+    return int(*n);
+}
+
 }  // namespace
 
 std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& out) {
@@ -104,10 +110,49 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             if (!n) return "--steps takes a whole number from 1 to 1000000000, not '" + *v + "'";
             out.steps = *n;
             if (headlessOption.empty()) headlessOption = name;
+        } else if (name == "--host") {
+            // The port is optional: taken when the next word is not an option.
+            if (!value && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) value = args[++i];
+            if (value) {
+                auto port = parsePort(*value);
+                if (!port) return "--host takes a port number from 1 to 65535, not '" + *value + "'";
+                out.port = *port;
+            }
+            if (out.net == CommandLine::Net::Join) return "--host and --join cannot go together";
+            out.net = CommandLine::Net::Host;
+        } else if (name == "--join") {
+            auto v = take();
+            if (!v || v->empty()) return "--join needs the host's ADDRESS[:PORT]";
+            if (out.net == CommandLine::Net::Host) return "--host and --join cannot go together";
+            out.net = CommandLine::Net::Join;
+            out.address = *v;
+            if (size_t colon = v->rfind(':'); colon != std::string::npos && v->find(':') == colon) {
+                auto port = parsePort(v->substr(colon + 1));
+                if (!port) return "--join takes ADDRESS[:PORT] with a port from 1 to 65535, not '" + *v + "'";
+                out.port = *port;
+                out.address = v->substr(0, colon);
+                if (out.address.empty()) return "--join needs the host's address before the port";
+            }
+        } else if (name == "--delay" || name == "--machines" || name == "--test-desync-after") {
+            auto v = take();
+            if (!v) return name + " needs a value";
+            auto n = parseSteps(*v);
+            if (name == "--delay") {
+                if (!n || *n > 10) return "--delay takes a number of steps from 1 to 10, not '" + *v + "'";
+                out.delay = int(*n);
+            } else if (name == "--machines") {
+                if (!n || *n < 2 || *n > 4) return "--machines takes 2, 3 or 4, not '" + *v + "'";
+                out.machines = int(*n);
+            } else {
+                if (!n) return name + " takes a step number, not '" + *v + "'";
+                out.desyncAfter = *n;
+            }
         } else {
             return "unknown option '" + args[i] + "'";
         }
     }
+    if (out.net == CommandLine::Net::None && (out.delay != 0 || out.desyncAfter != 0))
+        return "--delay and --test-desync-after need --host or --join";
 
     if (headless && !windowOption.empty())
         return windowOption + " sets the window's menu or sound; a headless run takes its "
@@ -135,6 +180,14 @@ std::string usageText() {
            "  --trace OUT        write the state after every frame step to OUT (JSON Lines)\n"
            "  --dir DIR          program directory holding the high-score file (default: .)\n"
            "  --steps N          stop a game still running after N frame steps (default 3000)\n"
+           "\n"
+           "Network play (UDP port 7310 unless given; headless too, with --headless):\n"
+           "  --host [PORT]      host a network game that other machines join\n"
+           "  --join ADDRESS[:PORT]  join the game hosted at ADDRESS\n"
+           "  --delay D          input delay of D frame steps, 1 to 10 (default: from the round"
+           " trip)\n"
+           "  --machines N       headless host: wait for N machines, itself included (default 2)\n"
+           "  --test-desync-after STEP  tests only: nudge this machine's game after STEP\n"
            "\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"

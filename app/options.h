@@ -28,6 +28,15 @@ struct CommandLine {
     std::string trace;                  // Headless: where the state trace goes; empty = none
     std::string dir;                    // Headless: the program directory; empty = current
     long steps = kDefaultStepLimit;     // Headless: the step limit
+
+    // Network play, in the window or headless.
+    enum class Net { None, Host, Join };
+    Net net = Net::None;
+    std::string address;                // Join: the host's address
+    int port = 7310;                    // Host: the port to open; Join: the host's port
+    int delay = 0;                      // input delay in steps, 1..10; 0: from the round trip
+    int machines = 2;                   // headless host: machines to wait for, itself included
+    long desyncAfter = 0;               // tests only: nudge this machine's world after a step
 };
 
 // Parses the arguments after the program's name. Returns what is wrong with them, or an empty

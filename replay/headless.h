@@ -87,6 +87,7 @@ public:
     void setName(std::string name);         // typed into every later record prompt
     void setJoysticks(int attached);        // 0..2, all centred with no buttons
     void setFeed(EventFeed* feed) { feed_ = feed; }   // null: the script's own events
+    int timerPhase() const { return timerPhase_; }
 
     // The Start command with the given events (ordered by step), as game number `number` of the
     // run. Writes the end object after the teardown; returns the frame steps the game ran.

@@ -1,0 +1,76 @@
+// The lockstep exchange of one network game, apart from the wire: every machine's events for each
+// frame step, merged in a fixed order once all are in, and the fingerprints of the world after
+// each step, compared across machines.
+#pragma once
+
+#include "core/world.h"
+#include "replay/script.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hopshot {
+
+using Players = std::array<bool, kPlayers>;   // players 1..4 a machine brings
+
+std::string playersDigits(const Players& p);                 // "1010"
+bool parsePlayersDigits(std::string_view s, Players& p);
+std::string playersList(const Players& p);                   // "1 3"
+
+// The events that let go of a machine's players' controls when it leaves: steering 0 and fire up.
+// Player 2's key-ups carry Shift, so that they do not also let go of player 1's fire.
+std::vector<ScriptEvent> releaseEvents(const Players& p);
+
+// Whether an event read on a machine bringing `mine` goes to the game, made to touch only those
+// players: the arrows, Ctrl and other keys are player 1's, A D W S F player 2's, joystick 0
+// player 3's and joystick 1 player 4's. A machine without player 1 sends its keys without Ctrl
+// and its key-ups with Shift, so they neither arm nor release player 1's fire.
+bool ownEvent(const Players& mine, ScriptEvent& e);
+
+class Lockstep {
+public:
+    // A game begins: its number, the input delay D in steps and its machines, host first, then
+    // the guests in join order. Steps 1..D hold no events from anyone.
+    void begin(int game, int delay, const std::vector<int>& machines);
+    int game() const { return game_; }
+    int delay() const { return delay_; }
+    const std::vector<int>& machines() const { return machines_; }
+    bool inGame(int machine) const;
+
+    // A machine's events for one step; steps come in order from each machine.
+    void put(int machine, long step, std::vector<ScriptEvent> events);
+    long have(int machine) const;   // the last step held from that machine
+
+    // A machine has left: its events for `from` are `release`, none after; its fingerprints
+    // count no more.
+    void drop(int machine, long from, std::vector<ScriptEvent> release);
+    bool dropped(int machine) const;
+
+    bool ready(long step) const;             // every machine's events for the step are in
+    std::vector<ScriptEvent> take(long step);   // merged in machine order, each step tagged
+
+    // The world's fingerprint after `step` on a machine; the first step where two differ.
+    void fingerprint(int machine, long step, uint64_t hash);
+    long desyncStep() const { return desync_; }   // 0: none found
+
+private:
+    struct Stream {
+        std::map<long, std::vector<ScriptEvent>> bundles;
+        long have = 0;
+        long droppedFrom = 0;   // 0: still playing
+    };
+    const Stream* stream(int machine) const;
+
+    int game_ = 0;
+    int delay_ = 1;
+    std::vector<int> machines_;
+    std::map<int, Stream> streams_;
+    std::map<long, std::map<int, uint64_t>> hashes_;   // step -> machine -> fingerprint
+    long desync_ = 0;
+};
+
+}  // namespace hopshot

@@ -1,0 +1,28 @@
+// Network play without a window: each machine runs its own script's events (and, on the host,
+// its settings and games) through the lockstep, writing the same trace as every other machine.
+#pragma once
+
+#include "net/session.h"
+#include "replay/headless.h"
+
+#include <ostream>
+#include <string>
+
+namespace hopshot {
+
+struct NetOptions {
+    bool host = false;
+    std::string address = "127.0.0.1";   // guest: the host's address
+    uint16_t port = kDefaultPort;
+    int delay = 0;            // input delay in steps; 0: from the measured round trip
+    int machines = 2;         // host: the machines, itself included, to wait for before game 1
+    int waitMs = 30000;       // host: how long to wait for them; guest: for the host's answer
+    long perturbStep = 0;     // tests only: this machine's score is nudged after this step
+};
+
+// Returns 0 when every game ran to its end, 3 when the network ended the run or a game early
+// (refused, the host gone, the machines disagreeing), else runHeadless's codes.
+int runNetHeadless(const HeadlessOptions& o, const NetOptions& n, std::ostream& out,
+                   std::ostream& err);
+
+}  // namespace hopshot

@@ -1,0 +1,424 @@
+// The session over ENet. The host keeps the roster (who is connected and which players each
+// brings) and is the only one that starts games; every machine keeps the lockstep of the game it
+// plays. Nothing here blocks except join(), which waits for the host's answer.
+#include "net/session.h"
+
+#include <enet/enet.h>
+#include <enet/time.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+namespace hopshot {
+
+namespace {
+
+constexpr int kPingMs = 250;   // keeps a quiet link measured and its silence noticed
+constexpr int kPeerCount = kMaxMachines + 4;   // room to refuse a fifth machine politely
+
+bool enetReady() {
+    static const bool ok = [] {
+        if (enet_initialize() != 0) return false;
+        std::atexit(enet_deinitialize);
+        return true;
+    }();
+    return ok;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> v;
+    for (std::string w; in >> w;) v.push_back(w);
+    return v;
+}
+
+std::string firstLineOf(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string machineName(int id) { return id == 0 ? "the host" : "machine " + std::to_string(id + 1); }
+
+// ENet's own time-out is left long: a link is judged by its silence (kSilenceMs), so that a burst
+// of lost packets under heavy loss does not end it.
+void tunePeer(ENetPeer* p) {
+    enet_peer_ping_interval(p, kPingMs);
+    enet_peer_timeout(p, 0, 20000, 60000);
+}
+
+}  // namespace
+
+std::string programVersion() {
+    if (const char* v = std::getenv("HOPSHOT_TEST_NET_VERSION")) return v;   // tests: a stranger
+    return "hopshot " HOPSHOT_VERSION " net 1";
+}
+
+NetSession::~NetSession() {
+    if (!enet_) return;
+    for (Peer& p : peers_)
+        if (p.peer) enet_peer_disconnect_now(p.peer, 0);
+    enet_host_flush(enet_);
+    enet_host_destroy(enet_);
+}
+
+std::unique_ptr<NetSession> NetSession::host(uint16_t port, const Players& own,
+                                             const std::string& version, std::string& error) {
+    if (!enetReady()) {
+        error = "the network library could not start";
+        return nullptr;
+    }
+    ENetAddress address{};
+    address.host = ENET_HOST_ANY;
+    address.port = port;
+    std::unique_ptr<NetSession> s(new NetSession);
+    s->enet_ = enet_host_create(&address, kPeerCount, 1, 0, 0);
+    if (!s->enet_) {
+        error = "cannot open UDP port " + std::to_string(port) + " (is another game hosting there?)";
+        return nullptr;
+    }
+    s->host_side_ = true;
+    s->version_ = version;
+    s->own_ = own;
+    s->roster_.push_back({0, own});
+    return s;
+}
+
+std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_t port,
+                                             const Players& own, const std::string& version,
+                                             int timeoutMs, std::string& error) {
+    const std::string where = address + ":" + std::to_string(port);
+    if (!enetReady()) {
+        error = "the network library could not start";
+        return nullptr;
+    }
+    std::unique_ptr<NetSession> s(new NetSession);
+    s->enet_ = enet_host_create(nullptr, 1, 1, 0, 0);
+    ENetAddress to{};
+    if (!s->enet_ || enet_address_set_host(&to, address.c_str()) != 0) {
+        error = "cannot find the address " + address;
+        return nullptr;
+    }
+    to.port = port;
+    ENetPeer* peer = enet_host_connect(s->enet_, &to, 1, 0);
+    if (!peer) {
+        error = "cannot reach " + where;
+        return nullptr;
+    }
+    tunePeer(peer);
+    s->version_ = version;
+    s->own_ = own;
+    s->peers_.push_back({peer, 0, {}});
+
+    const enet_uint32 until = enet_time_get() + enet_uint32(timeoutMs);
+    bool connected = false;
+    while (!s->welcomed_ && s->refusal_.empty() && !s->hostLeft_ &&
+           ENET_TIME_LESS(enet_time_get(), until)) {
+        ENetEvent e;
+        if (enet_host_service(s->enet_, &e, 20) <= 0) continue;
+        if (e.type == ENET_EVENT_TYPE_CONNECT) {
+            connected = true;
+            s->send(peer, "hello " + playersDigits(own) + " " + version);
+        } else if (e.type == ENET_EVENT_TYPE_RECEIVE) {
+            std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
+            enet_packet_destroy(e.packet);
+            s->handle(s->peers_[0], text);
+        } else if (e.type == ENET_EVENT_TYPE_DISCONNECT) {
+            s->hostLeft_ = true;
+        }
+    }
+    if (!s->refusal_.empty()) {
+        error = "the host at " + where + " refused to let this machine join: " + s->refusal_;
+        return nullptr;
+    }
+    if (!s->welcomed_) {
+        error = connected ? "the host at " + where + " did not answer"
+                          : "no hopshot host answers at " + where;
+        return nullptr;
+    }
+    return s;
+}
+
+int NetSession::socket() const { return enet_ ? int(enet_->socket) : -1; }
+
+Players NetSession::everyonesPlayers() const {
+    Players all{};
+    for (const Machine& m : roster_)
+        for (int p = 0; p < kPlayers; ++p) all[size_t(p)] = all[size_t(p)] || m.players[size_t(p)];
+    return all;
+}
+
+void NetSession::send(ENetPeer* peer, const std::string& text) {
+    ENetPacket* packet = enet_packet_create(text.data(), text.size(), ENET_PACKET_FLAG_RELIABLE);
+    if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
+}
+
+void NetSession::service(int waitMs) {
+    if (!enet_) return;
+    ENetEvent e;
+    int wait = waitMs;
+    while (enet_host_service(enet_, &e, enet_uint32(std::max(wait, 0))) > 0) {
+        wait = 0;   // the first packet ends the wait; take what else is there and return
+        auto it = std::find_if(peers_.begin(), peers_.end(),
+                               [&](const Peer& p) { return p.peer == e.peer; });
+        switch (e.type) {
+        case ENET_EVENT_TYPE_CONNECT:
+            if (host_side_) {
+                tunePeer(e.peer);
+                peers_.push_back({e.peer, -1, {}});
+            }
+            break;
+        case ENET_EVENT_TYPE_RECEIVE: {
+            std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
+            enet_packet_destroy(e.packet);
+            if (it != peers_.end()) handle(*it, text);
+            break;
+        }
+        case ENET_EVENT_TYPE_DISCONNECT: dropPeer(e.peer); break;
+        case ENET_EVENT_TYPE_NONE: break;
+        }
+    }
+    // Silence: a connected peer not heard from for kSilenceMs has gone.
+    const enet_uint32 now = enet_time_get();
+    std::vector<ENetPeer*> silent;
+    for (const Peer& p : peers_)
+        if (p.peer->state == ENET_PEER_STATE_CONNECTED && p.peer->lastReceiveTime != 0 &&
+            ENET_TIME_DIFFERENCE(now, p.peer->lastReceiveTime) > enet_uint32(kSilenceMs))
+            silent.push_back(p.peer);
+    for (ENetPeer* p : silent) {
+        dropPeer(p);
+        enet_peer_reset(p);
+    }
+    enet_host_flush(enet_);
+}
+
+void NetSession::handle(Peer& from, const std::string& text) {
+    const std::string_view kind = messageKind(text);
+    const std::vector<std::string> w = words(firstLineOf(text));
+    if (kind == "step") {
+        StepMessage m;
+        if (!decodeStep(text, m)) return;
+        if (!host_side_ && m.game > lockstep_.game()) {
+            early_.push_back(text);   // a game this machine has not begun: kept for its start
+            return;
+        }
+        if (m.game != lockstep_.game()) return;
+        if (host_side_ && m.machine != from.id) return;   // a guest speaks only for itself
+        lockstep_.put(m.machine, m.step, m.events);
+        lockstep_.fingerprint(m.machine, m.hashStep, m.hash);
+        if (host_side_)
+            for (Peer& p : peers_)
+                if (p.id > 0 && p.id != from.id && lockstep_.inGame(p.id)) send(p.peer, text);
+        checkDesync();
+        return;
+    }
+    if (host_side_) {
+        if (kind == "hello" && from.id < 0) hostHello(from, text);
+        if (kind == "players" && w.size() == 2 && from.id > 0) {
+            Players wanted;
+            if (!parsePlayersDigits(w[1], wanted)) return;
+            for (const Machine& m : roster_)
+                for (int p = 0; p < kPlayers; ++p)
+                    if (m.id != from.id && m.players[size_t(p)] && wanted[size_t(p)]) {
+                        send(from.peer, "notice player " + std::to_string(p + 1) +
+                                            " is already played on " + machineName(m.id));
+                        wanted[size_t(p)] = false;
+                    }
+            from.players = wanted;
+            for (Machine& m : roster_)
+                if (m.id == from.id) m.players = wanted;
+            sendRoster();
+        }
+        return;
+    }
+    // --- guest side: everything comes from the host ---
+    if (kind == "welcome" && w.size() == 2) {
+        self_ = std::atoi(w[1].c_str());
+        welcomed_ = true;
+    } else if (kind == "refuse") {
+        refusal_ = text.size() > 7 ? text.substr(7) : "no reason given";
+    } else if (kind == "roster") {
+        roster_.clear();
+        for (size_t i = 1; i < w.size(); ++i) {
+            Machine m;
+            const size_t colon = w[i].find(':');
+            m.id = std::atoi(w[i].substr(0, colon).c_str());
+            if (colon != std::string::npos) parsePlayersDigits(w[i].substr(colon + 1), m.players);
+            roster_.push_back(m);
+        }
+    } else if (kind == "start") {
+        StartMessage m;
+        if (decodeStart(text, m)) starts_.push_back(m);
+    } else if (kind == "left" && w.size() == 5) {
+        const int id = std::atoi(w[1].c_str());
+        Players players{};
+        parsePlayersDigits(w[2], players);
+        const int game = std::atoi(w[3].c_str());
+        const long from_step = std::atol(w[4].c_str());
+        if (game != 0 && game == lockstep_.game()) lockstep_.drop(id, from_step, releaseEvents(players));
+        notices_.push_back(machineName(id) + " (players " + playersList(players) + ") left");
+    } else if (kind == "desync" && w.size() == 3) {
+        const long step = std::atol(w[2].c_str());
+        if (std::atoi(w[1].c_str()) == lockstep_.game() && (desync_ == 0 || step < desync_))
+            desync_ = step;
+    } else if (kind == "notice") {
+        notices_.push_back(text.size() > 7 ? text.substr(7) : std::string());
+    } else if (kind == "over") {
+        over_ = true;
+    }
+}
+
+// A guest's hello: "hello PLAYERS VERSION". Refused: a different version, a full game, a player
+// already played elsewhere, or no player at all.
+void NetSession::hostHello(Peer& from, const std::string& text) {
+    const std::string line = firstLineOf(text);
+    const size_t sp = line.find(' ', 6);
+    const std::string digits = line.substr(6, sp == std::string::npos ? sp : sp - 6);
+    const std::string version = sp == std::string::npos ? std::string() : line.substr(sp + 1);
+    Players wanted{};
+    std::string refusal;
+    if (version != version_) {
+        refusal = "it runs " + version_ + ", this machine runs " + (version.empty() ? "an unknown version" : version) +
+                  "; both need the same version";
+    } else if (int(roster_.size()) >= kMaxMachines) {
+        refusal = "the game is full: four machines are playing";
+    } else if (!parsePlayersDigits(digits, wanted)) {
+        refusal = "it did not understand which players this machine brings";
+    } else {
+        const Players taken = everyonesPlayers();
+        if (std::all_of(taken.begin(), taken.end(), [](bool b) { return b; }))
+            refusal = "the game is full: all four players are taken";
+        else if (std::none_of(wanted.begin(), wanted.end(), [](bool b) { return b; }))
+            refusal = "this machine brings no player; check one in 人数設定 (Players)";
+        else
+            for (const Machine& m : roster_)
+                for (int p = 0; p < kPlayers && refusal.empty(); ++p)
+                    if (m.players[size_t(p)] && wanted[size_t(p)])
+                        refusal = "player " + std::to_string(p + 1) + " is already played on " +
+                                  machineName(m.id) + "; choose another in 人数設定 (Players)";
+    }
+    if (!refusal.empty()) {
+        send(from.peer, "refuse " + refusal);
+        enet_peer_disconnect_later(from.peer, 0);
+        return;
+    }
+    from.id = nextId_++;
+    from.players = wanted;
+    roster_.push_back({from.id, wanted});
+    send(from.peer, "welcome " + std::to_string(from.id));
+    sendRoster();
+    notices_.push_back(machineName(from.id) + " (players " + playersList(wanted) + ") joined");
+}
+
+void NetSession::sendRoster() {
+    std::string s = "roster";
+    for (const Machine& m : roster_) s += " " + std::to_string(m.id) + ":" + playersDigits(m.players);
+    for (Peer& p : peers_)
+        if (p.id > 0) send(p.peer, s);
+}
+
+void NetSession::dropPeer(ENetPeer* peer) {
+    auto it = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.peer == peer; });
+    if (it == peers_.end()) return;
+    const Peer gone = *it;
+    peers_.erase(it);
+    if (!host_side_) {
+        hostLeft_ = over_ = true;
+        notices_.push_back("the host left");
+        return;
+    }
+    if (gone.id < 0) return;   // never joined
+    roster_.erase(std::remove_if(roster_.begin(), roster_.end(),
+                                 [&](const Machine& m) { return m.id == gone.id; }),
+                  roster_.end());
+    // Its events end where the host's copy of them ends; everyone releases its players there.
+    int game = 0;
+    long from = 0;
+    if (lockstep_.inGame(gone.id) && !lockstep_.dropped(gone.id)) {
+        game = lockstep_.game();
+        from = lockstep_.have(gone.id) + 1;
+        lockstep_.drop(gone.id, from, releaseEvents(gone.players));
+    }
+    const std::string left = "left " + std::to_string(gone.id) + " " + playersDigits(gone.players) +
+                             " " + std::to_string(game) + " " + std::to_string(from);
+    for (Peer& p : peers_)
+        if (p.id > 0) send(p.peer, left);
+    sendRoster();
+    notices_.push_back(machineName(gone.id) + " (players " + playersList(gone.players) + ") left");
+}
+
+void NetSession::startGame(const StartMessage& m) {
+    const std::string text = encodeStart(m);
+    for (Peer& p : peers_)
+        if (p.id > 0 && std::count(m.machines.begin(), m.machines.end(), p.id)) send(p.peer, text);
+    enet_host_flush(enet_);
+    lockstep_.begin(m.game, m.delay, m.machines);
+    gameOn_ = true;
+    desync_ = 0;
+}
+
+bool NetSession::takeStart(StartMessage& m) {
+    if (starts_.empty()) return false;
+    m = starts_.front();
+    starts_.erase(starts_.begin());
+    lockstep_.begin(m.game, m.delay, m.machines);
+    gameOn_ = true;
+    desync_ = 0;
+    std::vector<std::string> early;
+    early.swap(early_);
+    if (!peers_.empty())
+        for (const std::string& text : early) handle(peers_.front(), text);
+    return true;
+}
+
+void NetSession::sendStep(long step, const std::vector<ScriptEvent>& events, long hashStep,
+                          uint64_t hash) {
+    StepMessage m{lockstep_.game(), self_, step, hashStep, hash, events};
+    lockstep_.put(self_, step, events);
+    lockstep_.fingerprint(self_, hashStep, hash);
+    const std::string text = encodeStep(m);
+    for (Peer& p : peers_)
+        if (host_side_ ? (p.id > 0 && lockstep_.inGame(p.id)) : true) send(p.peer, text);
+    enet_host_flush(enet_);
+    checkDesync();
+}
+
+void NetSession::checkDesync() {
+    const long step = lockstep_.desyncStep();
+    if (step == 0 || (desync_ != 0 && desync_ <= step)) return;
+    desync_ = step;
+    const std::string text = "desync " + std::to_string(lockstep_.game()) + " " + std::to_string(step);
+    for (Peer& p : peers_)
+        if (p.id >= 0 || !host_side_) send(p.peer, text);
+}
+
+int NetSession::autoDelay() const {
+    const int rtt = roundTripMs();
+    return std::clamp((rtt + 19) / 20 + 1, 1, kMaxDelay);
+}
+
+void NetSession::finish() {
+    for (Peer& p : peers_)
+        if (p.id > 0) send(p.peer, "over");
+    enet_host_flush(enet_);
+    // Let the last packets reach the guests before the host goes away.
+    const enet_uint32 until = enet_time_get() + 300;
+    while (ENET_TIME_LESS(enet_time_get(), until)) service(20);
+    for (Peer& p : peers_) enet_peer_disconnect_later(p.peer, 0);
+    service(50);
+}
+
+std::vector<std::string> NetSession::takeNotices() {
+    std::vector<std::string> v;
+    v.swap(notices_);
+    return v;
+}
+
+int NetSession::roundTripMs() const {
+    int rtt = 0;
+    for (const Peer& p : peers_)
+        if (p.id >= 0 || !host_side_) rtt = std::max(rtt, int(p.peer->roundTripTime));
+    return rtt;
+}
+
+uint64_t NetSession::bytesSent() const { return enet_ ? enet_->totalSentData : 0; }
+uint64_t NetSession::bytesReceived() const { return enet_ ? enet_->totalReceivedData : 0; }
+
+}  // namespace hopshot

@@ -1,0 +1,111 @@
+// One machine's network session over ENet: the host listens and takes up to three guests; a
+// guest joins one host. Every message goes on one reliable, ordered channel; guests talk only to
+// the host, which passes each guest's steps on to the others. A session outlives its games.
+#pragma once
+
+#include "net/lockstep.h"
+#include "net/messages.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+typedef struct _ENetHost ENetHost;
+typedef struct _ENetPeer ENetPeer;
+
+namespace hopshot {
+
+constexpr uint16_t kDefaultPort = 7310;
+constexpr int kMaxMachines = 4;
+constexpr int kSilenceMs = 3000;   // a machine not heard from for this long is dropped
+constexpr int kMaxDelay = 10;      // input delay in steps, at most
+
+// This program's version as machines compare it when one joins another.
+std::string programVersion();
+
+struct Machine {
+    int id = 0;        // 0 the host; guests 1, 2, ... in join order
+    Players players{};
+};
+
+class NetSession {
+public:
+    ~NetSession();
+    // Listens on `port` of every address. Null with the reason when the port cannot be had.
+    static std::unique_ptr<NetSession> host(uint16_t port, const Players& own,
+                                            const std::string& version, std::string& error);
+    // Joins the host at address:port: waits up to timeoutMs for its welcome. Null with what the
+    // player should read when it refuses or does not answer.
+    static std::unique_ptr<NetSession> join(const std::string& address, uint16_t port,
+                                            const Players& own, const std::string& version,
+                                            int timeoutMs, std::string& error);
+
+    bool isHost() const { return host_side_; }
+    int self() const { return self_; }
+    const std::vector<Machine>& roster() const { return roster_; }   // in join order
+    Players everyonesPlayers() const;
+    int socket() const;   // to wake a window's event loop when a packet comes
+
+    // Sends and receives whatever is due; waits up to waitMs for the first packet.
+    void service(int waitMs);
+
+    // --- games ---
+    void startGame(const StartMessage& m);      // host: tells every machine, then begins
+    bool takeStart(StartMessage& m);            // guest: the host has started a game
+    void sendStep(long step, const std::vector<ScriptEvent>& events, long hashStep, uint64_t hash);
+    Lockstep& lockstep() { return lockstep_; }
+    bool gameOn() const { return gameOn_; }
+    void gameOver() { gameOn_ = false; }        // this machine's game has ended
+    long desyncStep() const { return desync_; } // the game's first step the machines disagree on
+    int autoDelay() const;                      // D from the measured round trip
+
+    void finish();            // host: no more games; guests end their runs
+    bool over() const { return over_; }         // guest: the host finished or left
+    bool hostLeft() const { return hostLeft_; }
+
+    // Things the player should hear of ("machine 2 (players 2) left"), oldest first.
+    std::vector<std::string> takeNotices();
+
+    // --- measures ---
+    int roundTripMs() const;   // the slowest peer's mean round trip
+    uint64_t bytesSent() const;
+    uint64_t bytesReceived() const;
+
+private:
+    struct Peer {
+        ENetPeer* peer = nullptr;
+        int id = -1;           // -1 until welcomed
+        Players players{};
+    };
+
+    NetSession() = default;
+    void handle(Peer& from, const std::string& text);
+    void hostHello(Peer& from, const std::string& text);
+    void dropPeer(ENetPeer* peer);
+    void send(ENetPeer* peer, const std::string& text);
+    void sendRoster();
+    void checkDesync();
+
+    ENetHost* enet_ = nullptr;
+    bool host_side_ = false;
+    int self_ = 0;
+    std::string version_;
+    Players own_{};
+    std::vector<Peer> peers_;        // host: its guests; guest: the host
+    std::vector<Machine> roster_;
+    int nextId_ = 1;
+
+    Lockstep lockstep_;
+    bool gameOn_ = false;
+    long desync_ = 0;
+    std::vector<StartMessage> starts_;
+    std::vector<std::string> early_;   // guest: steps of a game whose start is not yet taken
+    bool over_ = false;
+    bool hostLeft_ = false;
+    std::vector<std::string> notices_;
+    std::string refusal_;            // guest: the host's reason, while joining
+    bool welcomed_ = false;
+};
+
+}  // namespace hopshot
