@@ -21,6 +21,11 @@ Players scriptPlayers(const Script& script) {
     return p;
 }
 
+// What the player should hear of (machines joining and leaving), on the error stream.
+void tell(NetSession& s, std::ostream& err) {
+    for (const std::string& n : s.takeNotices()) err << "hopshot: " << n << "\n";
+}
+
 // What the host's start makes every machine share: the players taking part, the generator,
 // the values the setup leaves alone and the joysticks' readings.
 void takeStart(HeadlessHost& host, Game& g, const StartMessage& m) {
@@ -49,8 +54,8 @@ void takeStart(HeadlessHost& host, Game& g, const StartMessage& m) {
 class LockstepFeed : public EventFeed {
 public:
     LockstepFeed(NetSession& s, NetGame& net, Game& g, const std::vector<ScriptEvent>& own,
-                 int timerPhase, long perturbStep)
-        : session_(s), net_(net), g_(g), own_(own), perturbStep_(perturbStep) {
+                 int timerPhase, long perturbStep, std::ostream& err)
+        : session_(s), net_(net), g_(g), own_(own), perturbStep_(perturbStep), err_(err) {
         // The host's countdown: its timer's ticks, unless its script gives them step by step.
         hostTimer_ = s.isHost() ? timerPhase : 0;
         for (const ScriptEvent& e : own)
@@ -71,7 +76,10 @@ public:
             switch (net_.poll(n, out)) {
             case NetGame::Status::Go: return true;
             case NetGame::Status::Stop: return false;
-            case NetGame::Status::Wait: session_.service(2); break;
+            case NetGame::Status::Wait:
+                session_.service(2);
+                tell(session_, err_);
+                break;
             }
         }
     }
@@ -89,6 +97,7 @@ private:
     int hostTimer_ = 0;
     long perturbStep_;
     uint64_t hash_ = 0;
+    std::ostream& err_;
 };
 
 // One game of the run through the lockstep; false when the network stopped it.
@@ -97,7 +106,7 @@ bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game&
                  std::ostream& out, std::ostream& err) {
     takeStart(host, g, m);
     NetGame net(s, m);
-    LockstepFeed feed(s, net, g, own, host.timerPhase(), n.perturbStep);
+    LockstepFeed feed(s, net, g, own, host.timerPhase(), n.perturbStep, err);
     host.setFeed(&feed);
     const long steps = host.playGame(m.game, own, o.stepLimit);
     host.setFeed(nullptr);
@@ -130,6 +139,7 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
             return 3;
         }
         s->service(10);
+        tell(*s, err);
     }
     int code = 0, games = 0;
     for (const ScriptCommand& c : script.commands) {
@@ -152,6 +162,7 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         if (!playNetGame(*s, m, host, g, c.events, o, n, out, err)) code = 3;
     }
     s->finish();
+    tell(*s, err);
     return code;
 }
 
@@ -175,6 +186,7 @@ int guestGames(const Script& script, HeadlessHost& host, Game& g, const Headless
         StartMessage m;
         if (!s->takeStart(m)) {
             s->service(10);
+            tell(*s, err);
             continue;
         }
         // The settings lines (name, screen options) that stand before this game's own line.
@@ -188,11 +200,8 @@ int guestGames(const Script& script, HeadlessHost& host, Game& g, const Headless
                          out, err))
             code = 3;
     }
-    if (s->hostLeft()) {
-        err << "hopshot: the host left\n";
-        code = 3;
-    }
-    return code;
+    tell(*s, err);
+    return s->hostLeft() ? 3 : code;
 }
 
 }  // namespace

@@ -42,7 +42,12 @@ std::string machineName(int id) { return id == 0 ? "the host" : "machine " + std
 void tunePeer(ENetPeer* p) {
     enet_peer_ping_interval(p, kPingMs);
     enet_peer_timeout(p, 0, 20000, 60000);
+    // Never thin out the unreliable "alive" packets below, whatever the round trip does.
+    enet_peer_throttle_configure(p, 5000, 2, 0);
 }
+
+constexpr char kAlive[] = "alive";
+constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss must not look like silence
 
 }  // namespace
 
@@ -102,10 +107,9 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
         error = "cannot reach " + where;
         return nullptr;
     }
-    tunePeer(peer);
     s->version_ = version;
     s->own_ = own;
-    s->peers_.push_back({peer, 0, {}});
+    s->peers_.push_back({peer, 0, {}, enet_time_get()});
 
     const enet_uint32 until = enet_time_get() + enet_uint32(timeoutMs);
     bool connected = false;
@@ -115,11 +119,13 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
         if (enet_host_service(s->enet_, &e, 20) <= 0) continue;
         if (e.type == ENET_EVENT_TYPE_CONNECT) {
             connected = true;
+            tunePeer(peer);
             s->send(peer, "hello " + playersDigits(own) + " " + version);
         } else if (e.type == ENET_EVENT_TYPE_RECEIVE) {
             std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
-            s->handle(s->peers_[0], text);
+            s->peers_[0].heard = enet_time_get();
+            if (text != kAlive) s->handle(s->peers_[0], text);
         } else if (e.type == ENET_EVENT_TYPE_DISCONNECT) {
             s->hostLeft_ = true;
         }
@@ -162,25 +168,39 @@ void NetSession::service(int waitMs) {
         case ENET_EVENT_TYPE_CONNECT:
             if (host_side_) {
                 tunePeer(e.peer);
-                peers_.push_back({e.peer, -1, {}});
+                peers_.push_back({e.peer, -1, {}, enet_time_get()});
             }
             break;
         case ENET_EVENT_TYPE_RECEIVE: {
             std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
-            if (it != peers_.end()) handle(*it, text);
+            if (it != peers_.end()) {
+                it->heard = enet_time_get();
+                if (text != kAlive) handle(*it, text);
+            }
             break;
         }
         case ENET_EVENT_TYPE_DISCONNECT: dropPeer(e.peer); break;
         case ENET_EVENT_TYPE_NONE: break;
         }
     }
-    // Silence: a connected peer not heard from for kSilenceMs has gone.
+    // A small unreliable packet on every link now and then: it goes out even while a reliable
+    // one waits to be sent again, so a link that still works is never silent.
     const enet_uint32 now = enet_time_get();
+    if (ENET_TIME_DIFFERENCE(now, lastAlive_) >= enet_uint32(kAliveMs)) {
+        lastAlive_ = now;
+        for (const Peer& p : peers_)
+            if (p.peer->state == ENET_PEER_STATE_CONNECTED) {
+                ENetPacket* packet = enet_packet_create(kAlive, sizeof kAlive - 1,
+                                                        ENET_PACKET_FLAG_UNSEQUENCED);
+                if (enet_peer_send(p.peer, 0, packet) != 0) enet_packet_destroy(packet);
+            }
+    }
+    // Silence: a connected peer not heard from for kSilenceMs has gone.
     std::vector<ENetPeer*> silent;
     for (const Peer& p : peers_)
-        if (p.peer->state == ENET_PEER_STATE_CONNECTED && p.peer->lastReceiveTime != 0 &&
-            ENET_TIME_DIFFERENCE(now, p.peer->lastReceiveTime) > enet_uint32(kSilenceMs))
+        if (p.peer->state == ENET_PEER_STATE_CONNECTED &&
+            ENET_TIME_DIFFERENCE(now, p.heard) > enet_uint32(kSilenceMs))
             silent.push_back(p.peer);
     for (ENetPeer* p : silent) {
         dropPeer(p);

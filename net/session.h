@@ -77,6 +77,7 @@ private:
         ENetPeer* peer = nullptr;
         int id = -1;           // -1 until welcomed
         Players players{};
+        uint32_t heard = 0;    // when a packet last came from it (ENet's clock, ms)
     };
 
     NetSession() = default;
@@ -106,6 +107,7 @@ private:
     std::vector<std::string> notices_;
     std::string refusal_;            // guest: the host's reason, while joining
     bool welcomed_ = false;
+    uint32_t lastAlive_ = 0;
 };
 
 }  // namespace hopshot

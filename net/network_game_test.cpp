@@ -1,0 +1,185 @@
+// Whole network games of real headless machines, each a process of the program, on the loopback
+// interface: every machine must write the trace that one machine writes for the merged events.
+#include "testing/headless_test_support.h"
+#include "testing/lossy_relay.h"
+#include "testing/process_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace hopshot {
+namespace {
+
+namespace fs = std::filesystem;
+using proc::Child;
+using testing::TempDir;
+
+// Ports of this test process: ctest runs tests side by side, each in a process of its own.
+uint16_t testPort(int slot) { return uint16_t(21000 + (getpid() % 2000) * 8 + slot); }
+
+struct Line {
+    long step;
+    std::string words;
+};
+
+// One machine's own events for a game: machine m brings player m + 1 and moves it at random.
+std::vector<Line> randomEvents(int machine, long steps, std::mt19937& r, bool ticks) {
+    std::vector<Line> v;
+    auto at = [&] { return std::uniform_int_distribution<long>(1, steps - 1)(r); };
+    auto pick = [&](std::initializer_list<int> c) {
+        return *(c.begin() + std::uniform_int_distribution<size_t>(0, c.size() - 1)(r));
+    };
+    for (int i = 0; i < 40; ++i) {
+        const std::string dir = pick({0, 1}) ? "down" : "up";
+        if (machine == 0) {
+            if (pick({0, 1, 2}) == 0)
+                v.push_back({at(), "key " + dir + " 17 " + (dir == "down" ? "2" : "0")});
+            else
+                v.push_back({at(), "key " + dir + " " + std::to_string(pick({37, 38, 39, 40})) + " 0"});
+        } else if (machine == 1) {
+            v.push_back({at(), "key " + dir + " " + std::to_string(pick({65, 68, 87, 83, 70})) + " 0"});
+        } else {
+            v.push_back({at(), "joy " + std::to_string(machine - 2) + " " +
+                                   std::to_string(pick({0, 32767, 65535})) + " " +
+                                   std::to_string(pick({0, 32767, 65535})) + " " +
+                                   std::to_string(pick({0, 1}))});
+        }
+    }
+    if (ticks)
+        for (long s = 51; s < steps; s += 50) v.push_back({s, "tick"});
+    std::stable_sort(v.begin(), v.end(), [](const Line& a, const Line& b) { return a.step < b.step; });
+    return v;
+}
+
+// Two games of every machine's events; the scripts each machine plays and the one merged script.
+struct Scripts {
+    std::vector<std::string> own;   // per machine, the host first
+    std::string merged;
+};
+
+Scripts makeScripts(int machines, int delay, long steps, unsigned seed) {
+    std::mt19937 r(seed);
+    Scripts s;
+    s.own.resize(size_t(machines));
+    std::string union_ = "players";
+    for (int m = 0; m < machines; ++m) {
+        s.own[size_t(m)] = "players";
+        for (int p = 0; p < 4; ++p) s.own[size_t(m)] += p == m ? " 1" : " 0";
+        s.own[size_t(m)] += "\n";
+        union_ += m < machines ? " 1" : " 0";
+    }
+    for (int p = machines; p < 4; ++p) union_ += " 0";
+    s.merged = "joysticks 2\n" + union_ + "\n";
+    for (int game = 0; game < 2; ++game) {
+        s.merged += "game\n";
+        for (int m = 0; m < machines; ++m) {
+            s.own[size_t(m)] += "game\n";
+            for (const Line& l : randomEvents(m, steps, r, m == 0)) {
+                s.own[size_t(m)] += "at " + std::to_string(l.step) + " " + l.words + "\n";
+                s.merged += "at " + std::to_string(l.step + delay) + " " + l.words + "\n";
+            }
+        }
+    }
+    return s;
+}
+
+struct Machines {
+    TempDir dir;
+    std::vector<std::unique_ptr<Child>> children;
+    fs::path machineDir(int m) const { return dir.path() / ("machine" + std::to_string(m + 1)); }
+    std::string trace(int m) const { return proc::slurp((machineDir(m) / "trace").string()); }
+};
+
+struct NetRun {
+    int delay = 3;
+    long steps = 300;
+    std::vector<uint16_t> guestPorts;   // where each guest joins; empty: the host's own port
+    std::vector<std::vector<std::string>> extraArgs;   // per machine
+    std::vector<std::vector<std::string>> env;         // per machine
+};
+
+// Starts the host and then each guest once the one before has joined, so the join order is the
+// machines' order.
+void startMachines(Machines& ms, const std::vector<std::string>& scripts, uint16_t port,
+                   const NetRun& run) {
+    for (size_t m = 0; m < scripts.size(); ++m) {
+        const fs::path d = ms.machineDir(int(m));
+        fs::create_directories(d);
+        std::ofstream(d / "script", std::ios::binary) << scripts[m];
+        std::vector<std::string> args = {"--headless", (d / "script").string(), "--trace",
+                                         (d / "trace").string(), "--dir", d.string(),
+                                         "--steps", std::to_string(run.steps),
+                                         "--delay", std::to_string(run.delay)};
+        if (m == 0) {
+            args.insert(args.end(), {"--host", std::to_string(port), "--machines",
+                                     std::to_string(scripts.size())});
+        } else {
+            const uint16_t to = m - 1 < run.guestPorts.size() ? run.guestPorts[m - 1] : port;
+            args.insert(args.end(), {"--join", "127.0.0.1:" + std::to_string(to)});
+        }
+        if (m < run.extraArgs.size()) args.insert(args.end(), run.extraArgs[m].begin(), run.extraArgs[m].end());
+        ms.children.push_back(proc::start(HOPSHOT_BINARY, args, (d / "run").string(),
+                                          m < run.env.size() ? run.env[m] : std::vector<std::string>{}));
+        if (m == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        } else {
+            const std::string joined = "machine " + std::to_string(m + 1) + " (";
+            ASSERT_TRUE(proc::waitUntil([&] { return ms.children[0]->err().find(joined) != std::string::npos; }, 10000))
+                << "machine " << m + 1 << " did not join: " << ms.children[m]->err();
+        }
+    }
+}
+
+std::string singleMachineTrace(const std::string& merged, long steps) {
+    testing::RunResult r = testing::runScript(merged, steps);
+    EXPECT_EQ(r.code, 0) << r.err;
+    return r.traceText;
+}
+
+void expectSameTraces(Machines& ms, const std::string& expected, int timeoutMs) {
+    for (size_t m = 0; m < ms.children.size(); ++m) {
+        ASSERT_TRUE(ms.children[m]->waitEnd(timeoutMs)) << "machine " << m + 1 << " still runs";
+        EXPECT_EQ(ms.children[m]->exitCode(), 0) << "machine " << m + 1 << ": " << ms.children[m]->err();
+    }
+    ASSERT_FALSE(expected.empty());
+    for (size_t m = 0; m < ms.children.size(); ++m)
+        EXPECT_TRUE(ms.trace(int(m)) == expected)
+            << "machine " << m + 1 << "'s trace differs; it said: " << ms.children[m]->err();
+}
+
+TEST(NetworkGame, TwoThreeAndFourMachinesWriteTheTraceOfTheMergedEvents) {
+    for (int machines : {2, 3, 4}) {
+        SCOPED_TRACE(std::to_string(machines) + " machines");
+        NetRun run;
+        const Scripts s = makeScripts(machines, run.delay, run.steps, unsigned(machines));
+        Machines ms;
+        startMachines(ms, s.own, uint16_t(testPort(0) + machines), run);
+        expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 60000);
+        EXPECT_NE(ms.children[0]->out().find("game 2: score"), std::string::npos);
+    }
+}
+
+TEST(NetworkGame, ALossyDelayingReorderingLinkChangesNothing) {
+    for (double loss : {0.05, 0.20}) {
+        SCOPED_TRACE("loss " + std::to_string(loss));
+        NetRun run;
+        run.delay = 4;
+        run.steps = 200;
+        const uint16_t port = uint16_t(testPort(0) + (loss < 0.1 ? 0 : 4));
+        // Each guest reaches the host through a bad link of its own.
+        proc::LossyRelay relay1(uint16_t(port + 1), port, loss, 5, 40, 120000, 7);
+        proc::LossyRelay relay2(uint16_t(port + 2), port, loss, 5, 40, 120000, 8);
+        ASSERT_TRUE(relay1.ok() && relay2.ok());
+        run.guestPorts = {uint16_t(port + 1), uint16_t(port + 2)};
+        const Scripts s = makeScripts(3, run.delay, run.steps, 11);
+        Machines ms;
+        startMachines(ms, s.own, port, run);
+        expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 110000);
+        EXPECT_GT(relay1.lost() + relay2.lost(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace hopshot
