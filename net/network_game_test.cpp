@@ -103,7 +103,7 @@ struct NetRun {
 // Starts the host and then each guest once the one before has joined, so the join order is the
 // machines' order.
 void startMachines(Machines& ms, const std::vector<std::string>& scripts, uint16_t port,
-                   const NetRun& run) {
+                   const NetRun& run, int machines = 0) {
     for (size_t m = 0; m < scripts.size(); ++m) {
         const fs::path d = ms.machineDir(int(m));
         fs::create_directories(d);
@@ -114,7 +114,7 @@ void startMachines(Machines& ms, const std::vector<std::string>& scripts, uint16
                                          "--delay", std::to_string(run.delay)};
         if (m == 0) {
             args.insert(args.end(), {"--host", std::to_string(port), "--machines",
-                                     std::to_string(scripts.size())});
+                                     std::to_string(machines ? machines : int(scripts.size()))});
         } else {
             const uint16_t to = m - 1 < run.guestPorts.size() ? run.guestPorts[m - 1] : port;
             args.insert(args.end(), {"--join", "127.0.0.1:" + std::to_string(to)});
@@ -179,6 +179,111 @@ TEST(NetworkGame, ALossyDelayingReorderingLinkChangesNothing) {
         expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 110000);
         EXPECT_GT(relay1.lost() + relay2.lost(), 0);
     }
+}
+
+// The field values of one trace line, by name.
+testing::Fields traceLine(const std::string& trace, size_t index) {
+    std::istringstream in(trace);
+    std::string line;
+    for (size_t i = 0; std::getline(in, line); ++i)
+        if (i == index) return testing::traceFields(line);
+    return {};
+}
+
+size_t lineCount(const std::string& text) { return size_t(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(NetworkGame, AKilledGuestIsDroppedItsPlayerLetGoAndTheGameGoesOn) {
+    NetRun run;
+    run.steps = 3000;
+    // Machine 3 pushes its stick right at step 5 and holds it for as long as it lives.
+    const std::vector<std::string> scripts = {
+        "players 1 0 0 0\ngame\nat 10 key down 37 0\nat 40 key up 37 0\n",
+        "players 0 1 0 0\ngame\nat 20 key down 68 0\n",
+        "players 0 0 1 0\ngame\nat 5 joy 0 65535 32767 0\n"};
+    Machines ms;
+    startMachines(ms, scripts, testPort(0), run);
+    ASSERT_TRUE(proc::waitUntil([&] { return lineCount(ms.trace(0)) >= 300; }, 20000));
+    ms.children[2]->killNow();
+    for (int m : {0, 1}) {
+        ASSERT_TRUE(ms.children[size_t(m)]->waitEnd(60000));
+        EXPECT_EQ(ms.children[size_t(m)]->exitCode(), 0) << ms.children[size_t(m)]->err();
+        EXPECT_NE(ms.children[size_t(m)]->err().find("machine 3 (players 3) left"), std::string::npos)
+            << ms.children[size_t(m)]->err();
+    }
+    const std::string trace = ms.trace(0);
+    EXPECT_TRUE(trace == ms.trace(1));
+    EXPECT_EQ(testing::traceArray(testing::traceField(traceLine(trace, 100), "steerX"))[2], 1);   // held while it lived
+    EXPECT_EQ(testing::traceArray(testing::traceField(traceLine(trace, 2999), "steerX"))[2], 0);  // let go when it left
+    EXPECT_EQ(testing::traceArray(testing::traceField(traceLine(trace, 2999), "steerX"))[1], 1);  // the others play on
+    EXPECT_EQ(testing::traceField(traceLine(trace, 3000), "steps"), "3000");
+}
+
+struct Refusal {
+    const char* what;
+    std::string host;                 // the host's script
+    std::vector<std::string> others;  // guests already in
+    std::string guest;                // the one refused
+    std::vector<std::string> env;     // the refused guest's environment
+    const char* reason;
+};
+
+TEST(NetworkGame, AJoinIsRefusedWithAClearMessageForEachReason) {
+    const std::string game = "game\n";
+    const std::vector<Refusal> cases = {
+        {"another version", "players 1 0 0 0\n" + game, {}, "players 0 1 0 0\n",
+         {"HOPSHOT_TEST_NET_VERSION=hopshot 9.9 net 1"}, "both need the same version"},
+        {"a player checked on two machines", "players 1 1 0 0\n" + game, {}, "players 0 1 1 0\n", {},
+         "player 2 is already played on the host"},
+        {"no free player", "players 1 1 1 1\n" + game, {}, "players 0 1 0 0\n", {},
+         "the game is full: all four players are taken"},
+        {"four machines", "players 1 0 0 0\n" + game,
+         {"players 0 1 0 0\n", "players 0 0 1 0\n", "players 0 0 0 1\n"}, "players 1 0 0 0\n", {},
+         "the game is full: four machines are playing"},
+    };
+    int slot = 0;
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint16_t port = uint16_t(testPort(0) + slot++);
+        NetRun run;
+        run.steps = 1000000;   // the host's game lasts while the test looks
+        std::vector<std::string> scripts = {c.host};
+        scripts.insert(scripts.end(), c.others.begin(), c.others.end());
+        Machines ms;
+        startMachines(ms, scripts, port, run, std::max(2, int(scripts.size())));
+        const fs::path d = ms.dir.path() / "refused";
+        fs::create_directories(d);
+        std::ofstream(d / "script") << c.guest << "game\n";
+        auto guest = proc::start(HOPSHOT_BINARY, {"--headless", (d / "script").string(), "--dir",
+                                 d.string(), "--join", "127.0.0.1:" + std::to_string(port)},
+                                 (d / "run").string(), c.env);
+        ASSERT_TRUE(guest->waitEnd(10000));
+        EXPECT_EQ(guest->exitCode(), 3);
+        EXPECT_NE(guest->err().find("refused to let this machine join: "), std::string::npos) << guest->err();
+        EXPECT_NE(guest->err().find(c.reason), std::string::npos) << guest->err();
+    }
+}
+
+TEST(NetworkGame, MachinesThatDisagreeStopAtTheStepAndKeepTheReplay) {
+    NetRun run;
+    run.steps = 400;
+    run.extraArgs = {{}, {"--test-desync-after", "120"}};
+    const Scripts s = makeScripts(2, run.delay, run.steps, 5);
+    Machines ms;
+    startMachines(ms, s.own, testPort(0), run);
+    for (int m : {0, 1}) {
+        ASSERT_TRUE(ms.children[size_t(m)]->waitEnd(30000));
+        EXPECT_EQ(ms.children[size_t(m)]->exitCode(), 3);
+        EXPECT_NE(ms.children[size_t(m)]->err().find("disagree after step 120 of game 1"), std::string::npos)
+            << ms.children[size_t(m)]->err();
+        EXPECT_TRUE(fs::exists(ms.machineDir(m) / "desync-game1.replay"));
+    }
+    // The host's kept replay, played on one machine, retraces the host's game up to there.
+    const std::string replay = proc::slurp((ms.machineDir(0) / "desync-game1.replay").string());
+    testing::RunResult alone = testing::runScript(replay, run.steps);
+    ASSERT_EQ(alone.code, 0) << alone.err;
+    const std::string host = ms.trace(0);
+    for (size_t i = 0; i < 120; ++i)
+        ASSERT_TRUE(traceLine(alone.traceText, i) == traceLine(host, i)) << "step " << i + 1;
 }
 
 }  // namespace
