@@ -108,7 +108,8 @@ void Lockstep::put(int machine, long step, std::vector<ScriptEvent> events) {
     auto it = streams_.find(machine);
     if (it == streams_.end()) return;
     Stream& s = it->second;
-    if (s.droppedFrom != 0 || step != s.have + 1) return;   // late or out of order: not ours
+    if (step != s.have + 1) return;   // had already, or a gap before it
+    if (s.droppedFrom != 0 && step >= s.droppedFrom) return;   // after it left
     for (ScriptEvent& e : events) e.step = step;
     s.bundles[step] = std::move(events);
     s.have = step;
@@ -126,8 +127,7 @@ void Lockstep::drop(int machine, long from, std::vector<ScriptEvent> release) {
     for (auto b = s.bundles.lower_bound(from); b != s.bundles.end();) b = s.bundles.erase(b);
     for (ScriptEvent& e : release) e.step = from;
     s.bundles[from] = std::move(release);
-    s.have = from;
-    s.droppedFrom = from;
+    s.droppedFrom = from;   // its steps before `from` may still come, passed on by the host
     for (auto& [step, byMachine] : hashes_) byMachine.erase(machine);
 }
 
@@ -140,7 +140,7 @@ bool Lockstep::ready(long step) const {
     if (step <= delay_) return true;
     for (int m : machines_) {
         const Stream& s = streams_.at(m);
-        if (s.droppedFrom != 0 && step > s.droppedFrom) continue;
+        if (s.droppedFrom != 0 && step >= s.droppedFrom) continue;
         if (s.have < step) return false;
     }
     return true;

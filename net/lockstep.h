@@ -45,8 +45,8 @@ public:
     void put(int machine, long step, std::vector<ScriptEvent> events);
     long have(int machine) const;   // the last step held from that machine
 
-    // A machine has left: its events for `from` are `release`, none after; its fingerprints
-    // count no more.
+    // A machine has left: its events for `from` are `release`, none after; its steps before
+    // `from` are still taken as they come. Its fingerprints count no more.
     void drop(int machine, long from, std::vector<ScriptEvent> release);
     bool dropped(int machine) const;
 

@@ -7,6 +7,8 @@
 #include <enet/time.h>
 
 #include <algorithm>
+#include <iterator>
+#include <limits>
 #include <cstdlib>
 #include <sstream>
 
@@ -47,6 +49,7 @@ void tunePeer(ENetPeer* p) {
 }
 
 constexpr char kAlive[] = "alive";
+constexpr int kResendMs = 20;   // steps not yet confirmed go again this often
 constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss must not look like silence
 
 }  // namespace
@@ -206,27 +209,17 @@ void NetSession::service(int waitMs) {
         dropPeer(p);
         enet_peer_reset(p);
     }
+    // Steps not yet confirmed go again now and then, also while this machine waits.
+    if (!history_.empty() && ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kResendMs))
+        sendSteps();
     enet_host_flush(enet_);
 }
 
 void NetSession::handle(Peer& from, const std::string& text) {
     const std::string_view kind = messageKind(text);
     const std::vector<std::string> w = words(firstLineOf(text));
-    if (kind == "step") {
-        StepMessage m;
-        if (!decodeStep(text, m)) return;
-        if (!host_side_ && m.game > lockstep_.game()) {
-            early_.push_back(text);   // a game this machine has not begun: kept for its start
-            return;
-        }
-        if (m.game != lockstep_.game()) return;
-        if (host_side_ && m.machine != from.id) return;   // a guest speaks only for itself
-        lockstep_.put(m.machine, m.step, m.events);
-        lockstep_.fingerprint(m.machine, m.hashStep, m.hash);
-        if (host_side_)
-            for (Peer& p : peers_)
-                if (p.id > 0 && p.id != from.id && lockstep_.inGame(p.id)) send(p.peer, text);
-        checkDesync();
+    if (kind == "steps") {
+        takeSteps(from, text);
         return;
     }
     if (host_side_) {
@@ -390,14 +383,113 @@ bool NetSession::takeStart(StartMessage& m) {
 
 void NetSession::sendStep(long step, const std::vector<ScriptEvent>& events, long hashStep,
                           uint64_t hash) {
-    StepMessage m{lockstep_.game(), self_, step, hashStep, hash, events};
+    const int game = lockstep_.game();
     lockstep_.put(self_, step, events);
     lockstep_.fingerprint(self_, hashStep, hash);
-    const std::string text = encodeStep(m);
-    for (Peer& p : peers_)
-        if (host_side_ ? (p.id > 0 && lockstep_.inGame(p.id)) : true) send(p.peer, text);
-    enet_host_flush(enet_);
+    history_[game][self_][step] = encodeStep({game, self_, step, hashStep, hash, events});
+    sendSteps();
     checkDesync();
+}
+
+// Every peer gets, in each packet, all the steps it has not yet confirmed (up to a datagram's
+// worth), and what this machine holds of everyone's, which confirms theirs. A lost packet costs
+// nothing: the next one, a step later, carries the same steps again.
+void NetSession::sendSteps() {
+    lastSteps_ = enet_time_get();
+    const int current = lockstep_.game();
+    for (Peer& p : peers_) {
+        if (p.id < 0 || p.peer->state != ENET_PEER_STATE_CONNECTED) continue;
+        PeerSteps& has = peerHas_[p.id];
+        for (auto& [game, byMachine] : history_) {
+            if (game < has.game) continue;   // it has moved on to a later game
+            std::string text = "steps " + std::to_string(game) + "\nhave";
+            if (game == current)
+                for (int m : lockstep_.machines())
+                    text += " " + std::to_string(m) + ":" + std::to_string(lockstep_.have(m));
+            text += "\n";
+            bool any = game == current && p.ackDue;
+            for (auto& [machine, steps] : byMachine) {
+                if (machine == p.id) continue;
+                const long confirmed = game == has.game ? has.steps[machine] : 0;
+                for (auto it = steps.upper_bound(confirmed); it != steps.end() && text.size() < 1000; ++it) {
+                    text += it->second;
+                    any = true;
+                }
+            }
+            if (!any) continue;
+            ENetPacket* packet = enet_packet_create(text.data(), text.size(), ENET_PACKET_FLAG_UNSEQUENCED);
+            if (enet_peer_send(p.peer, 0, packet) != 0) enet_packet_destroy(packet);
+        }
+        p.ackDue = false;
+    }
+    enet_host_flush(enet_);
+}
+
+// A peer's packet of steps: what it holds of this game (so that what it has is sent no more),
+// then its steps, and on the host the steps of one guest that the others still need.
+void NetSession::takeSteps(Peer& from, const std::string& text) {
+    std::istringstream in(text);
+    std::string line, word;
+    std::getline(in, line);
+    int game = 0;
+    if (!(std::istringstream(line) >> word >> game) || from.id < 0) return;
+    if (!host_side_ && game > lockstep_.game()) {
+        early_.push_back(text);   // a game this machine has not begun: kept for its start
+        return;
+    }
+    std::getline(in, line);
+    PeerSteps& has = peerHas_[from.id];
+    if (game > has.game) has = PeerSteps{game, {}};
+    if (game == has.game) {
+        std::istringstream haveWords(line);
+        haveWords >> word;
+        for (std::string pair; haveWords >> pair;) {
+            const size_t colon = pair.find(':');
+            if (colon == std::string::npos) continue;
+            long& confirmed = has.steps[std::atoi(pair.substr(0, colon).c_str())];
+            confirmed = std::max(confirmed, std::atol(pair.substr(colon + 1).c_str()));
+        }
+    }
+    pruneHistory();
+    if (game != lockstep_.game()) return;
+    // The step blocks, each from its "step" line to the next one.
+    const std::string rest(std::istreambuf_iterator<char>(in), {});
+    for (size_t at = 0; at < rest.size();) {
+        size_t next = rest.find("\nstep ", at);
+        next = next == std::string::npos ? rest.size() : next + 1;
+        const std::string block = rest.substr(at, next - at);
+        at = next;
+        StepMessage m;
+        if (!decodeStep(block, m) || m.game != game) continue;
+        if (host_side_ && m.machine != from.id) continue;   // a guest speaks only for itself
+        const long before = lockstep_.have(m.machine);
+        lockstep_.put(m.machine, m.step, m.events);
+        if (lockstep_.have(m.machine) == before) continue;   // had it already
+        lockstep_.fingerprint(m.machine, m.hashStep, m.hash);
+        if (host_side_) history_[game][m.machine][m.step] = block;   // for the other guests
+        from.ackDue = true;
+    }
+    checkDesync();
+}
+
+// Steps every peer that needs them has confirmed are let go of.
+void NetSession::pruneHistory() {
+    for (auto g = history_.begin(); g != history_.end();) {
+        for (auto& [machine, steps] : g->second) {
+            long upTo = std::numeric_limits<long>::max();
+            for (const Peer& p : peers_) {
+                if (p.id < 0 || p.id == machine) continue;
+                const PeerSteps& has = peerHas_[p.id];
+                if (has.game > g->first) continue;
+                auto it = has.steps.find(machine);
+                upTo = std::min(upTo, has.game == g->first && it != has.steps.end() ? it->second : 0L);
+            }
+            steps.erase(steps.begin(), steps.upper_bound(upTo));
+        }
+        const bool empty = std::all_of(g->second.begin(), g->second.end(),
+                                       [](const auto& m) { return m.second.empty(); });
+        g = empty && g->first != lockstep_.game() ? history_.erase(g) : std::next(g);
+    }
 }
 
 void NetSession::checkDesync() {

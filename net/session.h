@@ -1,12 +1,16 @@
 // One machine's network session over ENet: the host listens and takes up to three guests; a
-// guest joins one host. Every message goes on one reliable, ordered channel; guests talk only to
-// the host, which passes each guest's steps on to the others. A session outlives its games.
+// guest joins one host. Guests talk only to the host, which passes each guest's steps on to the
+// others. The session's own messages (join, roster, start, leaving) are reliable and in order;
+// the steps go unreliably, each packet repeating every step its peer has not yet confirmed, so
+// that a lost packet is made good by the next one instead of by a late resend. A session
+// outlives its games.
 #pragma once
 
 #include "net/lockstep.h"
 #include "net/messages.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +82,13 @@ private:
         int id = -1;           // -1 until welcomed
         Players players{};
         uint32_t heard = 0;    // when a packet last came from it (ENet's clock, ms)
+        bool ackDue = false;   // it sent steps that it has not yet heard were taken
+    };
+    // What a peer has confirmed holding: its latest game and, of that game, each machine's last
+    // step.
+    struct PeerSteps {
+        int game = 0;
+        std::map<int, long> steps;
     };
 
     NetSession() = default;
@@ -87,6 +98,9 @@ private:
     void send(ENetPeer* peer, const std::string& text);
     void sendRoster();
     void checkDesync();
+    void sendSteps();
+    void takeSteps(Peer& from, const std::string& text);
+    void pruneHistory();
 
     ENetHost* enet_ = nullptr;
     bool host_side_ = false;
@@ -101,7 +115,11 @@ private:
     bool gameOn_ = false;
     long desync_ = 0;
     std::vector<StartMessage> starts_;
-    std::vector<std::string> early_;   // guest: steps of a game whose start is not yet taken
+    std::vector<std::string> early_;
+    // Step blocks not yet confirmed by every peer that needs them: game -> machine -> step.
+    std::map<int, std::map<int, std::map<long, std::string>>> history_;
+    std::map<int, PeerSteps> peerHas_;   // by peer machine id
+    uint32_t lastSteps_ = 0;   // guest: steps of a game whose start is not yet taken
     bool over_ = false;
     bool hostLeft_ = false;
     std::vector<std::string> notices_;
