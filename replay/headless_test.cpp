@@ -251,5 +251,30 @@ TEST(HeadlessHost, RecordPromptTypesTheScriptsName) {
     EXPECT_NE(lastLine.find("\"hiNameSolo\":\"太郎 \\\"1\\\"\""), std::string::npos) << lastLine;
 }
 
+// Kept games and network play start from lines that give the countdown's ticks step by step,
+// the generator's draws and the values the setup leaves alone.
+TEST(HeadlessRun, TicksDrawsAndCarriedValuesComeFromTheirLines) {
+    RunResult ticks = runScript("game\nat 3 tick\nat 5 tick\n", 60);
+    ASSERT_EQ(ticks.code, 0) << ticks.err;
+    std::vector<std::string> timeLeft;
+    for (const Fields& f : ticks.trace)
+        if (!isEnd(f)) timeLeft.push_back(traceField(f, "timeLeft"));
+    EXPECT_EQ(timeLeft[1], "60");
+    EXPECT_EQ(timeLeft[2], "59");   // the tick before step 3
+    EXPECT_EQ(timeLeft[4], "58");
+    EXPECT_EQ(timeLeft[59], "58");  // no tick from the timer after step 50
+
+    RunResult plain = runScript("game\n", 1);
+    RunResult set = runScript("draws 1000\nset steerX 0 1\nset bloodBudget 3\ngame\n", 1);
+    ASSERT_EQ(set.code, 0) << set.err;
+    EXPECT_GE(std::stoll(traceField(set.trace[0], "draws")), 1000);
+    EXPECT_NE(traceField(set.trace[0], "tankHeading"), traceField(plain.trace[0], "tankHeading"));
+    EXPECT_EQ(traceArray(traceField(set.trace[0], "steerX"))[0], 1);
+
+    RunResult back = runScript("draws 1000\ngame\ndraws 10\ngame\n", 1);
+    EXPECT_EQ(back.code, 2);
+    EXPECT_NE(back.err.find(":3: the generator has already taken"), std::string::npos) << back.err;
+}
+
 }  // namespace
 }  // namespace hopshot

@@ -27,6 +27,12 @@ INSTANTIATE_TEST_SUITE_P(
     EveryCheck, ScriptErrors,
     ::testing::Values(
         BadScript{"bogus\n", 1, "unknown command 'bogus'"},
+        BadScript{"set speed 1\n", 1, "unknown value name 'speed'"},
+        BadScript{"set steerX 4 1\n", 1, "index '4' is out of range 0..3"},
+        BadScript{"set hopperVY 20 40000\n", 1, "out of range -32768..32767"},
+        BadScript{"set bloodBudget 1 2\n", 1, "extra word"},
+        BadScript{"draws -1\n", 1, "out of range"},
+        BadScript{"game\nat 1 tick 2\n", 2, "extra word"},
         BadScript{"names TARO\n", 1, "unknown command"},
         BadScript{"Game\n", 1, "lower case"},
         BadScript{"PLAYERS 1 0 0 0\n", 1, "lower case"},

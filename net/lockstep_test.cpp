@@ -1,0 +1,145 @@
+#include "net/lockstep.h"
+#include "net/messages.h"
+
+#include <gtest/gtest.h>
+
+namespace hopshot {
+namespace {
+
+ScriptEvent key(bool down, int code, int mask) {
+    ScriptEvent e;
+    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
+    e.keyCode = int16_t(code);
+    e.mask = int16_t(mask);
+    return e;
+}
+
+std::vector<std::string> words(const std::vector<ScriptEvent>& events) {
+    std::vector<std::string> v;
+    for (const ScriptEvent& e : events) v.push_back(std::to_string(e.step) + " " + eventWords(e));
+    return v;
+}
+
+TEST(Lockstep, AStepWaitsForEveryMachineThenTheHostsEventsComeFirstThenTheGuestsInJoinOrder) {
+    Lockstep l;
+    l.begin(1, 2, {0, 1, 2});
+    EXPECT_TRUE(l.ready(1));
+    EXPECT_TRUE(l.ready(2));
+    EXPECT_TRUE(l.take(2).empty());
+    l.put(2, 3, {key(true, 65, 0)});
+    l.put(0, 3, {key(true, 37, 0), key(true, 17, 2)});
+    EXPECT_FALSE(l.ready(3));
+    l.put(1, 3, {});
+    l.put(1, 5, {key(true, 70, 0)});   // a gap before it: not taken
+    ASSERT_TRUE(l.ready(3));
+    EXPECT_EQ(words(l.take(3)),
+              (std::vector<std::string>{"3 key down 37 0", "3 key down 17 2", "3 key down 65 0"}));
+    EXPECT_EQ(l.have(1), 3);
+}
+
+TEST(Lockstep, ALeavingMachineIsLetGoAtItsLastStepAndNoLongerAwaited) {
+    Lockstep l;
+    l.begin(1, 1, {0, 1});
+    l.put(0, 2, {});
+    l.put(0, 3, {});
+    l.put(0, 4, {});
+    l.drop(1, 3, releaseEvents({false, true, false, false}));
+    EXPECT_FALSE(l.ready(2));          // its step 2 may still come through the host
+    l.put(1, 2, {key(true, 68, 0)});
+    l.put(1, 3, {key(true, 65, 0)});   // after it left: not taken
+    EXPECT_EQ(words(l.take(2)), (std::vector<std::string>{"2 key down 68 0"}));
+    ASSERT_TRUE(l.ready(3));
+    EXPECT_EQ(words(l.take(3)), (std::vector<std::string>{"3 key up 65 1", "3 key up 68 1",
+                                                          "3 key up 87 1", "3 key up 83 1",
+                                                          "3 key up 70 1"}));
+    EXPECT_TRUE(l.ready(4));
+}
+
+TEST(Lockstep, TheFirstStepWhoseFingerprintsDifferIsTheOneNamed) {
+    Lockstep l;
+    l.begin(1, 3, {0, 1, 2});
+    for (long s = 1; s <= 6; ++s) {
+        l.fingerprint(0, s, 100 + s);
+        l.fingerprint(1, s, 100 + s);
+    }
+    l.fingerprint(2, 5, 9);   // later steps arrive first
+    l.fingerprint(2, 4, 9);
+    l.fingerprint(2, 3, 103);
+    EXPECT_EQ(l.desyncStep(), 4);
+    Lockstep fine;
+    fine.begin(1, 3, {0, 1});
+    for (long s = 1; s <= 6; ++s) fine.fingerprint(s % 2, s, 7), fine.fingerprint(1 - s % 2, s, 7);
+    EXPECT_EQ(fine.desyncStep(), 0);
+}
+
+struct OwnCase {
+    Players mine;
+    ScriptEvent in;
+    bool sent;
+    int16_t mask;   // as sent
+};
+
+TEST(Lockstep, AMachineSendsOnlyWhatMovesItsOwnPlayers) {
+    ScriptEvent joy1;
+    joy1.kind = ScriptEvent::Kind::Joy;
+    joy1.joystick = 1;
+    ScriptEvent tick;
+    tick.kind = ScriptEvent::Kind::Tick;
+    const Players p1{true, false, false, false}, p2{false, true, false, false},
+        p12{true, true, false, false}, p4{false, false, false, true};
+    const std::vector<OwnCase> cases = {
+        {p1, key(true, 37, 0), true, 0},    {p2, key(true, 37, 0), false, 0},
+        {p1, key(true, 17, 2), true, 2},    {p2, key(true, 17, 2), false, 0},
+        {p2, key(true, 70, 2), true, 0},    // Ctrl+F on a machine without player 1: F alone
+        {p2, key(false, 70, 0), true, 1},   // its key-up cannot let go of player 1's fire
+        {p12, key(false, 70, 0), true, 0},  // both players here: as in one window
+        {p1, key(true, 27, 0), false, 0},   // Esc is the window's own
+        {p4, joy1, true, 0},                {p2, joy1, false, 0},
+        {p1, tick, false, 0},
+    };
+    for (const OwnCase& c : cases) {
+        ScriptEvent e = c.in;
+        EXPECT_EQ(ownEvent(c.mine, e), c.sent) << playersDigits(c.mine) << " " << eventWords(c.in);
+        if (c.sent) EXPECT_EQ(e.mask, c.mask) << eventWords(c.in);
+    }
+}
+
+TEST(NetMessages, AStartAndAStepReadBackAsSent) {
+    StartMessage m;
+    m.game = 3;
+    m.delay = 4;
+    m.machines = {0, 2, 3};
+    m.players = {true, false, true, true};
+    m.draws = 123456;
+    m.carried.steerX = {1, 0, -1, 0};
+    m.carried.hopperVY[20] = -7;
+    m.carried.bloodBudget = 12;
+    m.joys[1] = {0, 65535, 1};
+    StartMessage back;
+    ASSERT_TRUE(decodeStart(encodeStart(m), back));
+    EXPECT_EQ(back.game, 3);
+    EXPECT_EQ(back.delay, 4);
+    EXPECT_EQ(back.machines, m.machines);
+    EXPECT_EQ(back.players, m.players);
+    EXPECT_EQ(back.draws, m.draws);
+    EXPECT_EQ(back.carried.steerX, m.carried.steerX);
+    EXPECT_EQ(back.carried.hopperVY, m.carried.hopperVY);
+    EXPECT_EQ(back.carried.bloodBudget, 12);
+    EXPECT_EQ(back.joys[1].y, 65535);
+    EXPECT_EQ(back.joys[1].buttons, 1u);
+
+    StepMessage s{3, 2, 17, 12, 0xFFFFFFFFFFFFFFFFull, {key(true, 65, 0), key(false, 65, 1)}};
+    s.events.push_back(ScriptEvent{});
+    s.events.back().kind = ScriptEvent::Kind::Tick;
+    StepMessage sb;
+    ASSERT_TRUE(decodeStep(encodeStep(s), sb));
+    EXPECT_EQ(sb.hash, s.hash);
+    EXPECT_EQ(sb.step, 17);
+    EXPECT_EQ(sb.hashStep, 12);
+    for (ScriptEvent& e : s.events) e.step = 1;
+    EXPECT_EQ(words(sb.events), words(s.events));
+    EXPECT_FALSE(decodeStep("step 3 2 17 12 5\nkey sideways 65 0\n", sb));
+}
+
+}  // namespace
+}  // namespace hopshot
