@@ -21,6 +21,11 @@ public:
     }
     uint64_t draws() const { return draws_; }   // draws taken since the program started
 
+    // Takes draws until `n` have been taken, as a run that reached this point would have.
+    void drawUntil(uint64_t n) {
+        while (draws_ < n) draw();
+    }
+
     // Tests: the next draws return these values, in order, instead of the generator's.
     void force(std::initializer_list<double> values) { forced_.insert(forced_.end(), values); }
     size_t forcedLeft() const { return forced_.size(); }

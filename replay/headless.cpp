@@ -6,6 +6,7 @@
 #include "controls/joystick.h"
 #include "replay/trace.h"
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -32,17 +33,9 @@ void HeadlessHost::setMark(MenuItem item, bool on) { marks_[item] = on; }
 void HeadlessHost::setTimerPhase(int phase) { timerPhase_ = phase; }
 void HeadlessHost::setName(std::string name) { name_ = std::move(name); }
 
-void HeadlessHost::setJoysticks(int attached) {
-    for (int j = 0; j < int(joysticks_.size()); ++j) {
-        joysticks_[j] = JoyReading{};
-        joysticks_[j].attached = j < attached;
-    }
-}
+void HeadlessHost::setJoysticks(int attached) { joysticks_.attach(attached); }
 
-JoyReading HeadlessHost::joystick(int j) const {
-    if (j < 0 || j >= int(joysticks_.size())) return JoyReading{};
-    return joysticks_[j];
-}
+JoyReading HeadlessHost::joystick(int j) const { return joysticks_.reading(j); }
 
 std::string HeadlessHost::caption(Label label) const {
     auto it = captions_.find(label);
@@ -64,16 +57,14 @@ std::string HeadlessHost::recordPrompt() {
 long HeadlessHost::playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit) {
     playing_ = true;
     gameNumber_ = number;
-    events_ = &events;
-    nextEvent_ = 0;
+    feed_.begin(events, timerPhase_);
     steps_ = 0;
-    yieldedAfter_ = -1;
-    stepLimit_ = stepLimit;
+    stepLimit_ = feed_.scriptTicks() ? std::max(stepLimit, feed_.lastEventStep()) : stepLimit;
 
     startCommand(*game_);
 
     playing_ = false;
-    events_ = nullptr;
+    feed_.end();
     std::vector<int> sounds = sound_.take();
     if (trace_) writeEndObject(*trace_, number, steps_, game_->w, sounds);
     return steps_;
@@ -87,38 +78,14 @@ void HeadlessHost::stepDone() {
 }
 
 // The yield after step k (k = 0: the one after the setup): the script's events for step k + 1
-// in script order, then the countdown's tick when k is the timer's phase plus a whole number of
-// seconds, then the step limit, last so that a tick due in the same yield still ends the game
-// the countdown's way.
+// and the countdown's tick (see GameFeed), then the step limit, last so that a tick due in the
+// same yield still ends the game the countdown's way.
 void HeadlessHost::yield() {
     ++tick_;   // one tick per yield: the frame loop runs one step after every yield
-    if (!playing_ || yieldedAfter_ == steps_) return;
-    yieldedAfter_ = steps_;
-
-    const long upcoming = steps_ + 1;
-    const std::vector<ScriptEvent>& events = *events_;
-    for (; nextEvent_ < events.size() && events[nextEvent_].step <= upcoming; ++nextEvent_)
-        if (events[nextEvent_].step == upcoming) deliver(events[nextEvent_]);
-
-    if (steps_ >= timerPhase_ && (steps_ - timerPhase_) % kStepsPerSecond == 0)
-        countdownTick(*game_);
-
+    if (!playing_) return;
+    feed_.yieldAfter(steps_, *game_, joysticks_,
+                     [this](MenuItem item) { marks_[item] = !checked(item); });
     if (steps_ >= stepLimit_) game_->w.running = 0;
-}
-
-void HeadlessHost::deliver(const ScriptEvent& e) {
-    switch (e.kind) {
-    case ScriptEvent::Kind::KeyDown: keyDown(game_->w, e.keyCode, e.mask); break;
-    case ScriptEvent::Kind::KeyUp: keyUp(game_->w, e.keyCode, e.mask); break;
-    case ScriptEvent::Kind::Menu: marks_[e.item] = !checked(e.item); break;
-    case ScriptEvent::Kind::Joy: {
-        JoyReading& j = joysticks_[e.joystick];
-        j.x = e.x;
-        j.y = e.y;
-        j.buttons = e.buttons;
-        break;
-    }
-    }
 }
 
 namespace {
@@ -136,26 +103,25 @@ bool readFile(const std::string& path, std::string& text) {
 
 namespace {
 
-// The script's joysticks as the joystick module reads them: two ids, each usable when the
-// script attached it, over the usual range 0..65535.
-class HeadlessJoysticks : public JoystickService {
+// The script's games through the headless host, each reported on one line.
+class HeadlessFront : public ScriptFront {
 public:
-    explicit HeadlessJoysticks(const HeadlessHost& host) : host_(host) {}
-    int numDevs() override { return 2; }
-    bool position(int id, Reading& out) override {
-        const JoyReading j = host_.joystick(id);
-        if (!j.attached) return false;
-        out = {j.x, j.y, j.buttons};
-        return true;
-    }
-    bool capabilities(int id, Range& out) override {
-        if (!host_.joystick(id).attached) return false;
-        out = {0, 65535, 0, 65535};
+    HeadlessFront(HeadlessHost& host, Game& g, long stepLimit, std::ostream& out)
+        : host_(host), g_(g), stepLimit_(stepLimit), out_(out) {}
+    void setMark(MenuItem item, bool on) override { host_.setMark(item, on); }
+    void setName(const std::string& name) override { host_.setName(name); }
+    bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
+        host_.setTimerPhase(timerPhase);
+        const long steps = host_.playGame(number, game.events, stepLimit_);
+        out_ << "game " << number << ": score " << g_.w.score << ", " << steps << " steps\n";
         return true;
     }
 
 private:
-    const HeadlessHost& host_;
+    HeadlessHost& host_;
+    Game& g_;
+    long stepLimit_;
+    std::ostream& out_;
 };
 
 }  // namespace
@@ -189,9 +155,8 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err) 
     host.attach(g);
 
     // The window's start-up: joystick detection, then the records.
-    HeadlessJoysticks joysticks(host);
-    g.joysticks = &joysticks;
-    detectJoystick(g.controller, &joysticks, kJoystickMargin);
+    g.joysticks = &host.joysticks();
+    detectJoystick(g.controller, g.joysticks, kJoystickMargin);
     const RecordsPlace place = recordsPlace(o.dir);
     Records records;
     std::string problem;
@@ -201,28 +166,10 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err) 
     }
     takeRecords(g.w, records);
 
-    static const MenuItem playerItems[] = {MenuItem::Player1, MenuItem::Player2,
-                                           MenuItem::Player3, MenuItem::Player4};
-    static const MenuItem optionItems[] = {MenuItem::LiveCamera, MenuItem::SmallScreen,
-                                           MenuItem::SimpleDisplay, MenuItem::Wireframe};
-    int games = 0;
-    for (const ScriptCommand& c : script.commands) {
-        switch (c.kind) {
-        case ScriptCommand::Kind::Players:
-            for (int i = 0; i < 4; ++i) host.setMark(playerItems[i], c.marks[i]);
-            break;
-        case ScriptCommand::Kind::Options:
-            for (int i = 0; i < 4; ++i) host.setMark(optionItems[i], c.marks[i]);
-            break;
-        case ScriptCommand::Kind::Timer: host.setTimerPhase(c.timerPhase); break;
-        case ScriptCommand::Kind::Name: host.setName(c.name); break;
-        case ScriptCommand::Kind::Game: {
-            ++games;
-            const long steps = host.playGame(games, c.events, o.stepLimit);
-            out << "game " << games << ": score " << g.w.score << ", " << steps << " steps\n";
-            break;
-        }
-        }
+    HeadlessFront front(host, g, o.stepLimit, out);
+    if (!playScript(script, g, front, error)) {
+        err << o.script << ":" << error.line << ": " << error.message << "\n";
+        return 2;
     }
     closeHandler(g);
     if (!saveRecords(place.writePath, recordsOf(g.w), problem)) {

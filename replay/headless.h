@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/game.h"
+#include "replay/feed.h"
 #include "replay/script.h"
 
 #include <array>
@@ -26,16 +27,6 @@ struct HeadlessOptions {
 // close handler. Prints a line per game and the records to `out`, errors to `err`. Returns the
 // process exit code: 0 done, 1 a file that cannot be read or written, 2 an error in the script.
 int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err);
-
-constexpr int32_t kJoyCentre = 32767;   // an untouched stick, on both axes (0..65535)
-
-// What a joystick reports when it is polled.
-struct JoyReading {
-    bool attached = false;    // attached at program start (`joysticks N`)
-    int32_t x = kJoyCentre;
-    int32_t y = kJoyCentre;
-    uint32_t buttons = 0;     // bit 0 = button 1
-};
 
 // The sound of a headless run: nothing is heard, every bank played is noted for the trace.
 class RecordingSound : public SoundOut {
@@ -61,8 +52,11 @@ public:
     void setJoysticks(int attached);        // 0..2, all centred with no buttons
 
     // The Start command with the given events (ordered by step), as game number `number` of the
-    // run. Writes the end object after the teardown; returns the frame steps the game ran.
+    // run. Writes the end object after the teardown; returns the frame steps the game ran. A game
+    // with `at … tick` lines is ended by its own ticks: it runs at least to its last event.
     long playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit);
+
+    ScriptJoysticks& joysticks() { return joysticks_; }
 
     // --- what the window would show, and what the joystick module will read ---
     JoyReading joystick(int j) const;       // j = 0 or 1
@@ -84,7 +78,6 @@ public:
     void stepDone() override;
 
 private:
-    void deliver(const ScriptEvent& e);
 
     RecordingSound& sound_;
     std::ostream* trace_;
@@ -92,7 +85,7 @@ private:
 
     std::map<MenuItem, bool> marks_;
     std::map<Label, std::string> captions_;
-    std::array<JoyReading, 2> joysticks_{};
+    ScriptJoysticks joysticks_;
     std::string name_;
     int timerPhase_ = kDefaultTimerPhase;
     bool titleShown_ = true;
@@ -102,10 +95,8 @@ private:
     // --- the game being played ---
     bool playing_ = false;
     int gameNumber_ = 0;
-    const std::vector<ScriptEvent>* events_ = nullptr;
-    size_t nextEvent_ = 0;
+    GameFeed feed_;
     long steps_ = 0;
-    long yieldedAfter_ = -1;   // the step whose yield has run, so a yield is never run twice
     long stepLimit_ = 0;
 };
 

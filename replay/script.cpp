@@ -146,8 +146,10 @@ bool parseAt(LineParser& p, ScriptEvent& e) {
     if (!p.number("step", 1, kMaxStep, v)) return false;
     e.step = long(v);
     int kind;
-    if (!p.keyword({"key", "joy", "menu"}, "event", kind)) return false;
-    if (kind == 0) {
+    if (!p.keyword({"key", "joy", "menu", "tick"}, "event", kind)) return false;
+    if (kind == 3) {
+        e.kind = ScriptEvent::Kind::Tick;
+    } else if (kind == 0) {
         int dir;
         if (!p.keyword({"down", "up"}, "key direction", dir)) return false;
         e.kind = dir == 0 ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
@@ -180,7 +182,95 @@ bool parseAt(LineParser& p, ScriptEvent& e) {
     return p.end();
 }
 
+constexpr CarriedValue kCarried[] = {CarriedValue::ShellKind, CarriedValue::SteerX,
+                                     CarriedValue::SteerY, CarriedValue::HopperVY,
+                                     CarriedValue::BloodBudget};
+
+bool parseSet(LineParser& p, ScriptCommand& c) {
+    int which;
+    if (!p.keyword({"shellKind", "steerX", "steerY", "hopperVY", "bloodBudget"}, "value name",
+                   which))
+        return false;
+    c.value = kCarried[which];
+    long long v;
+    const int size = carriedValueSize(c.value);
+    if (size > 1) {
+        if (!p.number("index", 0, size - 1, v)) return false;
+        c.index = int(v);
+    }
+    if (!p.number("value", std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max(),
+                  v))
+        return false;
+    c.setTo = int16_t(v);
+    return p.end();
+}
+
+// The words of a line with its comment cut off; false when the line is not valid UTF-8.
+bool lineWords(std::string_view& line, int lineNo, std::vector<std::string_view>& words,
+               ScriptError& error) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!validUtf8(line)) {
+        error = {lineNo, "not valid UTF-8"};
+        return false;
+    }
+    if (size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    words = splitWords(line);
+    return true;
+}
+
 }  // namespace
+
+const char* carriedValueName(CarriedValue v) {
+    switch (v) {
+    case CarriedValue::ShellKind: return "shellKind";
+    case CarriedValue::SteerX: return "steerX";
+    case CarriedValue::SteerY: return "steerY";
+    case CarriedValue::HopperVY: return "hopperVY";
+    case CarriedValue::BloodBudget: return "bloodBudget";
+    }
+    return "";
+}
+
+int carriedValueSize(CarriedValue v) {
+    switch (v) {
+    case CarriedValue::ShellKind:
+    case CarriedValue::SteerX:
+    case CarriedValue::SteerY: return kPlayers;
+    case CarriedValue::HopperVY: return kHoppers;
+    case CarriedValue::BloodBudget: return 1;
+    }
+    return 1;
+}
+
+int16_t& carriedValueRef(World& w, CarriedValue v, int index) {
+    switch (v) {
+    case CarriedValue::ShellKind: return w.shellKind.at(size_t(index));
+    case CarriedValue::SteerX: return w.steerX.at(size_t(index));
+    case CarriedValue::SteerY: return w.steerY.at(size_t(index));
+    case CarriedValue::HopperVY: return w.hopperVY.at(size_t(index));
+    case CarriedValue::BloodBudget: break;
+    }
+    return w.bloodBudget;
+}
+
+bool parseEventLine(std::string_view text, int lineNo, ScriptEvent& event, ScriptError& error) {
+    error = ScriptError{};
+    if (size_t nl = text.find('\n'); nl != std::string_view::npos) {
+        error = {lineNo, "more than one line"};
+        return false;
+    }
+    std::vector<std::string_view> words;
+    if (!lineWords(text, lineNo, words, error)) return false;
+    if (words.empty()) {
+        error = {lineNo, "missing 'at' line"};
+        return false;
+    }
+    LineParser p(lineNo, words, error);
+    if (words[0] != "at") return p.fail("expected an 'at' line, not " + quoted(words[0]));
+    event = ScriptEvent{};
+    event.line = lineNo;
+    return parseAt(p, event);
+}
 
 bool parseScript(std::string_view text, Script& script, ScriptError& error) {
     script = Script{};
@@ -195,15 +285,8 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error) {
         std::string_view line = text.substr(start, nl == std::string_view::npos ? nl : nl - start);
         start = nl == std::string_view::npos ? text.size() : nl + 1;
         ++lineNo;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-
-        if (!validUtf8(line)) {
-            error = {lineNo, "not valid UTF-8"};
-            return false;
-        }
-        if (size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-
-        std::vector<std::string_view> words = splitWords(line);
+        std::vector<std::string_view> words;
+        if (!lineWords(line, lineNo, words, error)) return false;
         if (words.empty()) continue;
         const std::string_view cmd = words[0];
         LineParser p(lineNo, std::move(words), error);
@@ -242,10 +325,21 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error) {
             ScriptEvent e;
             e.line = lineNo;
             if (!parseAt(p, e)) return false;
+            if (e.kind == ScriptEvent::Kind::Tick) script.commands[game].ticks = true;
             script.commands[game].events.push_back(e);
+        } else if (cmd == "draws") {
+            long long v;
+            if (!p.number("draw count", 0, 999999999999LL, v) || !p.end()) return false;
+            c.kind = ScriptCommand::Kind::Draws;
+            c.draws = uint64_t(v);
+            script.commands.push_back(std::move(c));
+        } else if (cmd == "set") {
+            c.kind = ScriptCommand::Kind::Set;
+            if (!parseSet(p, c)) return false;
+            script.commands.push_back(std::move(c));
         } else {
             for (std::string_view known : {"players", "options", "joysticks", "timer", "name",
-                                           "game", "at"})
+                                           "game", "at", "draws", "set"})
                 if (sameIgnoringCase(cmd, known))
                     return p.fail("keywords are lower case: " + quoted(cmd) + " should be " +
                                   quoted(known));

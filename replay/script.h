@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/host.h"
+#include "core/world.h"
 
 #include <array>
 #include <cstdint>
@@ -18,7 +19,7 @@ constexpr int kStepsPerSecond = 50;      // frame steps between two countdown ti
 
 // One window event of a game, delivered in the yield just before frame step `step`.
 struct ScriptEvent {
-    enum class Kind { KeyDown, KeyUp, Joy, Menu };
+    enum class Kind { KeyDown, KeyUp, Joy, Menu, Tick };   // Tick: the countdown's one-second tick
     Kind kind = Kind::KeyDown;
     long step = 1;
     int line = 0;                 // where the script says it
@@ -30,16 +31,24 @@ struct ScriptEvent {
     MenuItem item = MenuItem::Player1;   // Menu: the check mark it flips
 };
 
+// The values the game setup leaves alone, which a single game needs from the run before it.
+enum class CarriedValue { ShellKind, SteerX, SteerY, HopperVY, BloodBudget };
+
 // One line that does something, in script order. `at` lines are not commands of their own: they
 // hang on the game they belong to.
 struct ScriptCommand {
-    enum class Kind { Players, Options, Timer, Name, Game };
+    enum class Kind { Players, Options, Timer, Name, Game, Draws, Set };
     Kind kind = Kind::Game;
     int line = 0;
     std::array<bool, 4> marks{};     // Players: 1P..4P; Options: live, small, simple, wire
     int timerPhase = kDefaultTimerPhase;   // Timer
     std::string name;                // Name: the text typed into later record prompts
     std::vector<ScriptEvent> events; // Game: ordered by step, script order within one step
+    bool ticks = false;              // Game: some `at … tick` line: no ticks from `timer`
+    uint64_t draws = 0;              // Draws: the generator's draws before the next game
+    CarriedValue value = CarriedValue::BloodBudget;   // Set: which value,
+    int index = 0;                   //   its index in its table (0 for bloodBudget),
+    int16_t setTo = 0;               //   and what it becomes
 };
 
 struct Script {
@@ -55,5 +64,15 @@ struct ScriptError {
 // Parses a whole script. On the first bad line returns false with that line and what is wrong;
 // `script` is then incomplete and must not be run.
 bool parseScript(std::string_view text, Script& script, ScriptError& error);
+
+// One `at N …` line alone (comment and blanks allowed), as network play receives them. `line`
+// is the number that errors and the event carry.
+bool parseEventLine(std::string_view text, int line, ScriptEvent& event, ScriptError& error);
+
+// The script's own names of the values a `set` line may change, and their table sizes (1 for a
+// scalar, which takes no index).
+const char* carriedValueName(CarriedValue v);
+int carriedValueSize(CarriedValue v);
+int16_t& carriedValueRef(World& w, CarriedValue v, int index);
 
 }  // namespace hopshot
