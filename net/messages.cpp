@@ -6,23 +6,6 @@ namespace hopshot {
 
 namespace {
 
-// Event lines ("key down 37 0") read with the script parser, which checks every word.
-bool parseEventLines(std::string_view lines, std::vector<ScriptEvent>& events) {
-    std::string text = "game\n";
-    size_t start = 0;
-    while (start < lines.size()) {
-        size_t nl = lines.find('\n', start);
-        if (nl == std::string_view::npos) nl = lines.size();
-        if (nl > start) text += "at 1 " + std::string(lines.substr(start, nl - start)) + "\n";
-        start = nl + 1;
-    }
-    Script s;
-    ScriptError e;
-    if (!parseScript(text, s, e) || s.commands.size() != 1) return false;
-    events = s.commands[0].events;
-    return true;
-}
-
 std::string_view firstLine(std::string_view text, std::string_view& rest) {
     size_t nl = text.find('\n');
     rest = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
@@ -36,21 +19,35 @@ std::string_view messageKind(std::string_view text) {
     return text.substr(0, end);
 }
 
-std::string startScript(const StartMessage& m) {
-    std::string s = "joysticks 2\nplayers";
-    for (bool b : m.players) s += b ? " 1" : " 0";
-    s += "\ndraws " + std::to_string(m.draws) + "\n" + carriedValueLines(m.carried) + "game\n";
-    for (int j = 0; j < 2; ++j)
-        s += "at 1 joy " + std::to_string(j) + " " + std::to_string(m.joys[size_t(j)].x) + " " +
-             std::to_string(m.joys[size_t(j)].y) + " " + std::to_string(m.joys[size_t(j)].buttons) +
-             "\n";
-    return s;
+GameStart gameStartOf(const StartMessage& m) {
+    GameStart g;
+    g.players = m.players;
+    g.draws = m.draws;
+    g.carried = m.carried;
+    return g;
+}
+
+std::vector<ScriptEvent> startJoyEvents(const StartMessage& m) {
+    std::vector<ScriptEvent> v;
+    for (int j = 0; j < 2; ++j) {
+        ScriptEvent e;
+        e.kind = ScriptEvent::Kind::Joy;
+        e.step = 1;
+        e.joystick = j;
+        e.x = m.joys[size_t(j)].x;
+        e.y = m.joys[size_t(j)].y;
+        e.buttons = m.joys[size_t(j)].buttons;
+        v.push_back(e);
+    }
+    return v;
 }
 
 std::string encodeStart(const StartMessage& m) {
     std::string s = "start " + std::to_string(m.game) + " " + std::to_string(m.delay);
     for (int id : m.machines) s += " " + std::to_string(id);
-    return s + "\n" + startScript(m);
+    s += "\n" + startLines(gameStartOf(m), CarriedValues{}) + "game\n";
+    for (const ScriptEvent& e : startJoyEvents(m)) s += eventLine(e);
+    return s;
 }
 
 bool decodeStart(std::string_view text, StartMessage& m) {
@@ -64,16 +61,17 @@ bool decodeStart(std::string_view text, StartMessage& m) {
     Script s;
     ScriptError e;
     if (!parseScript(body, s, e)) return false;
+    World carried;   // a fresh world: what no `set` line names is 0
     for (const ScriptCommand& c : s.commands) {
         if (c.kind == ScriptCommand::Kind::Players) m.players = c.marks;
-        if (c.kind == ScriptCommand::Kind::Draws) m.draws = uint64_t(c.draws);
-        if (c.kind == ScriptCommand::Kind::Set)
-            setCarriedValue(m.carried, c.setName, c.setIndex, c.setValue);
+        if (c.kind == ScriptCommand::Kind::Draws) m.draws = c.draws;
+        if (c.kind == ScriptCommand::Kind::Set) carriedValueRef(carried, c.value, c.index) = c.setTo;
         if (c.kind == ScriptCommand::Kind::Game)
             for (const ScriptEvent& ev : c.events)
                 if (ev.kind == ScriptEvent::Kind::Joy)
                     m.joys[size_t(ev.joystick)] = {ev.x, ev.y, ev.buttons};
     }
+    m.carried = carriedValues(carried);
     return true;
 }
 
@@ -81,7 +79,10 @@ std::string encodeStep(const StepMessage& m) {
     std::string s = "step " + std::to_string(m.game) + " " + std::to_string(m.machine) + " " +
                     std::to_string(m.step) + " " + std::to_string(m.hashStep) + " " +
                     std::to_string(m.hash) + "\n";
-    for (const ScriptEvent& e : m.events) s += eventWords(e) + "\n";
+    for (ScriptEvent e : m.events) {
+        e.step = m.step;
+        s += eventLine(e);
+    }
     return s;
 }
 
@@ -92,7 +93,18 @@ bool decodeStep(std::string_view text, StepMessage& m) {
     m = StepMessage{};
     if (!(head >> word >> m.game >> m.machine >> m.step >> m.hashStep >> m.hash) || word != "step")
         return false;
-    return parseEventLines(body, m.events);
+    int line = 0;
+    for (size_t start = 0; start < body.size();) {
+        size_t nl = body.find('\n', start);
+        if (nl == std::string_view::npos) nl = body.size();
+        ScriptEvent e;
+        ScriptError error;
+        if (!parseEventLine(body.substr(start, nl - start), ++line, e, error) || e.step != m.step)
+            return false;
+        m.events.push_back(e);
+        start = nl + 1;
+    }
+    return true;
 }
 
 }  // namespace hopshot

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "net/lockstep.h"
+#include "replay/recorder.h"
 #include "replay/script.h"
 
 #include <array>
@@ -20,18 +21,22 @@ struct StartMessage {
     std::vector<int> machines;   // host first, then guests in join order
     Players players{};           // taking part: every machine's players together
     uint64_t draws = 0;          // the generator's draws so far on the host
-    World carried;               // only the values the setup leaves alone are sent
+    CarriedValues carried;       // what the setup leaves alone
     struct Joy { int32_t x = 32767, y = 32767; uint32_t buttons = 0; };
     std::array<Joy, 2> joys{};   // the joysticks' readings as the last game left them
 };
 
-// The start's body is a replay script of its own: with the game's events after it, it replays
-// the game alone on one machine.
-std::string startScript(const StartMessage& m);
+// The start's body is a replay script of its own: the start lines, `game`, and the joysticks'
+// readings as events before step 1.
 std::string encodeStart(const StartMessage& m);
 bool decodeStart(std::string_view text, StartMessage& m);
 
-// One machine's events for one step, with its world's fingerprint after an earlier step.
+// The start as the recorder takes it, and its joysticks' readings as events before step 1.
+GameStart gameStartOf(const StartMessage& m);
+std::vector<ScriptEvent> startJoyEvents(const StartMessage& m);
+
+// One machine's events for one step, with its world's fingerprint after an earlier step. Its
+// events are `at` lines of that step.
 struct StepMessage {
     int game = 0;
     int machine = 0;

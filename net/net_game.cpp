@@ -2,8 +2,13 @@
 
 namespace hopshot {
 
-NetGame::NetGame(NetSession& session, const StartMessage& start)
-    : session_(session), game_(start.game), delay_(start.delay), replay_(startScript(start)) {}
+NetGame::NetGame(NetSession& session, const StartMessage& start, const std::array<bool, 4>& options)
+    : session_(session), game_(start.game), delay_(start.delay) {
+    GameStart g = gameStartOf(start);
+    g.options = options;
+    recorder_.gameStarts(g);
+    for (const ScriptEvent& e : startJoyEvents(start)) recorder_.event(e);
+}
 
 void NetGame::send(long n, uint64_t hashAfterPrevious) {
     session_.sendStep(n + delay_, pending_, n - 1, hashAfterPrevious);
@@ -22,8 +27,12 @@ NetGame::Status NetGame::poll(long n, std::vector<ScriptEvent>& out) {
     }
     if (!session_.lockstep().ready(n)) return Status::Wait;
     out = session_.lockstep().take(n);
-    for (const ScriptEvent& e : out) replay_ += "at " + std::to_string(n) + " " + eventWords(e) + "\n";
+    for (const ScriptEvent& e : out) recorder_.event(e);
     return Status::Go;
+}
+
+std::string NetGame::keptReplay(const World& w, long steps) {
+    return recorder_.gameEnded(w, steps).alone;
 }
 
 }  // namespace hopshot

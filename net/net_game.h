@@ -1,10 +1,13 @@
 // One machine's side of a running network game, for the window and the headless run alike: its
 // own events go out D steps ahead, and the events of each step come back merged once every
-// machine's are in. It also keeps the game as a replay script, for when the machines disagree.
+// machine's are in. The recorder writes down the game as it is played, so that a game the
+// machines disagree on can be kept and replayed alone.
 #pragma once
 
 #include "net/session.h"
+#include "replay/recorder.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -12,7 +15,8 @@ namespace hopshot {
 
 class NetGame {
 public:
-    NetGame(NetSession& session, const StartMessage& start);
+    // `options`: this machine's own screen options, for the kept replay.
+    NetGame(NetSession& session, const StartMessage& start, const std::array<bool, 4>& options);
 
     // An event of this machine's own, read now: it goes with the next steps sent.
     void local(const ScriptEvent& e) { pending_.push_back(e); }
@@ -27,14 +31,15 @@ public:
     const std::string& stopReason() const { return stopReason_; }
 
     int delay() const { return delay_; }
-    const std::string& replay() const { return replay_; }   // the game so far, as a script
+    // The game so far as a script that replays it alone, once it has stopped.
+    std::string keptReplay(const World& w, long steps);
 
 private:
     NetSession& session_;
     int game_;
     int delay_;
     std::vector<ScriptEvent> pending_;
-    std::string replay_;
+    Recorder recorder_;
     std::string stopReason_;
 };
 

@@ -38,15 +38,13 @@ void takeStart(HeadlessHost& host, Game& g, const StartMessage& m) {
     g.w.steerY = m.carried.steerY;
     g.w.hopperVY = m.carried.hopperVY;
     g.w.bloodBudget = m.carried.bloodBudget;
-    for (int j = 0; j < 2; ++j) {
-        ScriptEvent e;
-        e.kind = ScriptEvent::Kind::Joy;
-        e.joystick = j;
-        e.x = m.joys[size_t(j)].x;
-        e.y = m.joys[size_t(j)].y;
-        e.buttons = m.joys[size_t(j)].buttons;
-        host.deliver(e);
-    }
+    for (int j = 0; j < 2; ++j)
+        host.joysticks().set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
+}
+
+std::array<bool, 4> screenOptions(const HeadlessHost& host) {
+    return {host.checked(MenuItem::LiveCamera), host.checked(MenuItem::SmallScreen),
+            host.checked(MenuItem::SimpleDisplay), host.checked(MenuItem::Wireframe)};
 }
 
 // The game's events come from the lockstep: this machine's own script events for a step go out
@@ -96,8 +94,8 @@ private:
     const std::vector<ScriptEvent>& own_;
     int hostTimer_ = 0;
     long perturbStep_;
-    uint64_t hash_ = 0;
     std::ostream& err_;
+    uint64_t hash_ = 0;
 };
 
 // One game of the run through the lockstep; false when the network stopped it.
@@ -105,24 +103,62 @@ bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game&
                  const std::vector<ScriptEvent>& own, const HeadlessOptions& o, const NetOptions& n,
                  std::ostream& out, std::ostream& err) {
     takeStart(host, g, m);
-    NetGame net(s, m);
+    NetGame net(s, m, screenOptions(host));
     LockstepFeed feed(s, net, g, own, host.timerPhase(), n.perturbStep, err);
     host.setFeed(&feed);
-    const long steps = host.playGame(m.game, own, o.stepLimit);
+    static const std::vector<ScriptEvent> none;   // the feed brings them, ticks too
+    const long steps = host.playGame(m.game, none, o.stepLimit);
     host.setFeed(nullptr);
     s.gameOver();
-    reportGame(out, m.game, steps, g.w);
+    out << "game " << m.game << ": score " << g.w.score << ", " << steps << " steps\n";
     if (net.stopReason().empty()) return true;
     err << "hopshot: " << net.stopReason();
     if (s.desyncStep() != 0) {
         const std::filesystem::path kept = std::filesystem::path(o.dir) /
                                            ("desync-game" + std::to_string(m.game) + ".replay");
-        std::ofstream(kept, std::ios::binary) << net.replay();
+        std::ofstream(kept, std::ios::binary) << net.keptReplay(g.w, steps);
         err << "; its replay is kept in " << kept.string();
     }
     err << "\n";
     return false;
 }
+
+// The host plays its script: its settings lines, and at each `game` line a start for everyone.
+class HostFront : public ScriptFront {
+public:
+    HostFront(NetSession& s, HeadlessHost& host, Game& g, const HeadlessOptions& o,
+              const NetOptions& n, std::ostream& out, std::ostream& err)
+        : s_(s), host_(host), g_(g), o_(o), n_(n), out_(out), err_(err) {}
+    void setMark(MenuItem item, bool on) override { host_.setMark(item, on); }
+    void setName(const std::string& name) override { host_.setName(name); }
+    bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
+        host_.setTimerPhase(timerPhase);
+        StartMessage m;
+        m.game = number;
+        m.delay = n_.delay > 0 ? n_.delay : s_.autoDelay();
+        for (const Machine& mc : s_.roster()) m.machines.push_back(mc.id);
+        m.players = s_.everyonesPlayers();
+        m.draws = g_.rng.draws();
+        m.carried = carriedValues(g_.w);
+        for (int j = 0; j < 2; ++j) {
+            const JoyReading r = host_.joystick(j);
+            m.joys[size_t(j)] = {r.x, r.y, r.buttons};
+        }
+        s_.startGame(m);
+        if (!playNetGame(s_, m, host_, g_, game.events, o_, n_, out_, err_)) failed = true;
+        return true;
+    }
+    bool failed = false;
+
+private:
+    NetSession& s_;
+    HeadlessHost& host_;
+    Game& g_;
+    const HeadlessOptions& o_;
+    const NetOptions& n_;
+    std::ostream& out_;
+    std::ostream& err_;
+};
 
 int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
               const NetOptions& n, std::ostream& out, std::ostream& err) {
@@ -141,30 +177,51 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         s->service(10);
         tell(*s, err);
     }
-    int code = 0, games = 0;
-    for (const ScriptCommand& c : script.commands) {
-        if (!applyStartValue(g, c, problem)) {
-            err << o.script << ":" << c.line << ": " << problem << "\n";
-            return 2;
-        }
-        applySetting(host, c);
-        if (c.kind != ScriptCommand::Kind::Game) continue;
-        StartMessage m;
-        m.game = ++games;
-        m.delay = n.delay > 0 ? n.delay : s->autoDelay();
-        for (const Machine& mc : s->roster()) m.machines.push_back(mc.id);
-        m.players = s->everyonesPlayers();
-        m.draws = g.rng.draws();
-        m.carried = g.w;
-        for (int j = 0; j < 2; ++j)
-            m.joys[size_t(j)] = {host.joystick(j).x, host.joystick(j).y, host.joystick(j).buttons};
-        s->startGame(m);
-        if (!playNetGame(*s, m, host, g, c.events, o, n, out, err)) code = 3;
-    }
+    HostFront front(*s, host, g, o, n, out, err);
+    ScriptError error;
+    const bool ok = playScript(script, g, front, error);
     s->finish();
     tell(*s, err);
-    return code;
+    if (!ok) {
+        err << o.script << ":" << error.line << ": " << error.message << "\n";
+        return 2;
+    }
+    return front.failed ? 3 : 0;
 }
+
+// A guest plays the host's games; its own script's k-th `game` line holds its events for the
+// host's k-th game.
+class GuestFront : public ScriptFront {
+public:
+    GuestFront(NetSession& s, HeadlessHost& host, Game& g, const HeadlessOptions& o,
+               const NetOptions& n, std::ostream& out, std::ostream& err)
+        : s_(s), host_(host), g_(g), o_(o), n_(n), out_(out), err_(err) {}
+    void setMark(MenuItem item, bool on) override { host_.setMark(item, on); }
+    void setName(const std::string& name) override { host_.setName(name); }
+    bool playGame(int, const ScriptCommand& game, int) override { return playNext(game.events); }
+
+    // Waits for the host's next start and plays it; false when no more games come.
+    bool playNext(const std::vector<ScriptEvent>& own) {
+        StartMessage m;
+        while (!s_.takeStart(m)) {
+            if (s_.over()) return false;
+            s_.service(10);
+            tell(s_, err_);
+        }
+        if (!playNetGame(s_, m, host_, g_, own, o_, n_, out_, err_)) failed = true;
+        return true;
+    }
+    bool failed = false;
+
+private:
+    NetSession& s_;
+    HeadlessHost& host_;
+    Game& g_;
+    const HeadlessOptions& o_;
+    const NetOptions& n_;
+    std::ostream& out_;
+    std::ostream& err_;
+};
 
 int guestGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
                const NetOptions& n, std::ostream& out, std::ostream& err) {
@@ -175,33 +232,13 @@ int guestGames(const Script& script, HeadlessHost& host, Game& g, const Headless
         err << "hopshot: " << problem << "\n";
         return 3;
     }
-    // This machine's own games in its script, each with the settings that stand before it.
-    std::vector<const ScriptCommand*> ownGames;
-    for (const ScriptCommand& c : script.commands)
-        if (c.kind == ScriptCommand::Kind::Game) ownGames.push_back(&c);
+    GuestFront front(*s, host, g, o, n, out, err);
+    ScriptError error;
+    bool more = playScript(script, g, front, error);
     static const std::vector<ScriptEvent> none;
-    size_t applied = 0;
-    int code = 0;
-    while (!s->over()) {
-        StartMessage m;
-        if (!s->takeStart(m)) {
-            s->service(10);
-            tell(*s, err);
-            continue;
-        }
-        // The settings lines (name, screen options) that stand before this game's own line.
-        const size_t k = size_t(m.game - 1);
-        const ScriptCommand* mine = k < ownGames.size() ? ownGames[k] : nullptr;
-        for (; applied < script.commands.size() && &script.commands[applied] != mine; ++applied)
-            applySetting(host, script.commands[applied]);
-        if (mine) ++applied;
-        host.setMark(MenuItem::Player1, false);   // the host's start says who takes part
-        if (!playNetGame(*s, m, host, g, k < ownGames.size() ? ownGames[k]->events : none, o, n,
-                         out, err))
-            code = 3;
-    }
+    while (more && front.playNext(none)) {}   // the host's games beyond this script's
     tell(*s, err);
-    return s->hostLeft() ? 3 : code;
+    return s->hostLeft() || front.failed ? 3 : 0;
 }
 
 }  // namespace

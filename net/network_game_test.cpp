@@ -25,9 +25,11 @@ struct Line {
 };
 
 // One machine's own events for a game: machine m brings player m + 1 and moves it at random.
-std::vector<Line> randomEvents(int machine, long steps, std::mt19937& r, bool ticks) {
+// Every event, shifted by the delay, falls before the step limit: a network game stops there.
+std::vector<Line> randomEvents(int machine, long steps, int delay, std::mt19937& r, bool ticks) {
     std::vector<Line> v;
-    auto at = [&] { return std::uniform_int_distribution<long>(1, steps - 1)(r); };
+    const long last = steps - delay - 1;
+    auto at = [&] { return std::uniform_int_distribution<long>(1, last)(r); };
     auto pick = [&](std::initializer_list<int> c) {
         return *(c.begin() + std::uniform_int_distribution<size_t>(0, c.size() - 1)(r));
     };
@@ -48,7 +50,7 @@ std::vector<Line> randomEvents(int machine, long steps, std::mt19937& r, bool ti
         }
     }
     if (ticks)
-        for (long s = 51; s < steps; s += 50) v.push_back({s, "tick"});
+        for (long s = 51; s <= last; s += 50) v.push_back({s, "tick"});
     std::stable_sort(v.begin(), v.end(), [](const Line& a, const Line& b) { return a.step < b.step; });
     return v;
 }
@@ -76,7 +78,7 @@ Scripts makeScripts(int machines, int delay, long steps, unsigned seed) {
         s.merged += "game\n";
         for (int m = 0; m < machines; ++m) {
             s.own[size_t(m)] += "game\n";
-            for (const Line& l : randomEvents(m, steps, r, m == 0)) {
+            for (const Line& l : randomEvents(m, steps, delay, r, m == 0)) {
                 s.own[size_t(m)] += "at " + std::to_string(l.step) + " " + l.words + "\n";
                 s.merged += "at " + std::to_string(l.step + delay) + " " + l.words + "\n";
             }

@@ -6,6 +6,7 @@
 #include "controls/joystick.h"
 #include "replay/trace.h"
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -32,17 +33,9 @@ void HeadlessHost::setMark(MenuItem item, bool on) { marks_[item] = on; }
 void HeadlessHost::setTimerPhase(int phase) { timerPhase_ = phase; }
 void HeadlessHost::setName(std::string name) { name_ = std::move(name); }
 
-void HeadlessHost::setJoysticks(int attached) {
-    for (int j = 0; j < int(joysticks_.size()); ++j) {
-        joysticks_[j] = JoyReading{};
-        joysticks_[j].attached = j < attached;
-    }
-}
+void HeadlessHost::setJoysticks(int attached) { joysticks_.attach(attached); }
 
-JoyReading HeadlessHost::joystick(int j) const {
-    if (j < 0 || j >= int(joysticks_.size())) return JoyReading{};
-    return joysticks_[j];
-}
+JoyReading HeadlessHost::joystick(int j) const { return joysticks_.reading(j); }
 
 std::string HeadlessHost::caption(Label label) const {
     auto it = captions_.find(label);
@@ -64,19 +57,15 @@ std::string HeadlessHost::recordPrompt() {
 long HeadlessHost::playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit) {
     playing_ = true;
     gameNumber_ = number;
-    events_ = &events;
-    nextEvent_ = 0;
+    feed_.begin(events, timerPhase_);
+    fedAfter_ = -1;
     steps_ = 0;
-    yieldedAfter_ = -1;
-    stepLimit_ = stepLimit;
-    scriptTicks_ = feed_ != nullptr;   // a feed brings the countdown's ticks as events
-    for (const ScriptEvent& e : events)
-        if (e.kind == ScriptEvent::Kind::Tick) scriptTicks_ = true;
+    stepLimit_ = feed_.scriptTicks() ? std::max(stepLimit, feed_.lastEventStep()) : stepLimit;
 
     startCommand(*game_);
 
     playing_ = false;
-    events_ = nullptr;
+    feed_.end();
     std::vector<int> sounds = sound_.take();
     if (trace_) writeEndObject(*trace_, number, steps_, game_->w, sounds);
     return steps_;
@@ -87,50 +76,26 @@ void HeadlessHost::stepDone() {
     ++steps_;
     std::vector<int> sounds = sound_.take();
     if (trace_) writeStepObject(*trace_, gameNumber_, steps_, game_->w, game_->rng.draws(), sounds);
-    if (feed_) feed_->afterStep(steps_);
+    if (events_) events_->afterStep(steps_);
 }
 
 // The yield after step k (k = 0: the one after the setup): the script's events for step k + 1
-// in script order, then the countdown's tick when k is the timer's phase plus a whole number of
-// seconds, then the step limit, last so that a tick due in the same yield still ends the game
-// the countdown's way.
+// and the countdown's tick (see GameFeed), then the step limit, last so that a tick due in the
+// same yield still ends the game the countdown's way.
 void HeadlessHost::yield() {
     ++tick_;   // one tick per yield: the frame loop runs one step after every yield
-    if (!playing_ || yieldedAfter_ == steps_) return;
-    yieldedAfter_ = steps_;
-
-    const long upcoming = steps_ + 1;
-    if (feed_) {
+    if (!playing_) return;
+    auto flip = [this](MenuItem item) { marks_[item] = !checked(item); };
+    if (!events_) {
+        feed_.yieldAfter(steps_, *game_, joysticks_, flip);
+    } else if (fedAfter_ != steps_) {
+        fedAfter_ = steps_;
         std::vector<ScriptEvent> merged;
-        const bool goOn = feed_->eventsFor(upcoming, merged);
-        for (const ScriptEvent& e : merged) deliver(e);
+        const bool goOn = events_->eventsFor(steps_ + 1, merged);
+        for (const ScriptEvent& e : merged) applyEvent(e, *game_, joysticks_, flip);
         if (!goOn) game_->w.running = 0;
-    } else {
-        const std::vector<ScriptEvent>& events = *events_;
-        for (; nextEvent_ < events.size() && events[nextEvent_].step <= upcoming; ++nextEvent_)
-            if (events[nextEvent_].step == upcoming) deliver(events[nextEvent_]);
     }
-
-    if (!scriptTicks_ && steps_ >= timerPhase_ && (steps_ - timerPhase_) % kStepsPerSecond == 0)
-        countdownTick(*game_);
-
     if (steps_ >= stepLimit_) game_->w.running = 0;
-}
-
-void HeadlessHost::deliver(const ScriptEvent& e) {
-    switch (e.kind) {
-    case ScriptEvent::Kind::KeyDown: keyDown(game_->w, e.keyCode, e.mask); break;
-    case ScriptEvent::Kind::KeyUp: keyUp(game_->w, e.keyCode, e.mask); break;
-    case ScriptEvent::Kind::Menu: marks_[e.item] = !checked(e.item); break;
-    case ScriptEvent::Kind::Tick: countdownTick(*game_); break;
-    case ScriptEvent::Kind::Joy: {
-        JoyReading& j = joysticks_[e.joystick];
-        j.x = e.x;
-        j.y = e.y;
-        j.buttons = e.buttons;
-        break;
-    }
-    }
 }
 
 namespace {
@@ -148,85 +113,26 @@ bool readFile(const std::string& path, std::string& text) {
 
 namespace {
 
-// The script's joysticks as the joystick module reads them: two ids, each usable when the
-// script attached it, over the usual range 0..65535.
-class HeadlessJoysticks : public JoystickService {
+// The script's games through the headless host, each reported on one line.
+class HeadlessFront : public ScriptFront {
 public:
-    explicit HeadlessJoysticks(const HeadlessHost& host) : host_(host) {}
-    int numDevs() override { return 2; }
-    bool position(int id, Reading& out) override {
-        const JoyReading j = host_.joystick(id);
-        if (!j.attached) return false;
-        out = {j.x, j.y, j.buttons};
-        return true;
-    }
-    bool capabilities(int id, Range& out) override {
-        if (!host_.joystick(id).attached) return false;
-        out = {0, 65535, 0, 65535};
+    HeadlessFront(HeadlessHost& host, Game& g, long stepLimit, std::ostream& out)
+        : host_(host), g_(g), stepLimit_(stepLimit), out_(out) {}
+    void setMark(MenuItem item, bool on) override { host_.setMark(item, on); }
+    void setName(const std::string& name) override { host_.setName(name); }
+    bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
+        host_.setTimerPhase(timerPhase);
+        const long steps = host_.playGame(number, game.events, stepLimit_);
+        out_ << "game " << number << ": score " << g_.w.score << ", " << steps << " steps\n";
         return true;
     }
 
 private:
-    const HeadlessHost& host_;
+    HeadlessHost& host_;
+    Game& g_;
+    long stepLimit_;
+    std::ostream& out_;
 };
-
-}  // namespace
-
-void applySetting(HeadlessHost& host, const ScriptCommand& c) {
-    static const MenuItem playerItems[] = {MenuItem::Player1, MenuItem::Player2,
-                                           MenuItem::Player3, MenuItem::Player4};
-    static const MenuItem optionItems[] = {MenuItem::LiveCamera, MenuItem::SmallScreen,
-                                           MenuItem::SimpleDisplay, MenuItem::Wireframe};
-    switch (c.kind) {
-    case ScriptCommand::Kind::Players:
-        for (int i = 0; i < 4; ++i) host.setMark(playerItems[i], c.marks[i]);
-        break;
-    case ScriptCommand::Kind::Options:
-        for (int i = 0; i < 4; ++i) host.setMark(optionItems[i], c.marks[i]);
-        break;
-    case ScriptCommand::Kind::Timer: host.setTimerPhase(c.timerPhase); break;
-    case ScriptCommand::Kind::Name: host.setName(c.name); break;
-    default: break;
-    }
-}
-
-bool applyStartValue(Game& g, const ScriptCommand& c, std::string& problem) {
-    if (c.kind == ScriptCommand::Kind::Draws) {
-        if (uint64_t(c.draws) < g.rng.draws()) {
-            problem = "the generator has already taken " + std::to_string(g.rng.draws()) + " draws";
-            return false;
-        }
-        g.rng.advanceTo(uint64_t(c.draws));
-    }
-    if (c.kind == ScriptCommand::Kind::Set) setCarriedValue(g.w, c.setName, c.setIndex, c.setValue);
-    return true;
-}
-
-void reportGame(std::ostream& out, int number, long steps, const World& w) {
-    out << "game " << number << ": score " << w.score << ", " << steps << " steps\n";
-}
-
-namespace {
-
-// The script's own commands in order: settings, start values, and its games.
-int playScript(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
-               std::ostream& out, std::ostream& err) {
-    int games = 0;
-    for (const ScriptCommand& c : script.commands) {
-        std::string problem;
-        if (!applyStartValue(g, c, problem)) {
-            err << o.script << ":" << c.line << ": " << problem << "\n";
-            return 2;
-        }
-        applySetting(host, c);
-        if (c.kind == ScriptCommand::Kind::Game) {
-            ++games;
-            const long steps = host.playGame(games, c.events, o.stepLimit);
-            reportGame(out, games, steps, g.w);
-        }
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -260,9 +166,8 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
     host.attach(g);
 
     // The window's start-up: joystick detection, then the records.
-    HeadlessJoysticks joysticks(host);
-    g.joysticks = &joysticks;
-    detectJoystick(g.controller, &joysticks, kJoystickMargin);
+    g.joysticks = &host.joysticks();
+    detectJoystick(g.controller, g.joysticks, kJoystickMargin);
     const RecordsPlace place = recordsPlace(o.dir);
     Records records;
     std::string problem;
@@ -272,8 +177,17 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
     }
     takeRecords(g.w, records);
 
-    const int code = games ? games(script, host, g, out, err) : playScript(script, host, g, o, out, err);
-    if (code != 0) return code;
+    int code = 0;   // what the games' player says of them; the records are saved all the same
+    if (games) {
+        code = games(script, host, g, out, err);
+        if (code == 1 || code == 2) return code;
+    } else {
+        HeadlessFront front(host, g, o.stepLimit, out);
+        if (!playScript(script, g, front, error)) {
+            err << o.script << ":" << error.line << ": " << error.message << "\n";
+            return 2;
+        }
+    }
     closeHandler(g);
     if (!saveRecords(place.writePath, recordsOf(g.w), problem)) {
         err << problem << "\n";
@@ -289,7 +203,7 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
             return 1;
         }
     }
-    return 0;
+    return code;
 }
 
 }  // namespace hopshot

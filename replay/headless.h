@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/game.h"
+#include "replay/feed.h"
 #include "replay/script.h"
 
 #include <array>
@@ -23,35 +24,27 @@ struct HeadlessOptions {
     long stepLimit = 3000;    // a game still running after this many steps is stopped
 };
 
+// Runs a whole script: parses it first (an error runs nothing), then its games in order, then the
+// close handler. Prints a line per game and the records to `out`, errors to `err`. Returns the
+// process exit code: 0 done, 1 a file that cannot be read or written, 2 an error in the script.
 class HeadlessHost;
-struct Game;
 
-// Who plays the games of a headless run, once the script is read and the window's start-up is
+// Who plays the games of a headless run once the script is read and the window's start-up is
 // done: by default the script's own commands; network play brings its own. Returns an exit code.
 using HeadlessGames = std::function<int(const Script& script, HeadlessHost& host, Game& g,
                                         std::ostream& out, std::ostream& err)>;
 
-// Runs a whole script: parses it first (an error runs nothing), then its games in order, then the
-// close handler. Prints a line per game and the records to `out`, errors to `err`. Returns the
-// process exit code: 0 done, 1 a file that cannot be read or written, 2 an error in the script.
 int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
                 const HeadlessGames& games = {});
 
-// The pieces of a script's run, for network play: a settings line (players, options, timer,
-// name) applied to the host; a start value (draws, set) applied to the game, false with the
-// problem when the generator is already past; the line printed after each game.
-void applySetting(HeadlessHost& host, const ScriptCommand& c);
-bool applyStartValue(Game& g, const ScriptCommand& c, std::string& problem);
-void reportGame(std::ostream& out, int number, long steps, const World& w);
-
-constexpr int32_t kJoyCentre = 32767;   // an untouched stick, on both axes (0..65535)
-
-// What a joystick reports when it is polled.
-struct JoyReading {
-    bool attached = false;    // attached at program start (`joysticks N`)
-    int32_t x = kJoyCentre;
-    int32_t y = kJoyCentre;
-    uint32_t buttons = 0;     // bit 0 = button 1
+// Where a game's events come from instead of a script: network play, where every machine's
+// events for a step are merged. Asked once in the yield before each step.
+class EventFeed {
+public:
+    virtual ~EventFeed() = default;
+    // The events to deliver before frame step `step`, in order; false: the game must stop now.
+    virtual bool eventsFor(long step, std::vector<ScriptEvent>& out) = 0;
+    virtual void afterStep(long /*step*/) {}   // after each step's trace object
 };
 
 // The sound of a headless run: nothing is heard, every bank played is noted for the trace.
@@ -62,16 +55,6 @@ public:
 
 private:
     std::vector<int> pending_;
-};
-
-// Where a game's events come from instead of the script's `at` lines: network play, where every
-// machine's events for a step are merged. Asked in every yield of a game for the next step.
-class EventFeed {
-public:
-    virtual ~EventFeed() = default;
-    // The events to deliver before frame step `step`, in order; false: the game must stop now.
-    virtual bool eventsFor(long step, std::vector<ScriptEvent>& out) = 0;
-    virtual void afterStep(long /*step*/) {}   // after each step's trace object
 };
 
 class HeadlessHost : public Host {
@@ -86,12 +69,16 @@ public:
     void setTimerPhase(int phase);          // 1..50: the tick after steps phase, phase + 50, ...
     void setName(std::string name);         // typed into every later record prompt
     void setJoysticks(int attached);        // 0..2, all centred with no buttons
-    void setFeed(EventFeed* feed) { feed_ = feed; }   // null: the script's own events
-    int timerPhase() const { return timerPhase_; }
 
     // The Start command with the given events (ordered by step), as game number `number` of the
-    // run. Writes the end object after the teardown; returns the frame steps the game ran.
+    // run. Writes the end object after the teardown; returns the frame steps the game ran. A game
+    // with `at … tick` lines is ended by its own ticks: it runs at least to its last event.
     long playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit);
+
+    ScriptJoysticks& joysticks() { return joysticks_; }
+    // Events from `feed` instead of the game's own (null: back to those); no ticks from the timer.
+    void setFeed(EventFeed* feed) { events_ = feed; }
+    int timerPhase() const { return timerPhase_; }
 
     // --- what the window would show, and what the joystick module will read ---
     JoyReading joystick(int j) const;       // j = 0 or 1
@@ -112,18 +99,15 @@ public:
     std::string recordPrompt() override;
     void stepDone() override;
 
-    void deliver(const ScriptEvent& e);
-
 private:
 
     RecordingSound& sound_;
     std::ostream* trace_;
     Game* game_ = nullptr;
-    EventFeed* feed_ = nullptr;
 
     std::map<MenuItem, bool> marks_;
     std::map<Label, std::string> captions_;
-    std::array<JoyReading, 2> joysticks_{};
+    ScriptJoysticks joysticks_;
     std::string name_;
     int timerPhase_ = kDefaultTimerPhase;
     bool titleShown_ = true;
@@ -133,12 +117,11 @@ private:
     // --- the game being played ---
     bool playing_ = false;
     int gameNumber_ = 0;
-    const std::vector<ScriptEvent>* events_ = nullptr;
-    size_t nextEvent_ = 0;
+    GameFeed feed_;
+    EventFeed* events_ = nullptr;
+    long fedAfter_ = -1;       // the step whose yield `events_` has served
     long steps_ = 0;
-    long yieldedAfter_ = -1;   // the step whose yield has run, so a yield is never run twice
     long stepLimit_ = 0;
-    bool scriptTicks_ = false;   // the game's events hold `at N tick`: no ticks from the timer
 };
 
 }  // namespace hopshot

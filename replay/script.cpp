@@ -182,80 +182,94 @@ bool parseAt(LineParser& p, ScriptEvent& e) {
     return p.end();
 }
 
-// The carried values by name, with the size of their table (0: a scalar, no index).
-struct CarriedValue {
-    const char* name;
-    int entries;
-};
-constexpr CarriedValue kCarried[] = {{"shellKind", kPlayers}, {"steerX", kPlayers},
-                                     {"steerY", kPlayers},    {"hopperVY", kHoppers},
-                                     {"bloodBudget", 0}};
+constexpr CarriedValue kCarried[] = {CarriedValue::ShellKind, CarriedValue::SteerX,
+                                     CarriedValue::SteerY, CarriedValue::HopperVY,
+                                     CarriedValue::BloodBudget};
 
 bool parseSet(LineParser& p, ScriptCommand& c) {
     int which;
     if (!p.keyword({"shellKind", "steerX", "steerY", "hopperVY", "bloodBudget"}, "value name",
                    which))
         return false;
-    const CarriedValue& v = kCarried[which];
-    long long n = 0;
-    if (v.entries > 0 && !p.number("index", 0, v.entries - 1, n)) return false;
-    long long value;
-    if (!p.number("value", -32768, 32767, value) || !p.end()) return false;
-    c.kind = ScriptCommand::Kind::Set;
-    c.setName = v.name;
-    c.setIndex = int(n);
-    c.setValue = int16_t(value);
+    c.value = kCarried[which];
+    long long v;
+    const int size = carriedValueSize(c.value);
+    if (size > 1) {
+        if (!p.number("index", 0, size - 1, v)) return false;
+        c.index = int(v);
+    }
+    if (!p.number("value", std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max(),
+                  v))
+        return false;
+    c.setTo = int16_t(v);
+    return p.end();
+}
+
+// The words of a line with its comment cut off; false when the line is not valid UTF-8.
+bool lineWords(std::string_view& line, int lineNo, std::vector<std::string_view>& words,
+               ScriptError& error) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!validUtf8(line)) {
+        error = {lineNo, "not valid UTF-8"};
+        return false;
+    }
+    if (size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    words = splitWords(line);
     return true;
 }
 
 }  // namespace
 
-bool setCarriedValue(World& w, std::string_view name, int index, int16_t value) {
-    auto entry = [&](auto& table) {
-        if (index < 0 || index >= int(table.size())) return false;
-        table[size_t(index)] = value;
-        return true;
-    };
-    if (name == "shellKind") return entry(w.shellKind);
-    if (name == "steerX") return entry(w.steerX);
-    if (name == "steerY") return entry(w.steerY);
-    if (name == "hopperVY") return entry(w.hopperVY);
-    if (name == "bloodBudget" && index == 0) {
-        w.bloodBudget = value;
-        return true;
+const char* carriedValueName(CarriedValue v) {
+    switch (v) {
+    case CarriedValue::ShellKind: return "shellKind";
+    case CarriedValue::SteerX: return "steerX";
+    case CarriedValue::SteerY: return "steerY";
+    case CarriedValue::HopperVY: return "hopperVY";
+    case CarriedValue::BloodBudget: return "bloodBudget";
     }
-    return false;
+    return "";
 }
 
-std::string carriedValueLines(const World& w) {
-    std::string s;
-    auto table = [&s](const char* name, const auto& t) {
-        for (size_t i = 0; i < t.size(); ++i)
-            s += "set " + std::string(name) + " " + std::to_string(i) + " " + std::to_string(t[i]) +
-                 "\n";
-    };
-    table("shellKind", w.shellKind);
-    table("steerX", w.steerX);
-    table("steerY", w.steerY);
-    table("hopperVY", w.hopperVY);
-    s += "set bloodBudget " + std::to_string(w.bloodBudget) + "\n";
-    return s;
+int carriedValueSize(CarriedValue v) {
+    switch (v) {
+    case CarriedValue::ShellKind:
+    case CarriedValue::SteerX:
+    case CarriedValue::SteerY: return kPlayers;
+    case CarriedValue::HopperVY: return kHoppers;
+    case CarriedValue::BloodBudget: return 1;
+    }
+    return 1;
 }
 
-std::string eventWords(const ScriptEvent& e) {
-    static const char* const items[] = {"1P", "2P", "3P", "4P", "live", "small", "simple", "wire"};
-    switch (e.kind) {
-    case ScriptEvent::Kind::KeyDown:
-    case ScriptEvent::Kind::KeyUp:
-        return std::string("key ") + (e.kind == ScriptEvent::Kind::KeyDown ? "down " : "up ") +
-               std::to_string(e.keyCode) + " " + std::to_string(e.mask);
-    case ScriptEvent::Kind::Joy:
-        return "joy " + std::to_string(e.joystick) + " " + std::to_string(e.x) + " " +
-               std::to_string(e.y) + " " + std::to_string(e.buttons);
-    case ScriptEvent::Kind::Menu: return std::string("menu ") + items[int(e.item)];
-    case ScriptEvent::Kind::Tick: return "tick";
+int16_t& carriedValueRef(World& w, CarriedValue v, int index) {
+    switch (v) {
+    case CarriedValue::ShellKind: return w.shellKind.at(size_t(index));
+    case CarriedValue::SteerX: return w.steerX.at(size_t(index));
+    case CarriedValue::SteerY: return w.steerY.at(size_t(index));
+    case CarriedValue::HopperVY: return w.hopperVY.at(size_t(index));
+    case CarriedValue::BloodBudget: break;
     }
-    return {};
+    return w.bloodBudget;
+}
+
+bool parseEventLine(std::string_view text, int lineNo, ScriptEvent& event, ScriptError& error) {
+    error = ScriptError{};
+    if (size_t nl = text.find('\n'); nl != std::string_view::npos) {
+        error = {lineNo, "more than one line"};
+        return false;
+    }
+    std::vector<std::string_view> words;
+    if (!lineWords(text, lineNo, words, error)) return false;
+    if (words.empty()) {
+        error = {lineNo, "missing 'at' line"};
+        return false;
+    }
+    LineParser p(lineNo, words, error);
+    if (words[0] != "at") return p.fail("expected an 'at' line, not " + quoted(words[0]));
+    event = ScriptEvent{};
+    event.line = lineNo;
+    return parseAt(p, event);
 }
 
 bool parseScript(std::string_view text, Script& script, ScriptError& error) {
@@ -271,15 +285,8 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error) {
         std::string_view line = text.substr(start, nl == std::string_view::npos ? nl : nl - start);
         start = nl == std::string_view::npos ? text.size() : nl + 1;
         ++lineNo;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-
-        if (!validUtf8(line)) {
-            error = {lineNo, "not valid UTF-8"};
-            return false;
-        }
-        if (size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-
-        std::vector<std::string_view> words = splitWords(line);
+        std::vector<std::string_view> words;
+        if (!lineWords(line, lineNo, words, error)) return false;
         if (words.empty()) continue;
         const std::string_view cmd = words[0];
         LineParser p(lineNo, std::move(words), error);
@@ -313,21 +320,23 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error) {
             c.kind = ScriptCommand::Kind::Game;
             game = int(script.commands.size());
             script.commands.push_back(std::move(c));
-        } else if (cmd == "draws") {
-            long long v;
-            if (!p.number("draw count", 0, 999999999999LL, v) || !p.end()) return false;
-            c.kind = ScriptCommand::Kind::Draws;
-            c.draws = v;
-            script.commands.push_back(std::move(c));
-        } else if (cmd == "set") {
-            if (!parseSet(p, c)) return false;
-            script.commands.push_back(std::move(c));
         } else if (cmd == "at") {
             if (game < 0) return p.fail("'at' before any 'game' line");
             ScriptEvent e;
             e.line = lineNo;
             if (!parseAt(p, e)) return false;
+            if (e.kind == ScriptEvent::Kind::Tick) script.commands[game].ticks = true;
             script.commands[game].events.push_back(e);
+        } else if (cmd == "draws") {
+            long long v;
+            if (!p.number("draw count", 0, 999999999999LL, v) || !p.end()) return false;
+            c.kind = ScriptCommand::Kind::Draws;
+            c.draws = uint64_t(v);
+            script.commands.push_back(std::move(c));
+        } else if (cmd == "set") {
+            c.kind = ScriptCommand::Kind::Set;
+            if (!parseSet(p, c)) return false;
+            script.commands.push_back(std::move(c));
         } else {
             for (std::string_view known : {"players", "options", "joysticks", "timer", "name",
                                            "game", "at", "draws", "set"})

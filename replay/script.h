@@ -19,7 +19,7 @@ constexpr int kStepsPerSecond = 50;      // frame steps between two countdown ti
 
 // One window event of a game, delivered in the yield just before frame step `step`.
 struct ScriptEvent {
-    enum class Kind { KeyDown, KeyUp, Joy, Menu, Tick };
+    enum class Kind { KeyDown, KeyUp, Joy, Menu, Tick };   // Tick: the countdown's one-second tick
     Kind kind = Kind::KeyDown;
     long step = 1;
     int line = 0;                 // where the script says it
@@ -31,6 +31,9 @@ struct ScriptEvent {
     MenuItem item = MenuItem::Player1;   // Menu: the check mark it flips
 };
 
+// The values the game setup leaves alone, which a single game needs from the run before it.
+enum class CarriedValue { ShellKind, SteerX, SteerY, HopperVY, BloodBudget };
+
 // One line that does something, in script order. `at` lines are not commands of their own: they
 // hang on the game they belong to.
 struct ScriptCommand {
@@ -41,10 +44,11 @@ struct ScriptCommand {
     int timerPhase = kDefaultTimerPhase;   // Timer
     std::string name;                // Name: the text typed into later record prompts
     std::vector<ScriptEvent> events; // Game: ordered by step, script order within one step
-    long long draws = 0;             // Draws: the generator's draws before the next game
-    std::string setName;             // Set: shellKind, steerX, steerY, hopperVY or bloodBudget
-    int setIndex = 0;                // Set: the table entry; 0 for bloodBudget
-    int16_t setValue = 0;            // Set
+    bool ticks = false;              // Game: some `at … tick` line: no ticks from `timer`
+    uint64_t draws = 0;              // Draws: the generator's draws before the next game
+    CarriedValue value = CarriedValue::BloodBudget;   // Set: which value,
+    int index = 0;                   //   its index in its table (0 for bloodBudget),
+    int16_t setTo = 0;               //   and what it becomes
 };
 
 struct Script {
@@ -61,13 +65,14 @@ struct ScriptError {
 // `script` is then incomplete and must not be run.
 bool parseScript(std::string_view text, Script& script, ScriptError& error);
 
-// An event as its script line says it, without the `at N` in front: "key down 37 0", "tick".
-std::string eventWords(const ScriptEvent& e);
+// One `at N …` line alone (comment and blanks allowed), as network play receives them. `line`
+// is the number that errors and the event carry.
+bool parseEventLine(std::string_view text, int line, ScriptEvent& event, ScriptError& error);
 
-// The values the game setup leaves alone, by their script names: sets one and returns true, or
-// returns false for an unknown name or index.
-bool setCarriedValue(World& w, std::string_view name, int index, int16_t value);
-// Every such value as `set` lines, one a line, so that a game can start from them elsewhere.
-std::string carriedValueLines(const World& w);
+// The script's own names of the values a `set` line may change, and their table sizes (1 for a
+// scalar, which takes no index).
+const char* carriedValueName(CarriedValue v);
+int carriedValueSize(CarriedValue v);
+int16_t& carriedValueRef(World& w, CarriedValue v, int index);
 
 }  // namespace hopshot

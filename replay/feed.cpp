@@ -1,0 +1,119 @@
+#include "replay/feed.h"
+
+#include "controls/keyboard.h"
+#include "game/lifecycle.h"
+
+#include <algorithm>
+
+namespace hopshot {
+
+void ScriptJoysticks::attach(int count) {
+    for (int j = 0; j < int(joysticks_.size()); ++j) {
+        joysticks_[j] = JoyReading{};
+        joysticks_[j].attached = j < count;
+    }
+}
+
+void ScriptJoysticks::set(int j, int32_t x, int32_t y, uint32_t buttons) {
+    if (j < 0 || j >= int(joysticks_.size())) return;
+    joysticks_[j].x = x;
+    joysticks_[j].y = y;
+    joysticks_[j].buttons = buttons;
+}
+
+JoyReading ScriptJoysticks::reading(int j) const {
+    if (j < 0 || j >= int(joysticks_.size())) return JoyReading{};
+    return joysticks_[j];
+}
+
+bool ScriptJoysticks::position(int id, Reading& out) {
+    const JoyReading j = reading(id);
+    if (!j.attached) return false;
+    out = {j.x, j.y, j.buttons};
+    return true;
+}
+
+bool ScriptJoysticks::capabilities(int id, Range& out) {
+    if (!reading(id).attached) return false;
+    out = {0, 65535, 0, 65535};
+    return true;
+}
+
+void applyEvent(const ScriptEvent& e, Game& g, ScriptJoysticks& joysticks,
+                const std::function<void(MenuItem)>& flip) {
+    switch (e.kind) {
+    case ScriptEvent::Kind::KeyDown: keyDown(g.w, e.keyCode, e.mask); break;
+    case ScriptEvent::Kind::KeyUp: keyUp(g.w, e.keyCode, e.mask); break;
+    case ScriptEvent::Kind::Menu: flip(e.item); break;
+    case ScriptEvent::Kind::Joy: joysticks.set(e.joystick, e.x, e.y, e.buttons); break;
+    case ScriptEvent::Kind::Tick: countdownTick(g); break;
+    }
+}
+
+void GameFeed::begin(const std::vector<ScriptEvent>& events, int timerPhase) {
+    events_ = &events;
+    next_ = 0;
+    yieldedAfter_ = -1;
+    timerPhase_ = timerPhase;
+    scriptTicks_ = std::any_of(events.begin(), events.end(), [](const ScriptEvent& e) {
+        return e.kind == ScriptEvent::Kind::Tick;
+    });
+}
+
+long GameFeed::lastEventStep() const {
+    return events_ && !events_->empty() ? events_->back().step : 0;
+}
+
+void GameFeed::yieldAfter(long stepsDone, Game& g, ScriptJoysticks& joysticks,
+                          const std::function<void(MenuItem)>& flip) {
+    if (!events_ || yieldedAfter_ == stepsDone) return;
+    yieldedAfter_ = stepsDone;
+
+    const long upcoming = stepsDone + 1;
+    const std::vector<ScriptEvent>& events = *events_;
+    for (; next_ < events.size() && events[next_].step <= upcoming; ++next_) {
+        const ScriptEvent& e = events[next_];
+        if (e.step == upcoming) applyEvent(e, g, joysticks, flip);
+    }
+
+    if (!scriptTicks_ && stepsDone >= timerPhase_ &&
+        (stepsDone - timerPhase_) % kStepsPerSecond == 0)
+        countdownTick(g);
+}
+
+bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& error) {
+    static const MenuItem playerItems[] = {MenuItem::Player1, MenuItem::Player2,
+                                           MenuItem::Player3, MenuItem::Player4};
+    static const MenuItem optionItems[] = {MenuItem::LiveCamera, MenuItem::SmallScreen,
+                                           MenuItem::SimpleDisplay, MenuItem::Wireframe};
+    int timerPhase = kDefaultTimerPhase;
+    int games = 0;
+    for (const ScriptCommand& c : script.commands) {
+        switch (c.kind) {
+        case ScriptCommand::Kind::Players:
+            for (int i = 0; i < 4; ++i) front.setMark(playerItems[i], c.marks[i]);
+            break;
+        case ScriptCommand::Kind::Options:
+            for (int i = 0; i < 4; ++i) front.setMark(optionItems[i], c.marks[i]);
+            break;
+        case ScriptCommand::Kind::Timer: timerPhase = c.timerPhase; break;
+        case ScriptCommand::Kind::Name: front.setName(c.name); break;
+        case ScriptCommand::Kind::Draws:
+            if (c.draws < g.rng.draws()) {
+                error = {c.line, "the generator has already taken " +
+                                     std::to_string(g.rng.draws()) + " draws, more than " +
+                                     std::to_string(c.draws)};
+                return false;
+            }
+            g.rng.drawUntil(c.draws);
+            break;
+        case ScriptCommand::Kind::Set: carriedValueRef(g.w, c.value, c.index) = c.setTo; break;
+        case ScriptCommand::Kind::Game:
+            if (!front.playGame(++games, c, timerPhase)) return true;
+            break;
+        }
+    }
+    return true;
+}
+
+}  // namespace hopshot

@@ -1,0 +1,92 @@
+// Feeding a game from a script: the one way a written stream of events reaches a game, used by
+// the headless shell and by the replay in the window. The script's settings go to the front end
+// in order; in each game the events reach the game in the yield before their step.
+#pragma once
+
+#include "core/game.h"
+#include "replay/script.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace hopshot {
+
+constexpr int32_t kJoyCentre = 32767;   // an untouched stick, on both axes (0..65535)
+
+// What a joystick reports when it is polled.
+struct JoyReading {
+    bool attached = false;    // attached at program start (`joysticks N`)
+    int32_t x = kJoyCentre;
+    int32_t y = kJoyCentre;
+    uint32_t buttons = 0;     // bit 0 = button 1
+};
+
+// The script's joysticks as the joystick module reads them: two ids, each usable when the script
+// attached it, over the usual range 0..65535; `at … joy` lines change what they report.
+class ScriptJoysticks : public JoystickService {
+public:
+    void attach(int count);                      // 0..2, all centred with no buttons
+    void set(int j, int32_t x, int32_t y, uint32_t buttons);
+    JoyReading reading(int j) const;             // j = 0 or 1
+
+    int numDevs() override { return 2; }
+    bool position(int id, Reading& out) override;
+    bool capabilities(int id, Range& out) override;
+
+private:
+    std::array<JoyReading, 2> joysticks_{};
+};
+
+// Hands one event to the game: a key to the key handlers, a joystick reading to the joysticks, a
+// menu command to `flip`, a tick to the countdown.
+void applyEvent(const ScriptEvent& e, Game& g, ScriptJoysticks& joysticks,
+                const std::function<void(MenuItem)>& flip);
+
+// One game's events, handed over yield by yield.
+class GameFeed {
+public:
+    // A game begins with these events (ordered by step). Its countdown ticks are its `at … tick`
+    // lines when it has any, else one after steps timerPhase, timerPhase + 50, ...
+    void begin(const std::vector<ScriptEvent>& events, int timerPhase);
+    void end() { events_ = nullptr; }
+    bool active() const { return events_ != nullptr; }
+
+    // The yield after `stepsDone` frame steps (0: the one after the setup): the events for the
+    // next step in script order, then the timer's tick when one is due. Only the first call after
+    // a step does anything, however often the frame loop yields before the next step.
+    // `flip` flips a menu item's check mark.
+    void yieldAfter(long stepsDone, Game& g, ScriptJoysticks& joysticks,
+                    const std::function<void(MenuItem)>& flip);
+
+    // The last step an event of this game is for (0: none).
+    long lastEventStep() const;
+    bool scriptTicks() const { return scriptTicks_; }
+
+private:
+    const std::vector<ScriptEvent>* events_ = nullptr;
+    size_t next_ = 0;
+    long yieldedAfter_ = -1;
+    int timerPhase_ = 50;
+    bool scriptTicks_ = false;
+};
+
+// What a script's commands ask of the front end that plays them.
+class ScriptFront {
+public:
+    virtual ~ScriptFront() = default;
+    virtual void setMark(MenuItem item, bool on) = 0;
+    virtual void setName(const std::string& name) = 0;
+    // Plays one game (number counted from 1) with the given timer phase. False: the program
+    // ended inside it, and nothing more is played.
+    virtual bool playGame(int number, const ScriptCommand& game, int timerPhase) = 0;
+};
+
+// Runs the script's commands in order: settings to the front end, `draws` and `set` straight
+// into the game, each `game` through the front end. False (with the line and why in `error`)
+// when a `draws` line asks for fewer draws than were already taken; the script stops there.
+bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& error);
+
+}  // namespace hopshot
