@@ -5,6 +5,7 @@
 #include "input/sdl_joysticks.h"
 #include "app/gl_view.h"
 #include "app/key_codes.h"
+#include "app/net_seat.h"
 #include "game/lifecycle.h"
 #include "records/number_text.h"
 #include "controls/joystick.h"
@@ -125,6 +126,7 @@ Form1::Form1(const WindowPresets& presets, const QString& programDir, Form1Servi
 
 Form1::~Form1() {
     qApp->removeEventFilter(this);
+    net_.reset();
     game_.joysticks = nullptr;
     joysticks_.reset();
     if (services_.joysticks || services_.sound) stopSdl();
@@ -235,7 +237,24 @@ void Form1::buildMenus(const WindowPresets& presets) {
 
 // --- menu commands and the timer ---
 
-void Form1::startChosen() { startCommand(game_); }
+void Form1::startChosen() {
+    if (net_ && net_->startChosen()) return;
+    startCommand(game_);
+}
+
+bool Form1::openNetwork(const NetChoice& choice) {
+    net_ = std::make_unique<NetSeat>(*this, choice);
+    std::string error;
+    if (!net_->open(error)) {
+        net_.reset();
+        error[0] = char(std::toupper(static_cast<unsigned char>(error[0])));
+        boxes_->show(error + ".", "HopShot", MessageBoxes::Icon::Critical);
+        return false;
+    }
+    for (QAction* p : players_)
+        connect(p, &QAction::toggled, this, [this] { if (net_) net_->playersChanged(); });
+    return true;
+}
 
 void Form1::quitChosen() {
     releaseScene(game_);
@@ -247,6 +266,7 @@ void Form1::timer1Tick() {
     // from a real stick and it does not read as pushed.
     if (joysticks_ && !joysticks_->takeArrivals().empty())
         detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
+    if (net_ && net_->countdownTick()) return;
     countdownTick(game_);
 }
 
@@ -304,6 +324,7 @@ void Form1::keyEvent(const QKeyEvent& event) {
     if (!down && event.isAutoRepeat()) return;
     const int16_t code = virtualKeyCode(event.key(), event.modifiers() & Qt::KeypadModifier);
     const int16_t mask = modifierMaskAfter(event.type(), event.key(), event.modifiers());
+    if (net_ && net_->keyEvent(code, mask, down)) return;
     if (down) keyDown(game_.w, code, mask);
     else keyUp(game_.w, code, mask);
 }
@@ -311,6 +332,8 @@ void Form1::keyEvent(const QKeyEvent& event) {
 // --- Host ---
 
 bool Form1::checked(MenuItem item) const {
+    if (net_ && int(item) < kPlayers)
+        if (auto taking = net_->checkedPlayer(int(item))) return *taking;
     switch (item) {
     case MenuItem::Player1: return players_[0]->isChecked();
     case MenuItem::Player2: return players_[1]->isChecked();
@@ -344,6 +367,7 @@ void Form1::clearWindowSurface() { centralWidget()->update(); }
 scene::Window* Form1::picture1() { return picture1_; }
 
 int32_t Form1::tickCount() {
+    if (net_ && net_->inGame()) return net_->tickCount();
     using namespace std::chrono;
     return static_cast<int32_t>(
         duration_cast<milliseconds>(steady_clock::now() - start_).count() / kTickMs);
@@ -356,6 +380,11 @@ void Form1::yield() {
     const auto ms = duration_cast<milliseconds>(steady_clock::now() - start_).count();
     tickWake_.start(int(kTickMs - ms % kTickMs));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (net_) net_->afterYield();
+}
+
+void Form1::stepDone() {
+    if (net_) net_->stepDone();
 }
 
 // A name must come back from the high-score file as typed: a double quote cannot, so the field

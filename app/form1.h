@@ -23,7 +23,9 @@ class QKeyEvent;
 namespace hopshot {
 
 class GLView;
+class NetSeat;
 class SdlJoysticks;
+struct NetChoice;
 
 // What the window reaches beyond itself. The program uses them all; window tests leave them off
 // so that no sound device opens and no high-score file is touched.
@@ -47,6 +49,9 @@ public:
 
     Game& game() { return game_; }
 
+    // Network play: hosts or joins now. False when that cannot be (a message box has said why).
+    bool openNetwork(const NetChoice& choice);
+
     // Host
     bool checked(MenuItem item) const override;
     void setCaption(Label label, const std::string& text) override;
@@ -58,6 +63,7 @@ public:
     void yield() override;
     bool ended() const override { return ended_; }
     std::string recordPrompt() override;
+    void stepDone() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -106,6 +112,9 @@ private:
     QTimer tickWake_;
 
     bool ended_ = false;      // the close handler has run: the program is over
+
+    friend class NetSeat;
+    std::unique_ptr<NetSeat> net_;   // network play; null when playing alone
 };
 
 }  // namespace hopshot

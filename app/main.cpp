@@ -1,6 +1,7 @@
 // hopshot: the window, or a headless replay run when the command line asks for one.
 #include "app/form1.h"
 #include "app/gl_view.h"
+#include "app/net_seat.h"
 #include "net/net_headless.h"
 #include "replay/headless.h"
 #include "app/options.h"
@@ -110,6 +111,15 @@ int main(int argc, char** argv) {
 
     hopshot::Form1 window(cl.presets, programDir, {cl.sound, true, true});
     if (!window.load()) return 1;
+    if (cl.net != CommandLine::Net::None) {
+        hopshot::NetChoice choice;
+        choice.host = cl.net == CommandLine::Net::Host;
+        choice.address = cl.address;
+        choice.port = uint16_t(cl.port);
+        choice.delay = cl.delay;
+        if (const char* out = std::getenv("HOPSHOT_TEST_NET_REPLAY")) choice.replayOut = out;
+        if (!window.openNetwork(choice)) return 3;
+    }
     closeOnSignals(window);
     window.show();
     window.activateWindow();   // no window manager may be there to give it the focus

@@ -506,6 +506,21 @@ int NetSession::autoDelay() const {
     return std::clamp((rtt + 19) / 20 + 1, 1, kMaxDelay);
 }
 
+std::string NetSession::setOwnPlayers(const Players& wanted) {
+    if (!host_side_) {
+        if (!peers_.empty()) send(peers_.front().peer, "players " + playersDigits(wanted));
+        return {};
+    }
+    for (const Machine& m : roster_)
+        for (int p = 0; p < kPlayers; ++p)
+            if (m.id != 0 && m.players[size_t(p)] && wanted[size_t(p)])
+                return "player " + std::to_string(p + 1) + " is played on " + machineName(m.id);
+    own_ = wanted;
+    roster_.front().players = wanted;
+    sendRoster();
+    return {};
+}
+
 void NetSession::finish() {
     for (Peer& p : peers_)
         if (p.id > 0) send(p.peer, "over");

@@ -64,6 +64,10 @@ public:
     long desyncStep() const { return desync_; } // the game's first step the machines disagree on
     int autoDelay() const;                      // D from the measured round trip
 
+    // This machine's players change: the host takes them unless another machine brings one
+    // (returns why not); a guest asks the host, whose roster answers.
+    std::string setOwnPlayers(const Players& wanted);
+
     void finish();            // host: no more games; guests end their runs
     bool over() const { return over_; }         // guest: the host finished or left
     bool hostLeft() const { return hostLeft_; }

@@ -1,0 +1,95 @@
+// The window's seat in a network game: the session, the window caption that says who is
+// connected, and the lockstep of a running game. Form1 hands it the keys, the countdown's ticks
+// and its yields; the frame loop keeps its shape, because the wait for the other machines'
+// events is the yield's wait for the next tick.
+#pragma once
+
+#include "net/net_game.h"
+#include "net/session.h"
+#include "replay/feed.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QSocketNotifier;
+
+namespace hopshot {
+
+class Form1;
+
+struct NetChoice {
+    bool host = false;
+    std::string address;          // guest: the host's address
+    uint16_t port = kDefaultPort;
+    int delay = 0;                // 0: from the measured round trip
+    std::string replayOut;        // tests: each network game's replay is written here
+};
+
+class NetSeat : public QObject {
+    Q_OBJECT
+public:
+    NetSeat(Form1& form, const NetChoice& choice);
+    ~NetSeat() override;
+
+    // Hosts or joins. False with what the player should read when that cannot be.
+    bool open(std::string& error);
+
+    bool isHost() const { return session_ && session_->isHost(); }
+    bool connected() const { return session_ != nullptr; }
+    bool inGame() const { return game_ != nullptr; }
+
+    // --- what Form1 hands over; each returns true when the seat has taken it ---
+    bool keyEvent(int16_t code, int16_t mask, bool down);
+    bool countdownTick();
+    bool startChosen();
+    void playersChanged();        // the player check marks changed
+    // During a game's setup: the players taking part, as the host's start says.
+    std::optional<bool> checkedPlayer(int p) const;
+
+    // --- the frame loop's clock while a network game runs ---
+    int32_t tickCount() const { return tick_; }
+    void afterYield();            // after the window's own events: the lockstep's turn
+    void stepDone();
+
+    QString caption() const;
+
+private slots:
+    void pump();
+
+private:
+    void play(const StartMessage& m);
+    void leave();
+    void showCaption();
+    void tellProblem(const std::string& text);
+    Players myPlayers() const;
+    std::string keepReplay(const std::string& replay, int game);
+
+    Form1& form_;
+    NetChoice choice_;
+    std::unique_ptr<NetSession> session_;
+    QSocketNotifier* notifier_ = nullptr;
+    QTimer pump_;
+    std::string lastNotice_;
+
+    // --- the running game ---
+    std::unique_ptr<NetGame> game_;
+    std::optional<StartMessage> start_;
+    ScriptJoysticks joysticks_;   // both attached; the events set what they read
+    std::array<JoyReading, 2> sentJoys_{};
+    long stepsDone_ = 0;
+    long sentFor_ = 0;            // the last step whose own events have gone out
+    bool granted_ = false;        // the next step's events are in: the clock may move
+    int32_t tick_ = 0;            // the game's clock: one tick per granted step
+    int64_t lastGrantTick_ = 0;   // the real tick (ms / 20) of the last step granted
+    int gamesStarted_ = 0;
+    uint64_t hash_ = 0;
+    bool leaving_ = false;
+    bool starting_ = false;       // a start taken, its game not yet running
+};
+
+}  // namespace hopshot

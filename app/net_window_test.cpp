@@ -1,0 +1,124 @@
+// Network play in real windows: a host and a guest, each a program of its own in the X server,
+// play a short game with real keys; both machines must have played the very same events.
+#include "testing/ending_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace hopshot {
+namespace {
+
+using guitest::Child;
+using guitest::ProgramDir;
+using guitest::shOut;
+using guitest::sh;
+namespace fs = std::filesystem;
+
+uint16_t testPort() { return uint16_t(24000 + (getpid() % 2000) * 2); }
+
+// The program from its own directory (its own high-score file), with a test-only environment
+// variable naming where each network game's replay goes.
+std::unique_ptr<Child> startIn(const ProgramDir& dir, const std::vector<std::string>& args,
+                               const std::string& replayOut) {
+    setenv("HOPSHOT_TEST_NET_REPLAY", replayOut.c_str(), 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    std::vector<std::string> all = {"--nosound"};
+    all.insert(all.end(), args.begin(), args.end());
+    auto child = std::make_unique<Child>();
+    child->outPath = dir.path("run.out");
+    child->errPath = dir.path("run.err");
+    std::vector<std::string> argStore{dir.path("hopshot")};
+    argStore.insert(argStore.end(), all.begin(), all.end());
+    std::vector<char*> argv;
+    for (auto& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
+    guitest::spawnInto(*child, argv, envp);
+    unsetenv("HOPSHOT_TEST_NET_REPLAY");
+    return child;
+}
+
+// The shown window whose caption starts with `caption`; 0 if none in time.
+unsigned long windowCalled(const std::string& caption) {
+    const std::string id = shOut("timeout 15 xdotool search --sync --onlyvisible --name '^" +
+                                 caption + "' | head -1");
+    return id.empty() ? 0 : std::stoul(id);
+}
+
+std::string captionOf(unsigned long window) {
+    return shOut("xdotool getwindowname " + std::to_string(window));
+}
+
+// A real key event (xdotool's key, keydown or keyup) to a window that has the focus.
+bool keys(unsigned long window, const std::string& what) {
+    const size_t space = what.find(' ');
+    return guitest::focusWindow(window) &&
+           sh("xdotool " + what.substr(0, space) + " --window " + std::to_string(window) +
+              what.substr(space) + " >/dev/null 2>&1");
+}
+
+TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
+    if (!guitest::app()) GTEST_SKIP() << "no X display";
+    const uint16_t port = testPort();
+    ProgramDir hostDir(true), guestDir(true);
+    const std::string hostReplay = hostDir.path("net.replay"), guestReplay = guestDir.path("net.replay");
+    auto host = startIn(hostDir, {"--host", std::to_string(port), "--players", "1"}, hostReplay);
+    const unsigned long hostWindow = windowCalled("HopShot — host, 1 machine, players 1");
+    ASSERT_NE(hostWindow, 0u) << host->err();
+
+    auto guest = startIn(guestDir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2"},
+                         guestReplay);
+    const unsigned long guestWindow = windowCalled("HopShot — guest, 2 machines, players 1 2");
+    ASSERT_NE(guestWindow, 0u) << guest->err();
+    EXPECT_TRUE(guitest::waitFor([&] {
+        return captionOf(hostWindow).rfind("HopShot — host, 2 machines, players 1 2", 0) == 0;
+    }, 5000)) << captionOf(hostWindow);
+    sh("xdotool windowmove " + std::to_string(guestWindow) + " 700 0");
+
+    // A guest cannot start; the host starts for both.
+    ASSERT_TRUE(keys(guestWindow, "key ctrl+s")) << host->err() << guest->err();
+    EXPECT_TRUE(guitest::waitFor([&] {
+        return captionOf(guestWindow).find("only the host starts a game") != std::string::npos;
+    }, 5000)) << captionOf(guestWindow);
+    ASSERT_TRUE(keys(hostWindow, "key ctrl+s"));
+    guitest::pump(700);
+    ASSERT_TRUE(keys(hostWindow, "keydown Left"));
+    guitest::pump(400);
+    ASSERT_TRUE(keys(hostWindow, "keyup Left"));
+    ASSERT_TRUE(keys(guestWindow, "keydown d"));
+    guitest::pump(400);
+    ASSERT_TRUE(keys(guestWindow, "keyup d"));
+    ASSERT_TRUE(keys(guestWindow, "keydown Left"));   // player 1's key on the guest: not its own
+    guitest::pump(200);
+    ASSERT_TRUE(keys(guestWindow, "keyup Left"));
+    guitest::pump(300);
+    guitest::keepShot(guitest::grabShown(hostWindow), "net-window-host");
+    guitest::keepShot(guitest::grabShown(guestWindow), "net-window-guest");
+
+    // The host's Esc stops the game on both machines; each writes what its game received.
+    ASSERT_TRUE(keys(hostWindow, "key Escape"));
+    ASSERT_TRUE(guitest::waitFor([&] {
+        return fs::exists(hostReplay) && fs::exists(guestReplay);
+    }, 10000));
+    guitest::pump(200);
+    const std::string played = Child::slurp(hostReplay);
+    EXPECT_EQ(played, Child::slurp(guestReplay));
+    EXPECT_NE(played.find("players 1 1 0 0\n"), std::string::npos) << played;
+    EXPECT_NE(played.find(" key down 37 0\n"), std::string::npos) << played;   // the host's Left
+    EXPECT_NE(played.find(" key down 68 0\n"), std::string::npos) << played;   // the guest's D
+    EXPECT_EQ(played.find(" key down 37 0\n"), played.rfind(" key down 37 0\n")) << played;
+    EXPECT_NE(played.find(" key down 27 0\n"), std::string::npos) << played;
+
+    // Esc on the guest leaves: the host's caption says who left, and the game goes on without it.
+    ASSERT_TRUE(keys(guestWindow, "key Escape"));
+    EXPECT_TRUE(guitest::waitFor([&] {
+        return captionOf(hostWindow) ==
+               "HopShot — host, 1 machine, players 1 — machine 2 (players 2) left";
+    }, 5000)) << captionOf(hostWindow);
+}
+
+}  // namespace
+}  // namespace hopshot
