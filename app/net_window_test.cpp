@@ -78,6 +78,22 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
     }, 5000)) << captionOf(hostWindow);
     sh("xdotool windowmove " + std::to_string(guestWindow) + " 700 0");
 
+    // A third machine wanting player 2 too is refused at once, with a message box saying why.
+    ProgramDir thirdDir(true);
+    auto third = startIn(thirdDir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2"},
+                         thirdDir.path("net.replay"));
+    const unsigned long box = windowCalled("HopShot$");
+    ASSERT_NE(box, 0u) << third->err();
+    QImage shown;
+    EXPECT_TRUE(guitest::showsBox(box, guitest::expectedBox(QMessageBox::Critical, "HopShot",
+        QString::fromUtf8("The host at 127.0.0.1:%1 refused to let this machine join: player 2 is "
+                          "already played on machine 2; choose another in 人数設定 (Players).")
+            .arg(port)), shown, 5000));
+    guitest::keepShot(shown, "net-window-refused");
+    ASSERT_TRUE(guitest::focusWindow(box) && sh("xdotool key Return"));
+    ASSERT_TRUE(third->waitEnd(5000));
+    EXPECT_TRUE(third->exitedWith(3));
+
     // A guest cannot start; the host starts for both.
     ASSERT_TRUE(keys(guestWindow, "key ctrl+s")) << host->err() << guest->err();
     EXPECT_TRUE(guitest::waitFor([&] {

@@ -141,5 +141,49 @@ TEST(CommandLineOptions, HelpHasALineForEveryOption) {
     }
 }
 
+TEST(CommandLineOptions, NetworkPlayHostsOrJoins) {
+    using Net = CommandLine::Net;
+    struct Case {
+        std::vector<std::string> args;
+        Net net;
+        std::string address;
+        int port, delay;
+    };
+    const Case cases[] = {
+        {{"--host"}, Net::Host, "", 7310, 0},
+        {{"--host", "7400", "--players", "2"}, Net::Host, "", 7400, 0},
+        {{"--host", "--players", "2"}, Net::Host, "", 7310, 0},   // the port is optional
+        {{"--join", "192.168.1.20"}, Net::Join, "192.168.1.20", 7310, 0},
+        {{"--join=friend.example:7401", "--delay", "4"}, Net::Join, "friend.example", 7401, 4},
+        {{"--join", "::1"}, Net::Join, "::1", 7310, 0},   // two colons: no port given
+        {{"--headless", "s.txt", "--host", "7402", "--delay", "10"}, Net::Host, "", 7402, 10},
+    };
+    for (const Case& c : cases) {
+        CommandLine cl;
+        SCOPED_TRACE(c.args[0]);
+        ASSERT_EQ(parseCommandLine(c.args, cl), "");
+        EXPECT_EQ(cl.net, c.net);
+        EXPECT_EQ(cl.address, c.address);
+        EXPECT_EQ(cl.port, c.port);
+        EXPECT_EQ(cl.delay, c.delay);
+    }
+    const std::pair<std::vector<std::string>, std::string> bad[] = {
+        {{"--host", "0"}, "--host takes a port number from 1 to 65535"},
+        {{"--host", "70000"}, "--host takes a port number"},
+        {{"--join"}, "--join needs the host's ADDRESS[:PORT]"},
+        {{"--join", "host:x"}, "--join takes ADDRESS[:PORT]"},
+        {{"--join", ":7310"}, "--join needs the host's address"},
+        {{"--host", "--join", "a"}, "cannot go together"},
+        {{"--host", "--delay", "11"}, "--delay takes a number of steps from 1 to 10"},
+        {{"--delay", "3"}, "--delay and --test-desync-after need --host or --join"},
+        {{"--headless", "s", "--host", "--machines", "5"}, "--machines takes 2, 3 or 4"},
+    };
+    for (const auto& [args, message] : bad) {
+        CommandLine cl;
+        const std::string error = parseCommandLine(args, cl);
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+}
+
 }  // namespace
 }  // namespace hopshot

@@ -22,7 +22,7 @@ NetGame::Status NetGame::poll(long n, std::vector<ScriptEvent>& out) {
         return Status::Stop;
     }
     if (session_.hostLeft()) {
-        stopReason_ = "the host left: the game is over";
+        stopReason_ = "the host left: the network game is over";
         return Status::Stop;
     }
     if (!session_.lockstep().ready(n)) return Status::Wait;
