@@ -220,6 +220,27 @@ TEST(NetworkGame, AKilledGuestIsDroppedItsPlayerLetGoAndTheGameGoesOn) {
     EXPECT_EQ(testing::traceField(traceLine(trace, 3000), "steps"), "3000");
 }
 
+TEST(NetworkGame, TheHostLeavingEndsTheGameForEveryGuestWithAMessage) {
+    NetRun run;
+    run.steps = 3000;
+    const std::vector<std::string> scripts = {"players 1 0 0 0\ngame\n", "players 0 1 0 0\ngame\n",
+                                              "players 0 0 1 0\ngame\n"};
+    Machines ms;
+    startMachines(ms, scripts, uint16_t(testPort(0) + 6), run);
+    ASSERT_TRUE(proc::waitUntil([&] { return lineCount(ms.trace(1)) >= 200; }, 20000));
+    ms.children[0]->killNow();
+    for (int m : {1, 2}) {
+        ASSERT_TRUE(ms.children[size_t(m)]->waitEnd(15000));
+        EXPECT_EQ(ms.children[size_t(m)]->exitCode(), 3);
+        EXPECT_NE(ms.children[size_t(m)]->err().find("the host left: the network game is over"),
+                  std::string::npos) << ms.children[size_t(m)]->err();
+        // The game ended there, its end written; not run on to the step limit.
+        const std::string trace = ms.trace(m);
+        EXPECT_NE(trace.find("\"end\":true"), std::string::npos);
+        EXPECT_LT(lineCount(trace), 3000u);
+    }
+}
+
 struct Refusal {
     const char* what;
     std::string host;                 // the host's script
