@@ -94,11 +94,10 @@ void GLView::paintEvent(QPaintEvent*) {
     painter.drawImage(rect(), image_);
     painter.end();
     if (fresh) {
-        // What this frame cost: the drawing since the last paint, shared by its presents, and
-        // this paint. Too much and the next frames are drawn smaller.
-        const GlDevice::DrawCost drawn = device_->takeDrawCost();
+        // What this step's picture cost: the drawing of its views since the last paint (a step
+        // presents once a view) and this paint. Too much and the next ones are drawn smaller.
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count() +
-                          drawn.ms / std::max(1, drawn.presents);
+                          device_->takeDrawCost().ms;
         const int rows = scene::scaledEdge(scene::kDeviceHeight, device_->scale());
         pace_.frameCost(rows, ms);
         if (pace_.rows(shownRows(shownScale_)) != rows) device_->setScale(renderScale());
