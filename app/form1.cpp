@@ -315,6 +315,9 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     // offered to; the first widget of this window that gets it is where the game takes it.
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this) return false;
+    // F11 is the window's own (full screen): the game sees neither its press nor its release,
+    // which would let go of a charging shot.
+    if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F11) return true;
     keyEvent(*static_cast<QKeyEvent*>(event));
     return true;
 }

@@ -81,6 +81,22 @@ TEST_F(ScreenWindow, TheWholePictureScalesToFitTheClientAreaWithBlackBars) {
     }
 }
 
+// F11 belongs to the window: it toggles full screen, and the game never sees the key (its
+// release would let go of player 1's charging shot, as any key's release does).
+TEST_F(ScreenWindow, F11TogglesFullScreenAndLeavesTheGameAlone) {
+    Form1 form(WindowPresets{}, guitest::assetsDir());
+    ASSERT_TRUE(guitest::showAndFocus(form));
+    form.game().w.fireState[0] = 2;   // charging
+    for (bool full : {true, false}) {
+        ASSERT_TRUE(guitest::sh("xdotool key F11"));
+        EXPECT_TRUE(waitFor([&] { return form.isFullScreen() == full; }, 3000)) << full;
+        guitest::pump(100);
+        EXPECT_EQ(form.game().w.fireState[0], 2);
+    }
+    ASSERT_TRUE(guitest::sh("xdotool key x"));   // an ordinary key's release does let go
+    EXPECT_TRUE(waitFor([&] { return form.game().w.fireState[0] == 0; }, 3000));
+}
+
 // The share of a picture's pixels that change visibly (by more than 12 of 255 grey levels) when
 // it is halved and doubled again: a picture drawn at 640 x 480 and magnified twice has few such
 // pixels; one drawn at twice that size keeps fine edges there and many more change.
