@@ -5,6 +5,7 @@
 #include "input/sdl_joysticks.h"
 #include "app/gl_view.h"
 #include "app/key_codes.h"
+#include "app/screen_area.h"
 #include "game/lifecycle.h"
 #include "records/number_text.h"
 #include "controls/joystick.h"
@@ -107,7 +108,15 @@ Form1::Form1(const WindowPresets& presets, const QString& programDir, Form1Servi
     setWindowTitle(QStringLiteral("HopShot"));
     buildControls(programDir);
     buildMenus(presets);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    resize(sizeHint());   // the picture at 1:1 below the menu bar; any size after that
+
+    // F11 toggles full screen; the menu bar stays, as it is.
+    auto* fullScreen = new QAction(this);
+    fullScreen->setObjectName("fullScreen");
+    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
+    fullScreen->setShortcutContext(Qt::WindowShortcut);
+    connect(fullScreen, &QAction::triggered, this, &Form1::toggleFullScreen);
+    addAction(fullScreen);
 
     // Keys reach the game whichever child has the focus: the filter sees them before any widget.
     setFocusPolicy(Qt::StrongFocus);
@@ -141,7 +150,10 @@ bool Form1::load() {
             return false;
         }
     }
-    QDir::setCurrent(programDir_);   // the high-score file is opened relative to it
+    // The high-score file lives in the program's own directory (an installed program finds its
+    // meshes elsewhere); it is opened relative to it.
+    const QString recordsDir = services_.recordsDir.isEmpty() ? programDir_ : services_.recordsDir;
+    QDir::setCurrent(recordsDir);
     if (soundModule_) soundBanks_.loadAll(*soundModule_, programDir_.toStdString(), *boxes_);
     if (services_.joysticks) {
         joysticks_ = std::make_unique<SdlJoysticks>();
@@ -149,7 +161,7 @@ bool Form1::load() {
     }
     detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (services_.records) {
-        recordsPlace_ = recordsPlace(programDir_.toStdString());
+        recordsPlace_ = recordsPlace(recordsDir.toStdString());
         Records records;
         std::string error;
         if (!loadRecords(recordsPlace_.readPath, records, error)) {
@@ -162,19 +174,15 @@ bool Form1::load() {
 }
 
 void Form1::buildControls(const QString& programDir) {
-    auto* client = new QWidget(this);
-    client->setObjectName("client");
-    client->setFixedSize(scene::kDeviceWidth, scene::kDeviceHeight);
-    client->setAutoFillBackground(true);
-    QPalette pal = client->palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    client->setPalette(pal);
-    setCentralWidget(client);
+    // The client area scales as one 640 x 480 picture; each part is placed on that picture.
+    screen_ = new ScreenArea(this);
+    setCentralWidget(screen_);
+    QWidget* client = screen_->picture();
 
     picture1_ = new GLView(client);
     picture1_->setObjectName("Picture1");
-    picture1_->setGeometry(0, scene::kDeviceHeight - scene::kShownHeight, scene::kDeviceWidth,
-                           scene::kShownHeight);
+    screen_->placeView(picture1_, QRect(0, scene::kDeviceHeight - scene::kShownHeight,
+                                        scene::kDeviceWidth, scene::kShownHeight));
 
     // The label font's own name is kept; the system shows it in its metric-compatible stand-in.
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
@@ -182,18 +190,32 @@ void Form1::buildControls(const QString& programDir) {
                         QColor(192, 255, 255));
     label1_ = makeLabel(client, "Label1", QStringLiteral("Time : 0"), QRect(320, 0, 320, 50),
                         QColor(192, 255, 192));
+    screen_->placeLabel(label2_, label2_->geometry());
+    screen_->placeLabel(label1_, label1_->geometry());
 
     // A missing title picture leaves the title area black; the game plays all the same.
     image1_ = new QLabel(client);
     image1_->setObjectName("Image1");
-    image1_->setGeometry(0, 0, scene::kDeviceWidth, scene::kDeviceHeight);
     image1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image1_->setAutoFillBackground(true);
-    image1_->setPalette(pal);
-    QPixmap title(programDir + QStringLiteral("/title.bmp"));
-    if (!title.isNull()) image1_->setPixmap(title);
+    image1_->setPalette(client->palette());
+    screen_->placeTitle(image1_, QPixmap(programDir + QStringLiteral("/title.bmp")),
+                        QPixmap(programDir + QStringLiteral("/title-large.png")));
 
     showTitle();
+}
+
+void Form1::setScreen(const ScreenOptions& options) {
+    picture1_->setRenderRows(options.renderRows);
+    picture1_->setCalm(options.calm);
+    screen_->setStartScale(options.scale);
+    const QSize area = screen_->sizeHint();
+    resize(area.width(), area.height() + menuBar()->sizeHint().height());
+}
+
+void Form1::toggleFullScreen() {
+    if (isFullScreen()) showNormal();
+    else showFullScreen();
 }
 
 void Form1::buildMenus(const WindowPresets& presets) {
@@ -293,6 +315,9 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     // offered to; the first widget of this window that gets it is where the game takes it.
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this) return false;
+    // F11 is the window's own (full screen): the game sees neither its press nor its release,
+    // which would let go of a charging shot.
+    if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F11) return true;
     keyEvent(*static_cast<QKeyEvent*>(event));
     return true;
 }

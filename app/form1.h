@@ -23,6 +23,7 @@ class QKeyEvent;
 namespace hopshot {
 
 class GLView;
+class ScreenArea;
 class SdlJoysticks;
 
 // What the window reaches beyond itself. The program uses them all; window tests leave them off
@@ -31,6 +32,7 @@ struct Form1Services {
     bool sound = false;       // open the sound device and load the eight banks
     bool joysticks = false;   // read the system's joysticks
     bool records = false;     // read the high-score file at start, write it at close
+    QString recordsDir;       // where the high-score file lives; empty: the program directory
 };
 
 class Form1 : public QMainWindow, public Host {
@@ -46,6 +48,9 @@ public:
     bool load();
 
     Game& game() { return game_; }
+
+    // How large the window opens, the size the 3D view is drawn at, calm drawing. Before show().
+    void setScreen(const ScreenOptions& options);
 
     // Host
     bool checked(MenuItem item) const override;
@@ -70,6 +75,7 @@ private slots:
     // The record displays: a box with the holder's name and the score.
     void showSoloRecord();
     void showCoopRecord();
+    void toggleFullScreen();   // F11
 
 private:
     void buildControls(const QString& programDir);
@@ -87,6 +93,7 @@ private:
     RecordsPlace recordsPlace_;
     Game game_;                          // after soundBanks_: it holds a reference to it
 
+    ScreenArea* screen_ = nullptr;       // the client area: the picture scaled to fit
     GLView* picture1_ = nullptr;
     QLabel* label1_ = nullptr;           // time
     QLabel* label2_ = nullptr;           // score

@@ -5,6 +5,7 @@
 #include "app/options.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <xcb/xcb.h>
@@ -59,6 +60,15 @@ void closeOnSignals(QWidget& window) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
+// The meshes, waves and title picture: beside the program (as built), else in ../share/hopshot
+// (as installed), else beside the program all the same, where each missing file is named.
+QString assetsDir(const QString& programDir) {
+    for (const QString& dir : {programDir, programDir + QStringLiteral("/../share/hopshot")})
+        if (QFileInfo::exists(dir + QStringLiteral("/ground.x")))
+            return QFileInfo(dir).canonicalFilePath();
+    return programDir;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,10 +107,12 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, argv);
     const QString programDir = QCoreApplication::applicationDirPath();
 
-    hopshot::Form1 window(cl.presets, programDir, {cl.sound, true, true});
+    hopshot::Form1 window(cl.presets, assetsDir(programDir), {cl.sound, true, true, programDir});
+    window.setScreen(cl.screen);
     if (!window.load()) return 1;
     closeOnSignals(window);
-    window.show();
+    if (cl.screen.fullScreen) window.showFullScreen();
+    else window.show();
     window.activateWindow();   // no window manager may be there to give it the focus
     return app.exec();
 }

@@ -11,6 +11,8 @@ namespace hopshot {
 namespace {
 
 constexpr long kMaxStepLimit = 1000000000;
+constexpr double kMinScale = 0.5, kMaxScale = 8;
+constexpr long kMinRenderRows = 120, kMaxRenderRows = 4320;
 
 // "1", "3", "134": the player items to check, each digit 1..4 at most once, in any order.
 // "0" or an empty value checks none (a game with no view drawn).
@@ -39,6 +41,16 @@ std::optional<long> parseSteps(const std::string& v) {
     }
     if (n < 1 || n > kMaxStepLimit) return std::nullopt;
     return n;
+}
+
+// "2", "1.5": a scale from 0.5 to 8, in plain decimals.
+std::optional<double> parseScale(const std::string& v) {
+    if (v.empty() || v.size() > 8 || v.find_first_not_of("0123456789.") != std::string::npos ||
+        v.find('.') != v.rfind('.') || v.front() == '.' || v.back() == '.')
+        return std::nullopt;
+    const double s = std::stod(v);
+    if (s < kMinScale || s > kMaxScale) return std::nullopt;
+    return s;
 }
 
 }  // namespace
@@ -90,6 +102,26 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             if (value) return "--nosound takes no value";
             if (windowOption.empty()) windowOption = name;
             out.sound = false;
+        } else if (name == "--fullscreen" || name == "--calm") {
+            if (value) return name + " takes no value";
+            if (windowOption.empty()) windowOption = name;
+            if (name == "--fullscreen") out.screen.fullScreen = true;
+            else out.screen.calm = true;
+        } else if (name == "--scale") {
+            auto v = take();
+            if (!v) return "--scale needs a value";
+            if (windowOption.empty()) windowOption = name;
+            auto s = parseScale(*v);
+            if (!s) return "--scale takes a number from 0.5 to 8 (such as 2 or 1.5), not '" + *v + "'";
+            out.screen.scale = *s;
+        } else if (name == "--render-height") {
+            auto v = take();
+            if (!v) return "--render-height needs a value";
+            if (windowOption.empty()) windowOption = name;
+            auto n = parseSteps(*v);
+            if (!n || *n < kMinRenderRows || *n > kMaxRenderRows)
+                return "--render-height takes a whole number of rows from 120 to 4320, not '" + *v + "'";
+            out.screen.renderRows = int(*n);
         } else if (name == "--headless" || name == "--trace" || name == "--dir") {
             auto v = take();
             if (!v || v->empty()) return name + " needs a file or directory name";
@@ -110,8 +142,8 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
     }
 
     if (headless && !windowOption.empty())
-        return windowOption + " sets the window's menu or sound; a headless run takes its "
-               "settings from the script";
+        return windowOption + " sets the window's menu, sound or screen; a headless run takes "
+               "its settings from the script";
     if (!headless && !headlessOption.empty()) return headlessOption + " needs --headless SCRIPT";
     if (headless) out.mode = CommandLine::Mode::Headless;
     return {};
@@ -129,6 +161,18 @@ std::string usageText() {
            "  --simple 0|1       simple display: flat shading (default 0)\n"
            "  --wire 0|1         wireframe mode (default 0)\n"
            "  --nosound          open no sound device; every effect is silent\n"
+           "\n"
+           "Screen (the window can be resized; the picture keeps its shape):\n"
+           "  --scale N          open the window N times 640x480 (0.5 to 8, e.g. 2 or 1.5)\n"
+           "  --fullscreen       start full screen (F11 toggles it)\n"
+           "  --render-height N  draw the 3D view N rows high for the whole 480-row picture\n"
+           "                     (at most the size shown; default: as large as shown while the\n"
+           "                     game keeps 50 steps a second)\n"
+           "  --calm             draw the red flash and the light's flicker with a third of\n"
+           "                     their change in brightness\n"
+           "The program finds its meshes, sounds and title picture beside itself, else in\n"
+           "../share/hopshot. It keeps the high scores in gun3.x beside itself, or in\n"
+           "$XDG_DATA_HOME/hopshot/ where it cannot write there.\n"
            "\n"
            "Headless (no window, no sound, a virtual clock):\n"
            "  --headless SCRIPT  run the replay script SCRIPT and print the scores and records\n"

@@ -74,6 +74,33 @@ TEST(CommandLineOptions, NoSoundIsAWindowOption) {
     EXPECT_EQ(cl.mode, Mode::Window);
 }
 
+TEST(CommandLineOptions, ScreenOptionsSetHowTheWindowShowsTheGame) {
+    struct Case {
+        std::vector<std::string> args;
+        double scale;
+        bool fullScreen;
+        int renderRows;
+        bool calm;
+    };
+    const Case cases[] = {
+        {{}, 1, false, 0, false},
+        {{"--scale", "2"}, 2, false, 0, false},
+        {{"--scale=1.5", "--fullscreen"}, 1.5, true, 0, false},
+        {{"--scale", "0.5", "--render-height", "720"}, 0.5, false, 720, false},
+        {{"--calm", "--render-height=480"}, 1, false, 480, true},
+        {{"--scale", "8", "--players", "1234"}, 8, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        CommandLine cl;
+        ASSERT_EQ(parseCommandLine(c.args, cl), "");
+        EXPECT_EQ(cl.mode, Mode::Window);
+        EXPECT_DOUBLE_EQ(cl.screen.scale, c.scale);
+        EXPECT_EQ(cl.screen.fullScreen, c.fullScreen);
+        EXPECT_EQ(cl.screen.renderRows, c.renderRows);
+        EXPECT_EQ(cl.screen.calm, c.calm);
+    }
+}
+
 TEST(CommandLineOptions, HelpAndVersionWinOverEverythingElse) {
     const std::pair<std::vector<std::string>, Mode> cases[] = {
         {{"--help"}, Mode::Help},
@@ -118,6 +145,18 @@ TEST(CommandLineOptions, BadLinesAreRefusedWithAMessage) {
         {{"--wire", "1", "--headless", "s"}, "--wire sets the window's menu"},
         {{"--nosound=1"}, "--nosound takes no value"},
         {{"--headless", "s", "--nosound"}, "--nosound sets the window's menu"},
+        {{"--scale", "0.4"}, "--scale takes a number from 0.5 to 8"},
+        {{"--scale", "9"}, "--scale takes a number"},
+        {{"--scale", "1.2.3"}, "--scale takes a number"},
+        {{"--scale", "2x"}, "--scale takes a number"},
+        {{"--scale", ".5"}, "--scale takes a number"},
+        {{"--scale"}, "--scale needs a value"},
+        {{"--render-height", "100"}, "--render-height takes a whole number of rows from 120"},
+        {{"--render-height", "5000"}, "--render-height takes"},
+        {{"--render-height", "1.5"}, "--render-height takes"},
+        {{"--fullscreen=1"}, "--fullscreen takes no value"},
+        {{"--headless", "s", "--calm"}, "--calm sets the window's menu, sound or screen"},
+        {{"--scale", "2", "--headless", "s"}, "--scale sets the window's"},
     };
     for (const auto& [args, message] : cases) {
         CommandLine cl;
@@ -131,7 +170,8 @@ TEST(CommandLineOptions, HelpHasALineForEveryOption) {
     const std::string help = usageText();
     for (const char* option : {"--players DIGITS", "--live 0|1", "--small 0|1", "--simple 0|1",
                                "--wire 0|1", "--headless SCRIPT", "--trace OUT", "--dir DIR",
-                               "--steps N", "--nosound", "--help", "--version"}) {
+                               "--steps N", "--nosound", "--scale N", "--fullscreen",
+                               "--render-height N", "--calm", "--help", "--version"}) {
         std::istringstream lines(help);
         std::string line;
         bool found = false;
