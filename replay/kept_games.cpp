@@ -71,15 +71,20 @@ bool keepGame(const std::string& dir, const std::string& text, std::time_t when,
         error = dir + ": " + ec.message();
         return false;
     }
-    fs::path path;
-    for (int repeat = 1;; ++repeat) {
-        path = fs::path(dir) / keptGameName(when, score, repeat);
-        if (!fs::exists(path, ec)) break;
-        if (repeat > 999) {
-            error = path.string() + ": too many games in one second";
-            return false;
-        }
+    // A game that ends in the same second as kept ones, whatever their scores, comes after them.
+    const std::string stamp = keptGameName(when, 0).substr(0, 17);
+    int repeat = 1;
+    for (const std::string& kept : keptGames(dir)) {
+        std::smatch m;
+        const std::string name = fs::path(kept).filename().string();
+        if (std::regex_match(name, m, keptPattern()) && m[1].str() == stamp)
+            repeat = std::max(repeat, (m[2].matched ? std::atoi(m[2].str().c_str()) : 1) + 1);
     }
+    if (repeat > 9999) {
+        error = dir + ": too many games in one second";
+        return false;
+    }
+    const fs::path path = fs::path(dir) / keptGameName(when, score, repeat);
     // Written beside and renamed into place, so a half-written file is never a kept game.
     const fs::path part = fs::path(dir) / (".writing-" + path.filename().string());
     {
