@@ -136,19 +136,23 @@ TEST_F(ReplayWindow, AGamePlayedWithRealKeysReplaysHeadlessToTheSameScoreAndTrac
         << replayed.out;
 }
 
-// A hand-written game: player 1 turns and fires, ticks every 25 steps, Esc at step 400.
+// A hand-written game: player 1 turns and fires; a tick every 6 steps ends the minute before
+// step 360, with a record and its prompt, which the script answers.
 std::string shortGame() {
     std::string s = "players 1 0 0 0\noptions 1 0 1 0\nname NOBODY\ngame\n";
     s += "at 2 key down 37 0\nat 30 key up 37 0\n";
-    for (int k = 40; k < 400; k += 15)
+    for (int k = 40; k < 360; k += 15)
         s += "at " + std::to_string(k) + " key down 17 2\nat " + std::to_string(k + 1) +
              " key up 17 0\n";
-    for (int k = 25; k < 400; k += 25) s += "at " + std::to_string(k) + " tick\n";
-    return s + "at 400 key down 27 0\n";
+    for (int k = 6; k <= 360; k += 6) s += "at " + std::to_string(k) + " tick\n";
+    return s;
 }
+
+const char* const kLowRecords = "\r\n-1000000\r\n\r\n-1000000\r\n";   // any score beats them
 
 TEST_F(ReplayWindow, PausedEachNStepsOneFrameAndTheTraceIsTheHeadlessOne) {
     dir.write("short.replay", shortGame());
+    dir.write("gun3.x", kLowRecords);
     const unsigned long window =
         start({"--replay", dir.path("short.replay"), "--trace", dir.path("window.trace")});
     ASSERT_NE(window, 0u);
@@ -182,10 +186,16 @@ TEST_F(ReplayWindow, PausedEachNStepsOneFrameAndTheTraceIsTheHeadlessOne) {
     ASSERT_TRUE(child->waitEnd(15000)) << "Esc did not leave the replay";
     EXPECT_TRUE(child->exitedWith(0)) << child->err();
 
+    // The prompt took the file's name, and the record reached in the replay is not saved.
+    EXPECT_EQ(dir.read("gun3.x"), kLowRecords);
+    const std::string shown = dir.read("window.trace");
+    EXPECT_NE(shown.find("\"game\":1,\"end\":true,\"steps\":359,"), std::string::npos);
+    EXPECT_NE(shown.find("\"hiNameSolo\":\"NOBODY\""), std::string::npos);
+
+    fs::create_directories(dir.path("headless"));
+    dir.write("headless/gun3.x", kLowRecords);
     const HeadlessResult headless = runHeadlessIn(dir.path("short.replay"), dir.path("headless"));
     ASSERT_EQ(headless.code, 0) << headless.err;
-    const std::string shown = dir.read("window.trace");
-    EXPECT_NE(shown.find("\"game\":1,\"end\":true,\"steps\":399,"), std::string::npos);
     EXPECT_TRUE(shown == headless.trace) << "the window's trace differs from the headless one";
 }
 
