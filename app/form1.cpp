@@ -3,6 +3,7 @@
 #include "game/game_routine.h"
 #include "controls/keyboard.h"
 #include "input/sdl_joysticks.h"
+#include "app/form1_replay.h"
 #include "app/gl_view.h"
 #include "app/key_codes.h"
 #include "app/screen_area.h"
@@ -103,7 +104,7 @@ Form1::Form1(const WindowPresets& presets, const QString& programDir, Form1Servi
       programDir_(programDir),
       services_(services),
       boxes_(std::make_unique<QtMessageBoxes>()),
-      game_(*this, soundBanks_, programDir.toStdString()) {
+      game_(*this, heard_, programDir.toStdString()) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("HopShot"));
     buildControls(programDir);
@@ -247,6 +248,19 @@ void Form1::buildMenus(const WindowPresets& presets) {
     simpleDisplay_ = addCheckItem(screen, "簡易表示", QStringLiteral("簡易表示"), presets.simpleDisplay);
     wireframe_ = addCheckItem(screen, "ワイヤーフレームモード", QStringLiteral("ワイヤーフレームモード"),
                               presets.wireframe);
+    // A check mark flipped during a game is a menu command that reached it: written down.
+    const std::pair<QAction*, MenuItem> marks[] = {
+        {players_[0], MenuItem::Player1},     {players_[1], MenuItem::Player2},
+        {players_[2], MenuItem::Player3},     {players_[3], MenuItem::Player4},
+        {liveCamera_, MenuItem::LiveCamera},  {smallScreen_, MenuItem::SmallScreen},
+        {simpleDisplay_, MenuItem::SimpleDisplay}, {wireframe_, MenuItem::Wireframe}};
+    for (const auto& [action, item] : marks)
+        connect(action, &QAction::triggered, this, [this, item = item] {
+            ScriptEvent e;
+            e.kind = ScriptEvent::Kind::Menu;
+            e.item = item;
+            noteEvent(e);
+        });
 
     QMenu* records = addSubmenu(menuBar(), "ハイスコア");
     QAction* solo = addItem(records, "ひとりモード", QStringLiteral("１人モード"));
@@ -257,7 +271,13 @@ void Form1::buildMenus(const WindowPresets& presets) {
 
 // --- menu commands and the timer ---
 
-void Form1::startChosen() { startCommand(game_); }
+void Form1::startChosen() {
+    if (replay_) return;   // a replay starts its own games
+    const bool starts = game_.w.running == 0;
+    if (starts) beforeGame();
+    startCommand(game_);
+    if (starts) afterGame();
+}
 
 void Form1::quitChosen() {
     releaseScene(game_);
@@ -265,10 +285,14 @@ void Form1::quitChosen() {
 }
 
 void Form1::timer1Tick() {
+    if (replay_) return;   // a replay's ticks come from its file
     // A joystick plugged in since the last look is detected now, so that the thresholds come
     // from a real stick and it does not read as pushed.
     if (joysticks_ && !joysticks_->takeArrivals().empty())
         detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
+    ScriptEvent tick;
+    tick.kind = ScriptEvent::Kind::Tick;
+    noteEvent(tick);
     countdownTick(game_);
 }
 
@@ -297,7 +321,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     closeHandler(game_);
     soundBanks_.releaseAll();
     if (soundModule_) soundModule_->releaseSound();
-    if (services_.records) {
+    if (services_.records && !replay_) {   // a record reached in a replay is no record
         std::string error;
         if (!saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error))
             boxes_->show(error + "\nThe records of this run are not saved.", "HopShot",
@@ -323,6 +347,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::keyEvent(const QKeyEvent& event) {
+    if (replay_) {
+        replayKey(event);
+        return;
+    }
     const bool down = event.type() == QEvent::KeyPress;
     // A held key repeats as release + press pairs: the presses repeat the key-down as the game
     // expects, the releases in between would let go of what the key holds.
@@ -331,6 +359,11 @@ void Form1::keyEvent(const QKeyEvent& event) {
     const int16_t mask = modifierMaskAfter(event.type(), event.key(), event.modifiers());
     if (down) keyDown(game_.w, code, mask);
     else keyUp(game_.w, code, mask);
+    ScriptEvent e;
+    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
+    e.keyCode = code;
+    e.mask = mask;
+    noteEvent(e);
 }
 
 // --- Host ---
@@ -369,6 +402,7 @@ void Form1::clearWindowSurface() { centralWidget()->update(); }
 scene::Window* Form1::picture1() { return picture1_; }
 
 int32_t Form1::tickCount() {
+    if (replay_) return replayTicks();
     using namespace std::chrono;
     return static_cast<int32_t>(
         duration_cast<milliseconds>(steady_clock::now() - start_).count() / kTickMs);
@@ -377,6 +411,10 @@ int32_t Form1::tickCount() {
 void Form1::yield() {
     // Run what is pending, else sleep until the next event or the next tick boundary, whichever
     // comes first: the frame loop keeps its pace without spinning.
+    if (replay_) {
+        replayYield();
+        return;
+    }
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(steady_clock::now() - start_).count();
     tickWake_.start(int(kTickMs - ms % kTickMs));
@@ -386,6 +424,7 @@ void Form1::yield() {
 // A name must come back from the high-score file as typed: a double quote cannot, so the field
 // takes none (typing one does nothing, and the prompt stays open).
 std::string Form1::recordPrompt() {
+    if (replay_) return replayPrompt();
     QInputDialog dialog(this);
     dialog.setInputMode(QInputDialog::TextInput);
     dialog.setWindowTitle(QStringLiteral("NewRecord!"));
@@ -393,9 +432,11 @@ std::string Form1::recordPrompt() {
     dialog.setTextValue(QString());
     if (auto* edit = dialog.findChild<QLineEdit*>())
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\"]*")), edit));
-    if (dialog.exec() != QDialog::Accepted) return {};
-    const std::string name = dialog.textValue().toStdString();
-    return nameRoundTrips(name) ? name : std::string();
+    std::string name;
+    if (dialog.exec() == QDialog::Accepted) name = dialog.textValue().toStdString();
+    if (!nameRoundTrips(name)) name.clear();
+    if (recording_) recording_->recorder.prompted(name);
+    return name;
 }
 
 }  // namespace hopshot

@@ -2,10 +2,13 @@
 #include "app/form1.h"
 #include "app/gl_view.h"
 #include "replay/headless.h"
+#include "replay/kept_games.h"
+#include "replay/script.h"
 #include "app/options.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QTimer>
 #include <QSocketNotifier>
 
 #include <xcb/xcb.h>
@@ -94,6 +97,16 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Window: break;
     }
 
+    // A replay that cannot be read or holds a bad line is refused before any window opens.
+    hopshot::Script replay;
+    if (!cl.replay.empty()) {
+        std::string message;
+        if (!hopshot::loadScript(cl.replay, replay, message)) {
+            std::cerr << "hopshot: " << message << "\n";
+            return 2;
+        }
+    }
+
     std::string why;
     if (!displayReachable(why)) {
         std::cerr << "hopshot: cannot open the display (" << why
@@ -107,12 +120,27 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, argv);
     const QString programDir = QCoreApplication::applicationDirPath();
 
-    hopshot::Form1 window(cl.presets, assetsDir(programDir), {cl.sound, true, true, programDir});
+    const bool replaying = !cl.replay.empty();
+    hopshot::Form1 window(cl.presets, assetsDir(programDir), {cl.sound, !replaying, true, programDir});
     window.setScreen(cl.screen);
+    std::string problem;
+    if (replaying && !window.startReplay(replay, cl.trace, problem)) {
+        std::cerr << "hopshot: " << problem << "\n";
+        return 1;
+    }
     if (!window.load()) return 1;
+    // Every game is written down: to --record's file, or into the folder of the last games.
+    if (!replaying &&
+        !window.startRecording({cl.record, cl.record.empty() ? hopshot::keptGamesDir() : "",
+                                cl.trace},
+                               problem)) {
+        std::cerr << "hopshot: " << problem << "\n";
+        return 1;
+    }
     closeOnSignals(window);
     if (cl.screen.fullScreen) window.showFullScreen();
     else window.show();
     window.activateWindow();   // no window manager may be there to give it the focus
+    if (replaying) QTimer::singleShot(0, &window, [&window] { window.runReplay(); });
     return app.exec();
 }

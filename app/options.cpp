@@ -65,6 +65,8 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
     bool headless = false;
     std::string windowOption;    // the first window option seen, to name it in a conflict
     std::string headlessOption;  // the first option that only a headless run takes
+    std::string recordingOption; // the first of --record and --replay
+    std::string menuOption;      // the first option that presets a check mark
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
@@ -84,6 +86,7 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             auto v = take();
             if (!v) return name + " needs a value";
             if (windowOption.empty()) windowOption = name;
+            if (menuOption.empty()) menuOption = name;
             if (name == "--players") {
                 auto marks = parsePlayers(*v);
                 if (!marks)
@@ -126,9 +129,15 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             auto v = take();
             if (!v || v->empty()) return name + " needs a file or directory name";
             if (name == "--headless") { headless = true; out.script = *v; }
-            else if (headlessOption.empty()) headlessOption = name;
+            if (name == "--dir" && headlessOption.empty()) headlessOption = name;
             if (name == "--trace") out.trace = *v;
             if (name == "--dir") out.dir = *v;
+        } else if (name == "--record" || name == "--replay") {
+            auto v = take();
+            if (!v || v->empty()) return name + " needs a file name";
+            if (recordingOption.empty()) recordingOption = name;
+            if (name == "--record") out.record = *v;
+            else out.replay = *v;
         } else if (name == "--steps") {
             auto v = take();
             if (!v) return "--steps needs a value";
@@ -141,6 +150,12 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
         }
     }
 
+    if (headless && !recordingOption.empty())
+        return recordingOption + " is for the window; a headless run plays its script as it is";
+    if (!out.record.empty() && !out.replay.empty())
+        return "--record and --replay cannot go together: a replay adds nothing to record";
+    if (!out.replay.empty() && !menuOption.empty())
+        return menuOption + " sets the window's menu; a replay takes its settings from the file";
     if (headless && !windowOption.empty())
         return windowOption + " sets the window's menu, sound or screen; a headless run takes "
                "its settings from the script";
@@ -161,6 +176,12 @@ std::string usageText() {
            "  --simple 0|1       simple display: flat shading (default 0)\n"
            "  --wire 0|1         wireframe mode (default 0)\n"
            "  --nosound          open no sound device; every effect is silent\n"
+           "  --record FILE      write every game of this run to FILE as a replay script\n"
+           "                     (without it the last 20 games are kept in\n"
+           "                     $XDG_DATA_HOME/hopshot/replays)\n"
+           "  --replay FILE      watch a recorded game: P pause, N one step while paused,\n"
+           "                     + and - speed, Esc leaves\n"
+           "  --trace OUT        write the state after every frame step to OUT (JSON Lines)\n"
            "\n"
            "Screen (the window can be resized; the picture keeps its shape):\n"
            "  --scale N          open the window N times 640x480 (0.5 to 8, e.g. 2 or 1.5)\n"

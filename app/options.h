@@ -34,7 +34,9 @@ struct CommandLine {
     bool sound = true;                  // Window only: false plays every bank silently
     ScreenOptions screen;               // Window only
     std::string script;                 // Headless: the replay script to run
-    std::string trace;                  // Headless: where the state trace goes; empty = none
+    std::string trace;                  // where the state trace goes; empty = none
+    std::string record;                 // Window: the file the whole run is recorded to
+    std::string replay;                 // Window: the recording to show instead of playing
     std::string dir;                    // Headless: the program directory; empty = current
     long steps = kDefaultStepLimit;     // Headless: the step limit
 };

@@ -65,6 +65,20 @@ TEST(CommandLineOptions, HeadlessRunTakesItsFiles) {
     EXPECT_EQ(cl.steps, kDefaultStepLimit);
 }
 
+TEST(CommandLineOptions, TheWindowRecordsReplaysAndTraces) {
+    CommandLine cl;
+    ASSERT_EQ(parseCommandLine({"--record", "run.replay", "--trace=t.jsonl", "--players", "12"}, cl),
+              "");
+    EXPECT_EQ(cl.mode, Mode::Window);
+    EXPECT_EQ(cl.record, "run.replay");
+    EXPECT_EQ(cl.trace, "t.jsonl");
+    ASSERT_EQ(parseCommandLine({"--replay", "old.replay", "--nosound", "--trace", "u"}, cl), "");
+    EXPECT_EQ(cl.mode, Mode::Window);
+    EXPECT_EQ(cl.replay, "old.replay");
+    EXPECT_EQ(cl.record, "");
+    EXPECT_FALSE(cl.sound);
+}
+
 TEST(CommandLineOptions, NoSoundIsAWindowOption) {
     CommandLine cl;
     ASSERT_EQ(parseCommandLine({}, cl), "");
@@ -134,7 +148,13 @@ TEST(CommandLineOptions, BadLinesAreRefusedWithAMessage) {
         {{"--wire"}, "--wire needs a value"},
         {{"--headless"}, "--headless needs"},
         {{"--headless", ""}, "--headless needs"},
-        {{"--trace", "t"}, "--trace needs --headless SCRIPT"},
+        {{"--trace", ""}, "--trace needs a file"},
+        {{"--record"}, "--record needs a file name"},
+        {{"--replay", ""}, "--replay needs a file name"},
+        {{"--record", "a", "--replay", "b"}, "cannot go together"},
+        {{"--replay", "b", "--players", "12"}, "--players sets the window's menu; a replay"},
+        {{"--headless", "s", "--replay", "b"}, "--replay is for the window"},
+        {{"--record", "a", "--headless", "s"}, "--record is for the window"},
         {{"--dir", "d"}, "--dir needs --headless SCRIPT"},
         {{"--steps", "5"}, "--steps needs --headless SCRIPT"},
         {{"--headless", "s", "--steps", "0"}, "--steps takes a whole number"},
@@ -171,7 +191,8 @@ TEST(CommandLineOptions, HelpHasALineForEveryOption) {
     for (const char* option : {"--players DIGITS", "--live 0|1", "--small 0|1", "--simple 0|1",
                                "--wire 0|1", "--headless SCRIPT", "--trace OUT", "--dir DIR",
                                "--steps N", "--nosound", "--scale N", "--fullscreen",
-                               "--render-height N", "--calm", "--help", "--version"}) {
+                               "--render-height N", "--calm", "--record FILE", "--replay FILE",
+                               "--help", "--version"}) {
         std::istringstream lines(help);
         std::string line;
         bool found = false;

@@ -28,13 +28,19 @@ struct HeadlessOptions {
 // process exit code: 0 done, 1 a file that cannot be read or written, 2 an error in the script.
 int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err);
 
-// The sound of a headless run: nothing is heard, every bank played is noted for the trace.
+// The sound of a headless run: nothing is heard, every bank played is noted for the trace. In
+// the window it passes every bank on to the sound that is heard.
 class RecordingSound : public SoundOut {
 public:
-    void play(int bank) override { pending_.push_back(bank); }
+    explicit RecordingSound(SoundOut* passOn = nullptr) : passOn_(passOn) {}
+    void play(int bank) override {
+        pending_.push_back(bank);
+        if (passOn_) passOn_->play(bank);
+    }
     std::vector<int> take();   // the banks played since the last take, in order
 
 private:
+    SoundOut* passOn_;
     std::vector<int> pending_;
 };
 
