@@ -3,9 +3,11 @@
 #include "game/game_routine.h"
 #include "controls/keyboard.h"
 #include "input/sdl_joysticks.h"
+#include "app/form1_replay.h"
 #include "app/gl_view.h"
 #include "app/key_codes.h"
 #include "app/net_seat.h"
+#include "app/screen_area.h"
 #include "game/lifecycle.h"
 #include "records/number_text.h"
 #include "controls/joystick.h"
@@ -103,12 +105,20 @@ Form1::Form1(const WindowPresets& presets, const QString& programDir, Form1Servi
       programDir_(programDir),
       services_(services),
       boxes_(std::make_unique<QtMessageBoxes>()),
-      game_(*this, soundBanks_, programDir.toStdString()) {
+      game_(*this, heard_, programDir.toStdString()) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("HopShot"));
     buildControls(programDir);
     buildMenus(presets);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    resize(sizeHint());   // the picture at 1:1 below the menu bar; any size after that
+
+    // F11 toggles full screen; the menu bar stays, as it is.
+    auto* fullScreen = new QAction(this);
+    fullScreen->setObjectName("fullScreen");
+    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
+    fullScreen->setShortcutContext(Qt::WindowShortcut);
+    connect(fullScreen, &QAction::triggered, this, &Form1::toggleFullScreen);
+    addAction(fullScreen);
 
     // Keys reach the game whichever child has the focus: the filter sees them before any widget.
     setFocusPolicy(Qt::StrongFocus);
@@ -143,7 +153,10 @@ bool Form1::load() {
             return false;
         }
     }
-    QDir::setCurrent(programDir_);   // the high-score file is opened relative to it
+    // The high-score file lives in the program's own directory (an installed program finds its
+    // meshes elsewhere); it is opened relative to it.
+    const QString recordsDir = services_.recordsDir.isEmpty() ? programDir_ : services_.recordsDir;
+    QDir::setCurrent(recordsDir);
     if (soundModule_) soundBanks_.loadAll(*soundModule_, programDir_.toStdString(), *boxes_);
     if (services_.joysticks) {
         joysticks_ = std::make_unique<SdlJoysticks>();
@@ -151,7 +164,7 @@ bool Form1::load() {
     }
     detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (services_.records) {
-        recordsPlace_ = recordsPlace(programDir_.toStdString());
+        recordsPlace_ = recordsPlace(recordsDir.toStdString());
         Records records;
         std::string error;
         if (!loadRecords(recordsPlace_.readPath, records, error)) {
@@ -164,19 +177,15 @@ bool Form1::load() {
 }
 
 void Form1::buildControls(const QString& programDir) {
-    auto* client = new QWidget(this);
-    client->setObjectName("client");
-    client->setFixedSize(scene::kDeviceWidth, scene::kDeviceHeight);
-    client->setAutoFillBackground(true);
-    QPalette pal = client->palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    client->setPalette(pal);
-    setCentralWidget(client);
+    // The client area scales as one 640 x 480 picture; each part is placed on that picture.
+    screen_ = new ScreenArea(this);
+    setCentralWidget(screen_);
+    QWidget* client = screen_->picture();
 
     picture1_ = new GLView(client);
     picture1_->setObjectName("Picture1");
-    picture1_->setGeometry(0, scene::kDeviceHeight - scene::kShownHeight, scene::kDeviceWidth,
-                           scene::kShownHeight);
+    screen_->placeView(picture1_, QRect(0, scene::kDeviceHeight - scene::kShownHeight,
+                                        scene::kDeviceWidth, scene::kShownHeight));
 
     // The label font's own name is kept; the system shows it in its metric-compatible stand-in.
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
@@ -184,18 +193,32 @@ void Form1::buildControls(const QString& programDir) {
                         QColor(192, 255, 255));
     label1_ = makeLabel(client, "Label1", QStringLiteral("Time : 0"), QRect(320, 0, 320, 50),
                         QColor(192, 255, 192));
+    screen_->placeLabel(label2_, label2_->geometry());
+    screen_->placeLabel(label1_, label1_->geometry());
 
     // A missing title picture leaves the title area black; the game plays all the same.
     image1_ = new QLabel(client);
     image1_->setObjectName("Image1");
-    image1_->setGeometry(0, 0, scene::kDeviceWidth, scene::kDeviceHeight);
     image1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image1_->setAutoFillBackground(true);
-    image1_->setPalette(pal);
-    QPixmap title(programDir + QStringLiteral("/title.bmp"));
-    if (!title.isNull()) image1_->setPixmap(title);
+    image1_->setPalette(client->palette());
+    screen_->placeTitle(image1_, QPixmap(programDir + QStringLiteral("/title.bmp")),
+                        QPixmap(programDir + QStringLiteral("/title-large.png")));
 
     showTitle();
+}
+
+void Form1::setScreen(const ScreenOptions& options) {
+    picture1_->setRenderRows(options.renderRows);
+    picture1_->setCalm(options.calm);
+    screen_->setStartScale(options.scale);
+    const QSize area = screen_->sizeHint();
+    resize(area.width(), area.height() + menuBar()->sizeHint().height());
+}
+
+void Form1::toggleFullScreen() {
+    if (isFullScreen()) showNormal();
+    else showFullScreen();
 }
 
 void Form1::buildMenus(const WindowPresets& presets) {
@@ -227,6 +250,19 @@ void Form1::buildMenus(const WindowPresets& presets) {
     simpleDisplay_ = addCheckItem(screen, "簡易表示", QStringLiteral("簡易表示"), presets.simpleDisplay);
     wireframe_ = addCheckItem(screen, "ワイヤーフレームモード", QStringLiteral("ワイヤーフレームモード"),
                               presets.wireframe);
+    // A check mark flipped during a game is a menu command that reached it: written down.
+    const std::pair<QAction*, MenuItem> marks[] = {
+        {players_[0], MenuItem::Player1},     {players_[1], MenuItem::Player2},
+        {players_[2], MenuItem::Player3},     {players_[3], MenuItem::Player4},
+        {liveCamera_, MenuItem::LiveCamera},  {smallScreen_, MenuItem::SmallScreen},
+        {simpleDisplay_, MenuItem::SimpleDisplay}, {wireframe_, MenuItem::Wireframe}};
+    for (const auto& [action, item] : marks)
+        connect(action, &QAction::triggered, this, [this, item = item] {
+            ScriptEvent e;
+            e.kind = ScriptEvent::Kind::Menu;
+            e.item = item;
+            noteEvent(e);
+        });
 
     QMenu* records = addSubmenu(menuBar(), "ハイスコア");
     QAction* solo = addItem(records, "ひとりモード", QStringLiteral("１人モード"));
@@ -239,7 +275,11 @@ void Form1::buildMenus(const WindowPresets& presets) {
 
 void Form1::startChosen() {
     if (net_ && net_->startChosen()) return;
+    if (replay_) return;   // a replay starts its own games
+    const bool starts = game_.w.running == 0;
+    if (starts) beforeGame();
     startCommand(game_);
+    if (starts) afterGame();
 }
 
 bool Form1::openNetwork(const NetChoice& choice) {
@@ -262,11 +302,15 @@ void Form1::quitChosen() {
 }
 
 void Form1::timer1Tick() {
+    if (replay_) return;   // a replay's ticks come from its file
     // A joystick plugged in since the last look is detected now, so that the thresholds come
     // from a real stick and it does not read as pushed.
     if (joysticks_ && !joysticks_->takeArrivals().empty())
         detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (net_ && net_->countdownTick()) return;
+    ScriptEvent tick;
+    tick.kind = ScriptEvent::Kind::Tick;
+    noteEvent(tick);
     countdownTick(game_);
 }
 
@@ -295,7 +339,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     closeHandler(game_);
     soundBanks_.releaseAll();
     if (soundModule_) soundModule_->releaseSound();
-    if (services_.records) {
+    if (services_.records && !replay_) {   // a record reached in a replay is no record
         std::string error;
         if (!saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error))
             boxes_->show(error + "\nThe records of this run are not saved.", "HopShot",
@@ -313,11 +357,18 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     // offered to; the first widget of this window that gets it is where the game takes it.
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this) return false;
+    // F11 is the window's own (full screen): the game sees neither its press nor its release,
+    // which would let go of a charging shot.
+    if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F11) return true;
     keyEvent(*static_cast<QKeyEvent*>(event));
     return true;
 }
 
 void Form1::keyEvent(const QKeyEvent& event) {
+    if (replay_) {
+        replayKey(event);
+        return;
+    }
     const bool down = event.type() == QEvent::KeyPress;
     // A held key repeats as release + press pairs: the presses repeat the key-down as the game
     // expects, the releases in between would let go of what the key holds.
@@ -327,6 +378,11 @@ void Form1::keyEvent(const QKeyEvent& event) {
     if (net_ && net_->keyEvent(code, mask, down)) return;
     if (down) keyDown(game_.w, code, mask);
     else keyUp(game_.w, code, mask);
+    ScriptEvent e;
+    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
+    e.keyCode = code;
+    e.mask = mask;
+    noteEvent(e);
 }
 
 // --- Host ---
@@ -368,6 +424,7 @@ scene::Window* Form1::picture1() { return picture1_; }
 
 int32_t Form1::tickCount() {
     if (net_ && net_->inGame()) return net_->tickCount();
+    if (replay_) return replayTicks();
     using namespace std::chrono;
     return static_cast<int32_t>(
         duration_cast<milliseconds>(steady_clock::now() - start_).count() / kTickMs);
@@ -376,6 +433,10 @@ int32_t Form1::tickCount() {
 void Form1::yield() {
     // Run what is pending, else sleep until the next event or the next tick boundary, whichever
     // comes first: the frame loop keeps its pace without spinning.
+    if (replay_) {
+        replayYield();
+        return;
+    }
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(steady_clock::now() - start_).count();
     tickWake_.start(int(kTickMs - ms % kTickMs));
@@ -383,13 +444,10 @@ void Form1::yield() {
     if (net_) net_->afterYield();
 }
 
-void Form1::stepDone() {
-    if (net_) net_->stepDone();
-}
-
 // A name must come back from the high-score file as typed: a double quote cannot, so the field
 // takes none (typing one does nothing, and the prompt stays open).
 std::string Form1::recordPrompt() {
+    if (replay_) return replayPrompt();
     QInputDialog dialog(this);
     dialog.setInputMode(QInputDialog::TextInput);
     dialog.setWindowTitle(QStringLiteral("NewRecord!"));
@@ -397,9 +455,11 @@ std::string Form1::recordPrompt() {
     dialog.setTextValue(QString());
     if (auto* edit = dialog.findChild<QLineEdit*>())
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\"]*")), edit));
-    if (dialog.exec() != QDialog::Accepted) return {};
-    const std::string name = dialog.textValue().toStdString();
-    return nameRoundTrips(name) ? name : std::string();
+    std::string name;
+    if (dialog.exec() == QDialog::Accepted) name = dialog.textValue().toStdString();
+    if (!nameRoundTrips(name)) name.clear();
+    if (recording_) recording_->recorder.prompted(name);
+    return name;
 }
 
 }  // namespace hopshot

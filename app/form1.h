@@ -8,6 +8,8 @@
 #include "audio/sound.h"
 #include "app/options.h"
 #include "records/records.h"
+#include "replay/headless.h"
+#include "replay/script.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -15,6 +17,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <ostream>
 
 class QAction;
 class QLabel;
@@ -24,6 +27,7 @@ namespace hopshot {
 
 class GLView;
 class NetSeat;
+class ScreenArea;
 class SdlJoysticks;
 struct NetChoice;
 
@@ -33,7 +37,18 @@ struct Form1Services {
     bool sound = false;       // open the sound device and load the eight banks
     bool joysticks = false;   // read the system's joysticks
     bool records = false;     // read the high-score file at start, write it at close
+    QString recordsDir;       // where the high-score file lives; empty: the program directory
 };
+
+// What the window writes down of its games, and where (see form1_replay.cpp).
+struct Form1Recording {
+    std::string recordFile;   // the whole run, written game by game (--record)
+    std::string keptGames;    // the folder where the last games are kept; empty: none kept
+    std::string trace;        // the state after every frame step (--trace)
+};
+
+struct RecordingState;
+struct ReplayState;
 
 class Form1 : public QMainWindow, public Host {
     Q_OBJECT
@@ -51,6 +66,17 @@ public:
 
     // Network play: hosts or joins now. False when that cannot be (a message box has said why).
     bool openNetwork(const NetChoice& choice);
+    // How large the window opens, the size the 3D view is drawn at, calm drawing. Before show().
+    void setScreen(const ScreenOptions& options);
+    // Writing games down: after load(). False when a file cannot be written (error says which).
+    bool startRecording(const Form1Recording& r, std::string& error);
+    // Showing a recorded script instead of playing: before load(), which then reads its
+    // joysticks; the games start with runReplay() once the window shows. The live keys, the
+    // joysticks, the menus and the one-second timer no longer reach the game.
+    bool startReplay(const Script& script, const std::string& trace, std::string& error);
+    void runReplay();
+    bool replaying() const { return replay_ != nullptr; }
+    long stepsInGame() const { return steps_; }
 
     // Host
     bool checked(MenuItem item) const override;
@@ -76,6 +102,7 @@ private slots:
     // The record displays: a box with the holder's name and the score.
     void showSoloRecord();
     void showCoopRecord();
+    void toggleFullScreen();   // F11
 
 private:
     void buildControls(const QString& programDir);
@@ -83,16 +110,35 @@ private:
     void keyEvent(const QKeyEvent& event);
     void showRecord(const char* title, const std::string& name, int32_t score);
 
+    // Recording and replay (form1_replay.cpp).
+    void beforeGame();
+    void afterGame();
+    void noteEvent(ScriptEvent e);   // an event that reached the running game
+    void replayKey(const QKeyEvent& event);
+    void replayYield();
+    void showReplayState();
+    int32_t replayTicks();
+    std::string replayPrompt();
+    QAction* markAction(MenuItem item) const;
+    int64_t realMs() const;
+
     const QString programDir_;
     const Form1Services services_;
     std::unique_ptr<MessageBoxes> boxes_;
     std::unique_ptr<AudioService> audio_;
     std::unique_ptr<Dx7DSndSupport> soundModule_;
     SoundBanks soundBanks_;              // silent until loaded, and with --nosound
+    RecordingSound heard_{&soundBanks_}; // every bank played, passed on and noted for a trace
     std::unique_ptr<SdlJoysticks> joysticks_;
     RecordsPlace recordsPlace_;
-    Game game_;                          // after soundBanks_: it holds a reference to it
+    Game game_;                          // after heard_: it holds a reference to it
+    std::unique_ptr<RecordingState> recording_;
+    std::unique_ptr<ReplayState> replay_;
+    int gameNumber_ = 0;                 // games started by this window, counted from 1
+    long steps_ = 0;                     // frame steps of the game running, or of the last one
+    std::unique_ptr<std::ostream> trace_;   // --trace: the state after every step; null: none
 
+    ScreenArea* screen_ = nullptr;       // the client area: the picture scaled to fit
     GLView* picture1_ = nullptr;
     QLabel* label1_ = nullptr;           // time
     QLabel* label2_ = nullptr;           // score

@@ -68,15 +68,19 @@ TEST_F(Form1Test, TheWindowIsLaidOutAsDrawnWithTheTitleOverEverything) {
     QWidget* client = form->centralWidget();
     EXPECT_EQ(client->size(), QSize(640, 480));
     EXPECT_EQ(client->y(), form->menuBar()->geometry().bottom() + 1);   // right below the menus
-    EXPECT_EQ(form->minimumSize(), form->maximumSize());                // not resizable
+    // It opens at 1:1 and can be made any size: the picture scales with it.
+    EXPECT_LT(form->minimumSize().width(), 640);
+    EXPECT_GT(form->maximumSize().width(), 640);
     EXPECT_EQ(form->size(), QSize(640, 480 + form->menuBar()->height()));
+    QWidget* picture = widget("client");   // the 640 x 480 picture, filling the area at 1:1
+    EXPECT_EQ(picture->geometry(), QRect(0, 0, 640, 480));
 
     const std::pair<const char*, QRect> places[] = {
         {"Picture1", {0, 50, 640, 430}}, {"Label2", {0, 0, 320, 50}},
         {"Label1", {320, 0, 320, 50}},   {"Image1", {0, 0, 640, 480}}};
     for (const auto& [name, place] : places) {
         EXPECT_EQ(widget(name)->geometry(), place) << name;
-        EXPECT_EQ(widget(name)->parentWidget(), client) << name;
+        EXPECT_EQ(widget(name)->parentWidget(), picture) << name;
     }
 
     struct LabelLook { const char* name; const char* text; QColor color; };
@@ -98,7 +102,7 @@ TEST_F(Form1Test, TheWindowIsLaidOutAsDrawnWithTheTitleOverEverything) {
     EXPECT_TRUE(image1->isVisible());
     EXPECT_FALSE(widget("Picture1")->isVisible());
     for (QPoint p : {QPoint(10, 10), QPoint(400, 25), QPoint(320, 300), QPoint(639, 479)})
-        EXPECT_EQ(client->childAt(p), image1) << p.x() << "," << p.y();
+        EXPECT_EQ(picture->childAt(p), image1) << p.x() << "," << p.y();
     ASSERT_FALSE(image1->pixmap().isNull()) << "title.bmp beside the program";
     EXPECT_EQ(image1->pixmap().size(), QSize(640, 480));
 }

@@ -4,11 +4,34 @@
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 
+#include "core/setup.h"
+
 #include <algorithm>
+#include <chrono>
 
 namespace hopshot {
 
-std::unique_ptr<GlDevice> GlDevice::create(int width, int height, std::string& why) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Calm drawing keeps a third of each change in brightness.
+constexpr float kCalmChange = 1.0f / 3.0f;
+
+// The red flash is the only change of the sky: calm, it goes a third of the way to its red.
+scene::Color calmSky(scene::Color c) {
+    const scene::Color rest = kSky;
+    return {rest.r + (c.r - rest.r) * kCalmChange, rest.g + (c.g - rest.g) * kCalmChange,
+            rest.b + (c.b - rest.b) * kCalmChange};
+}
+
+// The flicker throws the light straight up or straight down; its steady places (at rest,
+// behind the bomb) never shine along the vertical.
+bool flickering(glm::vec3 way) { return std::abs(way.x) < 1e-6f && std::abs(way.z) < 1e-6f; }
+
+}  // namespace
+
+std::unique_ptr<GlDevice> GlDevice::create(int width, int height, double scale, std::string& why) {
     std::unique_ptr<GlDevice> d(new GlDevice);
     d->context_ = std::make_unique<QOpenGLContext>();
     d->context_->setFormat(QSurfaceFormat::defaultFormat());
@@ -29,7 +52,7 @@ std::unique_ptr<GlDevice> GlDevice::create(int width, int height, std::string& w
         why = "the OpenGL context cannot be made current on an offscreen surface";
         return nullptr;
     }
-    d->renderer_ = std::make_unique<scene::GlRenderer>(width, height);
+    d->renderer_ = std::make_unique<scene::GlRenderer>(width, height, scale);
     if (!d->renderer_->ok()) {
         why = "the OpenGL drawing target or its shaders cannot be made";
         return nullptr;
@@ -46,17 +69,41 @@ GlDevice::~GlDevice() {
 bool GlDevice::makeCurrent() { return context_ && surface_ && context_->makeCurrent(surface_.get()); }
 
 bool GlDevice::clear(const scene::ViewportData& v, scene::Color bg, unsigned flags) {
-    return makeCurrent() && renderer_->clear(v, bg, flags);
+    const auto t0 = Clock::now();
+    const bool done = makeCurrent() && renderer_->clear(v, calm_ ? calmSky(bg) : bg, flags);
+    cost_.ms += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    return done;
 }
 
 bool GlDevice::render(const scene::ViewportData& v, const scene::FrameData& root) {
-    return makeCurrent() && renderer_->render(v, root);
+    const auto t0 = Clock::now();
+    if (!makeCurrent()) return false;
+    if (calm_) {
+        bool found = false;
+        scene::forEachLight(root, [&](const scene::Pose& p, const scene::LightData& l) {
+            if (found || l.type != scene::kLightDirectional) return;
+            found = true;
+            const glm::vec3 way = glm::normalize(p.axes[2]);
+            if (!flickering(way)) steadyLight_ = way;
+            renderer_->setLightChange(steadyLight_, flickering(way) ? kCalmChange : 1.0f);
+        });
+    } else {
+        renderer_->setLightChange(steadyLight_, 1.0f);
+    }
+    const bool done = renderer_->render(v, root);
+    cost_.ms += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    return done;
 }
 
 bool GlDevice::present() {
+    ++cost_.presents;
     if (onPresent) onPresent();
     return true;
 }
+
+bool GlDevice::setScale(double scale) { return makeCurrent() && renderer_->setScale(scale); }
+
+double GlDevice::scale() const { return renderer_ ? renderer_->scale() : 1.0; }
 
 // Read straight into the picture's own pixels, in its own byte order: the view reads the whole
 // picture at every paint, so nothing is made afresh or converted on the way.

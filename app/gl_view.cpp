@@ -1,16 +1,22 @@
 #include "app/gl_view.h"
 
 #include "app/gl_device.h"
+#include "scene/device_scale.h"
 
 #include <QPainter>
 #include <QSurfaceFormat>
 
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 
 namespace hopshot {
 
 namespace {
-}
+
+int shownRows(double scale) { return scene::scaledEdge(scene::kDeviceHeight, scale); }
+
+}  // namespace
 
 GLView::GLView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -33,7 +39,7 @@ void GLView::setDefaultSurfaceFormat() {
 
 std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
     std::string why;
-    std::unique_ptr<GlDevice> d = GlDevice::create(width, height, why);
+    std::unique_ptr<GlDevice> d = GlDevice::create(width, height, renderScale(), why);
     if (!d) {
         // The game plays on with no picture; the player is told once why.
         if (why != lastFailure_)
@@ -44,27 +50,58 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
     }
     if (device_) device_->onGone = nullptr;
     device_ = d.get();
+    d->setCalm(calm_);
     d->onPresent = [this] {
         stale_ = true;
         update();   // painted at the next yield; nothing waits for the display
     };
     d->onGone = [this] {
         // Keep the last picture: the view shows it until the title picture covers it.
-        if (stale_ && device_) device_->readTop(scene::kShownHeight, image_);
+        if (stale_ && device_)
+            device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
         device_ = nullptr;
         stale_ = false;
     };
     return d;
 }
 
-// The device's pixels fill the widget's physical pixels, whatever the screen's scale.
+double GLView::renderScale() const {
+    return double(pace_.rows(shownRows(shownScale_))) / scene::kDeviceHeight;
+}
+
+void GLView::setShownScale(double scale) {
+    shownScale_ = scale;
+    if (device_ && device_->scale() != renderScale()) device_->setScale(renderScale());
+}
+
+void GLView::setCalm(bool on) {
+    calm_ = on;
+    if (device_) device_->setCalm(on);
+}
+
+// The device's pixels fill the widget's physical pixels, whatever the screen's scale; a device
+// drawn smaller than shown is scaled up smoothly.
 void GLView::paintEvent(QPaintEvent*) {
-    if (stale_ && device_) {
-        device_->readTop(scene::kShownHeight, image_);
+    using Clock = std::chrono::steady_clock;
+    const auto t0 = Clock::now();
+    const bool fresh = stale_ && device_;
+    if (fresh) {
+        device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
         stale_ = false;
     }
     QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != size());
     painter.drawImage(rect(), image_);
+    painter.end();
+    if (fresh) {
+        // What this step's picture cost: the drawing of its views since the last paint (a step
+        // presents once a view) and this paint. Too much and the next ones are drawn smaller.
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count() +
+                          device_->takeDrawCost().ms;
+        const int rows = scene::scaledEdge(scene::kDeviceHeight, device_->scale());
+        pace_.frameCost(rows, ms);
+        if (pace_.rows(shownRows(shownScale_)) != rows) device_->setScale(renderScale());
+    }
 }
 
 }  // namespace hopshot

@@ -1,8 +1,10 @@
 // Picture1: the widget that shows the 3D view. The clipper binds to it and asks it for the
 // renderer behind the device; Update shows the device's top 640 x 430 here, never waiting for
-// the display's refresh.
+// the display's refresh. The device is drawn at the size the view is shown, or smaller when
+// drawing that large would slow the game, and then scaled up smoothly.
 #pragma once
 
+#include "app/screen_fit.h"
 #include "scene/scene.h"
 
 #include <QImage>
@@ -28,8 +30,16 @@ public:
     // plays on with no picture.
     std::unique_ptr<scene::Renderer> createRenderer(int width, int height) override;
 
-    // What the view shows now (tests and screenshots).
+    // What the view shows now, in the device's own pixels (tests and screenshots).
     QImage shown() const { return image_; }
+
+    // The scale the window shows the game's picture at; the device follows it, within the pace.
+    void setShownScale(double scale);
+    // Rows of the whole 480-row picture to draw at; 0 chooses them to keep the pace.
+    void setRenderRows(int rows) { pace_ = RenderPace(rows); }
+    void setCalm(bool on);
+    // The scale the device draws at now (or will be made at).
+    double renderScale() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -39,6 +49,9 @@ private:
     bool stale_ = false;           // the device has presented since the view last read it
     QImage image_;                 // what was last shown; kept when the device goes
     std::string lastFailure_;      // why the last device could not be made, once said
+    double shownScale_ = 1;
+    RenderPace pace_;
+    bool calm_ = false;
 };
 
 }  // namespace hopshot

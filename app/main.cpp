@@ -4,9 +4,13 @@
 #include "app/net_seat.h"
 #include "net/net_headless.h"
 #include "replay/headless.h"
+#include "replay/kept_games.h"
+#include "replay/script.h"
 #include "app/options.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
 #include <QSocketNotifier>
 
 #include <xcb/xcb.h>
@@ -61,6 +65,15 @@ void closeOnSignals(QWidget& window) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
+// The meshes, waves and title picture: beside the program (as built), else in ../share/hopshot
+// (as installed), else beside the program all the same, where each missing file is named.
+QString assetsDir(const QString& programDir) {
+    for (const QString& dir : {programDir, programDir + QStringLiteral("/../share/hopshot")})
+        if (QFileInfo::exists(dir + QStringLiteral("/ground.x")))
+            return QFileInfo(dir).canonicalFilePath();
+    return programDir;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +109,16 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Window: break;
     }
 
+    // A replay that cannot be read or holds a bad line is refused before any window opens.
+    hopshot::Script replay;
+    if (!cl.replay.empty()) {
+        std::string message;
+        if (!hopshot::loadScript(cl.replay, replay, message)) {
+            std::cerr << "hopshot: " << message << "\n";
+            return 2;
+        }
+    }
+
     std::string why;
     if (!displayReachable(why)) {
         std::cerr << "hopshot: cannot open the display (" << why
@@ -109,7 +132,14 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, argv);
     const QString programDir = QCoreApplication::applicationDirPath();
 
-    hopshot::Form1 window(cl.presets, programDir, {cl.sound, true, true});
+    const bool replaying = !cl.replay.empty();
+    hopshot::Form1 window(cl.presets, assetsDir(programDir), {cl.sound, !replaying, true, programDir});
+    window.setScreen(cl.screen);
+    std::string problem;
+    if (replaying && !window.startReplay(replay, cl.trace, problem)) {
+        std::cerr << "hopshot: " << problem << "\n";
+        return 1;
+    }
     if (!window.load()) return 1;
     if (cl.net != CommandLine::Net::None) {
         hopshot::NetChoice choice;
@@ -120,8 +150,18 @@ int main(int argc, char** argv) {
         if (const char* out = std::getenv("HOPSHOT_TEST_NET_REPLAY")) choice.replayOut = out;
         if (!window.openNetwork(choice)) return 3;
     }
+    // Every game is written down: to --record's file, or into the folder of the last games.
+    if (!replaying &&
+        !window.startRecording({cl.record, cl.record.empty() ? hopshot::keptGamesDir() : "",
+                                cl.trace},
+                               problem)) {
+        std::cerr << "hopshot: " << problem << "\n";
+        return 1;
+    }
     closeOnSignals(window);
-    window.show();
+    if (cl.screen.fullScreen) window.showFullScreen();
+    else window.show();
     window.activateWindow();   // no window manager may be there to give it the focus
+    if (replaying) QTimer::singleShot(0, &window, [&window] { window.runReplay(); });
     return app.exec();
 }

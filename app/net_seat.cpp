@@ -224,7 +224,12 @@ void NetSeat::play(const StartMessage& m) {
     lastGrantTick_ = nowTick() - 1;
     showCaption();
 
+    // Written down like any game (the kept games, --record, --trace): the events that reach it
+    // are the merged ones, noted as they are handed over.
+    form_.beforeGame();
+    for (const ScriptEvent& e : startJoyEvents(m)) form_.noteEvent(e);
     startCommand(g);   // setup, the frame loop through our yields, the teardown
+    form_.afterGame();
 
     const std::string stop = game_->stopReason();
     const bool desync = session_ && session_->desyncStep() != 0;
@@ -320,7 +325,10 @@ void NetSeat::afterYield() {
     std::vector<ScriptEvent> events;
     switch (game_->poll(n, events)) {
     case NetGame::Status::Go:
-        for (const ScriptEvent& e : events) applyEvent(e, g, joysticks_, [](MenuItem) {});
+        for (const ScriptEvent& e : events) {
+            applyEvent(e, g, joysticks_, [](MenuItem) {});
+            form_.noteEvent(e);
+        }
         granted_ = true;
         ++tick_;
         lastGrantTick_ = now;

@@ -23,7 +23,8 @@ std::unique_ptr<Child> startIn(const ProgramDir& dir, const std::vector<std::str
                                const std::string& replayOut) {
     setenv("HOPSHOT_TEST_NET_REPLAY", replayOut.c_str(), 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-    std::vector<std::string> all = {"--nosound"};
+    std::vector<std::string> all;
+    if (args[0] != "--headless") all.push_back("--nosound");
     all.insert(all.end(), args.begin(), args.end());
     auto child = std::make_unique<Child>();
     child->outPath = dir.path("run.out");
@@ -65,12 +66,13 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
     const uint16_t port = testPort();
     ProgramDir hostDir(true), guestDir(true);
     const std::string hostReplay = hostDir.path("net.replay"), guestReplay = guestDir.path("net.replay");
-    auto host = startIn(hostDir, {"--host", std::to_string(port), "--players", "1"}, hostReplay);
+    auto host = startIn(hostDir, {"--host", std::to_string(port), "--players", "1", "--trace",
+                                  hostDir.path("trace")}, hostReplay);
     const unsigned long hostWindow = windowCalled("HopShot — host, 1 machine, players 1");
     ASSERT_NE(hostWindow, 0u) << host->err();
 
-    auto guest = startIn(guestDir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2"},
-                         guestReplay);
+    auto guest = startIn(guestDir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2",
+                                    "--trace", guestDir.path("trace")}, guestReplay);
     const unsigned long guestWindow = windowCalled("HopShot — guest, 2 machines, players 1 2");
     ASSERT_NE(guestWindow, 0u) << guest->err();
     EXPECT_TRUE(guitest::waitFor([&] {
@@ -127,6 +129,17 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
     EXPECT_NE(played.find(" key down 68 0\n"), std::string::npos) << played;   // the guest's D
     EXPECT_EQ(played.find(" key down 37 0\n"), played.rfind(" key down 37 0\n")) << played;
     EXPECT_NE(played.find(" key down 27 0\n"), std::string::npos) << played;
+
+    // Both windows went through the same states, step for step, and the game's replay played
+    // headless on one machine goes through them too.
+    const std::string trace = Child::slurp(hostDir.path("trace"));
+    EXPECT_GT(std::count(trace.begin(), trace.end(), '\n'), 20);
+    EXPECT_TRUE(trace == Child::slurp(guestDir.path("trace")));
+    auto alone = startIn(hostDir, {"--headless", hostReplay, "--trace", hostDir.path("alone"),
+                                   "--dir", hostDir.path()}, "");
+    ASSERT_TRUE(alone->waitEnd(20000));
+    EXPECT_TRUE(alone->exitedWith(0)) << alone->err();
+    EXPECT_TRUE(Child::slurp(hostDir.path("alone")) == trace);
 
     // Esc on the guest leaves: the host's caption says who left, and the game goes on without it.
     ASSERT_TRUE(keys(guestWindow, "key Escape"));

@@ -11,6 +11,8 @@ namespace hopshot {
 namespace {
 
 constexpr long kMaxStepLimit = 1000000000;
+constexpr double kMinScale = 0.5, kMaxScale = 8;
+constexpr long kMinRenderRows = 120, kMaxRenderRows = 4320;
 
 // "1", "3", "134": the player items to check, each digit 1..4 at most once, in any order.
 // "0" or an empty value checks none (a game with no view drawn).
@@ -47,6 +49,16 @@ std::optional<int> parsePort(const std::string& v) {
     return int(*n);
 }
 
+// "2", "1.5": a scale from 0.5 to 8, in plain decimals.
+std::optional<double> parseScale(const std::string& v) {
+    if (v.empty() || v.size() > 8 || v.find_first_not_of("0123456789.") != std::string::npos ||
+        v.find('.') != v.rfind('.') || v.front() == '.' || v.back() == '.')
+        return std::nullopt;
+    const double s = std::stod(v);
+    if (s < kMinScale || s > kMaxScale) return std::nullopt;
+    return s;
+}
+
 }  // namespace
 
 std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& out) {
@@ -59,6 +71,8 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
     bool headless = false;
     std::string windowOption;    // the first window option seen, to name it in a conflict
     std::string headlessOption;  // the first option that only a headless run takes
+    std::string recordingOption; // the first of --record and --replay
+    std::string menuOption;      // the first option that presets a check mark
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
@@ -78,6 +92,7 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             auto v = take();
             if (!v) return name + " needs a value";
             if (windowOption.empty()) windowOption = name;
+            if (menuOption.empty()) menuOption = name;
             if (name == "--players") {
                 auto marks = parsePlayers(*v);
                 if (!marks)
@@ -96,13 +111,39 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             if (value) return "--nosound takes no value";
             if (windowOption.empty()) windowOption = name;
             out.sound = false;
+        } else if (name == "--fullscreen" || name == "--calm") {
+            if (value) return name + " takes no value";
+            if (windowOption.empty()) windowOption = name;
+            if (name == "--fullscreen") out.screen.fullScreen = true;
+            else out.screen.calm = true;
+        } else if (name == "--scale") {
+            auto v = take();
+            if (!v) return "--scale needs a value";
+            if (windowOption.empty()) windowOption = name;
+            auto s = parseScale(*v);
+            if (!s) return "--scale takes a number from 0.5 to 8 (such as 2 or 1.5), not '" + *v + "'";
+            out.screen.scale = *s;
+        } else if (name == "--render-height") {
+            auto v = take();
+            if (!v) return "--render-height needs a value";
+            if (windowOption.empty()) windowOption = name;
+            auto n = parseSteps(*v);
+            if (!n || *n < kMinRenderRows || *n > kMaxRenderRows)
+                return "--render-height takes a whole number of rows from 120 to 4320, not '" + *v + "'";
+            out.screen.renderRows = int(*n);
         } else if (name == "--headless" || name == "--trace" || name == "--dir") {
             auto v = take();
             if (!v || v->empty()) return name + " needs a file or directory name";
             if (name == "--headless") { headless = true; out.script = *v; }
-            else if (headlessOption.empty()) headlessOption = name;
+            if (name == "--dir" && headlessOption.empty()) headlessOption = name;
             if (name == "--trace") out.trace = *v;
             if (name == "--dir") out.dir = *v;
+        } else if (name == "--record" || name == "--replay") {
+            auto v = take();
+            if (!v || v->empty()) return name + " needs a file name";
+            if (recordingOption.empty()) recordingOption = name;
+            if (name == "--record") out.record = *v;
+            else out.replay = *v;
         } else if (name == "--steps") {
             auto v = take();
             if (!v) return "--steps needs a value";
@@ -153,10 +194,18 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
     }
     if (out.net == CommandLine::Net::None && (out.delay != 0 || out.desyncAfter != 0))
         return "--delay and --test-desync-after need --host or --join";
+    if (out.net != CommandLine::Net::None && !out.replay.empty())
+        return "--replay shows a recorded game; it cannot go with --host or --join";
 
+    if (headless && !recordingOption.empty())
+        return recordingOption + " is for the window; a headless run plays its script as it is";
+    if (!out.record.empty() && !out.replay.empty())
+        return "--record and --replay cannot go together: a replay adds nothing to record";
+    if (!out.replay.empty() && !menuOption.empty())
+        return menuOption + " sets the window's menu; a replay takes its settings from the file";
     if (headless && !windowOption.empty())
-        return windowOption + " sets the window's menu or sound; a headless run takes its "
-               "settings from the script";
+        return windowOption + " sets the window's menu, sound or screen; a headless run takes "
+               "its settings from the script";
     if (!headless && !headlessOption.empty()) return headlessOption + " needs --headless SCRIPT";
     if (headless) out.mode = CommandLine::Mode::Headless;
     return {};
@@ -174,6 +223,24 @@ std::string usageText() {
            "  --simple 0|1       simple display: flat shading (default 0)\n"
            "  --wire 0|1         wireframe mode (default 0)\n"
            "  --nosound          open no sound device; every effect is silent\n"
+           "  --record FILE      write every game of this run to FILE as a replay script\n"
+           "                     (without it the last 20 games are kept in\n"
+           "                     $XDG_DATA_HOME/hopshot/replays)\n"
+           "  --replay FILE      watch a recorded game: P pause, N one step while paused,\n"
+           "                     + and - speed, Esc leaves\n"
+           "  --trace OUT        write the state after every frame step to OUT (JSON Lines)\n"
+           "\n"
+           "Screen (the window can be resized; the picture keeps its shape):\n"
+           "  --scale N          open the window N times 640x480 (0.5 to 8, e.g. 2 or 1.5)\n"
+           "  --fullscreen       start full screen (F11 toggles it)\n"
+           "  --render-height N  draw the 3D view N rows high for the whole 480-row picture\n"
+           "                     (at most the size shown; default: as large as shown while the\n"
+           "                     game keeps 50 steps a second)\n"
+           "  --calm             draw the red flash and the light's flicker with a third of\n"
+           "                     their change in brightness\n"
+           "The program finds its meshes, sounds and title picture beside itself, else in\n"
+           "../share/hopshot. It keeps the high scores in gun3.x beside itself, or in\n"
+           "$XDG_DATA_HOME/hopshot/ where it cannot write there.\n"
            "\n"
            "Headless (no window, no sound, a virtual clock):\n"
            "  --headless SCRIPT  run the replay script SCRIPT and print the scores and records\n"

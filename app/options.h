@@ -19,13 +19,24 @@ struct WindowPresets {
     bool wireframe = false;
 };
 
+// How the window shows the game: none of it touches the rules or what they draw.
+struct ScreenOptions {
+    double scale = 1;         // the window opens this many times 640 x 480 (0.5 to 8)
+    bool fullScreen = false;  // opens full screen (F11 toggles it)
+    int renderRows = 0;       // rows of the 480-row picture the 3D view is drawn at; 0: automatic
+    bool calm = false;        // the red flash and the light's flicker at a third of their change
+};
+
 struct CommandLine {
     enum class Mode { Window, Headless, Help, Version };
     Mode mode = Mode::Window;
     WindowPresets presets;              // Window only
     bool sound = true;                  // Window only: false plays every bank silently
+    ScreenOptions screen;               // Window only
     std::string script;                 // Headless: the replay script to run
-    std::string trace;                  // Headless: where the state trace goes; empty = none
+    std::string trace;                  // where the state trace goes; empty = none
+    std::string record;                 // Window: the file the whole run is recorded to
+    std::string replay;                 // Window: the recording to show instead of playing
     std::string dir;                    // Headless: the program directory; empty = current
     long steps = kDefaultStepLimit;     // Headless: the step limit
 

@@ -65,6 +65,20 @@ TEST(CommandLineOptions, HeadlessRunTakesItsFiles) {
     EXPECT_EQ(cl.steps, kDefaultStepLimit);
 }
 
+TEST(CommandLineOptions, TheWindowRecordsReplaysAndTraces) {
+    CommandLine cl;
+    ASSERT_EQ(parseCommandLine({"--record", "run.replay", "--trace=t.jsonl", "--players", "12"}, cl),
+              "");
+    EXPECT_EQ(cl.mode, Mode::Window);
+    EXPECT_EQ(cl.record, "run.replay");
+    EXPECT_EQ(cl.trace, "t.jsonl");
+    ASSERT_EQ(parseCommandLine({"--replay", "old.replay", "--nosound", "--trace", "u"}, cl), "");
+    EXPECT_EQ(cl.mode, Mode::Window);
+    EXPECT_EQ(cl.replay, "old.replay");
+    EXPECT_EQ(cl.record, "");
+    EXPECT_FALSE(cl.sound);
+}
+
 TEST(CommandLineOptions, NoSoundIsAWindowOption) {
     CommandLine cl;
     ASSERT_EQ(parseCommandLine({}, cl), "");
@@ -72,6 +86,33 @@ TEST(CommandLineOptions, NoSoundIsAWindowOption) {
     ASSERT_EQ(parseCommandLine({"--players", "12", "--nosound"}, cl), "");
     EXPECT_FALSE(cl.sound);
     EXPECT_EQ(cl.mode, Mode::Window);
+}
+
+TEST(CommandLineOptions, ScreenOptionsSetHowTheWindowShowsTheGame) {
+    struct Case {
+        std::vector<std::string> args;
+        double scale;
+        bool fullScreen;
+        int renderRows;
+        bool calm;
+    };
+    const Case cases[] = {
+        {{}, 1, false, 0, false},
+        {{"--scale", "2"}, 2, false, 0, false},
+        {{"--scale=1.5", "--fullscreen"}, 1.5, true, 0, false},
+        {{"--scale", "0.5", "--render-height", "720"}, 0.5, false, 720, false},
+        {{"--calm", "--render-height=480"}, 1, false, 480, true},
+        {{"--scale", "8", "--players", "1234"}, 8, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        CommandLine cl;
+        ASSERT_EQ(parseCommandLine(c.args, cl), "");
+        EXPECT_EQ(cl.mode, Mode::Window);
+        EXPECT_DOUBLE_EQ(cl.screen.scale, c.scale);
+        EXPECT_EQ(cl.screen.fullScreen, c.fullScreen);
+        EXPECT_EQ(cl.screen.renderRows, c.renderRows);
+        EXPECT_EQ(cl.screen.calm, c.calm);
+    }
 }
 
 TEST(CommandLineOptions, HelpAndVersionWinOverEverythingElse) {
@@ -107,7 +148,13 @@ TEST(CommandLineOptions, BadLinesAreRefusedWithAMessage) {
         {{"--wire"}, "--wire needs a value"},
         {{"--headless"}, "--headless needs"},
         {{"--headless", ""}, "--headless needs"},
-        {{"--trace", "t"}, "--trace needs --headless SCRIPT"},
+        {{"--trace", ""}, "--trace needs a file"},
+        {{"--record"}, "--record needs a file name"},
+        {{"--replay", ""}, "--replay needs a file name"},
+        {{"--record", "a", "--replay", "b"}, "cannot go together"},
+        {{"--replay", "b", "--players", "12"}, "--players sets the window's menu; a replay"},
+        {{"--headless", "s", "--replay", "b"}, "--replay is for the window"},
+        {{"--record", "a", "--headless", "s"}, "--record is for the window"},
         {{"--dir", "d"}, "--dir needs --headless SCRIPT"},
         {{"--steps", "5"}, "--steps needs --headless SCRIPT"},
         {{"--headless", "s", "--steps", "0"}, "--steps takes a whole number"},
@@ -118,6 +165,18 @@ TEST(CommandLineOptions, BadLinesAreRefusedWithAMessage) {
         {{"--wire", "1", "--headless", "s"}, "--wire sets the window's menu"},
         {{"--nosound=1"}, "--nosound takes no value"},
         {{"--headless", "s", "--nosound"}, "--nosound sets the window's menu"},
+        {{"--scale", "0.4"}, "--scale takes a number from 0.5 to 8"},
+        {{"--scale", "9"}, "--scale takes a number"},
+        {{"--scale", "1.2.3"}, "--scale takes a number"},
+        {{"--scale", "2x"}, "--scale takes a number"},
+        {{"--scale", ".5"}, "--scale takes a number"},
+        {{"--scale"}, "--scale needs a value"},
+        {{"--render-height", "100"}, "--render-height takes a whole number of rows from 120"},
+        {{"--render-height", "5000"}, "--render-height takes"},
+        {{"--render-height", "1.5"}, "--render-height takes"},
+        {{"--fullscreen=1"}, "--fullscreen takes no value"},
+        {{"--headless", "s", "--calm"}, "--calm sets the window's menu, sound or screen"},
+        {{"--scale", "2", "--headless", "s"}, "--scale sets the window's"},
     };
     for (const auto& [args, message] : cases) {
         CommandLine cl;
@@ -131,7 +190,9 @@ TEST(CommandLineOptions, HelpHasALineForEveryOption) {
     const std::string help = usageText();
     for (const char* option : {"--players DIGITS", "--live 0|1", "--small 0|1", "--simple 0|1",
                                "--wire 0|1", "--headless SCRIPT", "--trace OUT", "--dir DIR",
-                               "--steps N", "--nosound", "--help", "--version"}) {
+                               "--steps N", "--nosound", "--scale N", "--fullscreen",
+                               "--render-height N", "--calm", "--record FILE", "--replay FILE",
+                               "--help", "--version"}) {
         std::istringstream lines(help);
         std::string line;
         bool found = false;
@@ -177,6 +238,7 @@ TEST(CommandLineOptions, NetworkPlayHostsOrJoins) {
         {{"--host", "--delay", "11"}, "--delay takes a number of steps from 1 to 10"},
         {{"--delay", "3"}, "--delay and --test-desync-after need --host or --join"},
         {{"--headless", "s", "--host", "--machines", "5"}, "--machines takes 2, 3 or 4"},
+        {{"--replay", "r.txt", "--join", "a"}, "cannot go with --host or --join"},
     };
     for (const auto& [args, message] : bad) {
         CommandLine cl;

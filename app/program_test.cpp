@@ -33,7 +33,8 @@ TEST(Program, BadOptionsEndWithStatusTwoAndSayWhy) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--players", "7"}, "hopshot: --players takes the players to check"},
         {{"--frobnicate"}, "hopshot: unknown option '--frobnicate'"},
-        {{"--trace", "x.jsonl"}, "hopshot: --trace needs --headless SCRIPT"},
+        {{"--dir", "x"}, "hopshot: --dir needs --headless SCRIPT"},
+        {{"--record", "a", "--replay", "b"}, "hopshot: --record and --replay cannot go together"},
     };
     for (const auto& [args, message] : cases) {
         auto child = startProgram(args, kNoDisplay);

@@ -3,8 +3,13 @@
 // pacing, the one-second countdown ticking. Unlike frame_step_bench (which runs steps back to
 // back), this asks whether a game keeps its 50 steps a second, and what its slowest step costs.
 //
-//   xvfb-run -a -s "-screen 0 1280x1024x24" <build>/bench/window_pace_bench [--seconds N]
-//                                                                          [--players 1|4]
+//   xvfb-run -a -s "-screen 0 2048x1600x24" <build>/bench/window_pace_bench [--seconds N]
+//                                        [--players 1..4] [--scales 1,2,3] [--render full|auto]
+//
+// By default: one and four players at 640 x 480, then four players with the window at twice and
+// three times that (1280 x 960, 1920 x 1440), each drawn at its full size ("full": what drawing
+// that size costs) and with the drawn height chosen to keep the pace ("auto": what a player
+// gets). The last column is the height the 3D picture was drawn at when the measure ended.
 //
 // Each case starts a game with the Start command's own routine and ends it after N seconds (60
 // by default) the way Esc does; every taking-part player taps fire twice a second, so shells fly,
@@ -31,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -68,8 +74,10 @@ public:
 // The window, with a stopwatch on the frame loop's two clock readings around every step.
 class TimedForm1 : public Form1 {
 public:
-    TimedForm1(const WindowPresets& presets, int seconds)
-        : Form1(presets, QString::fromStdString(assetsDir())), seconds_(seconds) {}
+    TimedForm1(const WindowPresets& presets, const ScreenOptions& screen, int seconds)
+        : Form1(presets, QString::fromStdString(assetsDir())), seconds_(seconds) {
+        setScreen(screen);
+    }
 
     std::vector<double> stepMs;   // one per step after the first
     double elapsedMs = 0;         // from the end of the first step to the stop
@@ -112,8 +120,17 @@ private:
     double cpuStart_ = 0;
 };
 
+struct Case {
+    int players = 1;
+    double scale = 1;
+    bool full = true;   // drawn at the full size shown, whatever it costs
+};
+
 struct Row {
     int players = 0;
+    QSize window;
+    int drawnRows = 0;
+    const char* mode = "";
     double seconds = 0;
     size_t steps = 0;
     double stepsPerSecond = 0;
@@ -133,10 +150,14 @@ double worst(const std::vector<double>& v) {
     return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
 
-Row runCase(TimingApp& app, int players, int seconds) {
+Row runCase(TimingApp& app, const Case& c, int seconds) {
+    const int players = c.players;
     WindowPresets presets;
     for (int p = 0; p < kPlayers; ++p) presets.players[p] = p < players;
-    TimedForm1 form(presets, seconds);
+    ScreenOptions screen;
+    screen.scale = c.scale;
+    screen.renderRows = c.full ? int(480 * c.scale + 0.5) : 0;
+    TimedForm1 form(presets, screen, seconds);
     form.show();
     form.activateWindow();
     QElapsedTimer clock;
@@ -159,6 +180,9 @@ Row runCase(TimingApp& app, int players, int seconds) {
     r.medianPaintMs = median(app.paintMs);
     r.worstPaintMs = worst(app.paintMs);
     r.cpuPercent = form.elapsedMs > 0 ? 100 * form.cpuMs / form.elapsedMs : 0;
+    r.window = form.centralWidget()->size();
+    r.drawnRows = int(static_cast<GLView*>(app.watched)->renderScale() * 480 + 0.5);
+    r.mode = c.full ? "full" : "auto";
     app.watched = nullptr;
     return r;
 }
@@ -168,20 +192,46 @@ Row runCase(TimingApp& app, int players, int seconds) {
 
 int main(int argc, char** argv) {
     int seconds = 60;
-    std::vector<int> cases{1, 4};
+    int players = 0;                      // 0: the default cases
+    std::vector<double> scales;
+    const char* render = nullptr;         // "full", "auto" or both
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             seconds = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--players") && i + 1 < argc) {
-            cases = {std::atoi(argv[++i])};
+            players = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--scales") && i + 1 < argc) {
+            for (char* s = std::strtok(argv[++i], ","); s; s = std::strtok(nullptr, ","))
+                scales.push_back(std::atof(s));
+        } else if (!std::strcmp(argv[i], "--render") && i + 1 < argc &&
+                   (!std::strcmp(argv[i + 1], "full") || !std::strcmp(argv[i + 1], "auto"))) {
+            render = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: window_pace_bench [--seconds N] [--players 1..4]\n");
+            std::fprintf(stderr, "usage: window_pace_bench [--seconds N] [--players 1..4] "
+                                 "[--scales 1,2,3] [--render full|auto]\n");
             return 2;
         }
     }
-    if (seconds < 1 || cases[0] < 1 || cases[0] > hopshot::kPlayers) {
+    if (seconds < 1 || players < 0 || players > hopshot::kPlayers) {
         std::fprintf(stderr, "window_pace_bench: seconds must be 1 or more, players 1 to 4\n");
         return 2;
+    }
+    for (double s : scales)
+        if (s < 0.5 || s > 8) {
+            std::fprintf(stderr, "window_pace_bench: scales from 0.5 to 8\n");
+            return 2;
+        }
+    std::vector<hopshot::Case> cases;
+    if (players == 0 && scales.empty() && !render) {
+        cases = {{1, 1, true}, {4, 1, true}, {4, 2, true}, {4, 2, false}, {4, 3, true}, {4, 3, false}};
+    } else {
+        if (scales.empty()) scales = {1};
+        for (double s : scales)
+            for (bool full : {true, false}) {
+                if (render && (!std::strcmp(render, "full")) != full) continue;
+                if (!render && !full && s <= 1) continue;   // at 1:1 the two are one
+                cases.push_back({players ? players : 4, s, full});
+            }
     }
     if (!std::getenv("DISPLAY")) {
         std::fprintf(stderr, "window_pace_bench: needs an X display; run it under xvfb-run -a\n");
@@ -191,14 +241,16 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     hopshot::TimingApp app(qtArgc, argv);
 
-    std::printf("%7s %8s %6s %8s %15s %14s %16s %15s %7s %6s\n", "players", "seconds", "steps",
-                "steps/s", "median step ms", "worst step ms", "median paint ms", "worst paint ms",
-                "paints", "cpu %");
-    for (int players : cases) {
-        const hopshot::Row r = hopshot::runCase(app, players, seconds);
-        std::printf("%7d %8.1f %6zu %8.2f %15.2f %14.2f %16.2f %15.2f %7zu %6.0f\n", r.players,
-                    r.seconds, r.steps, r.stepsPerSecond, r.medianStepMs, r.worstStepMs,
-                    r.medianPaintMs, r.worstPaintMs, r.paints, r.cpuPercent);
+    std::printf("%7s %9s %6s %8s %6s %8s %15s %14s %16s %15s %7s %6s %6s\n", "players", "window",
+                "render", "seconds", "steps", "steps/s", "median step ms", "worst step ms",
+                "median paint ms", "worst paint ms", "paints", "cpu %", "drawn");
+    for (const hopshot::Case& c : cases) {
+        const hopshot::Row r = hopshot::runCase(app, c, seconds);
+        const std::string window = std::to_string(r.window.width()) + "x" + std::to_string(r.window.height());
+        std::printf("%7d %9s %6s %8.1f %6zu %8.2f %15.2f %14.2f %16.2f %15.2f %7zu %6.0f %6d\n",
+                    r.players, window.c_str(), r.mode, r.seconds, r.steps, r.stepsPerSecond,
+                    r.medianStepMs, r.worstStepMs, r.medianPaintMs, r.worstPaintMs, r.paints,
+                    r.cpuPercent, r.drawnRows);
         std::fflush(stdout);
     }
     return 0;

@@ -104,7 +104,9 @@ TEST(Lockstep, AMachineSendsOnlyWhatMovesItsOwnPlayers) {
     for (const OwnCase& c : cases) {
         ScriptEvent e = c.in;
         EXPECT_EQ(ownEvent(c.mine, e), c.sent) << playersDigits(c.mine) << " " << eventLine(c.in);
-        if (c.sent) EXPECT_EQ(e.mask, c.mask) << eventLine(c.in);
+        if (c.sent) {
+            EXPECT_EQ(e.mask, c.mask) << eventLine(c.in);
+        }
     }
 }
 

@@ -61,6 +61,9 @@ public:
     void yieldAfter(long stepsDone, Game& g, ScriptJoysticks& joysticks,
                     const std::function<void(MenuItem)>& flip);
 
+    // Whether the yield after `stepsDone` steps has handed over its events.
+    bool handedOver(long stepsDone) const { return yieldedAfter_ == stepsDone; }
+
     // The last step an event of this game is for (0: none).
     long lastEventStep() const;
     bool scriptTicks() const { return scriptTicks_; }

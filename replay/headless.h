@@ -47,13 +47,19 @@ public:
     virtual void afterStep(long /*step*/) {}   // after each step's trace object
 };
 
-// The sound of a headless run: nothing is heard, every bank played is noted for the trace.
+// The sound of a headless run: nothing is heard, every bank played is noted for the trace. In
+// the window it passes every bank on to the sound that is heard.
 class RecordingSound : public SoundOut {
 public:
-    void play(int bank) override { pending_.push_back(bank); }
+    explicit RecordingSound(SoundOut* passOn = nullptr) : passOn_(passOn) {}
+    void play(int bank) override {
+        pending_.push_back(bank);
+        if (passOn_) passOn_->play(bank);
+    }
     std::vector<int> take();   // the banks played since the last take, in order
 
 private:
+    SoundOut* passOn_;
     std::vector<int> pending_;
 };
 

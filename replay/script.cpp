@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <fstream>
+#include <sstream>
 #include <initializer_list>
 #include <limits>
 
@@ -351,6 +353,24 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error) {
     for (ScriptCommand& c : script.commands)
         std::stable_sort(c.events.begin(), c.events.end(),
                          [](const ScriptEvent& a, const ScriptEvent& b) { return a.step < b.step; });
+    return true;
+}
+
+bool loadScript(const std::string& path, Script& script, std::string& message, int* line) {
+    if (line) *line = 0;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    if (!in || in.bad()) {
+        message = path + ": cannot read the script";
+        return false;
+    }
+    ScriptError error;
+    if (!parseScript(text.str(), script, error)) {
+        message = path + ":" + std::to_string(error.line) + ": " + error.message;
+        if (line) *line = error.line;
+        return false;
+    }
     return true;
 }
 

@@ -65,6 +65,10 @@ struct ScriptError {
 // `script` is then incomplete and must not be run.
 bool parseScript(std::string_view text, Script& script, ScriptError& error);
 
+// Reads and parses a script file. On failure `message` is "FILE:LINE: what is wrong", or
+// "FILE: cannot read the script"; `line` is the bad line (0 when the file cannot be read).
+bool loadScript(const std::string& path, Script& script, std::string& message, int* line = nullptr);
+
 // One `at N …` line alone (comment and blanks allowed), as network play receives them. `line`
 // is the number that errors and the event carry.
 bool parseEventLine(std::string_view text, int line, ScriptEvent& event, ScriptError& error);

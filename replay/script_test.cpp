@@ -77,7 +77,25 @@ INSTANTIATE_TEST_SUITE_P(
         BadScript{"# a comment\n\n   \ngame\nbad\nworse\n", 5, "unknown command 'bad'"},
         BadScript{"game\r\nbad\r\n", 2, "unknown command 'bad'"},
         BadScript{"game\nname TARO\xff\n", 2, "UTF-8"},
-        BadScript{"game # \xe5\xa4\n", 1, "UTF-8"}));
+        BadScript{"game # \xe5\xa4\n", 1, "UTF-8"},
+        // Ticks, draws and carried values, as recordings write them.
+        BadScript{"game\nat 5 tick 1\n", 2, "extra word '1'"},
+        BadScript{"game\nat 5 Tick\n", 2, "lower case"},
+        BadScript{"draws\n", 1, "missing draw count"},
+        BadScript{"draws -1\n", 1, "out of range"},
+        BadScript{"draws 12 13\n", 1, "extra word"},
+        BadScript{"set steerX 4 1\n", 1, "index '4' is out of range 0..3"},
+        BadScript{"set hopperVY 21 1\n", 1, "out of range 0..20"},
+        BadScript{"set hopperVY 20\n", 1, "missing value"},
+        BadScript{"set bloodBudget 1 2\n", 1, "extra word '2'"},
+        BadScript{"set steerx 0 1\n", 1, "'steerx' should be 'steerX'"},
+        BadScript{"set running 0\n", 1, "unknown value name 'running'"},
+        BadScript{"set shellKind 0 32768\n", 1, "out of range -32768..32767"},
+        BadScript{"SET bloodBudget 1\n", 1, "lower case"},
+        // A recording cut off in the middle of a line.
+        BadScript{"joysticks 2\ngame\nat 1 key down 37 0\nat 9 ke", 4, "unknown event 'ke'"},
+        BadScript{"game\nat 1 key down 37 0\nat 9 joy 0 32767", 3, "missing joystick y"},
+        BadScript{"players 1 0 0 0\noptions 1 0\n", 2, "missing third check mark"}));
 
 TEST(ScriptParse, EmptyScriptHasTheDefaultsAndNoGames) {
     Script s;

@@ -7,6 +7,8 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 
+#include "scene/device_scale.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -34,10 +36,16 @@ uniform vec3 lightDir;     // the way the light shines, in scene coordinates
 uniform vec3 lightColor;   // black when the scene has no light
 uniform int flatShading;
 uniform float shades;
+uniform vec3 steadyDir;      // calm drawing: the light the flicker is measured from
+uniform float lightChange;   // 1: the light as it is; below 1, that share of its change
 out vec3 shade;
 void main() {
     vec3 n = normalize(mat3(model) * (flatShading == 1 ? faceNormal : normal));
     float lit = max(dot(n, -lightDir), 0.0);
+    if (lightChange < 1.0) {
+        float steady = max(dot(n, -steadyDir), 0.0);
+        lit = steady + (lit - steady) * lightChange;
+    }
     lit = floor(lit * (shades - 1.0) + 0.5) / (shades - 1.0);
     shade = min(color * lightColor * lit + emissive, vec3(1.0));
     gl_Position = viewProj * model * vec4(pos, 1.0);
@@ -104,18 +112,30 @@ struct ViewVolume {
 
 }  // namespace
 
-GlRenderer::GlRenderer(int width, int height) : width_(width), height_(height) {
-    glGenFramebuffers(1, &fbo_);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
-    glGenRenderbuffers(1, &colour_);
-    glBindRenderbuffer(GL_RENDERBUFFER, colour_);
+// A colour and depth target of that many pixels, bound; false if the GL cannot complete it.
+bool GlRenderer::makeTarget(int width, int height, unsigned& fbo, unsigned& colour, unsigned& depth) {
+    glGenFramebuffers(1, &fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glGenRenderbuffers(1, &colour);
+    glBindRenderbuffer(GL_RENDERBUFFER, colour);
     glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_);
-    glGenRenderbuffers(1, &depth_);
-    glBindRenderbuffer(GL_RENDERBUFFER, depth_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+    glGenRenderbuffers(1, &depth);
+    glBindRenderbuffer(GL_RENDERBUFFER, depth);
     glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_);
-    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return;
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) return true;
+    glDeleteRenderbuffers(1, &depth);
+    glDeleteRenderbuffers(1, &colour);
+    glDeleteFramebuffers(1, &fbo);
+    fbo = colour = depth = 0;
+    return false;
+}
+
+GlRenderer::GlRenderer(int width, int height, double scale)
+    : deviceWidth_(width), deviceHeight_(height), scale_(scale),
+      width_(scaledEdge(width, scale)), height_(scaledEdge(height, scale)) {
+    if (width_ < 1 || height_ < 1 || !makeTarget(width_, height_, fbo_, colour_, depth_)) return;
 
     // A new device shows black until its viewports are drawn.
     glDisable(GL_SCISSOR_TEST);
@@ -141,6 +161,8 @@ GlRenderer::GlRenderer(int width, int height) : width_(width), height_(height) {
     uLightColor_ = glGetUniformLocation(program_, "lightColor");
     uFlat_ = glGetUniformLocation(program_, "flatShading");
     uShades_ = glGetUniformLocation(program_, "shades");
+    uSteadyDir_ = glGetUniformLocation(program_, "steadyDir");
+    uLightChange_ = glGetUniformLocation(program_, "lightChange");
     ok_ = glGetError() == GL_NO_ERROR;
 }
 
@@ -153,6 +175,38 @@ GlRenderer::~GlRenderer() {
     glDeleteRenderbuffers(1, &depth_);
     glDeleteRenderbuffers(1, &colour_);
     glDeleteFramebuffers(1, &fbo_);
+}
+
+bool GlRenderer::setScale(double scale) {
+    if (!ok_) return false;
+    const int w = scaledEdge(deviceWidth_, scale), h = scaledEdge(deviceHeight_, scale);
+    if (w == width_ && h == height_) {
+        scale_ = scale;
+        return true;
+    }
+    unsigned fbo = 0, colour = 0, depth = 0;
+    if (w < 1 || h < 1 || !makeTarget(w, h, fbo, colour, depth)) {
+        glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+        return false;
+    }
+    // The old picture, smoothly scaled; the depth starts afresh (every render clears it first).
+    glDisable(GL_SCISSOR_TEST);
+    glClearDepth(1.0);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, fbo);
+    glBlitFramebuffer(0, 0, width_, height_, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    glDeleteRenderbuffers(1, &depth_);
+    glDeleteRenderbuffers(1, &colour_);
+    glDeleteFramebuffers(1, &fbo_);
+    fbo_ = fbo;
+    colour_ = colour;
+    depth_ = depth;
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    scale_ = scale;
+    width_ = w;
+    height_ = h;
+    return glGetError() == GL_NO_ERROR;
 }
 
 // Half extents at unit distance: `field` on the wider side.
@@ -176,10 +230,12 @@ glm::mat4 GlRenderer::projection(const ViewportData& v) {
 }
 
 void GlRenderer::setRect(const ViewportData& v) {
-    // GL counts rows from the bottom; viewports are given from the top left.
-    const int y = height_ - v.top - v.height;
-    glViewport(v.left, y, v.width, v.height);
-    glScissor(v.left, y, v.width, v.height);
+    // Device coordinates to the target's pixels. GL counts rows from the bottom; viewports are
+    // given from the top left.
+    const PixelRect r = scaleRect(v.left, v.top, v.width, v.height, scale_);
+    const int y = height_ - r.top - r.height;
+    glViewport(r.left, y, r.width, r.height);
+    glScissor(r.left, y, r.width, r.height);
     glEnable(GL_SCISSOR_TEST);
 }
 
@@ -275,6 +331,8 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     glUniform3fv(uLightColor_, 1, glm::value_ptr(lightColor));
     glUniform1i(uFlat_, (quality & 0x7) == 0 ? 1 : 0);   // 136 flat, 137 Gouraud
     glUniform1f(uShades_, float(std::max(2u, v.device->shades)));
+    glUniform3fv(uSteadyDir_, 1, glm::value_ptr(steadyDir_));
+    glUniform1f(uLightChange_, lightChange_);
 
     const ViewVolume volume(v);
     forEachVisual(root, [&](const Pose& p, const MeshData& mesh) {

@@ -1,6 +1,8 @@
 // The drawing behind a device, on OpenGL 3.3 core: a persistent colour and depth target of the
-// device's size, into which Clear and Render draw one viewport's rectangle at a time. The caller
-// makes a GL context current before each call; the window reads the target back to show it.
+// device's size times the scale it is shown at, into which Clear and Render draw one viewport's
+// rectangle at a time. Viewports and clears come in the rules' device coordinates and are
+// multiplied by the scale here, so the picture is drawn at the size shown, not stretched. The
+// caller makes a GL context current before each call; the window reads the target back to show it.
 #pragma once
 
 #include "scene/scene.h"
@@ -14,8 +16,9 @@ namespace scene {
 
 class GlRenderer {
 public:
-    // Needs a current GL 3.3 core context; check ok() afterwards.
-    GlRenderer(int width, int height);
+    // width x height: the rules' device; the target is that times `scale` in pixels. Needs a
+    // current GL 3.3 core context; check ok() afterwards.
+    GlRenderer(int width, int height, double scale = 1.0);
     ~GlRenderer();   // the same context must be current
     GlRenderer(const GlRenderer&) = delete;
     GlRenderer& operator=(const GlRenderer&) = delete;
@@ -30,8 +33,22 @@ public:
     enum class PixelOrder { Rgba, Argb32 };
     bool readTop(int rows, uint8_t* out, PixelOrder order);
 
+    // The target's size in pixels, and the scale from device coordinates to them.
     int width() const { return width_; }
     int height() const { return height_; }
+    double scale() const { return scale_; }
+    // Draws from now on at another scale. What the target shows is carried over, smoothly
+    // scaled, so a part no viewport draws again keeps its picture. False (and the old target
+    // kept) when the new one cannot be made.
+    bool setScale(double scale);
+
+    // Calm drawing: each face lit by a light along `flickerDir` (a flickering light) is drawn
+    // only `change` of the way from how the light along `steadyDir` lights it. change = 1 (the
+    // default) draws every light as it is.
+    void setLightChange(glm::vec3 steadyDir, float change) {
+        steadyDir_ = steadyDir;
+        lightChange_ = change;
+    }
 
     // The camera's projection for a viewport: perspective with the front and back clip, the
     // field reaching `field` from the centre to the wider side at unit distance. Left-handed
@@ -59,11 +76,17 @@ private:
     MeshBuffers& entryFor(const MeshData& mesh);
     void upload(const MeshData& mesh, MeshBuffers& b);
     void setRect(const ViewportData& viewport);
+    bool makeTarget(int width, int height, unsigned& fbo, unsigned& colour, unsigned& depth);
 
-    int width_, height_;
+    int deviceWidth_, deviceHeight_;   // the rules' device
+    double scale_;
+    int width_, height_;               // the target, in pixels
+    glm::vec3 steadyDir_{0, 0, 1};
+    float lightChange_ = 1;
     bool ok_ = false;
     unsigned fbo_ = 0, colour_ = 0, depth_ = 0, program_ = 0;
     int uModel_ = -1, uViewProj_ = -1, uLightDir_ = -1, uLightColor_ = -1, uFlat_ = -1, uShades_ = -1;
+    int uSteadyDir_ = -1, uLightChange_ = -1;
     std::map<uint64_t, MeshBuffers> meshes_;   // by mesh id
     std::vector<uint8_t> bottomUp_;   // the read-back rows as GL gives them
 };

@@ -1,13 +1,20 @@
-// make_title: paints the title picture that the window shows whenever no game runs.
+// make_title: paints the title picture that the window shows whenever no game runs, and the
+// program's icons from the same art.
 //
 //   QT_QPA_PLATFORM=offscreen make_title assets/title.bmp
+//   QT_QPA_PLATFORM=offscreen make_title --large assets/title-large.png
+//   QT_QPA_PLATFORM=offscreen make_title --icons assets/icons
 //
-// The picture fills the window's 640 by 480 client area and is saved as a 24-bit BMP. It is
+// The picture fills the window's 640 by 480 client area and is saved as a 24-bit BMP; the large
+// one is the same picture painted four times finer (2560 by 1920) for large screens, which the
+// window scales down smoothly. The icons are a hopper before a tank on the sky and the field,
+// 16 to 256 pixels square, in the icon theme's folders (hicolor/NxN/apps/). The picture is
 // painted from scratch with QPainter: a sky, the field in perspective, hoppers coming down it,
 // the four tanks at the near end, and over that the name, what the game is, each player's
 // controls and how to start. A QGuiApplication is made only so that Qt can find the fonts.
 
 #include <QColor>
+#include <QDir>
 #include <QFont>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -21,6 +28,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -323,10 +331,11 @@ void paintBadge(QPainter& p, QRectF r, const QString& label, QColor a, QColor b)
 
 // ---------------------------------------------------------------------------------------------
 
-QImage paintTitle() {
-    QImage img(kWidth, kHeight, QImage::Format_RGB32);
+QImage paintTitle(int factor) {
+    QImage img(kWidth * factor, kHeight * factor, QImage::Format_RGB32);
     img.fill(Qt::black);
     QPainter p(&img);
+    p.scale(factor, factor);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -461,13 +470,58 @@ QImage paintTitle() {
     return img;
 }
 
+// The icon on a 64-unit square: the sky and the field in a rounded square, a red tank at the
+// near end and a pink hopper leaping before it, as on the title picture.
+QImage paintIcon(int size) {
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+    QPainterPath square;
+    square.addRoundedRect(QRectF(1, 1, 62, 62), 12, 12);
+    p.setClipPath(square);
+    QLinearGradient sky(0, 0, 0, 34);
+    sky.setColorAt(0.0, QColor(38, 46, 118));
+    sky.setColorAt(1.0, QColor(150, 170, 232));
+    p.fillRect(QRectF(0, 0, 64, 34), sky);
+    QLinearGradient field(0, 34, 0, 64);
+    field.setColorAt(0.0, QColor(118, 186, 84));
+    field.setColorAt(1.0, QColor(46, 124, 48));
+    p.fillRect(QRectF(0, 34, 64, 30), field);
+    paintTank(p, QPointF(46, 50), 0.3, kPlayerColours[0]);
+    paintHopper(p, QPointF(26, 54), 15, QColor(236, 112, 150), 6);
+    p.setClipping(false);
+    p.setPen(QPen(QColor(20, 24, 60), 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(square);
+    p.end();
+    return img;
+}
+
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+const char* const kIconName = "io.github.hopshot.HopShot.png";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_title OUTPUT.bmp\n");
+    const bool large = argc == 3 && !std::strcmp(argv[1], "--large");
+    const bool icons = argc == 3 && !std::strcmp(argv[1], "--icons");
+    if (argc != 2 && !large && !icons) {
+        std::fprintf(stderr, "usage: make_title OUTPUT.bmp | --large OUTPUT.png | --icons DIR\n");
         return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[argc - 1]);
+    if (icons) {
+        for (int size : kIconSizes) {
+            const QString dir = QStringLiteral("%1/hicolor/%2x%2/apps").arg(out).arg(size);
+            if (!QDir().mkpath(dir) || !paintIcon(size).save(dir + "/" + kIconName, "PNG")) {
+                std::fprintf(stderr, "make_title: cannot write the icons in %s\n", argv[2]);
+                return 1;
+            }
+        }
+        return 0;
     }
     // Without the IPA font Qt falls back to one that may lack the Japanese menu captions.
     const QString found = QFontInfo(uiFont(14)).family();
@@ -475,9 +529,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "make_title: warning: font %s not found, drawing with %s\n",
                      kFontFamily, found.toLocal8Bit().constData());
     // The window shows the picture as it stands: 24-bit colour, no alpha.
-    const QImage picture = paintTitle().convertToFormat(QImage::Format_RGB888);
-    if (!picture.save(QString::fromLocal8Bit(argv[1]), "BMP")) {
-        std::fprintf(stderr, "make_title: cannot write %s\n", argv[1]);
+    const QImage picture = paintTitle(large ? 4 : 1).convertToFormat(QImage::Format_RGB888);
+    if (!picture.save(out, large ? "PNG" : "BMP")) {
+        std::fprintf(stderr, "make_title: cannot write %s\n", argv[argc - 1]);
         return 1;
     }
     return 0;

@@ -1,0 +1,271 @@
+// Form1's recording and replay: every event that reaches a game goes to the recorder; a replay
+// feeds the game from a script instead, on a clock that can pause, step and change speed.
+#include "app/form1.h"
+
+#include "app/form1_replay.h"
+#include "app/net_seat.h"
+#include "game/game_routine.h"
+#include "replay/kept_games.h"
+#include "replay/trace.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTimer>
+
+#include <algorithm>
+#include <ctime>
+#include <iostream>
+
+namespace hopshot {
+
+namespace {
+
+bool openTrace(const std::string& path, std::unique_ptr<std::ostream>& trace, std::string& error) {
+    if (path.empty()) return true;
+    auto file = std::make_unique<std::ofstream>(path, std::ios::binary | std::ios::trunc);
+    if (!*file) {
+        error = path + ": cannot write the trace";
+        return false;
+    }
+    trace = std::move(file);
+    return true;
+}
+
+std::string speedText(int exponent) {
+    if (exponent >= 0) return std::to_string(1 << exponent) + "x";
+    return "1/" + std::to_string(1 << -exponent) + "x";
+}
+
+}  // namespace
+
+int64_t Form1::realMs() const {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now() - start_).count();
+}
+
+// --- recording ---
+
+bool Form1::startRecording(const Form1Recording& r, std::string& error) {
+    auto state = std::make_unique<RecordingState>();
+    if (!r.recordFile.empty()) {
+        state->recordFile.open(r.recordFile, std::ios::binary | std::ios::trunc);
+        state->recordFile << Recorder::runHeader();
+        state->recordFile.flush();
+        if (!state->recordFile) {
+            error = r.recordFile + ": cannot write the recording";
+            return false;
+        }
+        state->recordPath = r.recordFile;
+    } else {
+        state->keptGames = r.keptGames;
+    }
+    if (!openTrace(r.trace, trace_, error)) return false;
+    state->tap = std::make_unique<JoystickTap>(game_.joysticks, game_.controller, state->recorder);
+    game_.joysticks = state->tap.get();
+    recording_ = std::move(state);
+    return true;
+}
+
+void Form1::beforeGame() {
+    ++gameNumber_;
+    steps_ = 0;
+    heard_.take();
+    if (!recording_) return;
+    GameStart start;
+    const MenuItem players[] = {MenuItem::Player1, MenuItem::Player2, MenuItem::Player3,
+                                MenuItem::Player4};
+    const MenuItem options[] = {MenuItem::LiveCamera, MenuItem::SmallScreen,
+                                MenuItem::SimpleDisplay, MenuItem::Wireframe};
+    for (int i = 0; i < 4; ++i) {
+        start.players[i] = checked(players[i]);
+        start.options[i] = checked(options[i]);
+    }
+    start.draws = game_.rng.draws();
+    start.carried = carriedValues(game_.w);
+    recording_->recorder.gameStarts(start);
+    recording_->tap->gameStarts();
+    recording_->tap->setStep(1);
+}
+
+// An event in the yield after step k reached the game before step k + 1.
+void Form1::noteEvent(ScriptEvent e) {
+    if (!recording_ || !recording_->recorder.inGame()) return;
+    e.step = steps_ + 1;
+    recording_->recorder.event(e);
+}
+
+void Form1::stepDone() {
+    ++steps_;
+    if (net_) net_->stepDone();
+    const std::vector<int> sounds = heard_.take();
+    if (trace_) writeStepObject(*trace_, gameNumber_, steps_, game_.w, game_.rng.draws(), sounds);
+    if (recording_) recording_->tap->setStep(steps_ + 1);
+    if (replay_) showReplayState();
+}
+
+// The game is over, or the program ended inside it. Its lines go to the recording of the run,
+// or into the folder of kept games; a game that ran no step is not worth keeping.
+void Form1::afterGame() {
+    const bool finished = !ended_;
+    if (trace_) {
+        if (finished) writeEndObject(*trace_, gameNumber_, steps_, game_.w, heard_.take());
+        trace_->flush();
+    }
+    if (!recording_) return;
+    RecordingState& r = *recording_;
+    r.tap->setStep(0);
+    const RecordedGame game = r.recorder.gameEnded(game_.w, steps_, finished);
+    if (!r.recordPath.empty()) {
+        r.recordFile << game.inRun;
+        r.recordFile.flush();
+        if (!r.recordFile) std::cerr << "hopshot: " << r.recordPath << ": writing the recording failed\n";
+    } else if (!r.keptGames.empty() && finished && game.steps > 0) {
+        std::string error;
+        if (!keepGame(r.keptGames, game.alone, std::time(nullptr), game.score, kKeptGames, error))
+            std::cerr << "hopshot: the game is not kept: " << error << "\n";
+    }
+}
+
+// --- replay ---
+
+bool Form1::startReplay(const Script& script, const std::string& trace, std::string& error) {
+    auto state = std::make_unique<ReplayState>();
+    state->script = script;
+    state->games = int(std::count_if(script.commands.begin(), script.commands.end(),
+                                     [](const ScriptCommand& c) {
+                                         return c.kind == ScriptCommand::Kind::Game;
+                                     }));
+    state->joysticks.attach(script.joysticks);
+    if (!openTrace(trace, trace_, error)) return false;
+    replay_ = std::move(state);
+    game_.joysticks = &replay_->joysticks;
+    // Nothing live reaches the game: no countdown of our own, no menu commands, no Start.
+    timer1_->stop();
+    if (auto* start = findChild<QAction*>(QStringLiteral("スタート"))) start->setEnabled(false);
+    if (auto* settings = findChild<QMenu*>(QStringLiteral("設定"))) settings->setEnabled(false);
+    showReplayState();
+    return true;
+}
+
+void Form1::runReplay() {
+    // The script's settings set the window's check marks; its games run one after another.
+    class Front : public ScriptFront {
+    public:
+        explicit Front(Form1& f) : f_(f) {}
+        void setMark(MenuItem item, bool on) override { f_.markAction(item)->setChecked(on); }
+        void setName(const std::string& name) override { f_.replay_->name = name; }
+        bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
+            ReplayState& r = *f_.replay_;
+            r.playing = number;
+            r.feed.begin(game.events, timerPhase);
+            r.stepLimit = r.feed.scriptTicks() ? std::max(kDefaultStepLimit, r.feed.lastEventStep())
+                                               : kDefaultStepLimit;
+            f_.gameNumber_ = number;
+            f_.steps_ = 0;
+            f_.heard_.take();
+            f_.showReplayState();
+            startCommand(f_.game_);
+            r.feed.end();
+            if (f_.ended_) return false;
+            f_.afterGame();
+            return true;
+        }
+
+    private:
+        Form1& f_;
+    };
+
+    Front front(*this);
+    ScriptError error;
+    if (!playScript(replay_->script, game_, front, error)) {
+        std::cerr << "hopshot: line " << error.line << " of the replay: " << error.message << "\n";
+        if (!ended_) close();
+        return;
+    }
+    if (ended_) return;
+    replay_->over = true;
+    showReplayState();
+}
+
+QAction* Form1::markAction(MenuItem item) const {
+    switch (item) {
+    case MenuItem::Player1: return players_[0];
+    case MenuItem::Player2: return players_[1];
+    case MenuItem::Player3: return players_[2];
+    case MenuItem::Player4: return players_[3];
+    case MenuItem::LiveCamera: return liveCamera_;
+    case MenuItem::SmallScreen: return smallScreen_;
+    case MenuItem::SimpleDisplay: return simpleDisplay_;
+    case MenuItem::Wireframe: return wireframe_;
+    }
+    return players_[0];
+}
+
+// The replay's own keys; nothing typed reaches the game.
+void Form1::replayKey(const QKeyEvent& event) {
+    if (event.type() != QEvent::KeyPress) return;
+    ReplayClock& clock = replay_->clock;
+    switch (event.key()) {
+    case Qt::Key_P:
+        if (!event.isAutoRepeat()) clock.togglePause(realMs());
+        break;
+    case Qt::Key_N: clock.stepOnce(game_.w.lastTick); break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: clock.faster(realMs()); break;
+    case Qt::Key_Minus:
+    case Qt::Key_Underscore: clock.slower(realMs()); break;
+    case Qt::Key_Escape: close(); return;
+    default: return;
+    }
+    showReplayState();
+}
+
+// The yield after step k: the script's events for step k + 1 (once), the step limit, then the
+// window's own events, waking at the replay clock's next tick unless paused.
+void Form1::replayYield() {
+    ReplayState& r = *replay_;
+    if (r.feed.active()) {
+        r.feed.yieldAfter(steps_, game_, r.joysticks, [this](MenuItem item) {
+            QAction* a = markAction(item);
+            a->setChecked(!a->isChecked());
+        });
+        if (steps_ >= r.stepLimit) game_.w.running = 0;
+    }
+    const int64_t wait = r.clock.msToNextTick(realMs());
+    if (wait >= 0) tickWake_.start(int(std::min<int64_t>(wait, 1000)));
+    else tickWake_.stop();
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// The replay's tick count: game time, held back until the script's events for the next step
+// have been handed over, so no step ever runs ahead of its events.
+int32_t Form1::replayTicks() {
+    ReplayState& r = *replay_;
+    if (r.feed.active() && !r.feed.handedOver(steps_)) return game_.w.lastTick;
+    return r.clock.ticksAt(realMs(), game_.w.lastTick);
+}
+
+void Form1::showReplayState() {
+    const ReplayState& r = *replay_;
+    std::string title = "HopShot replay";
+    if (r.over) {
+        title += " - over, Esc leaves";
+    } else if (r.playing > 0) {
+        title += " - game " + std::to_string(r.playing) + " of " + std::to_string(r.games) +
+                 " - step " + std::to_string(steps_);
+    }
+    title += " - " + speedText(r.clock.speedExponent());
+    if (r.clock.paused()) title += " - paused (P resumes, N steps)";
+    if (!r.prompted.empty()) title += " - new record: " + r.prompted;
+    setWindowTitle(QString::fromStdString(title));
+}
+
+std::string Form1::replayPrompt() {
+    replay_->prompted = replay_->name.empty() ? "(no name)" : replay_->name;
+    showReplayState();
+    return replay_->name;
+}
+
+}  // namespace hopshot

@@ -1,0 +1,107 @@
+#include "app/screen_area.h"
+
+#include "app/gl_view.h"
+#include "scene/device_scale.h"
+#include "scene/scene.h"
+
+#include <QLabel>
+#include <QResizeEvent>
+
+#include <cmath>
+
+namespace hopshot {
+
+namespace {
+
+void paintBlack(QWidget* w) {
+    w->setAutoFillBackground(true);
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    w->setPalette(pal);
+}
+
+}  // namespace
+
+ScreenArea::ScreenArea(QWidget* parent) : QWidget(parent), picture_(new QWidget(this)) {
+    setObjectName("screen");
+    picture_->setObjectName("client");
+    paintBlack(this);
+    paintBlack(picture_);
+    setMinimumSize(scene::kDeviceWidth / 4, scene::kDeviceHeight / 4);
+    fit_ = fitPicture(scene::kDeviceWidth, scene::kDeviceHeight);
+    picture_->setGeometry(0, 0, scene::kDeviceWidth, scene::kDeviceHeight);
+}
+
+void ScreenArea::place(QWidget* part, QRect onPicture) {
+    parts_.push_back({part, onPicture});
+    layOut();
+}
+
+void ScreenArea::placeLabel(QLabel* label, QRect onPicture) {
+    parts_.push_back({label, onPicture, label->font().pointSizeF()});
+    layOut();
+}
+
+void ScreenArea::placeView(GLView* view, QRect onPicture) {
+    view_ = view;
+    place(view, onPicture);
+}
+
+void ScreenArea::placeTitle(QLabel* image, const QPixmap& small, const QPixmap& large) {
+    title_ = image;
+    smallTitle_ = small;
+    largeTitle_ = large;
+    place(image, QRect(0, 0, scene::kDeviceWidth, scene::kDeviceHeight));
+}
+
+void ScreenArea::setStartScale(double scale) {
+    startScale_ = scale;
+    updateGeometry();
+}
+
+QSize ScreenArea::sizeHint() const {
+    return {scene::scaledEdge(scene::kDeviceWidth, startScale_),
+            scene::scaledEdge(scene::kDeviceHeight, startScale_)};
+}
+
+void ScreenArea::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layOut();
+}
+
+void ScreenArea::layOut() {
+    fit_ = fitPicture(width(), height());
+    const double s = fit_.scale;
+    picture_->setGeometry(fit_.left, fit_.top, fit_.width, fit_.height);
+    for (const Part& p : parts_) {
+        const scene::PixelRect r =
+            scene::scaleRect(p.onPicture.x(), p.onPicture.y(), p.onPicture.width(),
+                             p.onPicture.height(), s);
+        p.widget->setGeometry(r.left, r.top, r.width, r.height);
+        if (p.pointSize > 0) {
+            // Drawn at the scaled size, not magnified: the glyphs stay sharp.
+            QFont font = p.widget->font();
+            font.setPointSizeF(p.pointSize * s);
+            p.widget->setFont(font);
+        }
+    }
+    if (view_) view_->setShownScale(s);
+    showTitle();
+}
+
+void ScreenArea::showTitle() {
+    if (!title_) return;
+    const QSize size = title_->size();
+    if (smallTitle_.isNull() || size == smallTitle_.size()) {
+        title_->setPixmap(smallTitle_);   // 1:1, as it is (or none)
+        return;
+    }
+    const QPixmap& from = size.width() > smallTitle_.width() && !largeTitle_.isNull()
+                              ? largeTitle_ : smallTitle_;
+    if (title_->pixmap().size() == size && title_->property("titleFrom").toLongLong() == from.cacheKey())
+        return;
+    title_->setPixmap(from.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    title_->setProperty("titleFrom", from.cacheKey());
+}
+
+}  // namespace hopshot
