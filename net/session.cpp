@@ -281,10 +281,11 @@ void NetSession::handle(Peer& from, const std::string& text) {
 // A guest's hello: "hello PLAYERS VERSION". Refused: a different version, a full game, a player
 // already played elsewhere, or no player at all.
 void NetSession::hostHello(Peer& from, const std::string& text) {
-    const std::string line = firstLineOf(text);
+    const std::string line = firstLineOf(text) + " ";   // "hello" alone is read as no words
     const size_t sp = line.find(' ', 6);
     const std::string digits = line.substr(6, sp == std::string::npos ? sp : sp - 6);
-    const std::string version = sp == std::string::npos ? std::string() : line.substr(sp + 1);
+    std::string version = sp == std::string::npos ? std::string() : line.substr(sp + 1);
+    if (!version.empty()) version.pop_back();
     Players wanted{};
     std::string refusal;
     if (version != version_) {
@@ -357,7 +358,15 @@ void NetSession::dropPeer(ENetPeer* peer) {
     notices_.push_back(machineName(gone.id) + " (players " + playersList(gone.players) + ") left");
 }
 
+bool NetSession::playsIn(int game, int machine) const {
+    if (!host_side_) return true;   // a guest's one peer, the host, plays every game
+    auto it = gameMachines_.find(game);
+    return it != gameMachines_.end() &&
+           std::find(it->second.begin(), it->second.end(), machine) != it->second.end();
+}
+
 void NetSession::startGame(const StartMessage& m) {
+    gameMachines_[m.game] = m.machines;
     const std::string text = encodeStart(m);
     for (Peer& p : peers_)
         if (p.id > 0 && std::count(m.machines.begin(), m.machines.end(), p.id)) send(p.peer, text);
@@ -401,7 +410,7 @@ void NetSession::sendSteps() {
         if (p.id < 0 || p.peer->state != ENET_PEER_STATE_CONNECTED) continue;
         PeerSteps& has = peerHas_[p.id];
         for (auto& [game, byMachine] : history_) {
-            if (game < has.game) continue;   // it has moved on to a later game
+            if (game < has.game || !playsIn(game, p.id)) continue;   // moved on, or not its game
             std::string text = "steps " + std::to_string(game) + "\nhave";
             if (game == current)
                 for (int m : lockstep_.machines())
@@ -434,7 +443,9 @@ void NetSession::takeSteps(Peer& from, const std::string& text) {
     int game = 0;
     if (!(std::istringstream(line) >> word >> game) || from.id < 0) return;
     if (!host_side_ && game > lockstep_.game()) {
-        early_.push_back(text);   // a game this machine has not begun: kept for its start
+        // A game this machine has not begun: kept for its start (the next game's only; its
+        // steps come again anyway until confirmed).
+        if (early_.size() < 500) early_.push_back(text);
         return;
     }
     std::getline(in, line);
@@ -478,7 +489,7 @@ void NetSession::pruneHistory() {
         for (auto& [machine, steps] : g->second) {
             long upTo = std::numeric_limits<long>::max();
             for (const Peer& p : peers_) {
-                if (p.id < 0 || p.id == machine) continue;
+                if (p.id < 0 || p.id == machine || !playsIn(g->first, p.id)) continue;
                 const PeerSteps& has = peerHas_[p.id];
                 if (has.game > g->first) continue;
                 auto it = has.steps.find(machine);
@@ -488,7 +499,12 @@ void NetSession::pruneHistory() {
         }
         const bool empty = std::all_of(g->second.begin(), g->second.end(),
                                        [](const auto& m) { return m.second.empty(); });
-        g = empty && g->first != lockstep_.game() ? history_.erase(g) : std::next(g);
+        if (empty && g->first != lockstep_.game()) {
+            gameMachines_.erase(g->first);
+            g = history_.erase(g);
+        } else {
+            ++g;
+        }
     }
 }
 

@@ -105,6 +105,7 @@ private:
     void sendSteps();
     void takeSteps(Peer& from, const std::string& text);
     void pruneHistory();
+    bool playsIn(int game, int machine) const;
 
     ENetHost* enet_ = nullptr;
     bool host_side_ = false;
@@ -123,6 +124,7 @@ private:
     // Step blocks not yet confirmed by every peer that needs them: game -> machine -> step.
     std::map<int, std::map<int, std::map<long, std::string>>> history_;
     std::map<int, PeerSteps> peerHas_;   // by peer machine id
+    std::map<int, std::vector<int>> gameMachines_;   // host: who plays each game in history_
     uint32_t lastSteps_ = 0;   // guest: steps of a game whose start is not yet taken
     bool over_ = false;
     bool hostLeft_ = false;
