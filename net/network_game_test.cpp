@@ -241,6 +241,42 @@ TEST(NetworkGame, TheHostLeavingEndsTheGameForEveryGuestWithAMessage) {
     }
 }
 
+// A machine that joins while a game runs plays from the next start, which brings it to the same
+// state as the others: the generator's draws and the values the setup leaves alone.
+TEST(NetworkGame, AMachineJoiningDuringAGamePlaysTheNextFromTheSameState) {
+    NetRun run;
+    run.steps = 400;
+    const Scripts s = makeScripts(2, run.delay, run.steps, 21);
+    Machines ms;
+    const uint16_t port = uint16_t(testPort(0) + 7);
+    // The second machine's link is slow, so that game 1 lasts some seconds.
+    proc::LossyRelay slow(uint16_t(port + 1), port, 0, 15, 25, 60000);
+    ASSERT_TRUE(slow.ok());
+    run.guestPorts = {uint16_t(port + 1)};
+    startMachines(ms, s.own, port, run);
+    ASSERT_TRUE(proc::waitUntil([&] { return lineCount(ms.trace(0)) >= 50; }, 20000));
+    const fs::path d = ms.machineDir(2);
+    fs::create_directories(d);
+    std::ofstream(d / "script") << "players 0 0 1 0\ngame\nat 10 joy 0 65535 32767 1\n";
+    ms.children.push_back(proc::start(HOPSHOT_BINARY,
+        {"--headless", (d / "script").string(), "--trace", (d / "trace").string(), "--dir",
+         d.string(), "--steps", "400", "--join", "127.0.0.1:" + std::to_string(port)},
+        (d / "run").string()));
+    for (auto& c : ms.children) {
+        ASSERT_TRUE(c->waitEnd(30000));
+        EXPECT_EQ(c->exitCode(), 0) << c->err();
+    }
+    const std::string host = ms.trace(0), late = ms.trace(2);
+    EXPECT_TRUE(host == ms.trace(1));
+    const size_t second = host.find("{\"game\":2,");
+    ASSERT_NE(second, std::string::npos);
+    ASSERT_EQ(lineCount(host.substr(0, second)), 401u);
+    EXPECT_TRUE(late == host.substr(second)) << "the late machine's game 2 differs: " << late.substr(0, 300) << "\n" << ms.children[2]->err() << ms.children[2]->out();
+    EXPECT_EQ(testing::traceArray(testing::traceField(traceLine(late, 20), "playerIn")),
+              (std::vector<long long>{1, 1, 1, 0}));
+    EXPECT_EQ(testing::traceArray(testing::traceField(traceLine(late, 20), "steerX"))[2], 1);
+}
+
 struct Refusal {
     const char* what;
     std::string host;                 // the host's script
