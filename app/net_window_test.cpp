@@ -89,7 +89,7 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
     QImage shown;
     EXPECT_TRUE(guitest::showsBox(box, guitest::expectedBox(QMessageBox::Critical, "HopShot",
         QString::fromUtf8("The host at 127.0.0.1:%1 refused to let this machine join: player 2 is "
-                          "already played on machine 2; choose another in 人数設定 (Players).")
+                          "already played on machine 2; join with free ones: --players 34.")
             .arg(port)), shown, 5000));
     guitest::keepShot(shown, "net-window-refused");
     ASSERT_TRUE(guitest::focusWindow(box) && sh("xdotool key Return"));

@@ -297,16 +297,20 @@ void NetSession::hostHello(Peer& from, const std::string& text) {
         refusal = "it did not understand which players this machine brings";
     } else {
         const Players taken = everyonesPlayers();
-        if (std::all_of(taken.begin(), taken.end(), [](bool b) { return b; }))
+        // What to join with instead: the players nobody brings yet.
+        std::string free;
+        for (int p = 0; p < kPlayers; ++p)
+            if (!taken[size_t(p)]) free += std::to_string(p + 1);
+        if (free.empty())
             refusal = "the game is full: all four players are taken";
         else if (std::none_of(wanted.begin(), wanted.end(), [](bool b) { return b; }))
-            refusal = "this machine brings no player; check one in 人数設定 (Players)";
+            refusal = "this machine brings no player; join with a free one: --players " + free;
         else
             for (const Machine& m : roster_)
                 for (int p = 0; p < kPlayers && refusal.empty(); ++p)
                     if (m.players[size_t(p)] && wanted[size_t(p)])
                         refusal = "player " + std::to_string(p + 1) + " is already played on " +
-                                  machineName(m.id) + "; choose another in 人数設定 (Players)";
+                                  machineName(m.id) + "; join with free ones: --players " + free;
     }
     if (!refusal.empty()) {
         send(from.peer, "refuse " + refusal);
