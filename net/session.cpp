@@ -119,6 +119,7 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
     while (!s->welcomed_ && s->refusal_.empty() && !s->hostLeft_ &&
            ENET_TIME_LESS(enet_time_get(), until)) {
         ENetEvent e;
+        if (connected) s->sendAlive();   // heard while the hello makes its way through loss
         if (enet_host_service(s->enet_, &e, 20) <= 0) continue;
         if (e.type == ENET_EVENT_TYPE_CONNECT) {
             connected = true;
@@ -187,18 +188,8 @@ void NetSession::service(int waitMs) {
         case ENET_EVENT_TYPE_NONE: break;
         }
     }
-    // A small unreliable packet on every link now and then: it goes out even while a reliable
-    // one waits to be sent again, so a link that still works is never silent.
+    sendAlive();
     const enet_uint32 now = enet_time_get();
-    if (ENET_TIME_DIFFERENCE(now, lastAlive_) >= enet_uint32(kAliveMs)) {
-        lastAlive_ = now;
-        for (const Peer& p : peers_)
-            if (p.peer->state == ENET_PEER_STATE_CONNECTED) {
-                ENetPacket* packet = enet_packet_create(kAlive, sizeof kAlive - 1,
-                                                        ENET_PACKET_FLAG_UNSEQUENCED);
-                if (enet_peer_send(p.peer, 0, packet) != 0) enet_packet_destroy(packet);
-            }
-    }
     // Silence: a connected peer not heard from for kSilenceMs has gone.
     std::vector<ENetPeer*> silent;
     for (const Peer& p : peers_)
@@ -213,6 +204,20 @@ void NetSession::service(int waitMs) {
     if (!history_.empty() && ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kResendMs))
         sendSteps();
     enet_host_flush(enet_);
+}
+
+// A small unreliable packet on every link now and then: it goes out even while a reliable one
+// waits to be sent again, so a link that still works is never silent.
+void NetSession::sendAlive() {
+    const enet_uint32 now = enet_time_get();
+    if (ENET_TIME_DIFFERENCE(now, lastAlive_) < enet_uint32(kAliveMs)) return;
+    lastAlive_ = now;
+    for (const Peer& p : peers_)
+        if (p.peer->state == ENET_PEER_STATE_CONNECTED) {
+            ENetPacket* packet = enet_packet_create(kAlive, sizeof kAlive - 1,
+                                                    ENET_PACKET_FLAG_UNSEQUENCED);
+            if (enet_peer_send(p.peer, 0, packet) != 0) enet_packet_destroy(packet);
+        }
 }
 
 void NetSession::handle(Peer& from, const std::string& text) {

@@ -103,6 +103,7 @@ private:
     void sendRoster();
     void checkDesync();
     void sendSteps();
+    void sendAlive();
     void takeSteps(Peer& from, const std::string& text);
     void pruneHistory();
     bool playsIn(int game, int machine) const;
