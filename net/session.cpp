@@ -61,8 +61,19 @@ std::string programVersion() {
 
 NetSession::~NetSession() {
     if (!enet_) return;
-    for (Peer& p : peers_)
-        if (p.peer) enet_peer_disconnect_now(p.peer, 0);
+    // A goodbye the others hear at once (a second at most), else they find out by the silence.
+    for (Peer& p : peers_) enet_peer_disconnect(p.peer, 0);
+    ENetEvent e;
+    for (const enet_uint32 until = enet_time_get() + 1000;
+         !peers_.empty() && ENET_TIME_LESS(enet_time_get(), until);) {
+        if (enet_host_service(enet_, &e, 20) <= 0) continue;
+        if (e.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(e.packet);
+        if (e.type == ENET_EVENT_TYPE_DISCONNECT)
+            peers_.erase(std::remove_if(peers_.begin(), peers_.end(),
+                                        [&](const Peer& p) { return p.peer == e.peer; }),
+                         peers_.end());
+    }
+    for (Peer& p : peers_) enet_peer_disconnect_now(p.peer, 0);
     enet_host_flush(enet_);
     enet_host_destroy(enet_);
 }
@@ -343,8 +354,10 @@ void NetSession::dropPeer(ENetPeer* peer) {
     const Peer gone = *it;
     peers_.erase(it);
     if (!host_side_) {
-        hostLeft_ = over_ = true;
-        notices_.push_back("the host left");
+        if (!over_ || gameOn_) {   // not the goodbye after the host's last game
+            hostLeft_ = over_ = true;
+            notices_.push_back("the host left");
+        }
         return;
     }
     if (gone.id < 0) return;   // never joined
@@ -550,11 +563,10 @@ void NetSession::finish() {
     for (Peer& p : peers_)
         if (p.id > 0) send(p.peer, "over");
     enet_host_flush(enet_);
-    // Let the last packets reach the guests before the host goes away.
-    const enet_uint32 until = enet_time_get() + 300;
-    while (ENET_TIME_LESS(enet_time_get(), until)) service(20);
-    for (Peer& p : peers_) enet_peer_disconnect_later(p.peer, 0);
-    service(50);
+    // The guests say goodbye once "over" has reached them; a guest that does not within a few
+    // seconds (gone, or a very bad link) is not waited for longer.
+    const enet_uint32 until = enet_time_get() + 5000;
+    while (!peers_.empty() && ENET_TIME_LESS(enet_time_get(), until)) service(20);
 }
 
 std::vector<std::string> NetSession::takeNotices() {
