@@ -43,7 +43,7 @@ std::string machineName(int id) { return id == 0 ? "the host" : "machine " + std
 // of lost packets under heavy loss does not end it.
 void tunePeer(ENetPeer* p) {
     enet_peer_ping_interval(p, kPingMs);
-    enet_peer_timeout(p, 0, 20000, 60000);
+    enet_peer_timeout(p, 0, 60000, 60000);
     // Never thin out the unreliable "alive" packets below, whatever the round trip does.
     enet_peer_throttle_configure(p, 5000, 2, 0);
 }
@@ -93,6 +93,8 @@ std::unique_ptr<NetSession> NetSession::host(uint16_t port, const Players& own,
         error = "cannot open UDP port " + std::to_string(port) + " (is another game hosting there?)";
         return nullptr;
     }
+    // The same patience while a guest's handshake is still under way.
+    for (size_t i = 0; i < s->enet_->peerCount; ++i) enet_peer_timeout(&s->enet_->peers[i], 0, 60000, 60000);
     s->host_side_ = true;
     s->version_ = version;
     s->own_ = own;
@@ -117,6 +119,7 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
     }
     to.port = port;
     ENetPeer* peer = enet_host_connect(s->enet_, &to, 1, 0);
+    if (peer) enet_peer_timeout(peer, 0, 60000, 60000);
     if (!peer) {
         error = "cannot reach " + where;
         return nullptr;
@@ -201,6 +204,13 @@ void NetSession::service(int waitMs) {
     }
     sendAlive();
     const enet_uint32 now = enet_time_get();
+    // Any datagram from a peer counts as hearing it, ENet's own acknowledgements and pings too
+    // (ENet restarts its byte count every second, so a change is what tells).
+    for (Peer& p : peers_)
+        if (p.peer->incomingDataTotal != p.bytesIn) {
+            p.bytesIn = p.peer->incomingDataTotal;
+            p.heard = now;
+        }
     // Silence: a connected peer not heard from for kSilenceMs has gone.
     std::vector<ENetPeer*> silent;
     for (const Peer& p : peers_)
@@ -212,7 +222,8 @@ void NetSession::service(int waitMs) {
         enet_peer_reset(p);
     }
     // Steps not yet confirmed go again now and then, also while this machine waits.
-    if (!history_.empty() && ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kResendMs))
+    const bool ackDue = std::any_of(peers_.begin(), peers_.end(), [](const Peer& p) { return p.ackDue; });
+    if ((!history_.empty() || ackDue) && ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kResendMs))
         sendSteps();
     enet_host_flush(enet_);
 }
@@ -495,12 +506,13 @@ void NetSession::takeSteps(Peer& from, const std::string& text) {
         StepMessage m;
         if (!decodeStep(block, m) || m.game != game) continue;
         if (host_side_ && m.machine != from.id) continue;   // a guest speaks only for itself
+        // Confirmed even when already held: the confirmation that went before may have been lost.
+        from.ackDue = true;
         const long before = lockstep_.have(m.machine);
         lockstep_.put(m.machine, m.step, m.events);
         if (lockstep_.have(m.machine) == before) continue;   // had it already
         lockstep_.fingerprint(m.machine, m.hashStep, m.hash);
         if (host_side_) history_[game][m.machine][m.step] = block;   // for the other guests
-        from.ackDue = true;
     }
     checkDesync();
 }

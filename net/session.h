@@ -86,6 +86,7 @@ private:
         int id = -1;           // -1 until welcomed
         Players players{};
         uint32_t heard = 0;    // when a packet last came from it (ENet's clock, ms)
+        uint32_t bytesIn = 0;  // ENet's count of what came from it, at the last look
         bool ackDue = false;   // it sent steps that it has not yet heard were taken
     };
     // What a peer has confirmed holding: its latest game and, of that game, each machine's last
