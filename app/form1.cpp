@@ -25,6 +25,8 @@
 #include <QProxyStyle>
 #include <QRegularExpressionValidator>
 
+#include <iostream>
+
 namespace hopshot {
 
 namespace {
@@ -150,6 +152,7 @@ bool Form1::load() {
     detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (services_.records) {
         recordsPlace_ = recordsPlace(programDir_.toStdString());
+        removeSaveLeftovers(recordsPlace_.writePath);   // of saves that were cut off
         Records records;
         std::string error;
         if (!loadRecords(recordsPlace_.readPath, records, error)) {
@@ -235,7 +238,13 @@ void Form1::buildMenus(const WindowPresets& presets) {
 
 // --- menu commands and the timer ---
 
-void Form1::startChosen() { startCommand(game_); }
+void Form1::startChosen() {
+    if (game_.w.running == 0)
+        for (const std::string& line : missingJoysticks(checked(MenuItem::Player3),
+                                                        checked(MenuItem::Player4), game_.joysticks))
+            std::cerr << "hopshot: " << line << std::endl;
+    startCommand(game_);
+}
 
 void Form1::quitChosen() {
     releaseScene(game_);
@@ -292,9 +301,42 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     // Each key event passes here once for the platform window and once for every widget it is
     // offered to; the first widget of this window that gets it is where the game takes it.
     auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && prompt_ && widget->window() == prompt_)
+        return promptKeyEvent(*static_cast<QKeyEvent*>(event));
     if (!widget || widget->window() != this) return false;
     keyEvent(*static_cast<QKeyEvent*>(event));
     return true;
+}
+
+namespace {
+
+// A key by its place on the keyboard, whatever the modifiers make of it.
+quint32 keyId(const QKeyEvent& e) { return e.nativeScanCode() ? e.nativeScanCode() : quint32(e.key()); }
+
+// Presses that reach the prompt this soon after it opened were made before it showed (they
+// waited in the queue while it was being made) and are not taken, nor their repeats.
+constexpr auto kPromptSettle = std::chrono::milliseconds(200);
+
+}  // namespace
+
+// True drops the key: the prompt takes only keys pressed after it opened. A key let go that
+// the game saw go down reaches the game, so it is not left held into the next game.
+bool Form1::promptKeyEvent(const QKeyEvent& event) {
+    const quint32 k = keyId(event);
+    if (event.type() == QEvent::KeyPress) {
+        if (promptIgnores_.count(k)) return true;
+        if (event.isAutoRepeat() && !promptPressed_.count(k)) return true;
+        if (std::chrono::steady_clock::now() - promptOpened_ < kPromptSettle) {
+            promptIgnores_.insert(k);
+            return true;
+        }
+        promptPressed_.insert(k);
+        return false;
+    }
+    if (event.isAutoRepeat()) return promptIgnores_.count(k) > 0;
+    promptPressed_.erase(k);
+    if (keysDown_.count(k)) keyEvent(event);
+    return promptIgnores_.erase(k) > 0;
 }
 
 void Form1::keyEvent(const QKeyEvent& event) {
@@ -302,6 +344,8 @@ void Form1::keyEvent(const QKeyEvent& event) {
     // A held key repeats as release + press pairs: the presses repeat the key-down as the game
     // expects, the releases in between would let go of what the key holds.
     if (!down && event.isAutoRepeat()) return;
+    if (down) keysDown_.insert(keyId(event));
+    else keysDown_.erase(keyId(event));
     const int16_t code = virtualKeyCode(event.key(), event.modifiers() & Qt::KeypadModifier);
     const int16_t mask = modifierMaskAfter(event.type(), event.key(), event.modifiers());
     if (down) keyDown(game_.w, code, mask);
@@ -368,7 +412,14 @@ std::string Form1::recordPrompt() {
     dialog.setTextValue(QString());
     if (auto* edit = dialog.findChild<QLineEdit*>())
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\"]*")), edit));
-    if (dialog.exec() != QDialog::Accepted) return {};
+    // Keys held or hammered as the game ended do not type into the name.
+    prompt_ = &dialog;
+    promptIgnores_ = keysDown_;
+    promptPressed_.clear();
+    promptOpened_ = std::chrono::steady_clock::now();
+    const int answer = dialog.exec();
+    prompt_ = nullptr;
+    if (answer != QDialog::Accepted) return {};
     const std::string name = dialog.textValue().toStdString();
     return nameRoundTrips(name) ? name : std::string();
 }

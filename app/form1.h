@@ -15,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <set>
 
 class QAction;
 class QLabel;
@@ -75,6 +76,7 @@ private:
     void buildControls(const QString& programDir);
     void buildMenus(const WindowPresets& presets);
     void keyEvent(const QKeyEvent& event);
+    bool promptKeyEvent(const QKeyEvent& event);
     void showRecord(const char* title, const std::string& name, int32_t score);
 
     const QString programDir_;
@@ -106,6 +108,14 @@ private:
     QTimer tickWake_;
 
     bool ended_ = false;      // the close handler has run: the program is over
+
+    // Keys held in the window (by scan code), and while the record prompt is open, the keys it
+    // does not take: those already down when it opened, until they are let go.
+    std::set<quint32> keysDown_;
+    QWidget* prompt_ = nullptr;
+    std::set<quint32> promptIgnores_;
+    std::set<quint32> promptPressed_;   // pressed since it opened: their repeats type
+    std::chrono::steady_clock::time_point promptOpened_;
 };
 
 }  // namespace hopshot

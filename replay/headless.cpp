@@ -6,9 +6,15 @@
 #include "controls/joystick.h"
 #include "replay/trace.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace hopshot {
 
@@ -123,13 +129,28 @@ void HeadlessHost::deliver(const ScriptEvent& e) {
 
 namespace {
 
-bool readFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return !in.bad();
+// With the system's own calls: a stream opens a directory and reads it as an empty script,
+// which would run nothing and still rewrite the records.
+bool readFile(const std::string& path, std::string& text, std::string& why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        why = "it is a directory";
+        return false;
+    }
+    char buf[65536];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) text.append(buf, std::size_t(n));
+    const int readError = n < 0 ? errno : 0;
+    ::close(fd);
+    if (readError != 0) why = std::strerror(readError);
+    return readError == 0;
 }
 
 }  // namespace
@@ -161,9 +182,9 @@ private:
 }  // namespace
 
 int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err) {
-    std::string text;
-    if (!readFile(o.script, text)) {
-        err << o.script << ": cannot read the script\n";
+    std::string text, why;
+    if (!readFile(o.script, text, why)) {
+        err << o.script << ": cannot read the script: " << why << "\n";
         return 1;
     }
     Script script;
@@ -193,6 +214,7 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err) 
     g.joysticks = &joysticks;
     detectJoystick(g.controller, &joysticks, kJoystickMargin);
     const RecordsPlace place = recordsPlace(o.dir);
+    removeSaveLeftovers(place.writePath);
     Records records;
     std::string problem;
     if (!loadRecords(place.readPath, records, problem)) {
@@ -218,6 +240,10 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err) 
         case ScriptCommand::Kind::Name: host.setName(c.name); break;
         case ScriptCommand::Kind::Game: {
             ++games;
+            for (const std::string& line :
+                 missingJoysticks(host.checked(MenuItem::Player3), host.checked(MenuItem::Player4),
+                                  &joysticks))
+                err << line << "\n";
             const long steps = host.playGame(games, c.events, o.stepLimit);
             out << "game " << games << ": score " << g.w.score << ", " << steps << " steps\n";
             break;
