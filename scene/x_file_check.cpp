@@ -40,18 +40,22 @@ class XWalk {
 public:
     explicit XWalk(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
 
+    // Meshes stand either in frames or outside any frame: the reader hangs those outside on
+    // the first frame, dropping (and leaking) what that frame held.
     void file() {
         header();
+        bool framed = false, unframed = false;
         for (;;) {
             const std::string_view t = token();
             if (t.empty()) break;
             if (t == "template") template_();
-            else if (t == "Frame") frame(1);
-            else if (t == "Mesh") mesh();
+            else if (t == "Frame") framed = true, frame(1);
+            else if (t == "Mesh") unframed = true, mesh();
             else if (t == "Material") material();
             else if (t == "AnimTicksPerSecond" || t == "AnimationSet") fail("animations are not supported");
             else if (t == "}") fail("a closing brace with no object open");
             else unknownObject();
+            if (framed && unframed) fail("meshes both in frames and outside any frame");
         }
     }
 
