@@ -326,6 +326,17 @@ bool Form1::promptKeyEvent(const QKeyEvent& event) {
     if (event.type() == QEvent::KeyPress) {
         if (promptIgnores_.count(k)) return true;
         if (event.isAutoRepeat() && !promptPressed_.count(k)) return true;
+        // A busy program can get a repeat as a release and a press that Qt does not mark:
+        // X gives both the same time, which a key let go and pressed again never has.
+        const auto letGo = promptLetGo_.find(k);
+        if (letGo != promptLetGo_.end()) {
+            const bool repeat = letGo->second == event.timestamp();
+            promptLetGo_.erase(letGo);
+            if (repeat) {
+                promptIgnores_.insert(k);
+                return true;
+            }
+        }
         if (std::chrono::steady_clock::now() - promptOpened_ < kPromptSettle) {
             promptIgnores_.insert(k);
             return true;
@@ -336,7 +347,9 @@ bool Form1::promptKeyEvent(const QKeyEvent& event) {
     if (event.isAutoRepeat()) return promptIgnores_.count(k) > 0;
     promptPressed_.erase(k);
     if (keysDown_.count(k)) keyEvent(event);
-    return promptIgnores_.erase(k) > 0;
+    if (promptIgnores_.erase(k) == 0) return false;
+    promptLetGo_[k] = event.timestamp();
+    return true;
 }
 
 void Form1::keyEvent(const QKeyEvent& event) {
@@ -416,6 +429,7 @@ std::string Form1::recordPrompt() {
     prompt_ = &dialog;
     promptIgnores_ = keysDown_;
     promptPressed_.clear();
+    promptLetGo_.clear();
     promptOpened_ = std::chrono::steady_clock::now();
     const int answer = dialog.exec();
     prompt_ = nullptr;

@@ -15,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <map>
 #include <set>
 
 class QAction;
@@ -115,6 +116,7 @@ private:
     QWidget* prompt_ = nullptr;
     std::set<quint32> promptIgnores_;
     std::set<quint32> promptPressed_;   // pressed since it opened: their repeats type
+    std::map<quint32, ulong> promptLetGo_;   // ignored keys let go, with the time they were
     std::chrono::steady_clock::time_point promptOpened_;
 };
 
