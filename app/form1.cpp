@@ -28,6 +28,8 @@
 #include <QProxyStyle>
 #include <QRegularExpressionValidator>
 
+#include <iostream>
+
 namespace hopshot {
 
 namespace {
@@ -165,6 +167,7 @@ bool Form1::load() {
     detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (services_.records) {
         recordsPlace_ = recordsPlace(recordsDir.toStdString());
+        removeSaveLeftovers(recordsPlace_.writePath);   // of saves that were cut off
         Records records;
         std::string error;
         if (!loadRecords(recordsPlace_.readPath, records, error)) {
@@ -277,7 +280,12 @@ void Form1::startChosen() {
     if (net_ && net_->startChosen()) return;
     if (replay_) return;   // a replay starts its own games
     const bool starts = game_.w.running == 0;
-    if (starts) beforeGame();
+    if (starts) {
+        for (const std::string& line : missingJoysticks(checked(MenuItem::Player3),
+                                                        checked(MenuItem::Player4), game_.joysticks))
+            std::cerr << "hopshot: " << line << std::endl;
+        beforeGame();
+    }
     startCommand(game_);
     if (starts) afterGame();
 }
@@ -356,11 +364,57 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     // Each key event passes here once for the platform window and once for every widget it is
     // offered to; the first widget of this window that gets it is where the game takes it.
     auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && prompt_ && widget->window() == prompt_)
+        return promptKeyEvent(*static_cast<QKeyEvent*>(event));
     if (!widget || widget->window() != this) return false;
     // F11 is the window's own (full screen): the game sees neither its press nor its release,
     // which would let go of a charging shot.
     if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F11) return true;
     keyEvent(*static_cast<QKeyEvent*>(event));
+    return true;
+}
+
+namespace {
+
+// A key by its place on the keyboard, whatever the modifiers make of it.
+quint32 keyId(const QKeyEvent& e) { return e.nativeScanCode() ? e.nativeScanCode() : quint32(e.key()); }
+
+// Presses that reach the prompt this soon after it opened were made before it showed (they
+// waited in the queue while it was being made) and are not taken, nor their repeats.
+constexpr auto kPromptSettle = std::chrono::milliseconds(200);
+
+}  // namespace
+
+// True drops the key: the prompt takes only keys pressed after it opened. A key let go that
+// the game saw go down reaches the game, so it is not left held into the next game.
+bool Form1::promptKeyEvent(const QKeyEvent& event) {
+    const quint32 k = keyId(event);
+    if (event.type() == QEvent::KeyPress) {
+        if (promptIgnores_.count(k)) return true;
+        if (event.isAutoRepeat() && !promptPressed_.count(k)) return true;
+        // A busy program can get a repeat as a release and a press that Qt does not mark:
+        // X gives both the same time, which a key let go and pressed again never has.
+        const auto letGo = promptLetGo_.find(k);
+        if (letGo != promptLetGo_.end()) {
+            const bool repeat = letGo->second == event.timestamp();
+            promptLetGo_.erase(letGo);
+            if (repeat) {
+                promptIgnores_.insert(k);
+                return true;
+            }
+        }
+        if (std::chrono::steady_clock::now() - promptOpened_ < kPromptSettle) {
+            promptIgnores_.insert(k);
+            return true;
+        }
+        promptPressed_.insert(k);
+        return false;
+    }
+    if (event.isAutoRepeat()) return promptIgnores_.count(k) > 0;
+    promptPressed_.erase(k);
+    if (keysDown_.count(k)) keyEvent(event);
+    if (promptIgnores_.erase(k) == 0) return false;
+    promptLetGo_[k] = event.timestamp();
     return true;
 }
 
@@ -373,6 +427,8 @@ void Form1::keyEvent(const QKeyEvent& event) {
     // A held key repeats as release + press pairs: the presses repeat the key-down as the game
     // expects, the releases in between would let go of what the key holds.
     if (!down && event.isAutoRepeat()) return;
+    if (down) keysDown_.insert(keyId(event));
+    else keysDown_.erase(keyId(event));
     const int16_t code = virtualKeyCode(event.key(), event.modifiers() & Qt::KeypadModifier);
     const int16_t mask = modifierMaskAfter(event.type(), event.key(), event.modifiers());
     if (net_ && net_->keyEvent(code, mask, down)) return;
@@ -455,8 +511,16 @@ std::string Form1::recordPrompt() {
     dialog.setTextValue(QString());
     if (auto* edit = dialog.findChild<QLineEdit*>())
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\"]*")), edit));
+    // Keys held or hammered as the game ended do not type into the name.
+    prompt_ = &dialog;
+    promptIgnores_ = keysDown_;
+    promptPressed_.clear();
+    promptLetGo_.clear();
+    promptOpened_ = std::chrono::steady_clock::now();
+    const int answer = dialog.exec();
+    prompt_ = nullptr;
     std::string name;
-    if (dialog.exec() == QDialog::Accepted) name = dialog.textValue().toStdString();
+    if (answer == QDialog::Accepted) name = dialog.textValue().toStdString();
     if (!nameRoundTrips(name)) name.clear();
     if (recording_) recording_->recorder.prompted(name);
     return name;

@@ -18,6 +18,8 @@
 #include <chrono>
 #include <memory>
 #include <ostream>
+#include <map>
+#include <set>
 
 class QAction;
 class QLabel;
@@ -108,6 +110,7 @@ private:
     void buildControls(const QString& programDir);
     void buildMenus(const WindowPresets& presets);
     void keyEvent(const QKeyEvent& event);
+    bool promptKeyEvent(const QKeyEvent& event);
     void showRecord(const char* title, const std::string& name, int32_t score);
 
     // Recording and replay (form1_replay.cpp).
@@ -158,6 +161,15 @@ private:
     QTimer tickWake_;
 
     bool ended_ = false;      // the close handler has run: the program is over
+
+    // Keys held in the window (by scan code), and while the record prompt is open, the keys it
+    // does not take: those already down when it opened, until they are let go.
+    std::set<quint32> keysDown_;
+    QWidget* prompt_ = nullptr;
+    std::set<quint32> promptIgnores_;
+    std::set<quint32> promptPressed_;   // pressed since it opened: their repeats type
+    std::map<quint32, ulong> promptLetGo_;   // ignored keys let go, with the time they were
+    std::chrono::steady_clock::time_point promptOpened_;
 
     friend class NetSeat;
     std::unique_ptr<NetSeat> net_;   // network play; null when playing alone

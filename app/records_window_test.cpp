@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QDialogButtonBox>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -177,6 +178,7 @@ TEST_F(RecordsWindow, ThePromptRefusesAQuoteAndGivesTheTypedNameOrNothing) {
                 seen.label = dialog->labelText();
                 auto* edit = dialog->findChild<QLineEdit*>();
                 seen.before = edit->text();
+                guitest::pump(300);   // keys of the prompt's first moment were pressed before it
                 EXPECT_TRUE(guitest::focusWindow(dialog->winId()));
                 EXPECT_TRUE(guitest::sh(std::string("xdotool type --delay 20 '") + c.typed + "'"));
                 // The last letter shows once every key has been taken.
@@ -227,6 +229,7 @@ TEST_F(RecordsWindow, AGameThatRunsOutItsTimeAsksOnceForTheNameOverItsLastPictur
                   dialog->windowTitle()};
             guitest::keepShot(guitest::grabShown(form->winId()), "prompt-window");
             guitest::keepShot(guitest::grabShown(dialog->winId()), "prompt");
+            guitest::pump(300);   // keys of the prompt's first moment were pressed before it
             EXPECT_TRUE(guitest::focusWindow(dialog->winId()));
             EXPECT_TRUE(guitest::sh("xdotool type --delay 20 KEN"));
             auto* edit = dialog->findChild<QLineEdit*>();
@@ -258,6 +261,65 @@ TEST_F(RecordsWindow, AGameThatRunsOutItsTimeAsksOnceForTheNameOverItsLastPictur
     EXPECT_EQ(world().hiNameSolo, "KEN");
     EXPECT_EQ(world().hiScoreCoop, 300);
     EXPECT_EQ(world().hiNameCoop, "COOP");
+}
+
+// A player still holding a game key as the game runs out: the key and its repeats do not type
+// into the name, which starts empty and takes only the keys pressed after the prompt opened.
+TEST_F(RecordsWindow, AKeyHeldAsTheGameEndsDoesNotTypeIntoThePrompt) {
+    world().hiScoreSolo = 100;
+    enum class Stage { Starting, Holding, Prompted, Answered } stage = Stage::Starting;
+    QString whileHeld = "unset", typed;
+    int repeatsAtThePrompt = 0;   // X's key repeats of the held key that reached the prompt
+    struct RepeatCounter : QObject {
+        int* count;
+        explicit RepeatCounter(int* c) : count(c) {}
+        bool eventFilter(QObject* watched, QEvent* e) override {
+            auto* w = qobject_cast<QWidget*>(watched);
+            if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->isAutoRepeat() && w &&
+                qobject_cast<QInputDialog*>(w->window()))
+                ++*count;
+            return false;
+        }
+    } counter(&repeatsAtThePrompt);
+    QTimer drive;
+    drive.setInterval(20);
+    QObject::connect(&drive, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (stage == Stage::Starting && world().running == kRunning) {
+            stage = Stage::Holding;
+            EXPECT_TRUE(guitest::sh("xdotool keydown d"));   // player 2's turn key, held
+            guitest::pump(700);
+            world().score = 5000;
+            world().timeLeft = 1;   // the next tick ends the game with a record
+        } else if (stage == Stage::Holding && dialog && dialog->isVisible() &&
+                   dialog->windowHandle()->isExposed()) {
+            stage = Stage::Prompted;
+            EXPECT_TRUE(guitest::focusWindow(dialog->winId()));
+            qApp->installEventFilter(&counter);   // after the window's: it sees the keys first
+            auto* edit = dialog->findChild<QLineEdit*>();
+            guitest::pump(1200);   // the key goes on repeating into the prompt
+            whileHeld = edit->text();
+            guitest::keepShot(guitest::grabShown(dialog->winId()), "prompt-key-held");
+            EXPECT_TRUE(guitest::sh("xdotool keyup d"));
+            EXPECT_TRUE(guitest::sh("xdotool type --delay 20 dKEN"));
+            waitFor([&] { return edit->text().endsWith("N"); }, 3000);
+            typed = edit->text();
+            EXPECT_TRUE(guitest::sh("xdotool key Return"));
+        } else if (stage == Stage::Prompted && !(dialog && dialog->isVisible())) {
+            stage = Stage::Answered;
+        }
+    });
+    drive.start();
+    action("スタート")->trigger();
+    EXPECT_TRUE(waitFor([&] { return stage == Stage::Answered && titleShown(); }, 20000));
+    drive.stop();
+    guitest::sh("xdotool keyup d");   // whatever happened above, nothing stays held
+
+    EXPECT_GT(repeatsAtThePrompt, 3) << "the held key did not repeat: the test proves nothing";
+    EXPECT_EQ(whileHeld.toStdString(), "");
+    EXPECT_EQ(typed.toStdString(), "dKEN");
+    EXPECT_EQ(world().hiNameSolo, "dKEN");
+    EXPECT_GT(world().hiScoreSolo, 100);
 }
 
 TEST_F(RecordsWindow, TheTimeLabelReads59AboutASecondAfterTheStart) {
@@ -300,7 +362,7 @@ TEST(RecordsWindowFile, QuitDuringAGameWritesTheRecordsAsTheyStand) {
     dir.write("gun3.x", records);
     const ino_t before = dir.inode("gun3.x");
     {
-        Form1 form(WindowPresets{}, dir.qpath(), {false, false, true});
+        Form1 form(WindowPresets{}, dir.qpath(), {false, false, true, {}});
         ASSERT_TRUE(form.load());
         EXPECT_EQ(form.game().w.hiNameSolo, "TARO");
         EXPECT_EQ(form.game().w.hiScoreCoop, 800);

@@ -70,13 +70,18 @@ TEST_F(ScreenWindow, TheWholePictureScalesToFitTheClientAreaWithBlackBars) {
         EXPECT_DOUBLE_EQ(picture1->renderScale(), c.scale);
         EXPECT_EQ(image1->geometry(), c.picture.translated(-c.picture.topLeft()));
         EXPECT_EQ(image1->pixmap().size(), c.picture.size());
-        if (c.scale == 1)   // 1:1 is the title picture itself, pixel for pixel
+        if (c.scale == 1) {   // 1:1 is the title picture itself, pixel for pixel
             EXPECT_EQ(image1->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
                       title.convertToFormat(QImage::Format_RGB32));
+        }
         // The bars are black: the screen shows nothing of the picture outside it.
         const QImage shot = form.centralWidget()->grab().toImage();
-        if (c.picture.left() > 0) EXPECT_EQ(shot.pixel(c.picture.left() / 2, c.area.height() / 2), qRgb(0, 0, 0));
-        if (c.picture.top() > 0) EXPECT_EQ(shot.pixel(c.area.width() / 2, c.picture.top() / 2), qRgb(0, 0, 0));
+        if (c.picture.left() > 0) {
+            EXPECT_EQ(shot.pixel(c.picture.left() / 2, c.area.height() / 2), qRgb(0, 0, 0));
+        }
+        if (c.picture.top() > 0) {
+            EXPECT_EQ(shot.pixel(c.area.width() / 2, c.picture.top() / 2), qRgb(0, 0, 0));
+        }
         EXPECT_NE(shot.pixel(c.picture.center()), qRgb(0, 0, 0));   // the title's field
     }
 }

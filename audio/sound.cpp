@@ -168,13 +168,17 @@ public:
 
     // The mixer converts a wave in any other format to the device's, which is the effects' own.
     // The file is opened here rather than by the mixer, which would report a file it cannot open
-    // only as a missing source: the player's box then says which file and why.
+    // only as a missing source: the player's box then says which file and why. It is closed
+    // here too: asked to close it, the mixer leaves a file of 4 to 11 bytes that is no RIFF
+    // wave open (and its descriptor) when it fails.
     Buffer createFromFile(const std::string& fileName, const WaveFormat&) override {
         if (!open_) return failed("no sound device");
         SDL_RWops* file = SDL_RWFromFile(fileName.c_str(), "rb");
         if (!file) return failed(SDL_GetError());
-        Mix_Chunk* chunk = Mix_LoadWAV_RW(file, 1);   // closes the file
-        if (!chunk) return failed(Mix_GetError());
+        Mix_Chunk* chunk = Mix_LoadWAV_RW(file, 0);
+        const std::string why = chunk ? std::string() : Mix_GetError();
+        SDL_RWclose(file);
+        if (!chunk) return failed(why);
         return claimChannel(std::shared_ptr<Mix_Chunk>(chunk, Mix_FreeChunk));
     }
 

@@ -405,6 +405,34 @@ TEST_F(RealSound, AnUnreadableWaveIsAFailedLoad) {
     sound.releaseSound();
 }
 
+int openDescriptors() {
+    return int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator()));
+}
+
+// A short file that is no RIFF wave made the mixer fail without closing it: each such load kept
+// a descriptor (and its buffers). Every failed load gives them back.
+TEST_F(RealSound, AShortWaveThatIsNoRiffLeavesNoFileOpen) {
+    useDriver("dummy");
+    ASSERT_EQ(sound.initSound(0, 1), -1) << audio->lastError();
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("hopshot-waves-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const int before = openDescriptors();
+    for (int size = 0; size <= 16; ++size) {
+        const std::filesystem::path wave = dir / ("short" + std::to_string(size) + ".wav");
+        std::ofstream(wave, std::ios::binary) << std::string("NOTAWAVEFILEATALL").substr(0, size_t(size));
+        for (int load = 0; load < 3; ++load) {
+            std::string error;
+            EXPECT_EQ(sound.loadBank(wave.string(), 1, &error).count, 0) << size;
+            EXPECT_FALSE(error.empty()) << size;
+        }
+    }
+    EXPECT_EQ(openDescriptors(), before);
+    std::filesystem::remove_all(dir);
+    sound.releaseSound();
+}
+
 TEST_F(RealSound, ADriverThatCannotOpenIsTheNoDevicePath) {
     useDriver("nonexistent");
     EXPECT_EQ(sound.initSound(0, 1), 0);

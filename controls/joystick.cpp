@@ -51,4 +51,16 @@ void joystickStep(World& w, Controller& c, JoystickService* service, int p) {
     if (w.fireState[p] == 2 && c.joyButtons == 0) w.fireState[p] = 0;
 }
 
+std::vector<std::string> missingJoysticks(bool player3, bool player4, JoystickService* service) {
+    std::vector<std::string> lines;
+    const bool checkedPlayer[2] = {player3, player4};
+    for (int id = 0; id < 2; ++id) {
+        JoystickService::Reading r;
+        if (!checkedPlayer[id] || (service && service->position(id, r))) continue;
+        lines.push_back(std::to_string(id + 3) + "P: no joystick " + std::to_string(id + 1) +
+                        "; player " + std::to_string(id + 3) + " stands idle");
+    }
+    return lines;
+}
+
 }  // namespace hopshot

@@ -2,6 +2,7 @@
 
 #include "records/number_text.h"
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -18,6 +19,8 @@ namespace hopshot {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr char kSaveSuffix[] = ".XXXXXX";   // the temporary file beside the old one, for mkstemp
 
 // Fields are separated by commas and line ends, as the file's writer leaves them.
 class FieldReader {
@@ -71,8 +74,10 @@ int32_t scoreField(const std::string& field) {
     return value;
 }
 
-// A name that the reader would cut or trim is written between double quotes.
-std::string nameLine(const std::string& name) {
+// A name that the reader would cut or trim is written between double quotes; what no quoting
+// can carry is cleaned first (storedName).
+std::string nameLine(const std::string& held) {
+    const std::string name = storedName(held);
     const bool quote = name.find(',') != std::string::npos || (!name.empty() && name[0] == ' ');
     return quote ? "\"" + name + "\"" : name;
 }
@@ -101,6 +106,19 @@ Records parseRecords(const std::string& text) {
 std::string formatRecords(const Records& r) {
     return nameLine(r.nameSolo) + "\r\n" + signedNumber(r.scoreSolo) + "\r\n" + nameLine(r.nameCoop) +
            "\r\n" + signedNumber(r.scoreCoop) + "\r\n";
+}
+
+std::string storedName(const std::string& name) {
+    std::string out = name;
+    for (char& c : out)
+        if (c == '\r' || c == '\n') c = ' ';
+    // Between quotes a double quote would end the name early.
+    const bool quoted = out.find(',') != std::string::npos ||
+                        (!out.empty() && (out[0] == ' ' || out[0] == '"'));
+    if (quoted)
+        for (char& c : out)
+            if (c == '"') c = '\'';
+    return out;
 }
 
 bool nameRoundTrips(const std::string& name) {
@@ -148,25 +166,66 @@ bool loadRecords(const std::string& path, Records& out, std::string& error) {
     return true;
 }
 
+// A save that wrote part of the file says what stopped it: the system's reason when it gave
+// one (no space, too large), else how much of the file was written.
 bool saveRecords(const std::string& path, const Records& r, std::string& error) {
     const fs::path target(path);
     std::error_code ec;
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-    std::string tmp = path + ".XXXXXX";
+    const std::string failed = "cannot write the high-score file " + path + ": ";
+    std::string tmp = path + kSaveSuffix;
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) {
-        error = "cannot write the high-score file " + path + ": " + std::strerror(errno);
+        error = failed + std::strerror(errno);
         return false;
     }
     const std::string text = formatRecords(r);
-    bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::fchmod(fd, 0644) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
-    error = "cannot write the high-score file " + path + ": " + std::strerror(errno);
+    std::string why;
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            why = n < 0 ? std::strerror(errno) : "nothing more could be written";
+            why += " (" + std::to_string(written) + " of " + std::to_string(text.size()) +
+                   " bytes written)";
+            break;
+        }
+        written += std::size_t(n);
+    }
+    if (why.empty() && ::fsync(fd) != 0) why = std::strerror(errno);
+    if (why.empty() && ::fchmod(fd, 0644) != 0) why = std::strerror(errno);
+    if (::close(fd) != 0 && why.empty()) why = std::strerror(errno);
+    if (why.empty() && std::rename(tmp.c_str(), path.c_str()) != 0) why = std::strerror(errno);
+    if (why.empty()) return true;
+    error = failed + why;
     ::unlink(tmp.c_str());
     return false;
+}
+
+// mkstemp's six letters and digits after the file's name and its dot.
+bool isSaveLeftover(const std::string& fileName, const std::string& recordsName) {
+    const std::string prefix = recordsName + ".";
+    if (fileName.size() != prefix.size() + 6 || fileName.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (std::size_t i = prefix.size(); i < fileName.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(fileName[i]))) return false;
+    return true;
+}
+
+int removeSaveLeftovers(const std::string& path) {
+    const fs::path target(path);
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string name = target.filename().string();
+    int removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        if (isSaveLeftover(it->path().filename().string(), name) && it->is_regular_file(kind) &&
+            fs::remove(it->path(), kind))
+            ++removed;
+    }
+    return removed;
 }
 
 }  // namespace hopshot

@@ -42,4 +42,15 @@ bool saveRecords(const std::string& path, const Records& r, std::string& error);
 // A name the record prompt can take: one that comes back from the file exactly as typed.
 bool nameRoundTrips(const std::string& name);
 
+// The name as the file keeps it, so that the file always reads back as its two records: a line
+// break (CR or LF) becomes a space, and in a name the file must quote (one that holds a comma or
+// starts with a space or a double quote) each double quote becomes a single quote. Any other
+// name is kept byte for byte. The game goes on holding the name as typed until the next start.
+std::string storedName(const std::string& name);
+
+// Removes the temporary files that interrupted saves (a kill during the write) left beside
+// the high-score file at `path`. Returns how many. Run at start, before the records are read.
+int removeSaveLeftovers(const std::string& path);
+bool isSaveLeftover(const std::string& fileName, const std::string& recordsName);
+
 }  // namespace hopshot

@@ -4,10 +4,15 @@
 
 #include <random>
 
+#include <csignal>
+#include <cstring>
+#include <iterator>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -223,6 +228,72 @@ TEST_F(RecordsDir, AFailedRenameLeavesNoTemporaryFileBehind) {
     std::string error;
     EXPECT_FALSE(saveRecords(target.string(), {"A", 1, "B", 2}, error));
     EXPECT_NE(error.find(target.string()), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// Whatever name the game holds (the headless `name` line takes any text), the file it writes
+// reads back as the same two records, the name cleaned only where quoting cannot carry it.
+TEST(RecordsFile, AnyHeldNameReadsBackAndNeverCostsTheOtherRecord) {
+    struct Case { std::string held, stored; };
+    const Case cases[] = {
+        {"TA\nRO", "TA RO"},         {"TA\rRO", "TA RO"},      {"\r\n", "  "},
+        {"\"TARO", "'TARO"},         {"\"", "'"},              {"\"a,b\"", "'a,b'"},
+        {" \"x\"", " 'x'"},          {"a,\"b", "a,'b"},        {"TA\"RO", "TA\"RO"},
+        {"x\"\r\n,y", "x'  ,y"},      {"a\n\"b", "a \"b"},      {"plain", "plain"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(storedName(c.held), c.stored) << c.held;
+        const Records solo{c.held, 1234, "COOP", -751};
+        EXPECT_EQ(parseRecords(formatRecords(solo)), (Records{c.stored, 1234, "COOP", -751})) << c.held;
+        const Records coop{"SOLO", 99, c.held, 800};
+        EXPECT_EQ(parseRecords(formatRecords(coop)), (Records{"SOLO", 99, c.stored, 800})) << c.held;
+    }
+    // Names the prompt takes are never changed.
+    for (const char* n : {"TARO", " lead", "a,b", "日本語", "trail "})
+        EXPECT_EQ(storedName(n), n);
+}
+
+// A kill during a save leaves mkstemp's file beside the intact old one; the next start removes
+// such leftovers, and only those.
+TEST_F(RecordsDir, LeftoversOfCutOffSavesAreRemovedAtTheNextStart) {
+    const fs::path target = dir_ / "gun3.x";
+    std::ofstream(target) << "OLD\r\n 5\r\n\r\n 0\r\n";
+    const char* leftovers[] = {"gun3.x.AbC123", "gun3.x.000000"};
+    const char* kept[] = {"gun3.x.bak", "gun3.x.AbC12", "gun3.x.AbC1234", "gun3.y.AbC123", "other"};
+    for (const char* n : leftovers) std::ofstream(dir_ / n) << "half";
+    for (const char* n : kept) std::ofstream(dir_ / n) << "keep";
+    fs::create_directories(dir_ / "gun3.x.Dir123");   // not a file: left alone
+    EXPECT_EQ(removeSaveLeftovers(target.string()), 2);
+    for (const char* n : leftovers) EXPECT_FALSE(fs::exists(dir_ / n)) << n;
+    for (const char* n : kept) EXPECT_TRUE(fs::exists(dir_ / n)) << n;
+    Records r;
+    std::string error;
+    ASSERT_TRUE(loadRecords(target.string(), r, error));
+    EXPECT_EQ(r, (Records{"OLD", 5, "", 0}));
+}
+
+// A save cut short by the file size limit (as by a full disk) says what stopped it, never
+// "Success", and the old file stays whole.
+TEST_F(RecordsDir, ASaveThatWrotePartOfTheFileSaysWhatWentWrong) {
+    const fs::path target = dir_ / "gun3.x";
+    const std::string old = "OLD\r\n 5\r\n\r\n 0\r\n";
+    std::ofstream(target) << old;
+    struct rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    struct rlimit small = before;
+    small.rlim_cur = 8;   // bytes: the first write stops part way
+    auto* const oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    const bool saved = saveRecords(target.string(), {"A LONG NAME", 123456, "COOP", 7}, error);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(error.find("Success"), std::string::npos) << error;
+    EXPECT_NE(error.find(std::strerror(EFBIG)), std::string::npos) << error;
+    EXPECT_NE(error.find("8 of 32 bytes written"), std::string::npos) << error;
+    std::ifstream in(target, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 

@@ -7,9 +7,15 @@
 #include "replay/trace.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace hopshot {
 
@@ -100,13 +106,28 @@ void HeadlessHost::yield() {
 
 namespace {
 
-bool readFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return !in.bad();
+// With the system's own calls: a stream opens a directory and reads it as an empty script,
+// which would run nothing and still rewrite the records.
+bool readFile(const std::string& path, std::string& text, std::string& why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        why = "it is a directory";
+        return false;
+    }
+    char buf[65536];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) text.append(buf, std::size_t(n));
+    const int readError = n < 0 ? errno : 0;
+    ::close(fd);
+    if (readError != 0) why = std::strerror(readError);
+    return readError == 0;
 }
 
 }  // namespace
@@ -116,12 +137,15 @@ namespace {
 // The script's games through the headless host, each reported on one line.
 class HeadlessFront : public ScriptFront {
 public:
-    HeadlessFront(HeadlessHost& host, Game& g, long stepLimit, std::ostream& out)
-        : host_(host), g_(g), stepLimit_(stepLimit), out_(out) {}
+    HeadlessFront(HeadlessHost& host, Game& g, long stepLimit, std::ostream& out, std::ostream& err)
+        : host_(host), g_(g), stepLimit_(stepLimit), out_(out), err_(err) {}
     void setMark(MenuItem item, bool on) override { host_.setMark(item, on); }
     void setName(const std::string& name) override { host_.setName(name); }
     bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
         host_.setTimerPhase(timerPhase);
+        for (const std::string& line : missingJoysticks(host_.checked(MenuItem::Player3),
+                                                        host_.checked(MenuItem::Player4), g_.joysticks))
+            err_ << line << "\n";
         const long steps = host_.playGame(number, game.events, stepLimit_);
         out_ << "game " << number << ": score " << g_.w.score << ", " << steps << " steps\n";
         return true;
@@ -132,15 +156,16 @@ private:
     Game& g_;
     long stepLimit_;
     std::ostream& out_;
+    std::ostream& err_;
 };
 
 }  // namespace
 
 int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
                 const HeadlessGames& games) {
-    std::string text;
-    if (!readFile(o.script, text)) {
-        err << o.script << ": cannot read the script\n";
+    std::string text, why;
+    if (!readFile(o.script, text, why)) {
+        err << o.script << ": cannot read the script: " << why << "\n";
         return 1;
     }
     Script script;
@@ -169,6 +194,7 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
     g.joysticks = &host.joysticks();
     detectJoystick(g.controller, g.joysticks, kJoystickMargin);
     const RecordsPlace place = recordsPlace(o.dir);
+    removeSaveLeftovers(place.writePath);
     Records records;
     std::string problem;
     if (!loadRecords(place.readPath, records, problem)) {
@@ -182,7 +208,7 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
         code = games(script, host, g, out, err);
         if (code == 1 || code == 2) return code;
     } else {
-        HeadlessFront front(host, g, o.stepLimit, out);
+        HeadlessFront front(host, g, o.stepLimit, out, err);
         if (!playScript(script, g, front, error)) {
             err << o.script << ":" << error.line << ": " << error.message << "\n";
             return 2;

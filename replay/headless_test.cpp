@@ -172,6 +172,7 @@ TEST(HeadlessRun, FilesThatCannotBeUsedAreReportedWithExitCodeOne) {
     } cases[] = {
         {(dir.path() / "missing.replay").string(), "", "missing.replay"},
         {script.string(), (dir.path() / "no-such-dir" / "t.trace").string(), "t.trace"},
+        {dir.path().string(), "", dir.path().string() + ": cannot read the script: it is a directory"},
     };
     for (const Case& c : cases) {
         HeadlessOptions o{c.script, c.trace, dir.path().string()};
@@ -179,6 +180,23 @@ TEST(HeadlessRun, FilesThatCannotBeUsedAreReportedWithExitCodeOne) {
         EXPECT_EQ(runHeadless(o, out, err), 1) << c.named;
         EXPECT_NE(err.str().find(c.named), std::string::npos) << err.str();
         EXPECT_EQ(out.str(), "");
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "gun3.x")) << "the records were written";
+}
+
+// A checked player 3 or 4 whose joystick is not there is named at each game's start.
+TEST(HeadlessRun, ACheckedPlayerWithNoJoystickIsNamedAtTheStart) {
+    struct Case { const char* setup; std::string said; } cases[] = {
+        {"players 1 0 1 1\njoysticks 0\n", "3P: no joystick 1; player 3 stands idle\n"
+                                            "4P: no joystick 2; player 4 stands idle\n"},
+        {"players 1 0 1 1\njoysticks 1\n", "4P: no joystick 2; player 4 stands idle\n"},
+        {"players 1 0 1 1\njoysticks 2\n", ""},
+        {"players 1 1 0 0\njoysticks 0\n", ""},
+    };
+    for (const Case& c : cases) {
+        RunResult r = runScript(std::string(c.setup) + "game\nat 1 key down 27 0\ngame\nat 1 key down 27 0\n");
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, c.said + c.said) << c.setup;   // once for each game
     }
 }
 

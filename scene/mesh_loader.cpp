@@ -7,10 +7,19 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include "scene/x_file_check.h"
+
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace scene {
 
@@ -24,8 +33,6 @@ namespace {
 constexpr unsigned kShapeSteps = aiProcess_Triangulate | aiProcess_GenSmoothNormals;
 constexpr unsigned kHandSteps = aiProcess_ConvertToLeftHanded;
 
-constexpr char kXMagic[] = "xof ";           // the first four bytes of every .x file
-constexpr std::size_t kMaxFileBytes = 64u << 20;  // far above any mesh of ours; guards the read
 const glm::vec3 kNoMaterialColor{1, 1, 1};   // a mesh without a material is white
 
 glm::vec3 toGlm(const aiVector3D& v) { return {v.x, v.y, v.z}; }
@@ -109,41 +116,118 @@ void flatten(const aiScene& file, const aiNode& node, const glm::mat4& above,
         if (node.mChildren[c]) flatten(file, *node.mChildren[c], place, out, depth + 1);
 }
 
-bool readWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad() && bytes.size() <= kMaxFileBytes;
+// What one file gave: its triangles, or why there are none. Kept for the whole run.
+struct KeptMesh {
+    int64_t size = -1, modified = 0;     // the file as it stood when read
+    bool usable = false;
+    std::vector<Triangle> triangles;
+};
+
+std::mutex keptLock;
+std::map<std::string, KeptMesh> kept;    // by path
+std::set<std::string> named;             // files already named on standard error
+
+// Reads the file whole with the system's own calls: a read error is an error, not a short file.
+bool readFile(const std::string& path, std::size_t size, std::string& bytes, std::string& problem) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    bytes.resize(size + 1);   // one more, to see a file that grew since it was measured
+    std::size_t got = 0;
+    ssize_t n = 0;
+    while (got < bytes.size() && (n = ::read(fd, bytes.data() + got, bytes.size() - got)) > 0)
+        got += std::size_t(n);
+    const int readError = n < 0 ? errno : 0;
+    ::close(fd);
+    if (readError != 0) {
+        problem = std::strerror(readError);
+        return false;
+    }
+    if (got > size) {
+        problem = "the file changed while it was read";
+        return false;
+    }
+    bytes.resize(got);
+    return true;
+}
+
+// The file's mesh, from what is kept when the file is as it was; read, checked and kept
+// otherwise. The size limit is applied before a byte is read.
+const KeptMesh* keptMesh(const std::string& path, std::string& problem) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        problem = errno == ENOENT ? std::string() : std::strerror(errno);
+        return nullptr;
+    }
+    KeptMesh& k = kept[path];
+    const int64_t modified = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (k.size == int64_t(st.st_size) && k.modified == modified) return &k;
+    k = KeptMesh{};
+    k.size = int64_t(st.st_size);
+    k.modified = modified;
+    std::string bytes;
+    if (!S_ISREG(st.st_mode)) problem = S_ISDIR(st.st_mode) ? "a directory" : "not a regular file";
+    else if (std::size_t(st.st_size) > kMaxMeshFileBytes)
+        problem = std::to_string(st.st_size) + " bytes, more than a mesh file may have (" +
+                  std::to_string(kMaxMeshFileBytes) + ")";
+    else if (readFile(path, std::size_t(st.st_size), bytes, problem))
+        k.usable = ParseMeshFile(bytes, k.triangles, problem);
+    return &k;
 }
 
 }  // namespace
 
-// The file is read here and handed to Assimp as an .x file whatever its name, so no other of
-// Assimp's readers can take a damaged file for something else. Anything short of a mesh with
-// at least one triangle fails and leaves the builder as it was.
-bool LoadFromFile(const MeshBuilder& mesh, const std::string& path) {
-    if (!mesh) return false;
+// The file is handed to Assimp as an .x file whatever its name, so no other of Assimp's readers
+// can take a damaged file for something else; and only once the check has passed it. Anything
+// short of a mesh with at least one triangle fails.
+bool ParseMeshFile(std::string_view bytes, std::vector<Triangle>& out, std::string& problem) {
     try {
-        std::string bytes;
-        if (!readWholeFile(path, bytes)) return false;
-        if (bytes.size() < 4 || std::memcmp(bytes.data(), kXMagic, 4) != 0) return false;
-
+        if (!CheckXFile(bytes, problem)) return false;
         Assimp::Importer importer;
         const aiScene* file = importer.ReadFileFromMemory(bytes.data(), bytes.size(), 0, "x");
         if (file) file = importer.ApplyPostProcessing(kShapeSteps);
         if (file) file = importer.ApplyPostProcessing(kHandSteps);
-        if (!file || (file->mFlags & AI_SCENE_FLAGS_INCOMPLETE) || !file->mRootNode)
+        if (!file || (file->mFlags & AI_SCENE_FLAGS_INCOMPLETE) || !file->mRootNode) {
+            problem = importer.GetErrorString();
+            if (problem.empty()) problem = "the mesh reader found no scene";
             return false;
-
+        }
         std::vector<Triangle> triangles;
         flatten(*file, *file->mRootNode, glm::mat4(1), triangles, 0);
-        if (triangles.empty()) return false;
-        mesh->triangles = std::move(triangles);
+        if (triangles.empty()) {
+            problem = "no triangles";
+            return false;
+        }
+        out = std::move(triangles);
+        return true;
+    } catch (const std::exception& e) {
+        problem = e.what();   // Assimp's import errors and a failed allocation alike
+        return false;
+    } catch (...) {
+        problem = "the mesh reader failed";
+        return false;
+    }
+}
+
+bool LoadFromFile(const MeshBuilder& mesh, const std::string& path) {
+    if (!mesh) return false;
+    std::lock_guard<std::mutex> hold(keptLock);
+    std::string problem;
+    const KeptMesh* k = keptMesh(path, problem);
+    if (k && k->usable) {
+        try {
+            mesh->triangles = k->triangles;
+        } catch (...) {
+            return false;
+        }
         ++mesh->version;
         return true;
-    } catch (...) {
-        return false;   // Assimp's import errors and a failed allocation alike
     }
+    if (!problem.empty() && named.insert(path).second)
+        std::fprintf(stderr, "hopshot: mesh %s: %s; it is drawn empty\n", path.c_str(), problem.c_str());
+    return false;
 }
 
 }  // namespace scene

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace scene {
@@ -162,10 +163,17 @@ bool SetSceneBackgroundRGB(const Frame& root, float r, float g, float b);
 Light CreateLightRGB(const RetainedMode& rm, int type, float r, float g, float b);
 bool AddLight(const Frame& frame, const Light& light);
 MeshBuilder CreateMeshBuilder(const RetainedMode& rm);
-bool LoadFromFile(const MeshBuilder& mesh, const std::string& path);  // a DirectX .x file
+// A DirectX .x file. Each file is read once a run and kept: a later load of the same path
+// (unchanged on disk) takes the kept mesh, and a file that cannot be used is named on standard
+// error once, with why, and leaves the builder as it was. A missing file says nothing.
+bool LoadFromFile(const MeshBuilder& mesh, const std::string& path);
 bool ScaleMesh(const MeshBuilder& mesh, float sx, float sy, float sz);
 bool SetColorRGB(const MeshBuilder& mesh, float r, float g, float b);
 bool AddVisual(const Frame& frame, const MeshBuilder& mesh);
+
+// The mesh of an .x file held in memory, as LoadFromFile reads it: checked first (sizes,
+// counts, indices), then read by Assimp and flattened. False with why when it is not usable.
+bool ParseMeshFile(std::string_view bytes, std::vector<Triangle>& out, std::string& problem);
 
 // --- per-step operations ---
 // reference empty: relative to the frame's parent; the frame itself: moved along its own axes;

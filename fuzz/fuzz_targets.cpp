@@ -1,0 +1,83 @@
+#include "fuzz/fuzz_targets.h"
+
+#include "records/records.h"
+#include "replay/script.h"
+#include "scene/scene.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace hopshot::fuzz {
+
+namespace {
+
+[[noreturn]] void broken(const char* what) {
+    std::fprintf(stderr, "fuzz target: %s\n", what);
+    std::abort();
+}
+
+}  // namespace
+
+// A script either runs or is refused with the line it went wrong on; what runs holds only
+// values the script format allows.
+int scriptParser(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    Script script;
+    ScriptError error;
+    if (!parseScript(text, script, error)) {
+        if (error.line < 1 || error.message.empty()) broken("a refused script names no line");
+        return 0;
+    }
+    if (script.joysticks < 0 || script.joysticks > 2) broken("joysticks out of range");
+    for (const ScriptCommand& c : script.commands) {
+        if (c.timerPhase < 1 || c.timerPhase > 50) broken("timer out of range");
+        long last = 1;
+        for (const ScriptEvent& e : c.events) {
+            if (e.step < last) broken("events out of step order");
+            last = e.step;
+            if (e.keyCode < 0 || e.keyCode > 255 || e.mask < 0 || e.mask > 7) broken("key out of range");
+            if (e.joystick < 0 || e.joystick > 1 || e.x < 0 || e.x > 65535 || e.y < 0 || e.y > 65535)
+                broken("joystick reading out of range");
+        }
+    }
+    return 0;
+}
+
+// Whatever the file held, the records read from it, written back and read again are the same
+// records (names as the file keeps them). The input's bytes are also taken as the names
+// themselves, split at the first line feed, with scores from its first bytes.
+int recordsFile(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    auto kept = [](const Records& r) {
+        return Records{storedName(r.nameSolo), r.scoreSolo, storedName(r.nameCoop), r.scoreCoop};
+    };
+    const Records read = parseRecords(text);
+    if (parseRecords(formatRecords(read)) != kept(read)) broken("records read from a file do not read back");
+
+    const size_t split = text.find('\n');
+    int32_t score = 0;
+    for (size_t i = 0; i < size && i < 4; ++i) score = int32_t(uint32_t(score) << 8 | data[i]);
+    const Records held{text.substr(0, split), score,
+                       split == std::string::npos ? std::string() : text.substr(split + 1), int32_t(uint32_t(score) * 7u)};
+    if (parseRecords(formatRecords(held)) != kept(held)) broken("held records do not read back");
+    return 0;
+}
+
+// Any bytes: refused with why, or a mesh of finite triangles.
+int meshFile(const uint8_t* data, size_t size) {
+    std::vector<scene::Triangle> triangles;
+    std::string problem;
+    const bool ok = scene::ParseMeshFile(
+        std::string_view(reinterpret_cast<const char*>(data), size), triangles, problem);
+    if (!ok && problem.empty()) broken("a refused mesh says no why");
+    if (ok && triangles.empty()) broken("an accepted mesh has no triangles");
+    for (const scene::Triangle& t : triangles)
+        for (int k = 0; k < 3; ++k)
+            if (!scene::finite(t.p[k])) broken("a corner that is not finite");
+    return 0;
+}
+
+}  // namespace hopshot::fuzz

@@ -1,0 +1,15 @@
+// The fuzz targets: each takes one input as bytes and aborts when the code under test breaks a
+// promise it makes about that input. libFuzzer calls them (built with clang, see CMakeLists.txt);
+// the regression run feeds them the seed corpus and every crash input kept here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace hopshot::fuzz {
+
+int scriptParser(const uint8_t* data, size_t size);   // a replay script
+int recordsFile(const uint8_t* data, size_t size);    // the high-score file, written back
+int meshFile(const uint8_t* data, size_t size);       // an .x mesh file held in memory
+
+}  // namespace hopshot::fuzz

@@ -1,0 +1,44 @@
+// Replays fuzz inputs through a target, as part of the ordinary test run:
+//   fuzz_regressions TARGET DIR...   (TARGET: script, records or mesh)
+// Feeds every file in the folders to the target; a broken promise aborts, which fails the test.
+#include "fuzz/fuzz_targets.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    using Target = int (*)(const uint8_t*, size_t);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh DIR...\n");
+        return 2;
+    }
+    const std::string name = argv[1];
+    const Target target = name == "script"    ? hopshot::fuzz::scriptParser
+                          : name == "records" ? hopshot::fuzz::recordsFile
+                          : name == "mesh"    ? hopshot::fuzz::meshFile
+                                              : nullptr;
+    if (!target) {
+        std::fprintf(stderr, "fuzz_regressions: no target %s\n", name.c_str());
+        return 2;
+    }
+    std::vector<std::filesystem::path> files;
+    for (int i = 2; i < argc; ++i)
+        if (std::filesystem::is_directory(argv[i]))
+            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+                if (entry.is_regular_file()) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+        std::printf("%s\n", file.filename().c_str());
+        std::fflush(stdout);
+        target(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::printf("%s: %zu inputs replayed\n", name.c_str(), files.size());
+    return files.empty() ? 1 : 0;
+}
