@@ -304,6 +304,7 @@ TEST_F(GameProgram, AFullMinuteWithCtrlTappedScoresAndTheRecordTakesTheTypedName
 
     // The name typed into the prompt, then Return; the title comes back.
     ASSERT_TRUE(guitest::focusWindow(*prompt));
+    guitest::pump(300);   // keys of the prompt's first moment were pressed before it
     ASSERT_TRUE(guitest::sh("xdotool type --delay 60 --window " + std::to_string(*prompt) +
                             " TARO"));
     guitest::pump(500);   // every letter taken and drawn
