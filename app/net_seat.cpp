@@ -200,11 +200,7 @@ void NetSeat::play(const StartMessage& m) {
     if (g.w.running != 0) return;
     start_ = m;
     g.rng.advanceTo(m.draws);
-    g.w.shellKind = m.carried.shellKind;
-    g.w.steerX = m.carried.steerX;
-    g.w.steerY = m.carried.steerY;
-    g.w.hopperVY = m.carried.hopperVY;
-    g.w.bloodBudget = m.carried.bloodBudget;
+    takeCarried(g.w, m.carried);
     for (int j = 0; j < 2; ++j) {
         joysticks_.set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
         sentJoys_[size_t(j)] = joysticks_.reading(j);

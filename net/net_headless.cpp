@@ -33,11 +33,7 @@ void takeStart(HeadlessHost& host, Game& g, const StartMessage& m) {
                                      MenuItem::Player4};
     for (int p = 0; p < kPlayers; ++p) host.setMark(items[p], m.players[size_t(p)]);
     g.rng.advanceTo(m.draws);
-    g.w.shellKind = m.carried.shellKind;
-    g.w.steerX = m.carried.steerX;
-    g.w.steerY = m.carried.steerY;
-    g.w.hopperVY = m.carried.hopperVY;
-    g.w.bloodBudget = m.carried.bloodBudget;
+    takeCarried(g.w, m.carried);
     for (int j = 0; j < 2; ++j)
         host.joysticks().set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
 }

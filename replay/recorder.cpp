@@ -48,6 +48,14 @@ CarriedValues carriedValues(const World& w) {
     return {w.shellKind, w.steerX, w.steerY, w.hopperVY, w.bloodBudget};
 }
 
+void takeCarried(World& w, const CarriedValues& c) {
+    w.shellKind = c.shellKind;
+    w.steerX = c.steerX;
+    w.steerY = c.steerY;
+    w.hopperVY = c.hopperVY;
+    w.bloodBudget = c.bloodBudget;
+}
+
 std::string eventLine(const ScriptEvent& e) {
     std::string s = "at " + std::to_string(e.step) + " ";
     switch (e.kind) {

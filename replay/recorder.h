@@ -28,6 +28,7 @@ struct CarriedValues {
     bool operator==(const CarriedValues&) const = default;
 };
 CarriedValues carriedValues(const World& w);
+void takeCarried(World& w, const CarriedValues& c);   // the next game starts from these
 
 // Everything a game starts from, taken just before the Start command runs the setup.
 struct GameStart {
