@@ -2,6 +2,7 @@
 // viewports multiplied, the picture carried over when the scale changes), and calm drawing of
 // the red flash and the light's flicker. Offscreen: no window and no hold on the X display.
 #include "app/gl_device.h"
+#include "testing/scene_views.h"
 #include "core/setup.h"
 #include "scene/device_scale.h"
 #include "testing/gui_test_support.h"
@@ -31,15 +32,7 @@ protected:
     }
 
     scene::ViewportData viewport(int left, int top, int width, int height) const {
-        scene::ViewportData v;
-        v.device = deviceData;
-        v.camera = camera;
-        v.left = left;
-        v.top = top;
-        v.width = width;
-        v.height = height;
-        v.back = 1200;
-        return v;
+        return scenetest::viewportOn(deviceData, camera, left, top, width, height);
     }
 
     // A white square facing the camera, 10 ahead, filling the middle of the view.

@@ -2,6 +2,7 @@
 // leave in the device's target, read back as the window reads it. Offscreen only: no window,
 // no focus, so these tests need no hold on the X display.
 #include "scene/gl_renderer.h"
+#include "testing/scene_views.h"
 #include "testing/gui_test_support.h"
 
 #include <QOffscreenSurface>
@@ -97,15 +98,7 @@ protected:
     }
 
     scene::ViewportData viewport(int left, int top, int width, int height) const {
-        scene::ViewportData v;
-        v.device = device;
-        v.camera = camera;
-        v.left = left;
-        v.top = top;
-        v.width = width;
-        v.height = height;
-        v.back = 1200;
-        return v;
+        return scenetest::viewportOn(device, camera, left, top, width, height);
     }
     scene::ViewportData whole() const { return viewport(0, 0, 640, 480); }
 

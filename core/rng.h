@@ -21,11 +21,6 @@ public:
     }
     uint64_t draws() const { return draws_; }   // draws taken since the program started
 
-    // Takes draws until `n` have been taken, as a run that reached this point would have.
-    void drawUntil(uint64_t n) {
-        while (draws_ < n) draw();
-    }
-
     // The generator as it stands after n draws since the program started: later draws go on
     // from there. Going back restarts the generator from its seed (a network guest that has
     // played more games alone than its host).

@@ -119,14 +119,31 @@ bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game&
     return false;
 }
 
-// The host plays its script: its settings lines, and at each `game` line a start for everyone.
-class HostFront : public ScriptFront {
+// What a machine's script front needs, host or guest: its session, its headless host and game,
+// and where it reports. Settings lines act on this machine alone.
+class NetFront : public ScriptFront {
 public:
-    HostFront(NetSession& s, HeadlessHost& host, Game& g, const HeadlessOptions& o,
-              const NetOptions& n, std::ostream& out, std::ostream& err)
+    NetFront(NetSession& s, HeadlessHost& host, Game& g, const HeadlessOptions& o,
+             const NetOptions& n, std::ostream& out, std::ostream& err)
         : s_(s), host_(host), g_(g), o_(o), n_(n), out_(out), err_(err) {}
     void setMark(MenuItem item, bool on) override { host_.setMark(item, on); }
     void setName(const std::string& name) override { host_.setName(name); }
+    bool failed = false;   // a game the network stopped
+
+protected:
+    NetSession& s_;
+    HeadlessHost& host_;
+    Game& g_;
+    const HeadlessOptions& o_;
+    const NetOptions& n_;
+    std::ostream& out_;
+    std::ostream& err_;
+};
+
+// The host plays its script: its settings lines, and at each `game` line a start for everyone.
+class HostFront : public NetFront {
+public:
+    using NetFront::NetFront;
     bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
         host_.setTimerPhase(timerPhase);
         StartMessage m;
@@ -144,16 +161,6 @@ public:
         if (!playNetGame(s_, m, host_, g_, game.events, o_, n_, out_, err_)) failed = true;
         return true;
     }
-    bool failed = false;
-
-private:
-    NetSession& s_;
-    HeadlessHost& host_;
-    Game& g_;
-    const HeadlessOptions& o_;
-    const NetOptions& n_;
-    std::ostream& out_;
-    std::ostream& err_;
 };
 
 int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
@@ -187,13 +194,9 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
 
 // A guest plays the host's games; its own script's k-th `game` line holds its events for the
 // host's k-th game.
-class GuestFront : public ScriptFront {
+class GuestFront : public NetFront {
 public:
-    GuestFront(NetSession& s, HeadlessHost& host, Game& g, const HeadlessOptions& o,
-               const NetOptions& n, std::ostream& out, std::ostream& err)
-        : s_(s), host_(host), g_(g), o_(o), n_(n), out_(out), err_(err) {}
-    void setMark(MenuItem item, bool on) override { host_.setMark(item, on); }
-    void setName(const std::string& name) override { host_.setName(name); }
+    using NetFront::NetFront;
     bool playGame(int, const ScriptCommand& game, int) override { return playNext(game.events); }
 
     // Waits for the host's next start and plays it; false when no more games come.
@@ -207,16 +210,6 @@ public:
         if (!playNetGame(s_, m, host_, g_, own, o_, n_, out_, err_)) failed = true;
         return true;
     }
-    bool failed = false;
-
-private:
-    NetSession& s_;
-    HeadlessHost& host_;
-    Game& g_;
-    const HeadlessOptions& o_;
-    const NetOptions& n_;
-    std::ostream& out_;
-    std::ostream& err_;
 };
 
 int guestGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,

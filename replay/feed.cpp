@@ -105,7 +105,7 @@ bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& 
                                      std::to_string(c.draws)};
                 return false;
             }
-            g.rng.drawUntil(c.draws);
+            g.rng.advanceTo(c.draws);
             break;
         case ScriptCommand::Kind::Set: carriedValueRef(g.w, c.value, c.index) = c.setTo; break;
         case ScriptCommand::Kind::Game:
