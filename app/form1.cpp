@@ -1,7 +1,6 @@
 #include "app/form1.h"
 
 #include "game/game_routine.h"
-#include "controls/keyboard.h"
 #include "input/sdl_joysticks.h"
 #include "app/form1_replay.h"
 #include "app/gl_view.h"
@@ -107,7 +106,12 @@ Form1::Form1(const WindowPresets& presets, const QString& programDir, Form1Servi
       programDir_(programDir),
       services_(services),
       boxes_(std::make_unique<QtMessageBoxes>()),
-      game_(*this, heard_, programDir.toStdString()) {
+      game_(*this, heard_, programDir.toStdString()),
+      input_(game_, nullptr, [this](MenuItem item) {
+          if (!flipMarks_) return;
+          QAction* a = markAction(item);
+          a->setChecked(!a->isChecked());
+      }) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("HopShot"));
     buildControls(programDir);
@@ -264,7 +268,7 @@ void Form1::buildMenus(const WindowPresets& presets) {
             ScriptEvent e;
             e.kind = ScriptEvent::Kind::Menu;
             e.item = item;
-            noteEvent(e);
+            takeEvent(e);
         });
 
     QMenu* records = addSubmenu(menuBar(), "ハイスコア");
@@ -285,9 +289,39 @@ void Form1::startChosen() {
                                                         checked(MenuItem::Player4), game_.joysticks))
             std::cerr << "hopshot: " << line << std::endl;
         beforeGame();
+        beginInput(local_, 0, nullptr, false);
     }
     startCommand(game_);
-    if (starts) afterGame();
+    if (starts) {
+        endInput();
+        afterGame();
+    }
+}
+
+void Form1::takeEvent(const ScriptEvent& e) {
+    local_.push(e);
+    if (input_.active()) return;
+    std::vector<ScriptEvent> now;
+    local_.eventsBefore(0, now);
+    input_.apply(now);
+}
+
+void Form1::beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
+                       bool flipMarks) {
+    flipMarks_ = flipMarks;
+    input_.setJoysticks(joysticks);
+    input_.begin(&source, stepLimit, [this](const ScriptEvent& e) { noteEvent(e); });
+}
+
+// What the handlers read after the game's last step (a key let go at the record prompt) still
+// reaches the world, as any key between games does.
+void Form1::endInput() {
+    input_.end();
+    input_.setJoysticks(nullptr);
+    flipMarks_ = false;
+    std::vector<ScriptEvent> late;
+    local_.eventsBefore(0, late);
+    input_.apply(late);
 }
 
 bool Form1::openNetwork(const NetChoice& choice) {
@@ -315,11 +349,11 @@ void Form1::timer1Tick() {
     // from a real stick and it does not read as pushed.
     if (joysticks_ && !joysticks_->takeArrivals().empty())
         detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
-    if (net_ && net_->countdownTick()) return;
+    // In a network game the countdown is the host's; between games the host's start decides.
+    if (net_ && (!net_->inGame() || !net_->isHost())) return;
     ScriptEvent tick;
     tick.kind = ScriptEvent::Kind::Tick;
-    noteEvent(tick);
-    countdownTick(game_);
+    takeEvent(tick);
 }
 
 void Form1::showSoloRecord() {
@@ -431,14 +465,12 @@ void Form1::keyEvent(const QKeyEvent& event) {
     else keysDown_.erase(keyId(event));
     const int16_t code = virtualKeyCode(event.key(), event.modifiers() & Qt::KeypadModifier);
     const int16_t mask = modifierMaskAfter(event.type(), event.key(), event.modifiers());
-    if (net_ && net_->keyEvent(code, mask, down)) return;
-    if (down) keyDown(game_.w, code, mask);
-    else keyUp(game_.w, code, mask);
     ScriptEvent e;
     e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
     e.keyCode = code;
     e.mask = mask;
-    noteEvent(e);
+    if (net_ && net_->keyEvent(e)) return;
+    takeEvent(e);
 }
 
 // --- Host ---
@@ -479,7 +511,8 @@ void Form1::clearWindowSurface() { centralWidget()->update(); }
 scene::Window* Form1::picture1() { return picture1_; }
 
 int32_t Form1::tickCount() {
-    if (net_ && net_->inGame()) return net_->tickCount();
+    // No step runs ahead of its events: the clock stands until the input has them all.
+    if (input_.active() && !input_.granted(steps_)) return game_.w.lastTick;
     if (replay_) return replayTicks();
     using namespace std::chrono;
     return static_cast<int32_t>(
@@ -493,11 +526,14 @@ void Form1::yield() {
         replayYield();
         return;
     }
+    // Asked before the wait (a network game sends its own events at once) and after it (what
+    // the handlers read during the wait goes before the next step).
+    input_.yieldAfter(steps_);
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(steady_clock::now() - start_).count();
     tickWake_.start(int(kTickMs - ms % kTickMs));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (net_) net_->afterYield();
+    if (!ended_) input_.yieldAfter(steps_);
 }
 
 // A name must come back from the high-score file as typed: a double quote cannot, so the field

@@ -9,6 +9,7 @@
 #include "app/options.h"
 #include "records/records.h"
 #include "replay/headless.h"
+#include "replay/input.h"
 #include "replay/script.h"
 
 #include <QMainWindow>
@@ -113,6 +114,15 @@ private:
     bool promptKeyEvent(const QKeyEvent& event);
     void showRecord(const char* title, const std::string& name, int32_t score);
 
+    // Every event of this window reaches the game here: queued, and handed over at the yield
+    // while a game runs, at once between games.
+    void takeEvent(const ScriptEvent& e);
+    // A game's input begins: from `source`, stopped after stepLimit steps (0: none), its joystick
+    // events setting `joysticks`, its menu events flipping the marks when `flipMarks` (live, Qt
+    // has flipped them already).
+    void beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks);
+    void endInput();
+
     // Recording and replay (form1_replay.cpp).
     void beforeGame();
     void afterGame();
@@ -135,6 +145,9 @@ private:
     std::unique_ptr<SdlJoysticks> joysticks_;
     RecordsPlace recordsPlace_;
     Game game_;                          // after heard_: it holds a reference to it
+    LocalInput local_;                   // what the window's handlers read, in arrival order
+    GameInput input_;                    // the running game's input, from local_ or elsewhere
+    bool flipMarks_ = false;
     std::unique_ptr<RecordingState> recording_;
     std::unique_ptr<ReplayState> replay_;
     int gameNumber_ = 0;                 // games started by this window, counted from 1

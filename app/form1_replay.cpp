@@ -98,7 +98,7 @@ void Form1::noteEvent(ScriptEvent e) {
 
 void Form1::stepDone() {
     ++steps_;
-    if (net_) net_->stepDone();
+    input_.stepDone(steps_);
     const std::vector<int> sounds = heard_.take();
     if (trace_) writeStepObject(*trace_, gameNumber_, steps_, game_.w, game_.rng.draws(), sounds);
     if (recording_) recording_->tap->setStep(steps_ + 1);
@@ -159,18 +159,25 @@ void Form1::runReplay() {
         bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
             ReplayState& r = *f_.replay_;
             r.playing = number;
-            r.feed.begin(game.events, timerPhase);
-            r.stepLimit = r.feed.scriptTicks() ? std::max(kDefaultStepLimit, r.feed.lastEventStep())
-                                               : kDefaultStepLimit;
+            r.input.begin(game.events, timerPhase);
             f_.gameNumber_ = number;
             f_.steps_ = 0;
             f_.heard_.take();
             f_.showReplayState();
+            f_.beginInput(r.input, scriptStepLimit(0, r.input.scriptTicks(), r.input.lastEventStep()),
+                          &r.joysticks, true);
             startCommand(f_.game_);
-            r.feed.end();
+            f_.endInput();
             if (f_.ended_) return false;
             f_.afterGame();
             return true;
+        }
+
+        // The generator may take a while to move on: the window stays live, and closing it ends
+        // the replay.
+        bool stillWanted() override {
+            QCoreApplication::processEvents();
+            return !f_.ended_;
         }
 
     private:
@@ -226,26 +233,15 @@ void Form1::replayKey(const QKeyEvent& event) {
 // window's own events, waking at the replay clock's next tick unless paused.
 void Form1::replayYield() {
     ReplayState& r = *replay_;
-    if (r.feed.active()) {
-        r.feed.yieldAfter(steps_, game_, r.joysticks, [this](MenuItem item) {
-            QAction* a = markAction(item);
-            a->setChecked(!a->isChecked());
-        });
-        if (steps_ >= r.stepLimit) game_.w.running = 0;
-    }
+    input_.yieldAfter(steps_);
     const int64_t wait = r.clock.msToNextTick(realMs());
     if (wait >= 0) tickWake_.start(int(std::min<int64_t>(wait, 1000)));
     else tickWake_.stop();
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-// The replay's tick count: game time, held back until the script's events for the next step
-// have been handed over, so no step ever runs ahead of its events.
-int32_t Form1::replayTicks() {
-    ReplayState& r = *replay_;
-    if (r.feed.active() && !r.feed.handedOver(steps_)) return game_.w.lastTick;
-    return r.clock.ticksAt(realMs(), game_.w.lastTick);
-}
+// The replay's tick count: game time on the replay's own clock.
+int32_t Form1::replayTicks() { return replay_->clock.ticksAt(realMs(), game_.w.lastTick); }
 
 void Form1::showReplayState() {
     const ReplayState& r = *replay_;

@@ -22,14 +22,13 @@ struct RecordingState {
 
 struct ReplayState {
     Script script;
-    GameFeed feed;
+    ScriptInput input;
     ScriptJoysticks joysticks;          // what the game reads instead of the real joysticks
     ReplayClock clock;
     std::string name;                   // typed into the record prompts the script reaches
     std::string prompted;               // the last name a prompt took, shown in the title
     int games = 0;                      // `game` lines in the script
     int playing = 0;                    // the game being shown, counted from 1; 0: none
-    long stepLimit = 0;                 // the same as a headless run's
     bool over = false;                  // every game has been shown
 };
 

@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         o.script = cl.script;
         o.trace = cl.trace;
         if (!cl.dir.empty()) o.dir = cl.dir;
-        o.stepLimit = cl.steps;
+        o.stepLimit = cl.stepsGiven ? cl.steps : 0;
         if (cl.net != CommandLine::Net::None) {
             hopshot::NetOptions n;
             n.host = cl.net == CommandLine::Net::Host;

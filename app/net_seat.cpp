@@ -15,18 +15,13 @@
 
 #include <chrono>
 #include <fstream>
+#include <iostream>
 
 namespace hopshot {
 
 namespace {
 
-constexpr int kTickMs = 20;
 constexpr int kJoinWaitMs = 5000;
-
-int64_t nowTick() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() / kTickMs;
-}
 
 }  // namespace
 
@@ -70,6 +65,7 @@ void NetSeat::pump() {
     session_->service(0);
     bool changed = false;
     for (const std::string& n : session_->takeNotices()) {
+        std::cerr << "hopshot: " << n << std::endl;
         lastNotice_ = n;
         changed = true;
     }
@@ -83,8 +79,10 @@ void NetSeat::pump() {
     }
     if (!inGame() && !starting_ && session_->over()) {
         const bool hostLeft = session_->hostLeft();
+        const std::string expelled = session_->expelled();
         leave();
-        if (hostLeft) tellProblem("The host left: the network game is over.");
+        if (!expelled.empty()) tellProblem("The host dropped this machine: " + expelled + ".");
+        else if (hostLeft) tellProblem("The host left: the network game is over.");
         return;
     }
     StartMessage m;
@@ -114,39 +112,16 @@ void NetSeat::tellProblem(const std::string& text) {
     form_.boxes_->show(text, "HopShot", MessageBoxes::Icon::Warning);
 }
 
-bool NetSeat::keyEvent(int16_t code, int16_t mask, bool down) {
+bool NetSeat::keyEvent(ScriptEvent& e) {
     if (!session_) return false;
     constexpr int16_t kEscape = 27;
-    if (code == kEscape) {
-        if (!down) return true;
-        if (!session_->isHost()) {
-            leave();   // Esc on a guest leaves the network game
-        } else if (game_) {
-            ScriptEvent e;
-            e.kind = ScriptEvent::Kind::KeyDown;
-            e.keyCode = code;
-            e.mask = mask;
-            game_->local(e);   // the host's Esc stops the game on every machine at one step
-        }
+    if (e.keyCode == kEscape) {
+        if (session_->isHost()) return !game_ || e.kind != ScriptEvent::Kind::KeyDown;
+        if (e.kind == ScriptEvent::Kind::KeyDown) leave();   // Esc on a guest leaves the game
         return true;
     }
     if (!game_) return true;   // between games keys move nothing: each game starts from the host's
-    ScriptEvent e;
-    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
-    e.keyCode = code;
-    e.mask = mask;
-    if (ownEvent(myPlayers(), e)) game_->local(e);
-    return true;
-}
-
-bool NetSeat::countdownTick() {
-    if (!session_) return false;
-    if (session_->isHost() && game_) {
-        ScriptEvent tick;
-        tick.kind = ScriptEvent::Kind::Tick;
-        game_->local(tick);
-    }
-    return true;   // a guest's countdown ticks come from the host
+    return !ownEvent(myPlayers(), e);
 }
 
 bool NetSeat::startChosen() {
@@ -161,7 +136,10 @@ bool NetSeat::startChosen() {
     StartMessage m;
     m.game = ++gamesStarted_;
     m.delay = choice_.delay > 0 ? choice_.delay : session_->autoDelay();
-    for (const Machine& mc : session_->roster()) m.machines.push_back(mc.id);
+    for (const Machine& mc : session_->roster()) {
+        m.machines.push_back(mc.id);
+        m.machinePlayers.push_back(mc.players);
+    }
     m.players = session_->everyonesPlayers();
     m.draws = g.rng.draws();
     m.carried = carriedValues(g.w);
@@ -199,39 +177,34 @@ void NetSeat::play(const StartMessage& m) {
     Game& g = form_.game_;
     if (g.w.running != 0) return;
     start_ = m;
-    g.rng.advanceTo(m.draws);
+    g.rng.advanceTo(m.draws);   // bounded where the start is read
     takeCarried(g.w, m.carried);
-    for (int j = 0; j < 2; ++j) {
+    for (int j = 0; j < 2; ++j)
         joysticks_.set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
-        sentJoys_[size_t(j)] = joysticks_.reading(j);
-    }
     // The players' passes read the joysticks as the events leave them, under the same dead zone
-    // on every machine.
+    // on every machine; this machine's own sticks are read once a step and sent.
     JoystickService* own = g.joysticks;
     g.joysticks = &joysticks_;
     detectJoystick(g.controller, &joysticks_, kJoystickMargin);
     const std::array<bool, 4> options{form_.liveCamera_->isChecked(), form_.smallScreen_->isChecked(),
                                       form_.simpleDisplay_->isChecked(), form_.wireframe_->isChecked()};
-    game_ = std::make_unique<NetGame>(*session_, m, options);
-    stepsDone_ = sentFor_ = 0;
-    granted_ = false;
-    hash_ = 0;
-    tick_ = 0;
-    lastGrantTick_ = nowTick() - 1;
+    game_ = std::make_unique<NetGame>(*session_, m, options, form_.local_, form_.joysticks_.get());
     showCaption();
 
     // Written down like any game (the kept games, --record, --trace): the events that reach it
     // are the merged ones, noted as they are handed over.
     form_.beforeGame();
     for (const ScriptEvent& e : startJoyEvents(m)) form_.noteEvent(e);
+    form_.beginInput(*game_, m.stepLimit, &joysticks_, false);
     startCommand(g);   // setup, the frame loop through our yields, the teardown
+    form_.endInput();
     form_.afterGame();
 
     const std::string stop = game_->stopReason();
     const bool desync = session_ && session_->desyncStep() != 0;
     std::string kept;
     if (desync || !choice_.replayOut.empty()) {
-        const std::string replay = game_->keptReplay(g.w, stepsDone_);
+        const std::string replay = game_->keptReplay(g.w);
         if (!choice_.replayOut.empty()) std::ofstream(choice_.replayOut, std::ios::binary) << replay;
         if (desync) kept = keepReplay(replay, m.game);
     }
@@ -241,13 +214,13 @@ void NetSeat::play(const StartMessage& m) {
     detectJoystick(g.controller, own, kJoystickMargin);
     if (form_.ended()) return;   // the window closed during the game
     if (session_) session_->gameOver();
-    if (leaving_) {
+    // A machine stopped by the network (the host gone, dropped, disagreeing) is out of it.
+    const bool out = session_ && (session_->hostLeft() || !session_->expelled().empty() || desync);
+    if (leaving_ || out) {
         leave();
-        return;
+        if (!out) return;
     }
     if (!stop.empty()) {
-        const bool hostLeft = session_ && session_->hostLeft();
-        if (hostLeft) leave();
         std::string text = stop;
         text[0] = char(std::toupper(static_cast<unsigned char>(text[0])));
         if (!kept.empty()) text += ".\nIts replay is kept in " + kept;
@@ -271,6 +244,7 @@ std::string NetSeat::keepReplay(const std::string& replay, int game) {
 void NetSeat::leave() {
     if (game_) {
         leaving_ = true;   // the running game stops at its next yield; then the seat is left
+        game_->leave();
         return;
     }
     leaving_ = false;
@@ -280,65 +254,6 @@ void NetSeat::leave() {
     session_.reset();
     lastNotice_.clear();
     form_.setWindowTitle(QStringLiteral("HopShot — left the network game"));
-}
-
-void NetSeat::afterYield() {
-    if (!game_) return;
-    Game& g = form_.game_;
-    if (leaving_ || !session_) {
-        g.w.running = 0;
-        return;
-    }
-    session_->service(0);
-    if (granted_) return;
-    const int64_t now = nowTick();
-    if (now <= lastGrantTick_) return;   // one step a tick, as in play on one machine
-    const long n = stepsDone_ + 1;
-    if (sentFor_ < n) {
-        // The joysticks this machine's players use, read once a step: a change is an event.
-        const Players mine = myPlayers();
-        for (int j = 0; j < 2; ++j) {
-            if (!mine[size_t(2 + j)]) continue;
-            JoystickService::Reading r{kJoyCentre, kJoyCentre, 0};
-            JoystickService* real = form_.joysticks_.get();
-            if (!real || !real->position(j, r)) r = {kJoyCentre, kJoyCentre, 0};
-            JoyReading& sent = sentJoys_[size_t(j)];
-            if (r.x == sent.x && r.y == sent.y && r.buttons == sent.buttons) continue;
-            sent.x = r.x;
-            sent.y = r.y;
-            sent.buttons = r.buttons;
-            ScriptEvent e;
-            e.kind = ScriptEvent::Kind::Joy;
-            e.joystick = j;
-            e.x = r.x;
-            e.y = r.y;
-            e.buttons = r.buttons;
-            game_->local(e);
-        }
-        game_->send(n, hash_);
-        sentFor_ = n;
-    }
-    std::vector<ScriptEvent> events;
-    switch (game_->poll(n, events)) {
-    case NetGame::Status::Go:
-        for (const ScriptEvent& e : events) {
-            applyEvent(e, g, joysticks_, [](MenuItem) {});
-            form_.noteEvent(e);
-        }
-        granted_ = true;
-        ++tick_;
-        lastGrantTick_ = now;
-        break;
-    case NetGame::Status::Stop: g.w.running = 0; break;
-    case NetGame::Status::Wait: break;
-    }
-}
-
-void NetSeat::stepDone() {
-    if (!game_) return;
-    ++stepsDone_;
-    granted_ = false;
-    hash_ = worldHash(form_.game_.w, form_.game_.rng.draws());
 }
 
 }  // namespace hopshot

@@ -1,7 +1,7 @@
 // The window's seat in a network game: the session, the window caption that says who is
-// connected, and the lockstep of a running game. Form1 hands it the keys, the countdown's ticks
-// and its yields; the frame loop keeps its shape, because the wait for the other machines'
-// events is the yield's wait for the next tick.
+// connected, and the start of each game, whose input then comes from the lockstep (net/) with
+// the window's own events as this machine's; the frame loop keeps its shape, because the wait
+// for the other machines' events is the yield's wait for the next tick.
 #pragma once
 
 #include "net/net_game.h"
@@ -44,17 +44,13 @@ public:
     bool inGame() const { return game_ != nullptr; }
 
     // --- what Form1 hands over; each returns true when the seat has taken it ---
-    bool keyEvent(int16_t code, int16_t mask, bool down);
-    bool countdownTick();
+    // Esc on a guest leaves; between games keys move nothing; in a game a key is read as this
+    // machine's players' (see ownEvent): one that moves none of them is not taken.
+    bool keyEvent(ScriptEvent& e);
     bool startChosen();
     void playersChanged();        // the player check marks changed
     // During a game's setup: the players taking part, as the host's start says.
     std::optional<bool> checkedPlayer(int p) const;
-
-    // --- the frame loop's clock while a network game runs ---
-    int32_t tickCount() const { return tick_; }
-    void afterYield();            // after the window's own events: the lockstep's turn
-    void stepDone();
 
     QString caption() const;
 
@@ -80,14 +76,7 @@ private:
     std::unique_ptr<NetGame> game_;
     std::optional<StartMessage> start_;
     ScriptJoysticks joysticks_;   // both attached; the events set what they read
-    std::array<JoyReading, 2> sentJoys_{};
-    long stepsDone_ = 0;
-    long sentFor_ = 0;            // the last step whose own events have gone out
-    bool granted_ = false;        // the next step's events are in: the clock may move
-    int32_t tick_ = 0;            // the game's clock: one tick per granted step
-    int64_t lastGrantTick_ = 0;   // the real tick (ms / 20) of the last step granted
     int gamesStarted_ = 0;
-    uint64_t hash_ = 0;
     bool leaving_ = false;
     bool starting_ = false;       // a start taken, its game not yet running
 };

@@ -150,6 +150,7 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             auto n = parseSteps(*v);
             if (!n) return "--steps takes a whole number from 1 to 1000000000, not '" + *v + "'";
             out.steps = *n;
+            out.stepsGiven = true;
             if (headlessOption.empty()) headlessOption = name;
         } else if (name == "--host") {
             // The port is optional: taken when the next word is not an option.
@@ -246,7 +247,8 @@ std::string usageText() {
            "  --headless SCRIPT  run the replay script SCRIPT and print the scores and records\n"
            "  --trace OUT        write the state after every frame step to OUT (JSON Lines)\n"
            "  --dir DIR          program directory holding the high-score file (default: .)\n"
-           "  --steps N          stop a game still running after N frame steps (default 3000)\n"
+           "  --steps N          stop every game still running after N frame steps (default\n"
+           "                     3000, or as far as a recorded game's countdown ticks go)\n"
            "\n"
            "Network play (UDP port 7310 unless given; headless too, with --headless):\n"
            "  --host [PORT]      host a network game that other machines join\n"

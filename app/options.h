@@ -2,13 +2,14 @@
 // Plain standard C++ so that it is tested without a display.
 #pragma once
 
+#include "replay/script.h"
+
 #include <array>
 #include <string>
 #include <vector>
 
 namespace hopshot {
 
-constexpr long kDefaultStepLimit = 3000;   // frame steps a headless run may take: one whole game
 
 // The check marks the window's menu starts with. The defaults are the menu's own.
 struct WindowPresets {
@@ -39,6 +40,7 @@ struct CommandLine {
     std::string replay;                 // Window: the recording to show instead of playing
     std::string dir;                    // Headless: the program directory; empty = current
     long steps = kDefaultStepLimit;     // Headless: the step limit
+    bool stepsGiven = false;            // --steps was given: it bounds every game, ticks or not
 
     // Network play, in the window or headless.
     enum class Net { None, Host, Join };

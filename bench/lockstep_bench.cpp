@@ -45,6 +45,7 @@ struct Link {
 // One machine's steps: one a tick (20 ms) at most, each as soon as every machine's events are in.
 struct Player {
     NetSession* session = nullptr;
+    LocalInput own;   // this machine's keys, as the window's handlers queue them
     std::unique_ptr<NetGame> game;
     long done = 0;
     long sent = 0;
@@ -63,13 +64,12 @@ struct Player {
                 ScriptEvent e;
                 e.kind = n % 50 == 0 ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
                 e.keyCode = int16_t(machine == 0 ? 37 : 68);
-                game->local(e);
+                own.push(e);
             }
-            game->send(n, 12345);
             sent = n;
         }
         std::vector<ScriptEvent> events;
-        if (game->poll(n, events) != NetGame::Status::Go) return;
+        if (game->eventsBefore(n, events) != InputSource::Turn::Go) return;
         if (done > 0) {
             const double pause = msSince(lastStep);
             longestPause = std::max(longestPause, pause);
@@ -108,6 +108,7 @@ void runLink(const Link& link, int seconds, uint16_t port) {
     m.game = 1;
     m.delay = host->autoDelay();
     m.machines = {0, 1};
+    m.machinePlayers = {p1, p2};
     m.players = host->everyonesPlayers();
     host->startGame(m);
     StartMessage got;
@@ -118,8 +119,8 @@ void runLink(const Link& link, int seconds, uint16_t port) {
     Player a, b;
     a.session = host.get();
     b.session = guest.get();
-    a.game = std::make_unique<NetGame>(*host, m, std::array<bool, 4>{});
-    b.game = std::make_unique<NetGame>(*guest, got, std::array<bool, 4>{});
+    a.game = std::make_unique<NetGame>(*host, m, std::array<bool, 4>{}, a.own);
+    b.game = std::make_unique<NetGame>(*guest, got, std::array<bool, 4>{}, b.own);
     const uint64_t sentA = host->bytesSent(), recvA = host->bytesReceived();
     const uint64_t sentB = guest->bytesSent(), recvB = guest->bytesReceived();
     const Clock::time_point start = Clock::now();

@@ -25,12 +25,25 @@ public:
     // from there. Going back restarts the generator from its seed (a network guest that has
     // played more games alone than its host).
     void advanceTo(uint64_t n) {
+        advanceTo(n, [] { return true; });
+    }
+    // The same a few million draws at a time, asking `goOn` in between: false from it stops
+    // there (the generator stays where it got to) and the call returns false.
+    template <class GoOn>
+    bool advanceTo(uint64_t n, GoOn&& goOn) {
         if (n < draws_) {
             gen_ = std::mt19937();
             draws_ = 0;
         }
+        constexpr uint64_t kChunk = uint64_t{1} << 22;
+        while (n - draws_ > kChunk) {
+            gen_.discard(kChunk);
+            draws_ += kChunk;
+            if (!goOn()) return false;
+        }
         gen_.discard(n - draws_);
         draws_ = n;
+        return true;
     }
 
     // Tests: the next draws return these values, in order, instead of the generator's.

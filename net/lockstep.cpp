@@ -1,5 +1,7 @@
 #include "net/lockstep.h"
 
+#include "replay/recorder.h"
+
 #include <algorithm>
 
 namespace hopshot {
@@ -12,6 +14,7 @@ enum : int16_t {
     kVkA = 65, kVkD = 68, kVkF = 70, kVkS = 83, kVkW = 87,
 };
 constexpr int16_t kShift = 1, kCtrl = 2;
+constexpr long kKeptFingerprints = 256;   // steps of fingerprints waiting for the others
 
 ScriptEvent keyUpEvent(int16_t code, int16_t mask) {
     ScriptEvent e;
@@ -87,14 +90,37 @@ bool ownEvent(const Players& mine, ScriptEvent& e) {
     return mine[0];
 }
 
-void Lockstep::begin(int game, int delay, const std::vector<int>& machines) {
+bool counts(const Players& brings, bool fromHost, const ScriptEvent& e) {
+    switch (e.kind) {
+    case ScriptEvent::Kind::Tick:
+    case ScriptEvent::Kind::Menu: return fromHost;
+    case ScriptEvent::Kind::Joy: return (e.joystick == 0 || e.joystick == 1) && brings[size_t(2 + e.joystick)];
+    case ScriptEvent::Kind::KeyDown:
+    case ScriptEvent::Kind::KeyUp: break;
+    }
+    const bool down = e.kind == ScriptEvent::Kind::KeyDown;
+    if (down && e.keyCode == kVkEscape) return fromHost;   // stops the game
+    // Player 1's fire is armed by a key down with Ctrl alone. A player 2 key let go with no
+    // modifier also lets go of player 1's fire, as it does in one window: it goes with the key.
+    if (playerTwoKey(e.keyCode)) return brings[1] && (!down || e.mask != kCtrl || brings[0]);
+    const bool arrow = e.keyCode >= kVkLeft && e.keyCode <= kVkDown;
+    const bool movesOne = arrow || (down ? e.mask == kCtrl : e.mask == 0);
+    return !movesOne || brings[0];
+}
+
+void Lockstep::begin(int game, int delay, const std::vector<int>& machines,
+                     const std::vector<Players>& players) {
     game_ = game;
     delay_ = delay;
     machines_ = machines;
     streams_.clear();
     hashes_.clear();
-    desync_ = 0;
-    for (int m : machines) streams_[m].have = delay;
+    notices_.clear();
+    for (size_t i = 0; i < machines.size(); ++i) {
+        Stream& s = streams_[machines[i]];
+        s.have = delay;
+        if (i < players.size()) s.players = players[i];
+    }
 }
 
 bool Lockstep::inGame(int machine) const { return streams_.count(machine) != 0; }
@@ -152,22 +178,65 @@ std::vector<ScriptEvent> Lockstep::take(long step) {
         Stream& s = streams_.at(m);
         auto it = s.bundles.find(step);
         if (it == s.bundles.end()) continue;
-        merged.insert(merged.end(), it->second.begin(), it->second.end());
+        for (const ScriptEvent& e : it->second) {
+            if (counts(s.players, m == 0, e)) {
+                merged.push_back(e);
+                continue;
+            }
+            if (s.refused++ == 0)
+                notices_.push_back((m == 0 ? std::string("the host") : "machine " + std::to_string(m + 1)) +
+                                   " (players " + playersList(s.players) + ") sent `" +
+                                   [&] { std::string l = eventLine(e); l.pop_back(); return l; }() +
+                                   "`, which is not its own to send: it and any like it are dropped");
+        }
         s.bundles.erase(it);
     }
     return merged;
+}
+
+long Lockstep::refused(int machine) const {
+    const Stream* s = stream(machine);
+    return s ? s->refused : 0;
+}
+
+std::vector<std::string> Lockstep::takeNotices() {
+    std::vector<std::string> v;
+    v.swap(notices_);
+    return v;
 }
 
 void Lockstep::fingerprint(int machine, long step, uint64_t hash) {
     if (!inGame(machine) || dropped(machine) || step <= 0) return;
     std::map<int, uint64_t>& byMachine = hashes_[step];
     byMachine[machine] = hash;
-    for (const auto& [other, h] : byMachine)
-        if (h != hash && (desync_ == 0 || step < desync_)) desync_ = step;
-    // A step every playing machine has vouched for is settled.
-    size_t playing = size_t(std::count_if(machines_.begin(), machines_.end(),
-                                          [this](int m) { return !dropped(m); }));
-    if (byMachine.size() >= playing && desync_ != step) hashes_.erase(step);
+    auto disagree = [&](int m) {
+        Stream& s = streams_.at(m);
+        if (s.disagrees == 0 || step < s.disagrees) s.disagrees = step;
+    };
+    if (machine == 0) {
+        for (const auto& [other, h] : byMachine)
+            if (other != 0 && h != hash) disagree(other);
+    } else if (auto host = byMachine.find(0); host != byMachine.end() && host->second != hash) {
+        disagree(machine);
+    }
+    // A step every playing machine has vouched for is settled; and none is kept for long.
+    const size_t playing = size_t(std::count_if(machines_.begin(), machines_.end(),
+                                                [this](int m) { return !dropped(m); }));
+    if (byMachine.size() >= playing) hashes_.erase(step);
+    while (!hashes_.empty() && hashes_.begin()->first < step - kKeptFingerprints)
+        hashes_.erase(hashes_.begin());
+}
+
+long Lockstep::disagreesAfter(int machine) const {
+    const Stream* s = stream(machine);
+    return s ? s->disagrees : 0;
+}
+
+std::vector<int> Lockstep::disagreeing() const {
+    std::vector<int> v;
+    for (int m : machines_)
+        if (streams_.at(m).disagrees != 0 && !dropped(m)) v.push_back(m);
+    return v;
 }
 
 }  // namespace hopshot

@@ -26,7 +26,8 @@ std::vector<std::string> words(const std::vector<ScriptEvent>& events) {
 
 TEST(Lockstep, AStepWaitsForEveryMachineThenTheHostsEventsComeFirstThenTheGuestsInJoinOrder) {
     Lockstep l;
-    l.begin(1, 2, {0, 1, 2});
+    l.begin(1, 2, {0, 1, 2}, {{true, false, false, false}, {false, false, true, false},
+                              {false, true, false, false}});
     EXPECT_TRUE(l.ready(1));
     EXPECT_TRUE(l.ready(2));
     EXPECT_TRUE(l.take(2).empty());
@@ -43,7 +44,7 @@ TEST(Lockstep, AStepWaitsForEveryMachineThenTheHostsEventsComeFirstThenTheGuests
 
 TEST(Lockstep, ALeavingMachineIsLetGoAtItsLastStepAndNoLongerAwaited) {
     Lockstep l;
-    l.begin(1, 1, {0, 1});
+    l.begin(1, 1, {0, 1}, {{true, false, false, false}, {false, true, false, false}});
     l.put(0, 2, {});
     l.put(0, 3, {});
     l.put(0, 4, {});
@@ -59,9 +60,9 @@ TEST(Lockstep, ALeavingMachineIsLetGoAtItsLastStepAndNoLongerAwaited) {
     EXPECT_TRUE(l.ready(4));
 }
 
-TEST(Lockstep, TheFirstStepWhoseFingerprintsDifferIsTheOneNamed) {
+TEST(Lockstep, TheHostsFingerprintIsTheReferenceAndTheFirstStepAMachineDiffersIsNamed) {
     Lockstep l;
-    l.begin(1, 3, {0, 1, 2});
+    l.begin(1, 3, {0, 1, 2}, {});
     for (long s = 1; s <= 6; ++s) {
         l.fingerprint(0, s, 100 + s);
         l.fingerprint(1, s, 100 + s);
@@ -69,11 +70,75 @@ TEST(Lockstep, TheFirstStepWhoseFingerprintsDifferIsTheOneNamed) {
     l.fingerprint(2, 5, 9);   // later steps arrive first
     l.fingerprint(2, 4, 9);
     l.fingerprint(2, 3, 103);
-    EXPECT_EQ(l.desyncStep(), 4);
-    Lockstep fine;
-    fine.begin(1, 3, {0, 1});
-    for (long s = 1; s <= 6; ++s) fine.fingerprint(s % 2, s, 7), fine.fingerprint(1 - s % 2, s, 7);
-    EXPECT_EQ(fine.desyncStep(), 0);
+    EXPECT_EQ(l.disagreesAfter(2), 4);
+    EXPECT_EQ(l.disagreesAfter(1), 0);
+    EXPECT_EQ(l.disagreeing(), std::vector<int>{2});
+    // Two guests that differ from each other, one of them with the host: only that one.
+    Lockstep three;
+    three.begin(1, 3, {0, 1, 2}, {});
+    three.fingerprint(1, 1, 5);
+    three.fingerprint(2, 1, 6);
+    EXPECT_TRUE(three.disagreeing().empty());
+    three.fingerprint(0, 1, 6);
+    EXPECT_EQ(three.disagreeing(), std::vector<int>{1});
+}
+
+// Every machine merges with the same rule: what a machine sends counts only for its own players,
+// and the host's commands only from the host.
+TEST(Lockstep, WhereStepsMergeAMachinesEventsCountOnlyForItsOwnPlayers) {
+    auto joy = [](int j) {
+        ScriptEvent e;
+        e.kind = ScriptEvent::Kind::Joy;
+        e.joystick = j;
+        return e;
+    };
+    auto of = [](ScriptEvent::Kind k) {
+        ScriptEvent e;
+        e.kind = k;
+        return e;
+    };
+    const Players p1{true, false, false, false}, p2{false, true, false, false},
+        p34{false, false, true, true}, p12{true, true, false, false};
+    struct Case {
+        Players brings;
+        bool host;
+        ScriptEvent e;
+        bool counts;
+    };
+    const std::vector<Case> cases = {
+        {p2, false, key(true, 37, 0), false},  {p2, false, key(true, 39, 0), false},
+        {p2, false, key(true, 17, 2), false},  // Ctrl arms player 1's fire
+        {p2, false, key(true, 70, 2), false},  // F with Ctrl: player 2's fire and player 1's
+        {p2, false, key(true, 70, 0), true},   {p2, false, key(false, 70, 1), true},
+        {p2, false, key(false, 70, 0), true},  // player 2's own key coming up, as in one window
+        {p2, false, key(false, 81, 0), false}, // another key up with no modifier: player 1's fire
+        {p2, false, key(false, 17, 0), false},
+        {p1, false, key(true, 65, 0), false},  {p1, false, key(false, 81, 0), true},
+        {p12, false, key(true, 70, 2), true},  {p1, true, key(true, 27, 0), true},
+        {p12, false, key(true, 27, 0), false}, // Esc from a guest
+        {p1, true, of(ScriptEvent::Kind::Tick), true},
+        {p12, false, of(ScriptEvent::Kind::Tick), false},
+        {p12, false, of(ScriptEvent::Kind::Menu), false},
+        {p34, false, joy(0), true},            {p34, false, joy(1), true},
+        {p2, false, joy(0), false},            {p2, true, joy(1), false},
+        {p2, false, key(true, 81, 0), true},   // moves no one
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(counts(c.brings, c.host, c.e), c.counts)
+            << playersDigits(c.brings) << (c.host ? " host " : " guest ") << eventLine(c.e);
+
+    // In the lockstep: dropped, counted and named once.
+    Lockstep l;
+    l.begin(1, 1, {0, 1}, {p1, p2});
+    l.put(0, 2, {key(true, 37, 0)});
+    l.put(1, 2, {key(true, 39, 0), key(true, 27, 0), of(ScriptEvent::Kind::Tick), key(true, 68, 0)});
+    EXPECT_EQ(words(l.take(2)), (std::vector<std::string>{"2 key down 37 0", "2 key down 68 0"}));
+    EXPECT_EQ(l.refused(1), 3);
+    EXPECT_EQ(l.refused(0), 0);
+    const std::vector<std::string> notices = l.takeNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("machine 2 (players 2) sent `at 2 key down 39 0`"), std::string::npos)
+        << notices[0];
 }
 
 struct OwnCase {
@@ -115,6 +180,8 @@ TEST(NetMessages, AStartAndAStepReadBackAsSent) {
     m.game = 3;
     m.delay = 4;
     m.machines = {0, 2, 3};
+    m.machinePlayers = {{true, false, false, false}, {false, false, true, false}, {false, false, false, true}};
+    m.stepLimit = 400;
     m.players = {true, false, true, true};
     m.draws = 123456;
     m.carried.steerX = {1, 0, -1, 0};
@@ -126,6 +193,8 @@ TEST(NetMessages, AStartAndAStepReadBackAsSent) {
     EXPECT_EQ(back.game, 3);
     EXPECT_EQ(back.delay, 4);
     EXPECT_EQ(back.machines, m.machines);
+    EXPECT_EQ(back.machinePlayers, m.machinePlayers);
+    EXPECT_EQ(back.stepLimit, 400);
     EXPECT_EQ(back.players, m.players);
     EXPECT_EQ(back.draws, m.draws);
     EXPECT_EQ(back.carried.steerX, m.carried.steerX);
@@ -133,6 +202,14 @@ TEST(NetMessages, AStartAndAStepReadBackAsSent) {
     EXPECT_EQ(back.carried.bloodBudget, 12);
     EXPECT_EQ(back.joys[1].y, 65535);
     EXPECT_EQ(back.joys[1].buttons, 1u);
+    // What no host sends is refused.
+    for (const char* head : {"start 1 11 0 0:1000", "start 1 0 0 0:1000", "start 1 2 -1 0:1000",
+                             "start 1 2 1000000001 0:1000", "start 1 2 0 1:1000",
+                             "start 1 2 0 0:1000 0:0100", "start 1 2 0 0:10", "start 0 2 0 0:1000",
+                             "start 1 2 0 0:1000 1:0100 2:0010 3:0001 4:0000"})
+        EXPECT_FALSE(decodeStart(std::string(head) + "\ngame\n", back)) << head;
+    EXPECT_TRUE(decodeStart("start 1 2 0 0:1000\ngame\n", back));
+    EXPECT_FALSE(decodeStart("start 1 2 0 0:1000\ndraws 999999999999\ngame\n", back));
 
     StepMessage s{3, 2, 17, 12, 0xFFFFFFFFFFFFFFFFull, {key(true, 65, 0), key(false, 65, 1)}};
     s.events.push_back(ScriptEvent{});

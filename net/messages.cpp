@@ -1,5 +1,6 @@
 #include "net/messages.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace hopshot {
@@ -43,8 +44,11 @@ std::vector<ScriptEvent> startJoyEvents(const StartMessage& m) {
 }
 
 std::string encodeStart(const StartMessage& m) {
-    std::string s = "start " + std::to_string(m.game) + " " + std::to_string(m.delay);
-    for (int id : m.machines) s += " " + std::to_string(id);
+    std::string s = "start " + std::to_string(m.game) + " " + std::to_string(m.delay) + " " +
+                    std::to_string(m.stepLimit);
+    for (size_t i = 0; i < m.machines.size(); ++i)
+        s += " " + std::to_string(m.machines[i]) + ":" +
+             playersDigits(i < m.machinePlayers.size() ? m.machinePlayers[i] : Players{});
     s += "\n" + startLines(gameStartOf(m), CarriedValues{}) + "game\n";
     for (const ScriptEvent& e : startJoyEvents(m)) s += eventLine(e);
     return s;
@@ -55,9 +59,22 @@ bool decodeStart(std::string_view text, StartMessage& m) {
     std::istringstream head{std::string(firstLine(text, body))};
     std::string word;
     m = StartMessage{};
-    if (!(head >> word >> m.game >> m.delay) || word != "start" || m.delay < 1) return false;
-    for (int id; head >> id;) m.machines.push_back(id);
-    if (m.machines.empty()) return false;
+    if (!(head >> word >> m.game >> m.delay >> m.stepLimit) || word != "start" || m.game < 1 ||
+        m.delay < 1 || m.delay > kMaxDelay || m.stepLimit < 0 || m.stepLimit > kMaxStepLimit)
+        return false;
+    // Each machine as id:players, the host (0) first, at most four, none twice.
+    for (std::string w; head >> w;) {
+        const size_t colon = w.find(':');
+        Players p{};
+        if (colon == std::string::npos || colon == 0 || colon > 2 ||
+            w.find_first_not_of("0123456789") != colon || !parsePlayersDigits(w.substr(colon + 1), p))
+            return false;
+        const int id = std::stoi(w.substr(0, colon));
+        if (std::count(m.machines.begin(), m.machines.end(), id) || m.machines.size() >= 4) return false;
+        m.machines.push_back(id);
+        m.machinePlayers.push_back(p);
+    }
+    if (m.machines.empty() || m.machines.front() != 0) return false;
     Script s;
     ScriptError e;
     if (!parseScript(body, s, e)) return false;

@@ -19,6 +19,8 @@ struct StartMessage {
     int game = 0;
     int delay = 1;
     std::vector<int> machines;   // host first, then guests in join order
+    std::vector<Players> machinePlayers;   // the players each of them brings, in that order
+    long stepLimit = 0;          // a game still running after this many steps stops; 0: none
     Players players{};           // taking part: every machine's players together
     uint64_t draws = 0;          // the generator's draws so far on the host
     CarriedValues carried;       // what the setup leaves alone

@@ -43,76 +43,44 @@ std::array<bool, 4> screenOptions(const HeadlessHost& host) {
             host.checked(MenuItem::SimpleDisplay), host.checked(MenuItem::Wireframe)};
 }
 
-// The game's events come from the lockstep: this machine's own script events for a step go out
-// D steps ahead; the step waits for everyone's.
-class LockstepFeed : public EventFeed {
+// Tests: a machine that has gone astray, its score nudged after one step.
+class Perturbed : public InputSource {
 public:
-    LockstepFeed(NetSession& s, NetGame& net, Game& g, const std::vector<ScriptEvent>& own,
-                 int timerPhase, long perturbStep, std::ostream& err)
-        : session_(s), net_(net), g_(g), own_(own), perturbStep_(perturbStep), err_(err) {
-        // The host's countdown: its timer's ticks, unless its script gives them step by step.
-        hostTimer_ = s.isHost() ? timerPhase : 0;
-        for (const ScriptEvent& e : own)
-            if (e.kind == ScriptEvent::Kind::Tick) hostTimer_ = 0;
+    Perturbed(NetGame& net, long after) : net_(net), after_(after) {}
+    Turn eventsBefore(long step, std::vector<ScriptEvent>& out) override {
+        return net_.eventsBefore(step, out);
     }
-
-    bool eventsFor(long n, std::vector<ScriptEvent>& out) override {
-        for (const ScriptEvent& e : own_)
-            if (e.step == n) net_.local(e);
-        const long k = n - 1;   // the step just run
-        if (hostTimer_ > 0 && k >= hostTimer_ && (k - hostTimer_) % kStepsPerSecond == 0) {
-            ScriptEvent tick;
-            tick.kind = ScriptEvent::Kind::Tick;
-            net_.local(tick);
-        }
-        net_.send(n, hash_);
-        for (;;) {
-            switch (net_.poll(n, out)) {
-            case NetGame::Status::Go: return true;
-            case NetGame::Status::Stop: return false;
-            case NetGame::Status::Wait:
-                session_.service(2);
-                tell(session_, err_);
-                break;
-            }
-        }
+    void stepDone(long step, Game& g) override {
+        if (step == after_) g.w.score += 1;
+        net_.stepDone(step, g);
     }
-
-    void afterStep(long step) override {
-        if (step == perturbStep_) g_.w.score += 1;   // tests: a machine that has gone astray
-        hash_ = worldHash(g_.w, g_.rng.draws());
-    }
+    void idle(int ms) override { net_.idle(ms); }
 
 private:
-    NetSession& session_;
     NetGame& net_;
-    Game& g_;
-    const std::vector<ScriptEvent>& own_;
-    int hostTimer_ = 0;
-    long perturbStep_;
-    std::ostream& err_;
-    uint64_t hash_ = 0;
+    long after_;
 };
 
-// One game of the run through the lockstep; false when the network stopped it.
+// One game of the run through the lockstep: this machine's own script events for a step go out
+// D steps ahead, and each step waits for everyone's. False when the network stopped it.
 bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game& g,
                  const std::vector<ScriptEvent>& own, const HeadlessOptions& o, const NetOptions& n,
                  std::ostream& out, std::ostream& err) {
     takeStart(host, g, m);
-    NetGame net(s, m, screenOptions(host));
-    LockstepFeed feed(s, net, g, own, host.timerPhase(), n.perturbStep, err);
-    host.setFeed(&feed);
-    static const std::vector<ScriptEvent> none;   // the feed brings them, ticks too
-    const long steps = host.playGame(m.game, none, o.stepLimit);
-    host.setFeed(nullptr);
+    ScriptInput script;
+    script.begin(own, s.isHost() ? host.timerPhase() : 0);   // the countdown is the host's
+    NetGame net(s, m, screenOptions(host), script);
+    Perturbed perturbed(net, n.perturbStep);
+    const long steps = host.playGame(m.game, perturbed, m.stepLimit);
     s.gameOver();
+    tell(s, err);
     out << "game " << m.game << ": score " << g.w.score << ", " << steps << " steps\n";
     if (net.stopReason().empty()) return true;
     err << "hopshot: " << net.stopReason();
     if (s.desyncStep() != 0) {
         const std::filesystem::path kept = std::filesystem::path(o.dir) /
                                            ("desync-game" + std::to_string(m.game) + ".replay");
-        std::ofstream(kept, std::ios::binary) << net.keptReplay(g.w, steps);
+        std::ofstream(kept, std::ios::binary) << net.keptReplay(g.w);
         err << "; its replay is kept in " << kept.string();
     }
     err << "\n";
@@ -149,7 +117,11 @@ public:
         StartMessage m;
         m.game = number;
         m.delay = n_.delay > 0 ? n_.delay : s_.autoDelay();
-        for (const Machine& mc : s_.roster()) m.machines.push_back(mc.id);
+        m.stepLimit = o_.stepLimit > 0 ? o_.stepLimit : kDefaultStepLimit;
+        for (const Machine& mc : s_.roster()) {
+            m.machines.push_back(mc.id);
+            m.machinePlayers.push_back(mc.players);
+        }
         m.players = s_.everyonesPlayers();
         m.draws = g_.rng.draws();
         m.carried = carriedValues(g_.w);
@@ -189,7 +161,7 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         err << o.script << ":" << error.line << ": " << error.message << "\n";
         return 2;
     }
-    return front.failed ? 3 : 0;
+    return front.failed || s->endsDiffered() ? 3 : 0;
 }
 
 // A guest plays the host's games; its own script's k-th `game` line holds its events for the
@@ -207,8 +179,16 @@ public:
             s_.service(10);
             tell(s_, err_);
         }
-        if (!playNetGame(s_, m, host_, g_, own, o_, n_, out_, err_)) failed = true;
-        return true;
+        // A machine told how long its games last must agree with the host.
+        if (o_.stepLimit > 0 && o_.stepLimit != m.stepLimit) {
+            s_.leaveForStepLimit(o_.stepLimit, m.stepLimit);
+            tell(s_, err_);
+            failed = true;
+            return false;
+        }
+        if (playNetGame(s_, m, host_, g_, own, o_, n_, out_, err_)) return true;
+        failed = true;   // stopped by the network: this machine plays no more
+        return false;
     }
 };
 
@@ -227,7 +207,8 @@ int guestGames(const Script& script, HeadlessHost& host, Game& g, const Headless
     static const std::vector<ScriptEvent> none;
     while (more && front.playNext(none)) {}   // the host's games beyond this script's
     tell(*s, err);
-    return s->hostLeft() || front.failed ? 3 : 0;
+    if (!s->expelled().empty() && !front.failed) err << "hopshot: the host dropped this machine: " << s->expelled() << "\n";
+    return s->hostLeft() || front.failed || !s->expelled().empty() ? 3 : 0;
 }
 
 }  // namespace

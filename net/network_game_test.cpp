@@ -322,27 +322,32 @@ TEST(NetworkGame, AJoinIsRefusedWithAClearMessageForEachReason) {
     }
 }
 
-TEST(NetworkGame, MachinesThatDisagreeStopAtTheStepAndKeepTheReplay) {
+TEST(NetworkGame, AGuestThatDisagreesWithTheHostIsDroppedAndKeepsItsReplayAndTheHostPlaysOn) {
     NetRun run;
     run.steps = 400;
     run.extraArgs = {{}, {"--test-desync-after", "120"}};
     const Scripts s = makeScripts(2, run.delay, run.steps, 5);
     Machines ms;
     startMachines(ms, s.own, testPort(0), run);
-    for (int m : {0, 1}) {
-        ASSERT_TRUE(ms.children[size_t(m)]->waitEnd(30000));
-        EXPECT_EQ(ms.children[size_t(m)]->exitCode(), 3);
-        EXPECT_NE(ms.children[size_t(m)]->err().find("disagree after step 120 of game 1"), std::string::npos)
-            << ms.children[size_t(m)]->err();
-        EXPECT_TRUE(fs::exists(ms.machineDir(m) / "desync-game1.replay"));
-    }
-    // The host's kept replay, played on one machine, retraces the host's game up to there.
-    const std::string replay = proc::slurp((ms.machineDir(0) / "desync-game1.replay").string());
+    for (int m : {0, 1}) ASSERT_TRUE(ms.children[size_t(m)]->waitEnd(30000));
+    Child& host = *ms.children[0];
+    Child& guest = *ms.children[1];
+    EXPECT_EQ(host.exitCode(), 0) << host.err();
+    EXPECT_NE(host.err().find("machine 2 (players 2) left, dropped by the host: its game differs "
+                              "from the host's after step 120 of game 1"), std::string::npos)
+        << host.err();
+    EXPECT_NE(host.out().find("game 2: score"), std::string::npos) << host.out();   // played on
+    EXPECT_EQ(guest.exitCode(), 3);
+    EXPECT_NE(guest.err().find("differs from the host's after step 120 of game 1"), std::string::npos)
+        << guest.err();
+    EXPECT_FALSE(fs::exists(ms.machineDir(0) / "desync-game1.replay"));
+    // The guest's kept replay, played on one machine, retraces its game up to there.
+    const std::string replay = proc::slurp((ms.machineDir(1) / "desync-game1.replay").string());
     testing::RunResult alone = testing::runScript(replay, run.steps);
     ASSERT_EQ(alone.code, 0) << alone.err;
-    const std::string host = ms.trace(0);
+    const std::string own = ms.trace(1);
     for (size_t i = 0; i < 120; ++i)
-        ASSERT_TRUE(traceLine(alone.traceText, i) == traceLine(host, i)) << "step " << i + 1;
+        ASSERT_TRUE(traceLine(alone.traceText, i) == traceLine(own, i)) << "step " << i + 1;
 }
 
 }  // namespace

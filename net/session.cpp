@@ -56,7 +56,7 @@ constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss 
 
 std::string programVersion() {
     if (const char* v = std::getenv("HOPSHOT_TEST_NET_VERSION")) return v;   // tests: a stranger
-    return "hopshot " HOPSHOT_VERSION " net 1";
+    return "hopshot " HOPSHOT_VERSION " net 2";
 }
 
 NetSession::~NetSession() {
@@ -221,6 +221,7 @@ void NetSession::service(int waitMs) {
         dropPeer(p);
         enet_peer_reset(p);
     }
+    checkProgress(now);
     // Steps not yet confirmed go again now and then, also while this machine waits.
     const bool ackDue = std::any_of(peers_.begin(), peers_.end(), [](const Peer& p) { return p.ackDue; });
     if ((!history_.empty() || ackDue) && ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kResendMs))
@@ -251,6 +252,12 @@ void NetSession::handle(Peer& from, const std::string& text) {
     }
     if (host_side_) {
         if (kind == "hello" && from.id < 0) hostHello(from, text);
+        if (kind == "ends" && w.size() == 2 && from.id > 0) {
+            endsDiffered_ = true;
+            notices_.push_back(machineName(from.id) + " (players " + playersList(from.players) +
+                               ") ends its games after " + w[1].substr(0, 10) +
+                               " steps, the host's games end elsewhere: it leaves");
+        }
         if (kind == "players" && w.size() == 2 && from.id > 0) {
             Players wanted;
             if (!parsePlayersDigits(w[1], wanted)) return;
@@ -294,10 +301,9 @@ void NetSession::handle(Peer& from, const std::string& text) {
         const long from_step = std::atol(w[4].c_str());
         if (game != 0 && game == lockstep_.game()) lockstep_.drop(id, from_step, releaseEvents(players));
         notices_.push_back(machineName(id) + " (players " + playersList(players) + ") left");
-    } else if (kind == "desync" && w.size() == 3) {
-        const long step = std::atol(w[2].c_str());
-        if (std::atoi(w[1].c_str()) == lockstep_.game() && (desync_ == 0 || step < desync_))
-            desync_ = step;
+    } else if (kind == "bye") {
+        expelled_ = text.size() > 4 ? text.substr(4, 300) : "no reason given";
+        over_ = true;
     } else if (kind == "notice") {
         notices_.push_back(text.size() > 7 ? text.substr(7) : std::string());
     } else if (kind == "over") {
@@ -404,18 +410,23 @@ void NetSession::startGame(const StartMessage& m) {
     for (Peer& p : peers_)
         if (p.id > 0 && std::count(m.machines.begin(), m.machines.end(), p.id)) send(p.peer, text);
     enet_host_flush(enet_);
-    lockstep_.begin(m.game, m.delay, m.machines);
+    lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
     gameOn_ = true;
-    desync_ = 0;
+    const enet_uint32 now = enet_time_get();
+    for (Peer& p : peers_) {
+        p.lastHave = m.delay;
+        p.progressAt = now;
+    }
 }
 
 bool NetSession::takeStart(StartMessage& m) {
     if (starts_.empty()) return false;
     m = starts_.front();
     starts_.erase(starts_.begin());
-    lockstep_.begin(m.game, m.delay, m.machines);
+    lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
     gameOn_ = true;
-    desync_ = 0;
+    hostHave_ = m.delay;
+    hostStepsAt_ = enet_time_get();
     std::vector<std::string> early;
     early.swap(early_);
     if (!peers_.empty())
@@ -511,7 +522,10 @@ void NetSession::takeSteps(Peer& from, const std::string& text) {
         const long before = lockstep_.have(m.machine);
         lockstep_.put(m.machine, m.step, m.events);
         if (lockstep_.have(m.machine) == before) continue;   // had it already
-        lockstep_.fingerprint(m.machine, m.hashStep, m.hash);
+        // A fingerprint counts only for the step it must name: the one before the step that
+        // was run when this step went out.
+        if (m.hashStep == std::max(0L, m.step - lockstep_.delay() - 1))
+            lockstep_.fingerprint(m.machine, m.hashStep, m.hash);
         if (host_side_) history_[game][m.machine][m.step] = block;   // for the other guests
     }
     checkDesync();
@@ -542,13 +556,76 @@ void NetSession::pruneHistory() {
     }
 }
 
+// The host's world is the reference: a guest whose fingerprint differs is dropped, and the others
+// play on. (A guest finds out for itself, from the host's fingerprints: see desyncStep.)
 void NetSession::checkDesync() {
-    const long step = lockstep_.desyncStep();
-    if (step == 0 || (desync_ != 0 && desync_ <= step)) return;
-    desync_ = step;
-    const std::string text = "desync " + std::to_string(lockstep_.game()) + " " + std::to_string(step);
-    for (Peer& p : peers_)
-        if (p.id >= 0 || !host_side_) send(p.peer, text);
+    for (const std::string& n : lockstep_.takeNotices()) notices_.push_back(n);
+    if (!host_side_) return;
+    for (int id : lockstep_.disagreeing()) {
+        auto it = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.id == id; });
+        if (it == peers_.end()) continue;
+        expel(it->peer, "its game differs from the host's after step " +
+                            std::to_string(lockstep_.disagreesAfter(id)) + " of game " +
+                            std::to_string(lockstep_.game()));
+    }
+}
+
+long NetSession::desyncStep() const { return host_side_ ? 0 : lockstep_.disagreesAfter(self_); }
+
+void NetSession::expel(ENetPeer* peer, const std::string& reason) {
+    auto it = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.peer == peer; });
+    if (it == peers_.end()) return;
+    const std::string name = machineName(it->id) + " (players " + playersList(it->players) + ")";
+    send(peer, "bye " + reason);
+    enet_peer_disconnect_later(peer, 0);
+    dropPeer(peer);
+    // dropPeer's notice says it left; this one says why.
+    notices_.back() = name + " left, dropped by the host: " + reason;
+}
+
+// In a game, a machine whose steps hold this one up is given a few seconds, more for its first
+// step (it may still be closing a message box or the record prompt); then it is dropped, however
+// much else it sends. A guest gives the host longer: the host may be waiting out another guest.
+void NetSession::checkProgress(uint32_t now) {
+    if (!gameOn_) return;
+    const long needed = lockstep_.have(self_) - lockstep_.delay();   // the step this machine waits for
+    if (host_side_) {
+        std::vector<std::pair<ENetPeer*, std::string>> late;
+        for (Peer& p : peers_) {
+            if (p.id <= 0 || !lockstep_.inGame(p.id) || lockstep_.dropped(p.id)) continue;
+            const long have = lockstep_.have(p.id);
+            if (have != p.lastHave) {
+                p.lastHave = have;
+                p.progressAt = now;
+            }
+            if (have >= needed) continue;
+            const bool first = have <= lockstep_.delay();
+            const uint32_t limit = first ? kStartWaitMs : kNoStepsMs;
+            if (ENET_TIME_DIFFERENCE(now, p.progressAt) > limit)
+                late.push_back({p.peer, first ? "it did not start game " + std::to_string(lockstep_.game()) +
+                                                    " within " + std::to_string(kStartWaitMs / 1000) + " seconds"
+                                              : "it sent no steps for " + std::to_string(kNoStepsMs / 1000) +
+                                                    " seconds"});
+        }
+        for (const auto& [peer, why] : late) expel(peer, why);
+        return;
+    }
+    const long have = lockstep_.have(0);
+    if (have != hostHave_ || have >= needed) {
+        hostHave_ = have;
+        hostStepsAt_ = now;
+    } else if (ENET_TIME_DIFFERENCE(now, hostStepsAt_) > enet_uint32(kHostStepsMs) && expelled_.empty()) {
+        expelled_ = "it sent no steps for " + std::to_string(kHostStepsMs / 1000) + " seconds";
+        over_ = true;
+    }
+}
+
+void NetSession::leaveForStepLimit(long own, long host) {
+    notices_.push_back("the host ends its games after " + std::to_string(host) +
+                       " steps, this machine after " + std::to_string(own) +
+                       ": the machines disagree on when a game ends");
+    if (!peers_.empty()) send(peers_.front().peer, "ends " + std::to_string(own));
+    over_ = true;
 }
 
 int NetSession::autoDelay() const {

@@ -23,7 +23,9 @@ namespace hopshot {
 constexpr uint16_t kDefaultPort = 7310;
 constexpr int kMaxMachines = 4;
 constexpr int kSilenceMs = 3000;   // a machine not heard from for this long is dropped
-constexpr int kMaxDelay = 10;      // input delay in steps, at most
+constexpr int kNoStepsMs = 3000;   // in a game: a machine whose steps hold the others up this long
+constexpr int kStartWaitMs = 10000;   // ... or that has not sent its first step of a game
+constexpr int kHostStepsMs = 15000;   // guest: the host's steps held up this long end the game
 
 // This program's version as machines compare it when one joins another.
 std::string programVersion();
@@ -61,7 +63,8 @@ public:
     Lockstep& lockstep() { return lockstep_; }
     bool gameOn() const { return gameOn_; }
     void gameOver() { gameOn_ = false; }        // this machine's game has ended
-    long desyncStep() const { return desync_; } // the game's first step the machines disagree on
+    // Guest: the first step of this game where this machine's world differs from the host's.
+    long desyncStep() const;
     int autoDelay() const;                      // D from the measured round trip
 
     // This machine's players change: the host takes them unless another machine brings one
@@ -71,6 +74,13 @@ public:
     void finish();            // host: no more games; guests end their runs
     bool over() const { return over_; }         // guest: the host finished or left
     bool hostLeft() const { return hostLeft_; }
+    // Guest: why the host dropped this machine (empty: it did not).
+    const std::string& expelled() const { return expelled_; }
+    // Guest: this machine ends its games after `own` steps, the host's start says `host`; it
+    // tells the host so and leaves.
+    void leaveForStepLimit(long own, long host);
+    // Host: a machine left because it ends its games at another step than this one.
+    bool endsDiffered() const { return endsDiffered_; }
 
     // Things the player should hear of ("machine 2 (players 2) left"), oldest first.
     std::vector<std::string> takeNotices();
@@ -88,6 +98,8 @@ private:
         uint32_t heard = 0;    // when a packet last came from it (ENet's clock, ms)
         uint32_t bytesIn = 0;  // ENet's count of what came from it, at the last look
         bool ackDue = false;   // it sent steps that it has not yet heard were taken
+        long lastHave = 0;     // in a game: its last step held, and when that last changed
+        uint32_t progressAt = 0;
     };
     // What a peer has confirmed holding: its latest game and, of that game, each machine's last
     // step.
@@ -100,6 +112,8 @@ private:
     void handle(Peer& from, const std::string& text);
     void hostHello(Peer& from, const std::string& text);
     void dropPeer(ENetPeer* peer);
+    void expel(ENetPeer* peer, const std::string& reason);   // host: tells a guest why, drops it
+    void checkProgress(uint32_t now);
     void send(ENetPeer* peer, const std::string& text);
     void sendRoster();
     void checkDesync();
@@ -120,7 +134,10 @@ private:
 
     Lockstep lockstep_;
     bool gameOn_ = false;
-    long desync_ = 0;
+    std::string expelled_;
+    bool endsDiffered_ = false;
+    uint32_t hostStepsAt_ = 0;       // guest: when the host's steps last moved on
+    long hostHave_ = 0;
     std::vector<StartMessage> starts_;
     std::vector<std::string> early_;
     // Step blocks not yet confirmed by every peer that needs them: game -> machine -> step.

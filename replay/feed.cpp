@@ -50,35 +50,9 @@ void applyEvent(const ScriptEvent& e, Game& g, ScriptJoysticks& joysticks,
     }
 }
 
-void GameFeed::begin(const std::vector<ScriptEvent>& events, int timerPhase) {
-    events_ = &events;
-    next_ = 0;
-    yieldedAfter_ = -1;
-    timerPhase_ = timerPhase;
-    scriptTicks_ = std::any_of(events.begin(), events.end(), [](const ScriptEvent& e) {
-        return e.kind == ScriptEvent::Kind::Tick;
-    });
-}
-
-long GameFeed::lastEventStep() const {
-    return events_ && !events_->empty() ? events_->back().step : 0;
-}
-
-void GameFeed::yieldAfter(long stepsDone, Game& g, ScriptJoysticks& joysticks,
-                          const std::function<void(MenuItem)>& flip) {
-    if (!events_ || yieldedAfter_ == stepsDone) return;
-    yieldedAfter_ = stepsDone;
-
-    const long upcoming = stepsDone + 1;
-    const std::vector<ScriptEvent>& events = *events_;
-    for (; next_ < events.size() && events[next_].step <= upcoming; ++next_) {
-        const ScriptEvent& e = events[next_];
-        if (e.step == upcoming) applyEvent(e, g, joysticks, flip);
-    }
-
-    if (!scriptTicks_ && stepsDone >= timerPhase_ &&
-        (stepsDone - timerPhase_) % kStepsPerSecond == 0)
-        countdownTick(g);
+long scriptStepLimit(long limit, bool scriptTicks, long lastEventStep) {
+    if (limit > 0) return limit;
+    return scriptTicks ? std::max(kDefaultStepLimit, lastEventStep) : kDefaultStepLimit;
 }
 
 bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& error) {
@@ -105,7 +79,7 @@ bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& 
                                      std::to_string(c.draws)};
                 return false;
             }
-            g.rng.advanceTo(c.draws);
+            if (!g.rng.advanceTo(c.draws, [&] { return front.stillWanted(); })) return true;
             break;
         case ScriptCommand::Kind::Set: carriedValueRef(g.w, c.value, c.index) = c.setTo; break;
         case ScriptCommand::Kind::Game:

@@ -45,36 +45,9 @@ private:
 void applyEvent(const ScriptEvent& e, Game& g, ScriptJoysticks& joysticks,
                 const std::function<void(MenuItem)>& flip);
 
-// One game's events, handed over yield by yield.
-class GameFeed {
-public:
-    // A game begins with these events (ordered by step). Its countdown ticks are its `at … tick`
-    // lines when it has any, else one after steps timerPhase, timerPhase + 50, ...
-    void begin(const std::vector<ScriptEvent>& events, int timerPhase);
-    void end() { events_ = nullptr; }
-    bool active() const { return events_ != nullptr; }
-
-    // The yield after `stepsDone` frame steps (0: the one after the setup): the events for the
-    // next step in script order, then the timer's tick when one is due. Only the first call after
-    // a step does anything, however often the frame loop yields before the next step.
-    // `flip` flips a menu item's check mark.
-    void yieldAfter(long stepsDone, Game& g, ScriptJoysticks& joysticks,
-                    const std::function<void(MenuItem)>& flip);
-
-    // Whether the yield after `stepsDone` steps has handed over its events.
-    bool handedOver(long stepsDone) const { return yieldedAfter_ == stepsDone; }
-
-    // The last step an event of this game is for (0: none).
-    long lastEventStep() const;
-    bool scriptTicks() const { return scriptTicks_; }
-
-private:
-    const std::vector<ScriptEvent>* events_ = nullptr;
-    size_t next_ = 0;
-    long yieldedAfter_ = -1;
-    int timerPhase_ = 50;
-    bool scriptTicks_ = false;
-};
+// How many steps a scripted game may run: `limit` when one was given (0: none given), else the
+// default 3000, or as far as the game's own countdown ticks go when it has any.
+long scriptStepLimit(long limit, bool scriptTicks, long lastEventStep);
 
 // What a script's commands ask of the front end that plays them.
 class ScriptFront {
@@ -85,11 +58,15 @@ public:
     // Plays one game (number counted from 1) with the given timer phase. False: the program
     // ended inside it, and nothing more is played.
     virtual bool playGame(int number, const ScriptCommand& game, int timerPhase) = 0;
+    // Asked now and then while the generator is moved on: false ends the script there (the
+    // program is ending).
+    virtual bool stillWanted() { return true; }
 };
 
 // Runs the script's commands in order: settings to the front end, `draws` and `set` straight
 // into the game, each `game` through the front end. False (with the line and why in `error`)
 // when a `draws` line asks for fewer draws than were already taken; the script stops there.
+// True, with nothing more played, when the front end stops wanting it while the generator moves.
 bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& error);
 
 }  // namespace hopshot

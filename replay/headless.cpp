@@ -33,7 +33,11 @@ HeadlessHost::HeadlessHost(RecordingSound& sound, std::ostream* trace)
              {MenuItem::LiveCamera, true},    {MenuItem::SmallScreen, false},
              {MenuItem::SimpleDisplay, false}, {MenuItem::Wireframe, false}} {}
 
-void HeadlessHost::attach(Game& g) { game_ = &g; }
+void HeadlessHost::attach(Game& g) {
+    game_ = &g;
+    input_ = std::make_unique<GameInput>(g, &joysticks_,
+                                         [this](MenuItem item) { marks_[item] = !checked(item); });
+}
 
 void HeadlessHost::setMark(MenuItem item, bool on) { marks_[item] = on; }
 void HeadlessHost::setTimerPhase(int phase) { timerPhase_ = phase; }
@@ -61,17 +65,21 @@ std::string HeadlessHost::recordPrompt() {
 }
 
 long HeadlessHost::playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit) {
+    script_.begin(events, timerPhase_);
+    return playGame(number, script_,
+                    scriptStepLimit(stepLimit, script_.scriptTicks(), script_.lastEventStep()));
+}
+
+long HeadlessHost::playGame(int number, InputSource& source, long stepLimit) {
     playing_ = true;
     gameNumber_ = number;
-    feed_.begin(events, timerPhase_);
-    fedAfter_ = -1;
     steps_ = 0;
-    stepLimit_ = feed_.scriptTicks() ? std::max(stepLimit, feed_.lastEventStep()) : stepLimit;
+    input_->begin(&source, stepLimit);
 
     startCommand(*game_);
 
     playing_ = false;
-    feed_.end();
+    input_->end();
     std::vector<int> sounds = sound_.take();
     if (trace_) writeEndObject(*trace_, number, steps_, game_->w, sounds);
     return steps_;
@@ -82,26 +90,14 @@ void HeadlessHost::stepDone() {
     ++steps_;
     std::vector<int> sounds = sound_.take();
     if (trace_) writeStepObject(*trace_, gameNumber_, steps_, game_->w, game_->rng.draws(), sounds);
-    if (events_) events_->afterStep(steps_);
+    input_->stepDone(steps_);
 }
 
-// The yield after step k (k = 0: the one after the setup): the script's events for step k + 1
-// and the countdown's tick (see GameFeed), then the step limit, last so that a tick due in the
-// same yield still ends the game the countdown's way.
+// The yield after step k (k = 0: the one after the setup): the events for step k + 1, waited for
+// when they are not yet there, then the step limit.
 void HeadlessHost::yield() {
     ++tick_;   // one tick per yield: the frame loop runs one step after every yield
-    if (!playing_) return;
-    auto flip = [this](MenuItem item) { marks_[item] = !checked(item); };
-    if (!events_) {
-        feed_.yieldAfter(steps_, *game_, joysticks_, flip);
-    } else if (fedAfter_ != steps_) {
-        fedAfter_ = steps_;
-        std::vector<ScriptEvent> merged;
-        const bool goOn = events_->eventsFor(steps_ + 1, merged);
-        for (const ScriptEvent& e : merged) applyEvent(e, *game_, joysticks_, flip);
-        if (!goOn) game_->w.running = 0;
-    }
-    if (steps_ >= stepLimit_) game_->w.running = 0;
+    if (playing_) input_->yieldAfter(steps_, true);
 }
 
 namespace {

@@ -5,12 +5,14 @@
 
 #include "core/game.h"
 #include "replay/feed.h"
+#include "replay/input.h"
 #include "replay/script.h"
 
 #include <array>
 #include <functional>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,7 +23,8 @@ struct HeadlessOptions {
     std::string script;
     std::string trace;        // empty: no trace
     std::string dir = ".";    // the program directory: meshes and the high-score file
-    long stepLimit = 3000;    // a game still running after this many steps is stopped
+    long stepLimit = 0;       // a game still running after this many steps is stopped; 0: none
+                              // given, so 3000, or as far as a game's own countdown ticks go
 };
 
 // Runs a whole script: parses it first (an error runs nothing), then its games in order, then the
@@ -36,16 +39,6 @@ using HeadlessGames = std::function<int(const Script& script, HeadlessHost& host
 
 int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
                 const HeadlessGames& games = {});
-
-// Where a game's events come from instead of a script: network play, where every machine's
-// events for a step are merged. Asked once in the yield before each step.
-class EventFeed {
-public:
-    virtual ~EventFeed() = default;
-    // The events to deliver before frame step `step`, in order; false: the game must stop now.
-    virtual bool eventsFor(long step, std::vector<ScriptEvent>& out) = 0;
-    virtual void afterStep(long /*step*/) {}   // after each step's trace object
-};
 
 // The sound of a headless run: nothing is heard, every bank played is noted for the trace. In
 // the window it passes every bank on to the sound that is heard.
@@ -77,13 +70,13 @@ public:
     void setJoysticks(int attached);        // 0..2, all centred with no buttons
 
     // The Start command with the given events (ordered by step), as game number `number` of the
-    // run. Writes the end object after the teardown; returns the frame steps the game ran. A game
-    // with `at … tick` lines is ended by its own ticks: it runs at least to its last event.
+    // run. Writes the end object after the teardown; returns the frame steps the game ran.
+    // stepLimit 0: none given (see scriptStepLimit).
     long playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit);
+    // The same with the events of another source (network play), stopped after stepLimit steps.
+    long playGame(int number, InputSource& source, long stepLimit);
 
     ScriptJoysticks& joysticks() { return joysticks_; }
-    // Events from `feed` instead of the game's own (null: back to those); no ticks from the timer.
-    void setFeed(EventFeed* feed) { events_ = feed; }
     int timerPhase() const { return timerPhase_; }
 
     // --- what the window would show, and what the joystick module will read ---
@@ -123,11 +116,9 @@ private:
     // --- the game being played ---
     bool playing_ = false;
     int gameNumber_ = 0;
-    GameFeed feed_;
-    EventFeed* events_ = nullptr;
-    long fedAfter_ = -1;       // the step whose yield `events_` has served
+    ScriptInput script_;
+    std::unique_ptr<GameInput> input_;
     long steps_ = 0;
-    long stepLimit_ = 0;
 };
 
 }  // namespace hopshot

@@ -269,13 +269,17 @@ TEST(RecordedRuns, TheWholeRunReplaysToTheSameTraceAndEachGameAlone) {
     }
 }
 
-TEST(RecordedRuns, AGameEndedByItsOwnTicksRunsPastTheStepLimit) {
+TEST(RecordedRuns, AGameEndedByItsOwnTicksRunsPastTheDefaultLimitButNotPastAGivenOne) {
     std::string text = "game\n";
     for (int k = 0; k < 60; ++k) text += "at " + std::to_string(60 * k + 61) + " tick\n";
-    const testing::RunResult r = runScript(text, 3000);
+    const testing::RunResult r = runScript(text);
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("game 1: score"), std::string::npos);
     EXPECT_NE(r.out.find(", 3600 steps"), std::string::npos) << r.out;
+    // However far its last tick: a given limit holds.
+    const testing::RunResult far = runScript("game\nat 5 tick\nat 2147483647 tick\n", 400);
+    ASSERT_EQ(far.code, 0) << far.err;
+    EXPECT_NE(far.out.find(", 400 steps"), std::string::npos) << far.out;
 }
 
 TEST(RecordedRuns, DrawsBehindTheRunAreAnErrorNamingTheLine) {

@@ -331,7 +331,7 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error) {
             script.commands[game].events.push_back(e);
         } else if (cmd == "draws") {
             long long v;
-            if (!p.number("draw count", 0, 999999999999LL, v) || !p.end()) return false;
+            if (!p.number("draw count", 0, kMaxDraws, v) || !p.end()) return false;
             c.kind = ScriptCommand::Kind::Draws;
             c.draws = uint64_t(v);
             script.commands.push_back(std::move(c));

@@ -16,6 +16,11 @@ namespace hopshot {
 
 constexpr int kDefaultTimerPhase = 50;   // steps to a game's first countdown tick; then every 50
 constexpr int kStepsPerSecond = 50;      // frame steps between two countdown ticks
+constexpr long kDefaultStepLimit = 3000; // frame steps a headless game may take: one whole game
+// The most draws a `draws` line may name: ten thousand games of 200,000 draws each. The busiest
+// game measured (four players firing without pause) takes about 110,000; moving the generator
+// this far takes some 13 seconds, where a line of twelve digits would take hours.
+constexpr long long kMaxDraws = 2000000000;
 
 // One window event of a game, delivered in the yield just before frame step `step`.
 struct ScriptEvent {

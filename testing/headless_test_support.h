@@ -41,7 +41,7 @@ struct RunResult {
     std::string traceText;
 };
 
-inline RunResult runScript(const std::string& text, long stepLimit = 3000) {
+inline RunResult runScript(const std::string& text, long stepLimit = 0) {
     TempDir dir;
     EXPECT_FALSE(dir.path().empty());
     const fs::path script = dir.path() / "game.replay";

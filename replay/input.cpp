@@ -1,0 +1,84 @@
+#include "replay/input.h"
+
+#include <algorithm>
+
+namespace hopshot {
+
+void ScriptInput::begin(const std::vector<ScriptEvent>& events, int timerPhase) {
+    events_ = &events;
+    next_ = 0;
+    askedFor_ = 0;
+    timerPhase_ = timerPhase;
+    scriptTicks_ = std::any_of(events.begin(), events.end(), [](const ScriptEvent& e) {
+        return e.kind == ScriptEvent::Kind::Tick;
+    });
+}
+
+// Only the first question about a step hands anything over, however often the frame loop yields
+// before it runs.
+InputSource::Turn ScriptInput::eventsBefore(long step, std::vector<ScriptEvent>& out) {
+    if (!events_ || step <= askedFor_) return Turn::Go;
+    askedFor_ = step;
+    const std::vector<ScriptEvent>& events = *events_;
+    for (; next_ < events.size() && events[next_].step <= step; ++next_)
+        if (events[next_].step == step) out.push_back(events[next_]);
+    const long done = step - 1;
+    if (!scriptTicks_ && timerPhase_ > 0 && done >= timerPhase_ && (done - timerPhase_) % kStepsPerSecond == 0) {
+        ScriptEvent tick;
+        tick.kind = ScriptEvent::Kind::Tick;
+        tick.step = step;
+        out.push_back(tick);
+    }
+    return Turn::Go;
+}
+
+InputSource::Turn LocalInput::eventsBefore(long, std::vector<ScriptEvent>& out) {
+    out.insert(out.end(), queue_.begin(), queue_.end());
+    queue_.clear();
+    return Turn::Go;
+}
+
+void GameInput::begin(InputSource* source, long stepLimit, Tap tap) {
+    source_ = source;
+    stepLimit_ = stepLimit;
+    tap_ = std::move(tap);
+    grantedFor_ = 0;
+}
+
+void GameInput::apply(const std::vector<ScriptEvent>& events) {
+    for (const ScriptEvent& e : events) {
+        if (e.kind == ScriptEvent::Kind::Joy && !joysticks_) continue;
+        static ScriptJoysticks none;
+        applyEvent(e, g_, joysticks_ ? *joysticks_ : none, flip_);
+    }
+}
+
+bool GameInput::yieldAfter(long stepsDone, bool block) {
+    if (!source_) return false;
+    const long n = stepsDone + 1;
+    std::vector<ScriptEvent> events;
+    for (;;) {
+        const InputSource::Turn turn = source_->eventsBefore(n, events);
+        for (ScriptEvent& e : events) {
+            e.step = n;
+            if (tap_) tap_(e);
+        }
+        apply(events);
+        events.clear();
+        if (turn == InputSource::Turn::Go) {
+            grantedFor_ = n;
+            break;
+        }
+        if (turn == InputSource::Turn::Stop) {
+            g_.w.running = 0;
+            break;
+        }
+        if (!block) break;
+        source_->idle(2);
+    }
+    // Last, so that a tick due in the same yield still ends the game the countdown's way.
+    if (stepLimit_ > 0 && stepsDone >= stepLimit_) g_.w.running = 0;
+    return granted(stepsDone);
+}
+
+}  // namespace hopshot

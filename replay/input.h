@@ -1,0 +1,100 @@
+// The one road by which events reach a game. Whatever the front end (the window played live, a
+// script headless or in the window's replay, a network game), the frame loop's yield asks one
+// InputSource for the events before the next frame step, and GameInput hands them to the game in
+// order and to whoever writes them down. A rule about input stands in one of these places.
+#pragma once
+
+#include "core/game.h"
+#include "replay/feed.h"
+#include "replay/script.h"
+
+#include <functional>
+#include <vector>
+
+namespace hopshot {
+
+class InputSource {
+public:
+    enum class Turn { Go, Wait, Stop };
+    virtual ~InputSource() = default;
+    // The events that reach the game before frame step `step`, in order, added to `out`. Asked at
+    // every yield until the step runs: Go, the step may run (more events may still come for it at
+    // a later yield); Wait, not yet; Stop, the game must stop now.
+    virtual Turn eventsBefore(long step, std::vector<ScriptEvent>& out) = 0;
+    // After frame step `step` and its trace object.
+    virtual void stepDone(long /*step*/, Game& /*g*/) {}
+    // Waits up to `ms` for something that could end a Wait (a front end with nothing else to do).
+    virtual void idle(int /*ms*/) {}
+};
+
+// A script's events for one game: each event before its step, then the countdown's tick after
+// steps P, P + 50, ... unless the game has `at … tick` lines of its own.
+class ScriptInput : public InputSource {
+public:
+    void begin(const std::vector<ScriptEvent>& events, int timerPhase);   // 0: no timer
+    Turn eventsBefore(long step, std::vector<ScriptEvent>& out) override;
+
+    long lastEventStep() const { return events_ && !events_->empty() ? events_->back().step : 0; }
+    bool scriptTicks() const { return scriptTicks_; }
+
+private:
+    const std::vector<ScriptEvent>* events_ = nullptr;
+    size_t next_ = 0;
+    long askedFor_ = 0;
+    int timerPhase_ = 50;
+    bool scriptTicks_ = false;
+};
+
+// Events as they happen on this machine (the window's key handlers, its timer, its menus): kept
+// in arrival order and handed over whole at the next yield.
+class LocalInput : public InputSource {
+public:
+    void push(const ScriptEvent& e) { queue_.push_back(e); }
+    bool empty() const { return queue_.empty(); }
+    Turn eventsBefore(long step, std::vector<ScriptEvent>& out) override;
+
+private:
+    std::vector<ScriptEvent> queue_;
+};
+
+// A running game's input: its source, the joysticks the events set, the menu marks they flip,
+// the step limit and the tap that writes every delivered event down.
+class GameInput {
+public:
+    using Flip = std::function<void(MenuItem)>;
+    using Tap = std::function<void(const ScriptEvent&)>;
+
+    GameInput(Game& g, ScriptJoysticks* joysticks, Flip flip)
+        : g_(g), joysticks_(joysticks), flip_(std::move(flip)) {}
+
+    // A game begins with this source; stepLimit 0: no limit. The tap sees each event, tagged
+    // with the step before which it reached the game.
+    void begin(InputSource* source, long stepLimit = 0, Tap tap = {});
+    void end() { source_ = nullptr; }
+    bool active() const { return source_ != nullptr; }
+    InputSource* source() const { return source_; }
+    void setJoysticks(ScriptJoysticks* j) { joysticks_ = j; }
+
+    // The yield after `stepsDone` frame steps: what the source has for the next step goes to the
+    // game. With `block`, a Wait is waited out through the source's idle(). Returns whether the
+    // next step may run.
+    bool yieldAfter(long stepsDone, bool block = false);
+    bool granted(long stepsDone) const { return grantedFor_ == stepsDone + 1; }
+    void stepDone(long step) {
+        if (source_) source_->stepDone(step, g_);
+    }
+
+    // Hands events to the game at once, outside any game's steps (keys between games).
+    void apply(const std::vector<ScriptEvent>& events);
+
+private:
+    Game& g_;
+    ScriptJoysticks* joysticks_;
+    Flip flip_;
+    InputSource* source_ = nullptr;
+    long stepLimit_ = 0;
+    Tap tap_;
+    long grantedFor_ = 0;
+};
+
+}  // namespace hopshot
