@@ -62,7 +62,7 @@ std::string programVersion() {
 NetSession::~NetSession() {
     if (!enet_) return;
     // A goodbye the others hear at once (a second at most), else they find out by the silence.
-    for (Peer& p : peers_) enet_peer_disconnect(p.peer, 0);
+    for (Peer& p : peers_) enet_peer_disconnect_later(p.peer, 0);   // after what is still queued
     ENetEvent e;
     for (const enet_uint32 until = enet_time_get() + 1000;
          !peers_.empty() && ENET_TIME_LESS(enet_time_get(), until);) {
@@ -625,6 +625,7 @@ void NetSession::leaveForStepLimit(long own, long host) {
                        " steps, this machine after " + std::to_string(own) +
                        ": the machines disagree on when a game ends");
     if (!peers_.empty()) send(peers_.front().peer, "ends " + std::to_string(own));
+    enet_host_flush(enet_);   // before the goodbye, which would otherwise overtake it
     over_ = true;
 }
 

@@ -1,0 +1,195 @@
+// What a host does with a dishonest or broken machine: a real headless host process on the
+// loopback interface, and a peer that speaks the wire as an attacker would. Each row says what
+// the host must do, and every row checks the host's trace against its game played alone.
+#include "testing/headless_test_support.h"
+#include "testing/hostile_peer.h"
+#include "testing/process_support.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace hopshot {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HostilePeer;
+using testing::TempDir;
+
+uint16_t testPort(int slot) { return uint16_t(23000 + (getpid() % 2000) * 8 + slot); }
+
+constexpr int kDelay = 2;
+constexpr long kSteps = 300;
+const char* const kHostScript = "players 1 0 0 0\ngame\nat 10 key down 37 0\nat 60 key up 37 0\n";
+
+// The host's game alone, with the guest's player 2 idle: its keys land D steps late, its
+// countdown ticks after steps 50, 100, ... likewise.
+std::string hostAlone() {
+    std::string s = "joysticks 2\nplayers 1 1 0 0\ngame\n";
+    s += "at " + std::to_string(10 + kDelay) + " key down 37 0\n";
+    s += "at " + std::to_string(60 + kDelay) + " key up 37 0\n";
+    for (long n = 51; n + kDelay <= kSteps; n += 50) s += "at " + std::to_string(n + kDelay) + " tick\n";
+    return s;
+}
+
+ScriptEvent key(bool down, int code, int mask) {
+    ScriptEvent e;
+    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
+    e.keyCode = int16_t(code);
+    e.mask = int16_t(mask);
+    return e;
+}
+
+ScriptEvent of(ScriptEvent::Kind kind) {
+    ScriptEvent e;
+    e.kind = kind;
+    return e;
+}
+
+ScriptEvent joy(int j, int x, int y, int buttons) {
+    ScriptEvent e = of(ScriptEvent::Kind::Joy);
+    e.joystick = j;
+    e.x = x;
+    e.y = y;
+    e.buttons = uint32_t(buttons);
+    return e;
+}
+
+struct Row {
+    const char* attack;
+    // The peer's events for its step k (it brings player 2); null: it sends no steps at all.
+    std::function<std::vector<ScriptEvent>(long)> events;
+    long lastStep = 1000000;   // the peer sends no steps after this one (keep-alives only)
+    // The fingerprint it sends with step k: {step named, fingerprint}; null: none.
+    std::function<std::pair<long, uint64_t>(long)> fingerprint;
+    const char* hostSays;      // on standard error; empty: it says nothing of the peer
+    bool dropped;              // the peer is told "bye" and disconnected
+};
+
+// Plays the row: the host runs its script with the peer as its one guest; the peer keeps just
+// ahead of the host as a guest would.
+void play(const Row& row, uint16_t port) {
+    SCOPED_TRACE(row.attack);
+    TempDir dir;
+    const fs::path d = dir.path();
+    std::ofstream(d / "script") << kHostScript;
+    auto host = proc::start(HOPSHOT_BINARY,
+                            {"--headless", (d / "script").string(), "--trace", (d / "trace").string(),
+                             "--dir", d.string(), "--steps", std::to_string(kSteps), "--delay",
+                             std::to_string(kDelay), "--host", std::to_string(port), "--machines", "2"},
+                            (d / "host").string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    HostilePeer peer;
+    ASSERT_TRUE(peer.join(port, "hello 0100 " + programVersion())) << host->err();
+    ASSERT_TRUE(peer.pumpUntil([&] { return peer.started(); }, 5000)) << host->err();
+
+    long sent = kDelay;   // steps 1..D hold nothing
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int waited = 0;
+    while (std::chrono::steady_clock::now() < until && !peer.disconnected()) {
+        if (waitpid(host->pid, &host->status, WNOHANG) == host->pid) break;
+        if (row.events && sent < row.lastStep && sent < peer.hostHave() + 4) ++sent;
+        std::vector<StepMessage> blocks;
+        if (row.events)
+            for (long k = std::max<long>(kDelay + 1, sent - 8); k <= std::min(sent, row.lastStep); ++k) {
+                const auto [named, hash] = row.fingerprint ? row.fingerprint(k) : std::pair<long, uint64_t>{0, 0};
+                blocks.push_back(peer.step(k, row.events(k), named, hash));
+            }
+        if (!blocks.empty()) peer.sendSteps(blocks);
+        if (++waited % 20 == 0) peer.sendAlive();
+        peer.pump(2);
+    }
+    ASSERT_TRUE(host->waitEnd(20000)) << "the host still runs: " << host->err();
+    EXPECT_EQ(host->exitCode(), 0) << host->err();
+    EXPECT_NE(host->out().find("game 1: score"), std::string::npos) << host->out();
+    EXPECT_NE(host->out().find(std::to_string(kSteps) + " steps"), std::string::npos)
+        << "the game did not run to its limit: " << host->out() << host->err();
+    if (*row.hostSays) {
+        EXPECT_NE(host->err().find(row.hostSays), std::string::npos) << host->err();
+    }
+    EXPECT_EQ(peer.heardStartingWith("bye "), row.dropped) << host->err();
+    const testing::RunResult alone = testing::runScript(hostAlone(), kSteps);
+    ASSERT_EQ(alone.code, 0) << alone.err;
+    EXPECT_TRUE(proc::slurp((d / "trace").string()) == alone.traceText)
+        << "the host's game is not its game alone; it said: " << host->err();
+}
+
+std::vector<ScriptEvent> none(long) { return {}; }
+
+// Events a peer bringing player 2 has no business sending: each is dropped where the steps
+// merge, named once, and the host's game runs on untouched.
+TEST(HostilePeer, WhatIsNotAMachinesOwnNeverReachesTheHostsGame) {
+    const std::vector<Row> rows = {
+        {"player 1's keys", [](long k) -> std::vector<ScriptEvent> {
+             if (k == 10) return {key(true, 37, 0)};
+             if (k == 20) return {key(true, 17, 2)};
+             if (k == 30) return {key(true, 39, 0), key(false, 17, 0)};
+             return {};
+         }, 1000000, nullptr, "machine 2 (players 2) sent `at 10 key down 37 0`, which is not its own", false},
+        {"the joysticks of players 3 and 4", [](long k) -> std::vector<ScriptEvent> {
+             if (k == 10) return {joy(0, 65535, 0, 1), joy(1, 0, 65535, 1)};
+             return {};
+         }, 1000000, nullptr, "sent `at 10 joy 0 65535 0 1`", false},
+        {"Esc", [](long k) -> std::vector<ScriptEvent> {
+             return k == 50 ? std::vector<ScriptEvent>{key(true, 27, 0)} : std::vector<ScriptEvent>{};
+         }, 1000000, nullptr, "sent `at 50 key down 27 0`", false},
+        {"sixty countdown ticks", [](long k) -> std::vector<ScriptEvent> {
+             return k >= 5 && k < 65 ? std::vector<ScriptEvent>{of(ScriptEvent::Kind::Tick)} : std::vector<ScriptEvent>{};
+         }, 1000000, nullptr, "sent `at 5 tick`", false},
+        {"menu commands", [](long k) -> std::vector<ScriptEvent> {
+             ScriptEvent m = of(ScriptEvent::Kind::Menu);
+             m.item = MenuItem::Player3;
+             return k == 10 ? std::vector<ScriptEvent>{m} : std::vector<ScriptEvent>{};
+         }, 1000000, nullptr, "sent `at 10 menu 3P`", false},
+        {"fingerprints for steps they do not name", none, 1000000,
+         [](long k) { return std::pair<long, uint64_t>{k + 50, 1}; }, "", false},
+        {"a forged fingerprint", none, 1000000,
+         [](long k) { return std::pair<long, uint64_t>{std::max(0L, k - kDelay - 1), 1}; },
+         "machine 2 (players 2) left, dropped by the host: its game differs from the host's after step 1 of game 1",
+         true},
+    };
+    int slot = 0;
+    for (const Row& row : rows) play(row, testPort(slot++));
+}
+
+// A machine that stops sending steps is let go, however much else it sends.
+TEST(HostilePeer, AMachineThatSendsNoStepsIsDroppedAndTheGameGoesOn) {
+    const std::vector<Row> rows = {
+        {"keep-alives only after step 50", none, 50, nullptr,
+         "machine 2 (players 2) left, dropped by the host: it sent no steps for 3 seconds", true},
+        {"a start it never takes (a message box open), keep-alives only", nullptr, 0, nullptr,
+         "machine 2 (players 2) left, dropped by the host: it did not start game 1 within 10 seconds", true},
+    };
+    int slot = 0;
+    for (const Row& row : rows) play(row, testPort(slot++));
+}
+
+// Two real machines told different step limits: both end, each saying why, neither with 0.
+TEST(HostilePeer, MachinesThatDisagreeOnWhenAGameEndsBothEndWithAMessage) {
+    TempDir dir;
+    const fs::path h = dir.path() / "host", g = dir.path() / "guest";
+    fs::create_directories(h);
+    fs::create_directories(g);
+    std::ofstream(h / "script") << kHostScript;
+    std::ofstream(g / "script") << "players 0 1 0 0\ngame\n";
+    const std::string port = std::to_string(testPort(4));
+    auto host = proc::start(HOPSHOT_BINARY, {"--headless", (h / "script").string(), "--dir", h.string(),
+                                             "--steps", "20", "--host", port}, (h / "run").string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto guest = proc::start(HOPSHOT_BINARY, {"--headless", (g / "script").string(), "--dir", g.string(),
+                                              "--steps", "10", "--join", "127.0.0.1:" + port},
+                             (g / "run").string());
+    ASSERT_TRUE(guest->waitEnd(20000));
+    ASSERT_TRUE(host->waitEnd(20000));
+    EXPECT_EQ(guest->exitCode(), 3);
+    EXPECT_NE(guest->err().find("the host ends its games after 20 steps, this machine after 10: the "
+                                "machines disagree on when a game ends"), std::string::npos)
+        << guest->err();
+    EXPECT_EQ(host->exitCode(), 3);
+    EXPECT_NE(host->err().find("machine 2 (players 2) ends its games after 10 steps"), std::string::npos)
+        << host->err();
+    EXPECT_NE(host->out().find("game 1: score 0, 20 steps"), std::string::npos) << host->out();
+}
+
+}  // namespace
+}  // namespace hopshot

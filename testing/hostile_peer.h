@@ -1,0 +1,153 @@
+// A peer that speaks the network game's wire as any program could: a real ENet connection on the
+// loopback interface, saying whatever a test makes it say. It says hello like a guest and then
+// sends the steps, fingerprints and lines a dishonest or broken machine would; it never runs a
+// game, so each step it sends is what the test hands it.
+#pragma once
+
+#include "net/messages.h"
+#include "net/session.h"
+
+#include <enet/enet.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hopshot::testing {
+
+class HostilePeer {
+public:
+    HostilePeer() {
+        static const bool ready = enet_initialize() == 0;
+        (void)ready;
+        enet_ = enet_host_create(nullptr, 1, 1, 0, 0);
+    }
+    ~HostilePeer() {
+        if (peer_) enet_peer_disconnect_now(peer_, 0);
+        if (enet_) {
+            enet_host_flush(enet_);
+            enet_host_destroy(enet_);
+        }
+    }
+    HostilePeer(const HostilePeer&) = delete;
+    HostilePeer& operator=(const HostilePeer&) = delete;
+
+    // Connects and, unless `hello` is empty, says it ("hello 0100 <version>"). True once the host
+    // has welcomed it (or, without a hello, once the connection stands).
+    bool join(uint16_t port, const std::string& hello, int timeoutMs = 5000) {
+        ENetAddress to{};
+        enet_address_set_host(&to, "127.0.0.1");
+        to.port = port;
+        peer_ = enet_host_connect(enet_, &to, 1, 0);
+        if (!peer_) return false;
+        const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < until) {
+            pump(10);
+            if (connected_ && hello.empty()) return true;
+            if (connected_ && !saidHello_) {
+                send(hello);
+                saidHello_ = true;
+            }
+            if (id_ > 0) return true;
+        }
+        return false;
+    }
+
+    void send(const std::string& text, bool reliable = true) {
+        ENetPacket* p = enet_packet_create(text.data(), text.size(),
+                                           reliable ? ENET_PACKET_FLAG_RELIABLE : ENET_PACKET_FLAG_UNSEQUENCED);
+        if (enet_peer_send(peer_, 0, p) != 0) enet_packet_destroy(p);
+        enet_host_flush(enet_);
+    }
+    void sendAlive() { send("alive", false); }
+
+    // A packet of this machine's step blocks for its game, confirming what it holds of the host.
+    void sendSteps(const std::vector<StepMessage>& steps) {
+        std::string text = "steps " + std::to_string(start_.game) + "\nhave 0:" +
+                           std::to_string(hostHave_) + "\n";
+        for (const StepMessage& s : steps) text += encodeStep(s);
+        send(text, false);
+    }
+    // One step of its own: `events` for `step`, with the fingerprint after `hashStep`.
+    StepMessage step(long step, std::vector<ScriptEvent> events = {}, long hashStep = 0,
+                     uint64_t hash = 0) const {
+        return StepMessage{start_.game, id_, step, hashStep, hash, std::move(events)};
+    }
+
+    // Takes what has come, waiting up to waitMs for the first packet.
+    void pump(int waitMs) {
+        ENetEvent e;
+        int wait = waitMs;
+        while (enet_host_service(enet_, &e, enet_uint32(wait)) > 0) {
+            wait = 0;
+            if (e.type == ENET_EVENT_TYPE_CONNECT) connected_ = true;
+            if (e.type == ENET_EVENT_TYPE_DISCONNECT) disconnected_ = true;
+            if (e.type != ENET_EVENT_TYPE_RECEIVE) continue;
+            const std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
+            enet_packet_destroy(e.packet);
+            take(text);
+        }
+    }
+    // Pumps until `done` or the time is up.
+    template <class Done>
+    bool pumpUntil(Done done, int timeoutMs) {
+        const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < until) {
+            if (done()) return true;
+            pump(5);
+        }
+        return done();
+    }
+
+    int id() const { return id_; }
+    bool started() const { return started_; }
+    const StartMessage& start() const { return start_; }
+    long hostHave() const { return hostHave_; }   // the host's last step block seen
+    bool disconnected() const { return disconnected_; }
+    const std::vector<std::string>& heard() const { return heard_; }   // every reliable line
+    bool heardStartingWith(const std::string& prefix) const {
+        for (const std::string& h : heard_)
+            if (h.rfind(prefix, 0) == 0) return true;
+        return false;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void take(const std::string& text) {
+        const std::string_view kind = messageKind(text);
+        if (kind == "steps") {
+            for (size_t at = text.find("\nstep "); at != std::string::npos; at = text.find("\nstep ", at + 1)) {
+                StepMessage m;
+                const size_t end = text.find("\nstep ", at + 1);
+                if (decodeStep(std::string_view(text).substr(at + 1, end == std::string::npos ? end : end - at - 1), m) &&
+                    m.machine == 0 && m.step == hostHave_ + 1)
+                    hostHave_ = m.step;
+            }
+            return;
+        }
+        if (kind == "alive") return;
+        heard_.push_back(text.substr(0, 400));
+        if (kind == "over") enet_peer_disconnect(peer_, 0);   // as a guest says goodbye
+        if (kind == "welcome") id_ = std::atoi(text.c_str() + 8);
+        if (kind == "start" && decodeStart(text, start_)) {
+            started_ = true;
+            hostHave_ = start_.delay;
+        }
+    }
+
+    ENetHost* enet_ = nullptr;
+    ENetPeer* peer_ = nullptr;
+    bool connected_ = false;
+    bool saidHello_ = false;
+    bool disconnected_ = false;
+    int id_ = -1;
+    bool started_ = false;
+    StartMessage start_;
+    long hostHave_ = 0;
+    std::vector<std::string> heard_;
+};
+
+}  // namespace hopshot::testing
