@@ -6,7 +6,7 @@
 #include "core/game.h"
 #include "core/host.h"
 #include "audio/sound.h"
-#include "app/options.h"
+#include "net/options.h"
 #include "records/records.h"
 #include "replay/headless.h"
 #include "replay/input.h"

@@ -6,7 +6,7 @@
 #include "replay/headless.h"
 #include "replay/kept_games.h"
 #include "replay/script.h"
-#include "app/options.h"
+#include "net/options.h"
 
 #include <QApplication>
 #include <QFileInfo>

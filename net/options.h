@@ -1,5 +1,5 @@
-// The command line: menu check marks to start the window with, or a headless replay run.
-// Plain standard C++ so that it is tested without a display.
+// The command line: the window's check marks and screen, a headless run, network play. Plain
+// standard C++, below the window, so that it is tested without a display.
 #pragma once
 
 #include "replay/script.h"

@@ -1,4 +1,4 @@
-#include "app/options.h"
+#include "net/options.h"
 
 #include <optional>
 
