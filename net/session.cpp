@@ -18,7 +18,7 @@ namespace hopshot {
 
 namespace {
 
-constexpr int kPingMs = 250;   // keeps a quiet link measured and its silence noticed
+constexpr int kPingMs = 500;   // keeps a quiet link measured and its silence noticed
 constexpr int kPeerCount = kMaxMachines + 4;   // room to refuse a fifth machine politely
 
 bool enetReady() {
@@ -41,7 +41,10 @@ void tunePeer(ENetPeer* p) {
     enet_peer_throttle_configure(p, 5000, 2, 0);
 }
 
-constexpr int kResendMs = 20;   // steps not yet confirmed go again this often
+// Steps go out in a packet every other step (a step with events at once), and those not yet
+// confirmed go again this often while nothing new goes: two steps' worth of packet overhead
+// spent once keeps a machine under 2 KB a second.
+constexpr int kSendMs = 35;
 constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss must not look like silence
 
 }  // namespace
@@ -125,10 +128,19 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
 
     const enet_uint32 until = enet_time_get() + enet_uint32(timeoutMs);
     bool connected = false;
+    enet_uint32 helloAt = 0;
     while (!s->welcomed_ && s->refusal_.empty() && !s->hostLeft_ &&
            ENET_TIME_LESS(enet_time_get(), until)) {
         ENetEvent e;
         if (connected) s->sendAlive();   // heard while the hello makes its way through loss
+        // The host lets a connection go that says no hello in two seconds: under loss the hello
+        // also goes unreliably, again and again, until the host answers.
+        if (connected && ENET_TIME_DIFFERENCE(enet_time_get(), helloAt) >= 100) {
+            helloAt = enet_time_get();
+            const std::string hello = wireHello({version, own});
+            ENetPacket* packet = enet_packet_create(hello.data(), hello.size(), ENET_PACKET_FLAG_UNSEQUENCED);
+            if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
+        }
         if (enet_host_service(s->enet_, &e, 20) <= 0) continue;
         if (e.type == ENET_EVENT_TYPE_CONNECT) {
             connected = true;
@@ -240,10 +252,15 @@ void NetSession::service(int waitMs) {
             ENET_TIME_DIFFERENCE(now, p.heard) > enet_uint32(kSilenceMs))
             silent.push_back(p.peer);
     // A connection that has not said a valid hello in time is let go: its slot is free again.
+    std::vector<ENetPeer*> mute;
     if (host_side_)
         for (const Peer& p : peers_)
             if (p.id < 0 && ENET_TIME_DIFFERENCE(now, p.connectedAt) > enet_uint32(kHelloWaitMs))
-                silent.push_back(p.peer);
+                mute.push_back(p.peer);
+    for (ENetPeer* p : mute) {
+        dropPeer(p);
+        enet_peer_disconnect_now(p, 0);
+    }
     for (ENetPeer* p : silent) {
         dropPeer(p);
         enet_peer_reset(p);
@@ -251,8 +268,7 @@ void NetSession::service(int waitMs) {
     checkProgress(now);
     // Steps not yet confirmed go again now and then, also while this machine waits.
     const bool ackDue = std::any_of(peers_.begin(), peers_.end(), [](const Peer& p) { return p.ackDue; });
-    if ((!history_.empty() || ackDue) && ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kResendMs))
-        sendSteps();
+    if ((!history_.empty() || ackDue) && stepsDue()) sendSteps();
     enet_host_flush(enet_);
 }
 
@@ -262,6 +278,8 @@ void NetSession::sendAlive() {
     const enet_uint32 now = enet_time_get();
     if (ENET_TIME_DIFFERENCE(now, lastAlive_) < enet_uint32(kAliveMs)) return;
     lastAlive_ = now;
+    // Packets of steps going out say the same.
+    if (ENET_TIME_DIFFERENCE(now, lastSteps_) < enet_uint32(kAliveMs) && !history_.empty()) return;
     for (const Peer& p : peers_)
         if (p.peer->state == ENET_PEER_STATE_CONNECTED) {
             const std::string alive = wireSimple(MsgKind::Alive);
@@ -288,7 +306,7 @@ void NetSession::handle(Peer& from, const std::string& bytes) {
     switch (kind) {
     case MsgKind::Alive: break;
     case MsgKind::Steps: ok = takeSteps(from, bytes); break;
-    case MsgKind::Hello: ok = false; break;   // said once, before joining
+    case MsgKind::Hello: ok = host_side_; break;   // said again while the welcome was on its way
     default: ok = host_side_ ? hostMessage(from, kind, bytes) : guestMessage(kind, bytes); break;
     }
     if (!ok) refuse(from);
@@ -502,8 +520,23 @@ void NetSession::sendStep(long step, const std::vector<ScriptEvent>& events, lon
     held.events = events;
     held.hasFingerprint = hashStep >= 1;
     held.fingerprint = fingerprint;
-    sendSteps();
+    held.madeAt = enet_time_get();
+    if (!events.empty() || stepsDue()) sendSteps();
     checkDesync();
+}
+
+// A packet of steps is due every other step; and at every step while this machine's oldest step
+// not yet confirmed is older than a round trip and a packet's wait (it was most likely lost).
+bool NetSession::stepsDue() const {
+    const enet_uint32 now = enet_time_get();
+    if (ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kSendMs)) return true;
+    auto g = history_.find(lockstep_.game());
+    if (g == history_.end()) return false;
+    auto own = g->second.find(self_);
+    if (own == g->second.end() || own->second.empty()) return false;
+    const enet_uint32 age = ENET_TIME_DIFFERENCE(now, own->second.begin()->second.madeAt);
+    // (Its confirmation rides the peer's own packet, which may wait a packet's time too.)
+    return age > enet_uint32(roundTripMs() + 2 * kSendMs + 15) && ENET_TIME_DIFFERENCE(now, lastSteps_) >= 15;
 }
 
 // Every peer gets, in each packet, every machine's steps it has not yet confirmed (as many as fit
@@ -519,8 +552,11 @@ void NetSession::sendSteps() {
             if (game < has.game || !playsIn(game, p.id)) continue;   // moved on, or not its game
             StepsPacket packet;
             packet.game = game;
+            // What the peer needs to hear of what this machine holds: the host, what it holds of
+            // that guest; a guest, of every machine.
             if (game == current)
-                for (int m : lockstep_.machines()) packet.have.push_back({m, lockstep_.have(m)});
+                for (int m : lockstep_.machines())
+                    if (!host_side_ || m == p.id) packet.have.push_back({m, lockstep_.have(m)});
             bool any = game == current && p.ackDue;
             size_t bytes = 16;
             for (auto& [machine, steps] : byMachine) {
@@ -536,7 +572,8 @@ void NetSession::sendSteps() {
                     if (long(run.steps.size()) >= kMaxStepsPerRun || bytes + size > kPacketBudget) break;
                     bytes += size;
                     run.steps.push_back(it->second.events);
-                    run.hasFingerprint = it->second.hasFingerprint;
+                    // Only the host's fingerprints matter to a guest, and every one to the host.
+                    run.hasFingerprint = it->second.hasFingerprint && (machine == self_ || !host_side_);
                     run.fingerprint = it->second.fingerprint;
                 }
                 if (run.steps.empty()) continue;
@@ -712,8 +749,11 @@ void NetSession::leaveForStepLimit(long own, long host) {
 }
 
 int NetSession::autoDelay() const {
+    // The round trip in steps, and one more; with guests that hear each other through the host,
+    // one more for the host's wait to pass their steps on.
     const int rtt = roundTripMs();
-    return std::clamp((rtt + 19) / 20 + 1, 1, kMaxDelay);
+    const int relay = roster_.size() > 2 ? 1 : 0;
+    return std::clamp((rtt + 19) / 20 + 1 + relay, 1, kMaxDelay);
 }
 
 std::string NetSession::setOwnPlayers(const Players& wanted) {

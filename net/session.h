@@ -115,6 +115,7 @@ private:
         std::vector<ScriptEvent> events;
         bool hasFingerprint = false;
         uint32_t fingerprint = 0;
+        uint32_t madeAt = 0;   // when it was made (ENet's clock)
     };
     // What a peer has confirmed holding: its latest game and, of that game, each machine's last
     // step.
@@ -137,6 +138,7 @@ private:
     void sendRoster();
     void checkDesync();
     void sendSteps();
+    bool stepsDue() const;
     void sendAlive();
     bool takeSteps(Peer& from, const std::string& bytes);
     void pruneHistory();
