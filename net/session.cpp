@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <iterator>
 #include <limits>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -182,6 +183,52 @@ void NetSession::send(ENetPeer* peer, const std::string& bytes) {
     if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
 }
 
+// Tests: with HOPSHOT_CAPTURE_NET set, the first datagrams each session takes are written to that
+// file as the network fuzz target reads them (the fuzzing's seeds come from real games).
+void NetSession::capture(const std::string& bytes) {
+    static const char* const path = std::getenv("HOPSHOT_CAPTURE_NET");
+    if (!path || captured_ >= 400) return;
+    ++captured_;
+    std::FILE* f = std::fopen(path, "ab");
+    if (!f) return;
+    const unsigned char head[3] = {static_cast<unsigned char>(host_side_ ? 0 : 1),
+                                   static_cast<unsigned char>(bytes.size() & 0xff),
+                                   static_cast<unsigned char>(bytes.size() >> 8)};
+    std::fwrite(head, 1, 3, f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+bool NetSession::connected(const Peer& p) { return p.peer && p.peer->state == ENET_PEER_STATE_CONNECTED; }
+
+void NetSession::flush() {
+    if (enet_) enet_host_flush(enet_);
+}
+
+std::unique_ptr<NetSession> NetSession::detached(bool host) {
+    std::unique_ptr<NetSession> s(new NetSession);
+    s->host_side_ = host;
+    s->version_ = programVersion();
+    Peer p;
+    p.heard = p.connectedAt = enet_time_get();
+    if (host) {
+        s->own_ = {true, false, false, false};
+        s->roster_.push_back({0, s->own_});
+    } else {
+        s->own_ = {false, true, false, false};
+        p.id = 0;
+        s->self_ = 1;
+        s->welcomed_ = true;
+        s->roster_ = {{0, {true, false, false, false}}, {1, s->own_}};
+    }
+    s->peers_.push_back(p);
+    return s;
+}
+
+void NetSession::receive(size_t peer, const std::string& bytes) {
+    if (peer < peers_.size()) handle(peers_[peer], bytes);
+}
+
 // No packet larger than the largest message, and little waiting data, from anyone.
 void NetSession::limitPackets() {
     enet_->maximumPacketSize = kMaxMessageBytes;
@@ -192,10 +239,16 @@ void NetSession::limitPackets() {
 // let go.
 void NetSession::refuse(Peer& from) {
     ++refusedMessages_;
-    if (++from.refused <= kRefusalsTolerated || !from.peer) return;
+    if (++from.refused <= kRefusalsTolerated) return;
     notices_.push_back((from.id < 0 ? std::string("a machine that never joined")
                                     : machineName(from.id)) + " sent too many messages that make no sense: it is let go");
     ENetPeer* peer = from.peer;
+    if (!peer) {   // a detached session's peer
+        const int id = from.id;
+        peers_.erase(std::remove_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.id == id && !p.peer; }),
+                     peers_.end());
+        return;
+    }
     if (host_side_) {
         dropPeer(peer);
         enet_peer_reset(peer);
@@ -206,7 +259,7 @@ void NetSession::refuse(Peer& from) {
 }
 
 void NetSession::service(int waitMs) {
-    if (!enet_) return;
+    if (!enet_) return;   // a detached session: nothing comes, nothing goes
     ENetEvent e;
     int wait = waitMs;
     while (enet_host_service(enet_, &e, enet_uint32(std::max(wait, 0))) > 0) {
@@ -248,7 +301,7 @@ void NetSession::service(int waitMs) {
     // Silence: a connected peer not heard from for kSilenceMs has gone.
     std::vector<ENetPeer*> silent;
     for (const Peer& p : peers_)
-        if (p.peer->state == ENET_PEER_STATE_CONNECTED &&
+        if (connected(p) &&
             ENET_TIME_DIFFERENCE(now, p.heard) > enet_uint32(kSilenceMs))
             silent.push_back(p.peer);
     // A connection that has not said a valid hello in time is let go: its slot is free again.
@@ -269,7 +322,7 @@ void NetSession::service(int waitMs) {
     // Steps not yet confirmed go again now and then, also while this machine waits.
     const bool ackDue = std::any_of(peers_.begin(), peers_.end(), [](const Peer& p) { return p.ackDue; });
     if ((!history_.empty() || ackDue) && stepsDue()) sendSteps();
-    enet_host_flush(enet_);
+    flush();
 }
 
 // A small unreliable packet on every link now and then: it goes out even while a reliable one
@@ -281,7 +334,7 @@ void NetSession::sendAlive() {
     // Packets of steps going out say the same.
     if (ENET_TIME_DIFFERENCE(now, lastSteps_) < enet_uint32(kAliveMs) && !history_.empty()) return;
     for (const Peer& p : peers_)
-        if (p.peer->state == ENET_PEER_STATE_CONNECTED) {
+        if (connected(p)) {
             const std::string alive = wireSimple(MsgKind::Alive);
             ENetPacket* packet = enet_packet_create(alive.data(), alive.size(),
                                                     ENET_PACKET_FLAG_UNSEQUENCED);
@@ -290,6 +343,7 @@ void NetSession::sendAlive() {
 }
 
 void NetSession::handle(Peer& from, const std::string& bytes) {
+    capture(bytes);
     MsgKind kind;
     if (host_side_ && from.id < 0) {   // a machine that has not joined may only say hello
         HelloMessage hello;
@@ -422,7 +476,7 @@ void NetSession::hostHello(Peer& from, const HelloMessage& hello, bool read) {
     }
     if (!refusal.empty()) {
         send(from.peer, wireText(MsgKind::Refuse, refusal));
-        enet_peer_disconnect_later(from.peer, 0);
+        if (from.peer) enet_peer_disconnect_later(from.peer, 0);
         return;
     }
     from.id = nextId_++;
@@ -485,7 +539,7 @@ void NetSession::startGame(const StartMessage& m) {
     const std::string text = wireStart(m);
     for (Peer& p : peers_)
         if (p.id > 0 && std::count(m.machines.begin(), m.machines.end(), p.id)) send(p.peer, text);
-    enet_host_flush(enet_);
+    flush();
     lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
     gameOn_ = true;
     const enet_uint32 now = enet_time_get();
@@ -546,7 +600,7 @@ void NetSession::sendSteps() {
     lastSteps_ = enet_time_get();
     const int current = lockstep_.game();
     for (Peer& p : peers_) {
-        if (p.id < 0 || p.peer->state != ENET_PEER_STATE_CONNECTED) continue;
+        if (p.id < 0 || !connected(p)) continue;
         PeerSteps& has = peerHas_[p.id];
         for (auto& [game, byMachine] : history_) {
             if (game < has.game || !playsIn(game, p.id)) continue;   // moved on, or not its game
@@ -587,7 +641,7 @@ void NetSession::sendSteps() {
         }
         p.ackDue = false;
     }
-    enet_host_flush(enet_);
+    flush();
 }
 
 // A peer's packet of steps: what it holds of this game (so that what it has is sent no more),
@@ -696,7 +750,7 @@ void NetSession::expel(ENetPeer* peer, const std::string& reason) {
     if (it == peers_.end()) return;
     const std::string name = machineName(it->id) + " (players " + playersList(it->players) + ")";
     send(peer, wireText(MsgKind::Bye, reason));
-    enet_peer_disconnect_later(peer, 0);
+    if (peer) enet_peer_disconnect_later(peer, 0);
     dropPeer(peer);
     // dropPeer's notice says it left; this one says why.
     notices_.back() = name + " left, dropped by the host: " + reason;
@@ -744,7 +798,7 @@ void NetSession::leaveForStepLimit(long own, long host) {
                        " steps, this machine after " + std::to_string(own) +
                        ": the machines disagree on when a game ends");
     if (!peers_.empty()) send(peers_.front().peer, wireNumber(MsgKind::Ends, own));
-    enet_host_flush(enet_);   // before the goodbye, which would otherwise overtake it
+    flush();   // before the goodbye, which would otherwise overtake it
     over_ = true;
 }
 
@@ -774,7 +828,7 @@ std::string NetSession::setOwnPlayers(const Players& wanted) {
 void NetSession::finish() {
     for (Peer& p : peers_)
         if (p.id > 0) send(p.peer, wireSimple(MsgKind::Over));
-    enet_host_flush(enet_);
+    flush();
     // The guests say goodbye once "over" has reached them; a guest that does not within a few
     // seconds (gone, or a very bad link) is not waited for longer.
     const enet_uint32 until = enet_time_get() + 5000;
@@ -790,7 +844,7 @@ std::vector<std::string> NetSession::takeNotices() {
 int NetSession::roundTripMs() const {
     int rtt = 0;
     for (const Peer& p : peers_)
-        if (p.id >= 0 || !host_side_) rtt = std::max(rtt, int(p.peer->roundTripTime));
+        if (p.id >= 0 || !host_side_) rtt = std::max(rtt, p.peer ? int(p.peer->roundTripTime) : 0);
     return rtt;
 }
 

@@ -53,6 +53,13 @@ public:
                                             const Players& own, const std::string& version,
                                             int timeoutMs, std::string& error);
 
+    // A session with no network under it, for feeding it messages (fuzzing): one peer, a guest
+    // that has not yet said hello (host side) or the host that has welcomed it (guest side).
+    // What it would send goes nowhere.
+    static std::unique_ptr<NetSession> detached(bool host);
+    // A datagram as it would come from peers_[peer].
+    void receive(size_t peer, const std::string& bytes);
+
     bool isHost() const { return host_side_; }
     int self() const { return self_; }
     const std::vector<Machine>& roster() const { return roster_; }   // in join order
@@ -131,6 +138,9 @@ private:
     void hostHello(Peer& from, const HelloMessage& hello, bool read);
     void refuse(Peer& from);
     void limitPackets();
+    static bool connected(const Peer& p);
+    void capture(const std::string& bytes);
+    void flush();
     void dropPeer(ENetPeer* peer);
     void expel(ENetPeer* peer, const std::string& reason);   // host: tells a guest why, drops it
     void checkProgress(uint32_t now);
@@ -172,6 +182,7 @@ private:
     std::string refusal_;            // guest: the host's reason, while joining
     bool welcomed_ = false;
     long refusedMessages_ = 0;
+    int captured_ = 0;
     uint32_t lastAlive_ = 0;
 };
 
