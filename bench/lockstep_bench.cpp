@@ -10,7 +10,8 @@
 // measured round trip, and what it adds to every key (D x 20 ms); steps a second held by the host
 // and the guests (the slowest); the longest pause between two steps on any machine, and how many
 // pauses passed 200 ms; the bytes a second the host and the first guest send and receive (ENet's
-// counts, UDP and IP headers not counted).
+// counts, UDP and IP headers not counted), and ENet's share of what the host sends (its headers,
+// acknowledgements and pings).
 #include "net/net_game.h"
 #include "net/session.h"
 #include "testing/lossy_relay.h"
@@ -56,7 +57,7 @@ struct Player {
     Clock::time_point lastStep;
     double longestPause = 0;
     int longPauses = 0;
-    uint64_t sent0 = 0, received0 = 0;
+    uint64_t sent0 = 0, received0 = 0, payload0 = 0;
 
     void turn(Clock::time_point start, int machine) {
         session->service(0);
@@ -149,6 +150,7 @@ bool runLink(const Link& link, int seconds, uint16_t port, bool json) {
     for (Player& p : ms) {
         p.sent0 = p.session->bytesSent();
         p.received0 = p.session->bytesReceived();
+        p.payload0 = p.session->payloadSent();
     }
     const Clock::time_point start = Clock::now();
     while (msSince(start) < seconds * 1000.0) {
@@ -165,16 +167,19 @@ bool runLink(const Link& link, int seconds, uint16_t port, bool json) {
     }
     auto out = [&](size_t k) { return (ms[k].session->bytesSent() - ms[k].sent0) / s; };
     auto in = [&](size_t k) { return (ms[k].session->bytesReceived() - ms[k].received0) / s; };
+    // ENet's share of what the host sends: its headers, acknowledgements and pings.
+    const double headers = 100.0 * (1.0 - (ms[0].session->payloadSent() - ms[0].payload0) / s / std::max(1.0, out(0)));
     if (json)
         std::printf("{\"link\":\"%s\",\"machines\":%d,\"rtt_ms\":%d,\"loss\":%.2f,\"delay\":%d,"
                     "\"host_steps_per_s\":%.2f,\"guest_steps_per_s\":%.2f,\"longest_pause_ms\":%.0f,"
-                    "\"host_out_bps\":%.0f,\"host_in_bps\":%.0f,\"guest_out_bps\":%.0f,\"guest_in_bps\":%.0f}\n",
+                    "\"host_out_bps\":%.0f,\"host_in_bps\":%.0f,\"guest_out_bps\":%.0f,\"guest_in_bps\":%.0f,"
+                    "\"enet_header_share\":%.2f}\n",
                     link.name, link.machines, 2 * link.oneWayMs, link.loss, m.delay, ms[0].done / s,
-                    guestSteps, pause, out(0), in(0), out(1), in(1));
+                    guestSteps, pause, out(0), in(0), out(1), in(1), headers / 100);
     else
-        std::printf("%-22s %3d %5d ms %9.1f %9.1f %8.0f ms %6d %9.0f %9.0f %9.0f %9.0f\n", link.name,
+        std::printf("%-22s %3d %5d ms %9.1f %9.1f %8.0f ms %6d %9.0f %9.0f %9.0f %9.0f %6.0f %%\n", link.name,
                     m.delay, m.delay * 20, ms[0].done / s, guestSteps, pause, longPauses, out(0), in(0),
-                    out(1), in(1));
+                    out(1), in(1), headers);
     std::fflush(stdout);
     return true;
 }
@@ -199,9 +204,9 @@ int main(int argc, char** argv) {
         {"LAN, 4 machines", 0, 0.0, 4},
     };
     if (!json)
-        std::printf("%-22s %3s %8s %9s %9s %11s %6s %9s %9s %9s %9s\n", "link", "D", "adds",
+        std::printf("%-22s %3s %8s %9s %9s %11s %6s %9s %9s %9s %9s %8s\n", "link", "D", "adds",
                     "host st/s", "guest st/s", "max pause", ">200", "host B/s", "host rB/s",
-                    "guest B/s", "guest rB/s");
+                    "guest B/s", "guest rB/s", "ENet's");
     uint16_t port = uint16_t(26000 + getpid() % 1000 * 8);
     bool ok = true;
     for (int k = 0; k < int(std::size(links)); ++k)

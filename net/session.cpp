@@ -139,6 +139,7 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
         if (connected && ENET_TIME_DIFFERENCE(enet_time_get(), helloAt) >= 100) {
             helloAt = enet_time_get();
             const std::string hello = wireHello({version, own});
+            s->payloadOut_ += hello.size();
             ENetPacket* packet = enet_packet_create(hello.data(), hello.size(), ENET_PACKET_FLAG_UNSEQUENCED);
             if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
         }
@@ -151,6 +152,7 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
             const std::string bytes(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
             s->peers_[0].heard = enet_time_get();
+            s->payloadIn_ += bytes.size();
             s->handle(s->peers_[0], bytes);
         } else if (e.type == ENET_EVENT_TYPE_DISCONNECT) {
             s->hostLeft_ = true;
@@ -179,6 +181,7 @@ Players NetSession::everyonesPlayers() const {
 
 void NetSession::send(ENetPeer* peer, const std::string& bytes) {
     if (!peer) return;
+    payloadOut_ += bytes.size();
     ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE);
     if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
 }
@@ -279,6 +282,7 @@ void NetSession::service(int waitMs) {
         case ENET_EVENT_TYPE_RECEIVE: {
             const std::string bytes(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
+            payloadIn_ += bytes.size();
             if (it != peers_.end()) {
                 it->heard = enet_time_get();
                 handle(*it, bytes);
@@ -336,6 +340,7 @@ void NetSession::sendAlive() {
     for (const Peer& p : peers_)
         if (connected(p)) {
             const std::string alive = wireSimple(MsgKind::Alive);
+            payloadOut_ += alive.size();
             ENetPacket* packet = enet_packet_create(alive.data(), alive.size(),
                                                     ENET_PACKET_FLAG_UNSEQUENCED);
             if (enet_peer_send(p.peer, 0, packet) != 0) enet_packet_destroy(packet);
@@ -636,6 +641,7 @@ void NetSession::sendSteps() {
             }
             if (!any) continue;
             const std::string wire = wireSteps(packet);
+            payloadOut_ += wire.size();
             ENetPacket* out = enet_packet_create(wire.data(), wire.size(), ENET_PACKET_FLAG_UNSEQUENCED);
             if (enet_peer_send(p.peer, 0, out) != 0) enet_packet_destroy(out);
         }

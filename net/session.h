@@ -103,6 +103,10 @@ public:
     uint64_t bytesSent() const;
     uint64_t bytesReceived() const;
     long refusedMessages() const { return refusedMessages_; }   // dropped for failing a check
+    // What this machine's own messages came to, ENet's headers, acknowledgements and pings not
+    // counted.
+    uint64_t payloadSent() const { return payloadOut_; }
+    uint64_t payloadReceived() const { return payloadIn_; }
 
 private:
     struct Peer {
@@ -183,6 +187,7 @@ private:
     bool welcomed_ = false;
     long refusedMessages_ = 0;
     int captured_ = 0;
+    uint64_t payloadOut_ = 0, payloadIn_ = 0;
     uint32_t lastAlive_ = 0;
 };
 
