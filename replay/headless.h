@@ -21,6 +21,7 @@ struct HeadlessOptions {
     std::string script;
     std::string trace;        // empty: no trace
     std::string dir = ".";    // the program directory: meshes and the high-score file
+    bool recordsInDataHome = false;   // installed: the high-score file in the data home only
     long stepLimit = 3000;    // a game still running after this many steps is stopped
 };
 
