@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
 
     int qtArgc = 1;   // the options above are the game's own; Qt takes its settings from the environment
     QApplication app(qtArgc, argv);
-    // The window's class is "hopshot", "Hopshot" whatever the program file is called: the menu
+    // The window's class is "hopshot" whatever the program file is called: the menu
     // entry's StartupWMClass names it, and the desktop file name ties the window to the entry.
     QCoreApplication::setApplicationName(QStringLiteral("hopshot"));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.hopshot.HopShot"));
