@@ -41,6 +41,9 @@ struct Form1Services {
     bool joysticks = false;   // read the system's joysticks
     bool records = false;     // read the high-score file at start, write it at close
     QString recordsDir;       // where the high-score file lives; empty: the program directory
+    // Installed: the high-score file is read and written in the data home only (an older one
+    // beside the program is read until there is one there), and the current folder is left alone.
+    bool recordsInDataHome = false;
 };
 
 // What the window writes down of its games, and where (see form1_replay.cpp).

@@ -147,6 +147,12 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
         return captionOf(hostWindow) ==
                "HopShot — host, 1 machine, players 1 — machine 2 (players 2) left";
     }, 5000)) << captionOf(hostWindow);
+    // The machine that left plays alone now: its first game takes the plain caption back.
+    EXPECT_EQ(captionOf(guestWindow), "HopShot — left the network game");
+    ASSERT_TRUE(keys(guestWindow, "key ctrl+s"));
+    EXPECT_TRUE(guitest::waitFor([&] { return captionOf(guestWindow) == "HopShot"; }, 5000))
+        << captionOf(guestWindow);
+    ASSERT_TRUE(keys(guestWindow, "key Escape"));
 }
 
 }  // namespace
