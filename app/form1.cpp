@@ -221,6 +221,7 @@ void Form1::buildControls(const QString& programDir) {
     screen_->placeTitle(image1_, QPixmap(programDir + QStringLiteral("/title.bmp")),
                         QPixmap(programDir + QStringLiteral("/title-large.png")));
 
+    buildOverlays();
     showTitle();
 }
 
@@ -303,6 +304,7 @@ void Form1::startChosen() {
     }
     startCommand(game_);
     if (starts) {
+        hideOverlays();
         endInput();
         afterGame();
     }
@@ -359,6 +361,7 @@ void Form1::timer1Tick() {
     // from a real stick and it does not read as pushed.
     if (joysticks_ && !joysticks_->takeArrivals().empty())
         detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
+    if (paused_) return;   // the countdown stands still too
     // In a network game the countdown is the host's; between games the host's start decides.
     if (net_ && (!net_->inGame() || !net_->isHost())) return;
     ScriptEvent tick;
@@ -414,6 +417,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     // F11 is the window's own (full screen): the game sees neither its press nor its release,
     // which would let go of a charging shot.
     if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F11) return true;
+    if (!replay_ && ownKey(*static_cast<QKeyEvent*>(event))) return true;
     keyEvent(*static_cast<QKeyEvent*>(event));
     return true;
 }
@@ -521,6 +525,7 @@ void Form1::clearWindowSurface() { centralWidget()->update(); }
 scene::Window* Form1::picture1() { return picture1_; }
 
 int32_t Form1::tickCount() {
+    if (paused_) return game_.w.lastTick;   // no step while paused
     // No step runs ahead of its events: the clock stands until the input has them all.
     if (input_.active() && !input_.granted(steps_)) return game_.w.lastTick;
     if (replay_) return replayTicks();

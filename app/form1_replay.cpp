@@ -141,12 +141,15 @@ void Form1::afterGame() {
     if (!recording_) return;
     RecordingState& r = *recording_;
     r.tap->setStep(0);
-    const RecordedGame game = r.recorder.gameEnded(game_.w, steps_, finished);
+    // A game stopped from outside its own events is written with where it stopped.
+    const std::string stoppedBy = finished ? stoppedBy_ : "the program was closed";
+    stoppedBy_.clear();
+    const RecordedGame game = r.recorder.gameEnded(game_.w, steps_, finished, stoppedBy);
     if (!r.recordPath.empty()) {
         r.recordFile << game.inRun;
         r.recordFile.flush();
         if (!r.recordFile) std::cerr << "hopshot: " << r.recordPath << ": writing the recording failed\n";
-    } else if (!r.keptGames.empty() && finished && game.steps > 0) {
+    } else if (!r.keptGames.empty() && game.steps > 0) {
         std::string error;
         if (!keepGame(r.keptGames, game.alone, std::time(nullptr), game.score, kKeptGames, error))
             std::cerr << "hopshot: the game is not kept: " << error << "\n";

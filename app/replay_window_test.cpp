@@ -312,3 +312,58 @@ TEST(ReplayFiles, ADamagedOrCutRecordingIsRefusedWithItsLine) {
 
 }  // namespace
 }  // namespace hopshot
+
+namespace hopshot {
+namespace {
+
+// P holds the game (no step, no tick) with its mark over the picture, F1 shows the controls over
+// it, P again goes on; and a game ended by SIGTERM is kept so that its replay stops at its last
+// step: the headless replay retraces the window's game step for step, pause and all.
+TEST_F(ReplayWindow, APauseHoldsTheGameAndAGameEndedBySigtermIsKeptToItsLastStep) {
+    const std::string data = dir.path("data");
+    const unsigned long window =
+        start({"--players", "12", "--trace", dir.path("live.trace")}, {{"XDG_DATA_HOME", data}});
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(sh("xdotool key ctrl+s"));
+    guitest::pump(1000);
+    ASSERT_TRUE(sh("xdotool keydown Left sleep 0.3 keyup Left"));
+    ASSERT_TRUE(sh("xdotool key p"));
+    guitest::pump(300);
+    auto steps = [&] {
+        const std::string t = dir.read("live.trace");
+        return std::count(t.begin(), t.end(), '\n');
+    };
+    const long heldAt = steps();
+    ASSERT_TRUE(sh("xdotool keydown d"));   // held while paused: it reaches the next step
+    guitest::pump(1500);
+    EXPECT_EQ(steps(), heldAt) << "steps ran while paused";
+    const QImage paused = guitest::grabShown(window);
+    guitest::keepShot(paused, "paused");
+    ASSERT_TRUE(sh("xdotool key F1"));
+    guitest::pump(300);
+    guitest::keepShot(guitest::grabShown(window), "help");
+    ASSERT_TRUE(sh("xdotool key F1 sleep 0.2 key p"));
+    guitest::pump(1000);
+    ASSERT_TRUE(sh("xdotool keyup d"));
+    guitest::pump(300);
+    EXPECT_GT(steps(), heldAt + 40) << "the game did not go on";
+    ASSERT_EQ(kill(child->pid, SIGTERM), 0);
+    ASSERT_TRUE(child->waitEnd(10000));
+    EXPECT_TRUE(child->exitedWith(0)) << child->err();
+
+    const std::vector<std::string> kept = keptGames(data + "/hopshot/replays");
+    ASSERT_EQ(kept.size(), 1u);
+    const std::string script = Child::slurp(kept[0]);
+    EXPECT_NE(script.find("# stopped here: the program was closed\n"), std::string::npos) << script;
+    const HeadlessResult r = runHeadlessIn(kept[0], dir.path("headless"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string live = dir.read("live.trace");
+    ASSERT_EQ(live.find("\"end\":true"), std::string::npos) << "closed during the game: no end";
+    // The replay: the window's steps, then the end its Esc makes.
+    ASSERT_EQ(r.trace.rfind(live, 0), 0u) << "the replay does not retrace the window's game";
+    EXPECT_NE(r.trace.substr(live.size()).find("\"end\":true"), std::string::npos);
+    EXPECT_EQ(std::count(r.trace.begin(), r.trace.end(), '\n'), steps() + 1);
+}
+
+}  // namespace
+}  // namespace hopshot

@@ -447,6 +447,12 @@ bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
         return true;
     }
     case MsgKind::Over: over_ = true; return bytes.size() == 2;
+    case MsgKind::Pause: {
+        long on = 0;
+        if (!readNumber(bytes, 0, 1, on)) return false;
+        paused_ = on == 1;
+        return true;
+    }
     default: return false;
     }
 }
@@ -547,6 +553,7 @@ void NetSession::startGame(const StartMessage& m) {
     flush();
     lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
     gameOn_ = true;
+    paused_ = false;
     const enet_uint32 now = enet_time_get();
     for (Peer& p : peers_) {
         p.lastHave = m.delay;
@@ -560,6 +567,7 @@ bool NetSession::takeStart(StartMessage& m) {
     starts_.erase(starts_.begin());
     lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
     gameOn_ = true;
+    paused_ = false;
     hostHave_ = m.delay;
     hostStepsAt_ = enet_time_get();
     std::vector<std::string> early;
@@ -767,6 +775,11 @@ void NetSession::expel(ENetPeer* peer, const std::string& reason) {
 // much else it sends. A guest gives the host longer: the host may be waiting out another guest.
 void NetSession::checkProgress(uint32_t now) {
     if (!gameOn_) return;
+    if (paused_) {   // held: the waits start again when the game goes on
+        for (Peer& p : peers_) p.progressAt = now;
+        hostStepsAt_ = now;
+        return;
+    }
     const long needed = lockstep_.have(self_) - lockstep_.delay();   // the step this machine waits for
     if (host_side_) {
         std::vector<std::pair<ENetPeer*, std::string>> late;
@@ -797,6 +810,14 @@ void NetSession::checkProgress(uint32_t now) {
         expelled_ = "it sent no steps for " + std::to_string(kHostStepsMs / 1000) + " seconds";
         over_ = true;
     }
+}
+
+void NetSession::setPaused(bool on) {
+    paused_ = on;
+    if (!host_side_) return;
+    for (Peer& p : peers_)
+        if (p.id > 0) send(p.peer, wireNumber(MsgKind::Pause, on ? 1 : 0));
+    flush();
 }
 
 void NetSession::leaveForStepLimit(long own, long host) {

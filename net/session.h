@@ -92,6 +92,10 @@ public:
     // Guest: this machine ends its games after `own` steps, the host's start says `host`; it
     // tells the host so and leaves.
     void leaveForStepLimit(long own, long host);
+    // The host holds every machine's game, or lets it go on; no machine is judged by its steps
+    // while held. A guest learns it from the host.
+    void setPaused(bool on);
+    bool paused() const { return paused_; }
     // Host: a machine left because it ends its games at another step than this one.
     bool endsDiffered() const { return endsDiffered_; }
 
@@ -171,6 +175,7 @@ private:
     bool gameOn_ = false;
     std::string expelled_;
     bool endsDiffered_ = false;
+    bool paused_ = false;
     uint32_t hostStepsAt_ = 0;       // guest: when the host's steps last moved on
     long hostHave_ = 0;
     std::vector<StartMessage> starts_;

@@ -173,7 +173,7 @@ bool readEvent(Reader& r, ScriptEvent& e) {
 bool wireKind(std::string_view bytes, MsgKind& kind) {
     if (bytes.size() < 2 || uint8_t(bytes[0]) != kWireVersion) return false;
     const uint8_t k = uint8_t(bytes[1]);
-    if (k < uint8_t(MsgKind::Hello) || k > uint8_t(MsgKind::Alive)) return false;
+    if (k < uint8_t(MsgKind::Hello) || k > uint8_t(MsgKind::Pause)) return false;
     kind = MsgKind(k);
     return true;
 }

@@ -24,6 +24,7 @@ constexpr long kMaxStep = 2000000000;
 
 enum class MsgKind : uint8_t {
     Hello = 1, Welcome, Refuse, Roster, Start, Players, Left, Notice, Over, Bye, Ends, Steps, Alive,
+    Pause,   // the host holds every machine's game (1) or lets it go on (0)
 };
 
 // One machine's run of steps in a packet: its events step by step from `first`, and the
@@ -60,7 +61,7 @@ bool wireKind(std::string_view bytes, MsgKind& kind);
 std::string wireSimple(MsgKind kind);                        // Over, Alive: a header alone
 std::string wireText(MsgKind kind, std::string_view text);   // Refuse, Notice, Bye
 bool readText(std::string_view bytes, std::string& text);
-std::string wireNumber(MsgKind kind, long n);                // Welcome, Ends
+std::string wireNumber(MsgKind kind, long n);                // Welcome, Ends, Pause
 bool readNumber(std::string_view bytes, long lo, long hi, long& n);
 
 std::string wireHello(const HelloMessage& m);
