@@ -108,11 +108,6 @@ private:
     bool ok_ = true;
 };
 
-bool isKind(std::string_view bytes, MsgKind kind) {
-    MsgKind k;
-    return wireKind(bytes, k) && k == kind;
-}
-
 // An event in a byte for its kind and small fields, then its numbers.
 enum EventCode : uint8_t { kDown = 0, kUp = 1, kJoy = 2, kMenu = 3, kTick = 4 };
 
