@@ -7,6 +7,7 @@
 #include "replay/kept_games.h"
 #include "replay/script.h"
 #include "net/options.h"
+#include "records/program_place.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -17,7 +18,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 
 #include <fcntl.h>
@@ -66,33 +66,6 @@ void closeOnSignals(QWidget& window) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
-// Where the program stands. As built, its meshes, waves and title picture are beside it, and so
-// is what it writes. Installed (the assets in ../share/hopshot), it writes only in the data home:
-// its own folder may be one on the PATH, and even where the player can write there, a high-score
-// file does not belong among programs. Found neither way, the assets are looked for beside it
-// all the same, where each missing file is named.
-struct ProgramPlace {
-    std::string dir;      // the program's own folder
-    std::string assets;   // its meshes, waves and title picture
-    bool installed = false;
-};
-
-ProgramPlace programPlace() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    ProgramPlace place;
-    place.dir = fs::read_symlink("/proc/self/exe", ec).parent_path().string();
-    if (ec || place.dir.empty()) place.dir = ".";
-    place.assets = place.dir;
-    const fs::path shared = fs::path(place.dir) / "../share/hopshot";
-    if (!fs::exists(fs::path(place.dir) / "ground.x", ec) && fs::exists(shared / "ground.x", ec)) {
-        place.assets = fs::canonical(shared, ec).string();
-        place.installed = !ec;
-        if (ec) place.assets = place.dir;
-    }
-    return place;
-}
-
 // The window's icon from the icons built into the program, so that it shows as built too.
 QIcon programIcon() {
     QIcon icon;
@@ -113,7 +86,7 @@ int main(int argc, char** argv) {
         std::cerr << "hopshot: " << error << "\nTry 'hopshot --help' for the options.\n";
         return 2;
     }
-    const ProgramPlace place = programPlace();
+    const hopshot::ProgramPlace place = hopshot::programPlace();
     switch (cl.mode) {
     case CommandLine::Mode::Help: std::cout << hopshot::usageText(); return 0;
     case CommandLine::Mode::Version: std::cout << hopshot::versionText(); return 0;
