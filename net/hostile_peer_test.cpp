@@ -3,6 +3,7 @@
 // the host must do, and every row checks the host's trace against its game played alone.
 #include "testing/headless_test_support.h"
 #include "testing/hostile_peer.h"
+#include "testing/script_events.h"
 #include "testing/process_support.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,10 @@
 
 namespace hopshot {
 namespace {
+
+using testing::joy;
+using testing::key;
+constexpr auto of = testing::eventOf;
 
 namespace fs = std::filesystem;
 using testing::HostilePeer;
@@ -32,29 +37,6 @@ std::string hostAlone() {
     s += "at " + std::to_string(60 + kDelay) + " key up 37 0\n";
     for (long n = 51; n + kDelay <= kSteps; n += 50) s += "at " + std::to_string(n + kDelay) + " tick\n";
     return s;
-}
-
-ScriptEvent key(bool down, int code, int mask) {
-    ScriptEvent e;
-    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
-    e.keyCode = int16_t(code);
-    e.mask = int16_t(mask);
-    return e;
-}
-
-ScriptEvent of(ScriptEvent::Kind kind) {
-    ScriptEvent e;
-    e.kind = kind;
-    return e;
-}
-
-ScriptEvent joy(int j, int x, int y, int buttons) {
-    ScriptEvent e = of(ScriptEvent::Kind::Joy);
-    e.joystick = j;
-    e.x = x;
-    e.y = y;
-    e.buttons = uint32_t(buttons);
-    return e;
 }
 
 struct Row {

@@ -1,18 +1,14 @@
 #include "net/lockstep.h"
 #include "replay/recorder.h"
 
+#include "testing/script_events.h"
+
 #include <gtest/gtest.h>
 
 namespace hopshot {
 namespace {
 
-ScriptEvent key(bool down, int code, int mask) {
-    ScriptEvent e;
-    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
-    e.keyCode = int16_t(code);
-    e.mask = int16_t(mask);
-    return e;
-}
+using testing::key;
 
 std::vector<std::string> words(const std::vector<ScriptEvent>& events) {
     std::vector<std::string> v;

@@ -1,17 +1,13 @@
 #include "net/wire.h"
 
+#include "testing/script_events.h"
+
 #include <gtest/gtest.h>
 
 namespace hopshot {
 namespace {
 
-ScriptEvent key(bool down, int code, int mask) {
-    ScriptEvent e;
-    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
-    e.keyCode = int16_t(code);
-    e.mask = int16_t(mask);
-    return e;
-}
+using testing::key;
 
 StartMessage aStart() {
     StartMessage m;
