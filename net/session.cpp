@@ -42,10 +42,12 @@ void tunePeer(ENetPeer* p) {
     enet_peer_throttle_configure(p, 5000, 2, 0);
 }
 
-// Steps go out in a packet every other step (a step with events at once), and those not yet
-// confirmed go again this often while nothing new goes: two steps' worth of packet overhead
-// spent once keeps a machine under 2 KB a second.
-constexpr int kSendMs = 35;
+// Between two machines steps go out in a packet every step; with three or four, whose host passes
+// each guest's steps on to the others, every other step (a step with events at once): the host
+// stays under 4 KB a second. Those not yet confirmed go again at the same pace while nothing new
+// goes, so a lost packet is made good by the next.
+constexpr int kSendMs = 15;        // every step (a step is 20 ms)
+constexpr int kSendManyMs = 35;    // every other step
 constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss must not look like silence
 
 }  // namespace
@@ -592,18 +594,19 @@ void NetSession::sendStep(long step, const std::vector<ScriptEvent>& events, lon
     checkDesync();
 }
 
-// A packet of steps is due every other step; and at every step while this machine's oldest step
-// not yet confirmed is older than a round trip and a packet's wait (it was most likely lost).
+// A packet of steps is due at the pace above; and at every step while this machine's oldest step
+// not yet confirmed is older than a round trip and two packets' waits (one was most likely lost).
 bool NetSession::stepsDue() const {
     const enet_uint32 now = enet_time_get();
-    if (ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kSendMs)) return true;
+    const int every = lockstep_.machines().size() > 2 ? kSendManyMs : kSendMs;
+    if (ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(every)) return true;
     auto g = history_.find(lockstep_.game());
     if (g == history_.end()) return false;
     auto own = g->second.find(self_);
     if (own == g->second.end() || own->second.empty()) return false;
     const enet_uint32 age = ENET_TIME_DIFFERENCE(now, own->second.begin()->second.madeAt);
     // (Its confirmation rides the peer's own packet, which may wait a packet's time too.)
-    return age > enet_uint32(roundTripMs() + 2 * kSendMs + 15) && ENET_TIME_DIFFERENCE(now, lastSteps_) >= 15;
+    return age > enet_uint32(roundTripMs() + 2 * every + 15) && ENET_TIME_DIFFERENCE(now, lastSteps_) >= 15;
 }
 
 // Every peer gets, in each packet, every machine's steps it has not yet confirmed (as many as fit
@@ -620,10 +623,10 @@ void NetSession::sendSteps() {
             StepsPacket packet;
             packet.game = game;
             // What the peer needs to hear of what this machine holds: the host, what it holds of
-            // that guest; a guest, of every machine.
+            // that guest; a guest, of every other machine.
             if (game == current)
                 for (int m : lockstep_.machines())
-                    if (!host_side_ || m == p.id) packet.have.push_back({m, lockstep_.have(m)});
+                    if (host_side_ ? m == p.id : m != self_) packet.have.push_back({m, lockstep_.have(m)});
             bool any = game == current && p.ackDue;
             size_t bytes = 16;
             for (auto& [machine, steps] : byMachine) {
@@ -644,6 +647,12 @@ void NetSession::sendSteps() {
                     run.fingerprint = it->second.fingerprint;
                 }
                 if (run.steps.empty()) continue;
+                // A fingerprint every other step is enough to find a game that went astray.
+                if (run.hasFingerprint) {
+                    long& last = p.fingerprintSent[machine];
+                    if (game == current && run.last() < last + 2 && run.last() > last) run.hasFingerprint = false;
+                    else last = run.last();
+                }
                 packet.runs.push_back(std::move(run));
                 any = true;
             }

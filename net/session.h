@@ -124,6 +124,7 @@ private:
         uint32_t progressAt = 0;
         uint32_t connectedAt = 0;
         int refused = 0;       // its messages that failed their checks
+        std::map<int, long> fingerprintSent;   // by machine: the last step a fingerprint went with
     };
     // A step of a machine as this one keeps it to send: its events and the fingerprint it carries.
     struct Held {
