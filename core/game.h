@@ -55,4 +55,19 @@ struct Game {
 // Play bank k (0 "gun.wav" .. 7 "time.wav").
 inline void playBank(Game& g, int bank) { g.sound->play(bank); }
 
+// For its lifetime the rules' sounds go to `instead`, then to the game's own sound again: steps
+// run again, and the events handed to the game before them (a countdown tick sounds too), are
+// not heard twice.
+class SoundRedirect {
+public:
+    SoundRedirect(Game& g, SoundOut& instead) : g_(g), heard_(g.sound) { g.sound = &instead; }
+    ~SoundRedirect() { g_.sound = heard_; }
+    SoundRedirect(const SoundRedirect&) = delete;
+    SoundRedirect& operator=(const SoundRedirect&) = delete;
+
+private:
+    Game& g_;
+    SoundOut* heard_;
+};
+
 }  // namespace hopshot

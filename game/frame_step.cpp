@@ -7,8 +7,6 @@
 #include "tanks/chase_camera.h"
 #include "tanks/weapons.h"
 
-#include <utility>
-
 namespace hopshot {
 
 namespace {
@@ -54,9 +52,8 @@ void step(Game& g, Views views) {
 void frameStep(Game& g) { step(g, Views::Drawn); }
 
 void silentFrameStep(Game& g, SoundOut& instead) {
-    SoundOut* const heard = std::exchange(g.sound, &instead);
+    SoundRedirect unheard(g, instead);
     step(g, Views::NotDrawn);
-    g.sound = heard;
 }
 
 void silentFrameStep(Game& g) {

@@ -2,6 +2,7 @@
 #include "testing/game_state.h"
 #include "controls/keyboard.h"
 #include "game/game_routine.h"
+#include "game/lifecycle.h"
 #include "game/snapshot.h"
 
 #include <gtest/gtest.h>
@@ -103,6 +104,22 @@ TEST(SilentStep, LeavesWhatADrawnStepLeavesWithNothingDrawnOrHeard) {
         EXPECT_GT(banks[kGunBank], 0);
         EXPECT_EQ(silent.g.sound, &silent.sound) << "the game's own sound was not put back";
     }
+}
+
+// Events handed over before a step run again are not heard twice either: a countdown tick.
+TEST(SoundRedirect, SendsTheSoundsOfEventsElsewhereWhileItLasts) {
+    TestGame t;
+    setUp(t, {0}, true);
+    t.g.w.timeLeft = 5;
+    MutedSound muted;
+    {
+        SoundRedirect unheard(t.g, muted);
+        countdownTick(t.g);
+    }
+    EXPECT_EQ(muted.dropped[kTimeBank], 1);
+    EXPECT_TRUE(t.sound.played.empty());
+    countdownTick(t.g);
+    EXPECT_EQ(t.sound.played, std::vector<int>{kTimeBank});
 }
 
 // Saved after some steps, run on with other events and effects, put back: every part of the

@@ -16,8 +16,8 @@ Cell overviewCell(int p);
 constexpr float kBackClip = 1200.0f;
 
 void playerRender(Game& g, int p);
-// The overview: its camera placed, then drawn. The camera's place is the step's state, left
-// for the next step like any other frame's, so a step that draws nothing still places it.
+// The overview: its camera placed, then drawn. The camera's place is part of what the step
+// leaves, so a step that draws nothing still places it.
 void overviewCamera(Game& g);
 void overviewView(Game& g);
 
