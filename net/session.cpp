@@ -559,6 +559,7 @@ void NetSession::startGame(const StartMessage& m) {
     const enet_uint32 now = enet_time_get();
     for (Peer& p : peers_) {
         p.lastHave = m.delay;
+        p.holding = false;
         p.progressAt = now;
     }
 }
@@ -799,7 +800,16 @@ void NetSession::checkProgress(uint32_t now) {
                 p.lastHave = have;
                 p.progressAt = now;
             }
-            if (have >= needed) continue;
+            // Judged from when it began to hold this machine up, not before: a machine that
+            // waited with the others for a third one is not late when they all go on at once.
+            if (have >= needed) {
+                p.holding = false;
+                continue;
+            }
+            if (!p.holding) {
+                p.holding = true;
+                if (have > lockstep_.delay()) p.progressAt = now;
+            }
             const bool first = have <= lockstep_.delay();
             const uint32_t limit = first ? kStartWaitMs : kNoStepsMs;
             if (ENET_TIME_DIFFERENCE(now, p.progressAt) > limit)

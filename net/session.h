@@ -122,6 +122,7 @@ private:
         bool ackDue = false;   // it sent steps that it has not yet heard were taken
         long lastHave = 0;     // in a game: its last step held, and when that last changed
         uint32_t progressAt = 0;
+        bool holding = false;  // its steps hold this machine up
         uint32_t connectedAt = 0;
         int refused = 0;       // its messages that failed their checks
         std::map<int, long> fingerprintSent;   // by machine: the last step a fingerprint went with
