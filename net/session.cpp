@@ -9,11 +9,9 @@
 #include <enet/time.h>
 
 #include <algorithm>
-#include <iterator>
 #include <limits>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 namespace hopshot {
 
@@ -127,7 +125,11 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
     }
     s->version_ = version;
     s->own_ = own;
-    s->peers_.push_back({peer, 0, {}, enet_time_get()});
+    Peer host;
+    host.peer = peer;
+    host.id = 0;
+    host.heard = enet_time_get();
+    s->peers_.push_back(host);
 
     const enet_uint32 until = enet_time_get() + enet_uint32(timeoutMs);
     bool connected = false;
@@ -154,7 +156,6 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
             const std::string bytes(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
             s->peers_[0].heard = enet_time_get();
-            s->payloadIn_ += bytes.size();
             s->handle(s->peers_[0], bytes);
         } else if (e.type == ENET_EVENT_TYPE_DISCONNECT) {
             s->hostLeft_ = true;
@@ -243,7 +244,6 @@ void NetSession::limitPackets() {
 // A message that fails its checks is dropped and counted; a machine that keeps sending them is
 // let go.
 void NetSession::refuse(Peer& from) {
-    ++refusedMessages_;
     if (++from.refused <= kRefusalsTolerated) return;
     notices_.push_back((from.id < 0 ? std::string("a machine that never joined")
                                     : machineName(from.id)) + " sent too many messages that make no sense: it is let go");
@@ -284,7 +284,6 @@ void NetSession::service(int waitMs) {
         case ENET_EVENT_TYPE_RECEIVE: {
             const std::string bytes(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
-            payloadIn_ += bytes.size();
             if (it != peers_.end()) {
                 it->heard = enet_time_get();
                 handle(*it, bytes);
@@ -410,6 +409,7 @@ bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
     case MsgKind::Welcome: {
         long id = 0;
         if (!readNumber(bytes, 1, kMaxMachineId, id)) return false;
+        if (welcomed_) return id == self_;   // a machine's number is given once, for good
         self_ = int(id);
         welcomed_ = true;
         return true;
@@ -425,6 +425,8 @@ bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
     case MsgKind::Start: {
         StartMessage m;
         if (!readStart(bytes, m)) return false;
+        // A game this machine does not play in would never go on: its own steps count nowhere.
+        if (!welcomed_ || std::count(m.machines.begin(), m.machines.end(), self_) == 0) return false;
         if (starts_.size() < 4) starts_.push_back(m);
         return true;
     }

@@ -1,5 +1,7 @@
 #include "net/wire.h"
 
+#include "net/session.h"
+
 #include "testing/script_events.h"
 
 #include <gtest/gtest.h>
@@ -163,6 +165,26 @@ TEST(Wire, AHelloOfAnyVersionNamesItsVersion) {
     EXPECT_EQ(h.version, "hopshot 7 net 7");
     EXPECT_FALSE(readHello("hello 0100 hopshot 0.1 net 1", h));   // before this wire
     EXPECT_EQ(h.version, "hopshot 0.1 net 1");
+}
+
+// What a host says that would leave a guest out of its own game is refused: a second machine
+// number, or a start that does not name the guest.
+TEST(Wire, AGuestKeepsItsNumberAndTakesOnlyAStartThatNamesIt) {
+    auto guest = NetSession::detached(false);
+    guest->receive(0, wireNumber(MsgKind::Welcome, 7));
+    EXPECT_EQ(guest->self(), 1);
+
+    StartMessage without = aStart();   // machines 0, 2 and 3
+    StartMessage with = aStart();
+    with.machines = {0, 1, 3};
+    StartMessage taken;
+    guest->receive(0, wireStart(without));
+    EXPECT_FALSE(guest->takeStart(taken));
+    EXPECT_FALSE(guest->gameOn());
+    guest->receive(0, wireStart(with));
+    ASSERT_TRUE(guest->takeStart(taken));
+    EXPECT_EQ(taken.machines, with.machines);
+    EXPECT_TRUE(guest->lockstep().inGame(guest->self()));
 }
 
 }  // namespace
