@@ -312,7 +312,11 @@ void Form1::startChosen() {
 
 void Form1::takeEvent(const ScriptEvent& e) {
     local_.push(e);
-    if (input_.active()) return;
+    if (!input_.active()) applyQueued();
+}
+
+// What the handlers queued, to the world at once: no game's steps wait for it.
+void Form1::applyQueued() {
     std::vector<ScriptEvent> now;
     local_.eventsBefore(0, now);
     input_.apply(now);
@@ -331,9 +335,7 @@ void Form1::endInput() {
     input_.end();
     input_.setJoysticks(nullptr);
     flipMarks_ = false;
-    std::vector<ScriptEvent> late;
-    local_.eventsBefore(0, late);
-    input_.apply(late);
+    applyQueued();
 }
 
 bool Form1::openNetwork(const NetChoice& choice) {

@@ -136,6 +136,7 @@ private:
     // Every event of this window reaches the game here: queued, and handed over at the yield
     // while a game runs, at once between games.
     void takeEvent(const ScriptEvent& e);
+    void applyQueued();
     // A game's input begins: from `source`, stopped after stepLimit steps (0: none), its joystick
     // events setting `joysticks`, its menu events flipping the marks when `flipMarks` (live, Qt
     // has flipped them already).

@@ -4,7 +4,6 @@
 #include "controls/joystick.h"
 #include "game/game_routine.h"
 #include "input/sdl_joysticks.h"
-#include "net/world_hash.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -13,7 +12,6 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
-#include <chrono>
 #include <fstream>
 #include <iostream>
 

@@ -15,26 +15,10 @@
 namespace hopshot {
 namespace {
 
+using bench::NoPicture;
+
 constexpr int kWarmUpSteps = 200;   // hoppers in play, shells in flight
 constexpr int kRunAgainSteps = 8;
-
-class NoPicture : public Host {
-public:
-    bool checked(MenuItem item) const override {
-        return item == MenuItem::Player1 || item == MenuItem::Player2 ||
-               item == MenuItem::Player3 || item == MenuItem::Player4 ||
-               item == MenuItem::LiveCamera;
-    }
-    void setCaption(Label, const std::string&) override {}
-    void show3DView() override {}
-    void showTitle() override {}
-    void clearWindowSurface() override {}
-    scene::Window* picture1() override { return nullptr; }
-    int32_t tickCount() override { return 0; }
-    void yield() override {}
-    bool ended() const override { return false; }
-    std::string recordPrompt() override { return {}; }
-};
 
 // Four players some way into a game, then every effect set going.
 struct BusyGame {

@@ -106,7 +106,6 @@ public:
     const StartMessage& start() const { return start_; }
     long hostHave() const { return hostHave_; }   // the host's last step block seen
     bool disconnected() const { return disconnected_; }
-    const std::vector<std::string>& heard() const { return heard_; }   // every text it was told
     const std::vector<std::string>& byes() const { return byes_; }     // why the host let it go
 
 private:
@@ -125,8 +124,7 @@ private:
         if (kind == MsgKind::Alive) return;
         std::string said;
         long number = 0;
-        if (readText(text, said)) heard_.push_back(said);
-        if (kind == MsgKind::Bye) byes_.push_back(said);
+        if (kind == MsgKind::Bye && readText(text, said)) byes_.push_back(said);
         if (kind == MsgKind::Over) enet_peer_disconnect(peer_, 0);   // as a guest says goodbye
         if (kind == MsgKind::Welcome && readNumber(text, 1, kMaxMachineId, number)) id_ = int(number);
         if (kind == MsgKind::Start && readStart(text, start_)) {
@@ -144,7 +142,6 @@ private:
     bool started_ = false;
     StartMessage start_;
     long hostHave_ = 0;
-    std::vector<std::string> heard_;
     std::vector<std::string> byes_;
 };
 
