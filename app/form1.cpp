@@ -2,6 +2,7 @@
 
 #include "game/game_routine.h"
 #include "input/sdl_joysticks.h"
+#include "replay/trace.h"
 #include "app/form1_replay.h"
 #include "app/gl_view.h"
 #include "app/key_codes.h"
@@ -326,7 +327,11 @@ void Form1::beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joy
                        bool flipMarks) {
     flipMarks_ = flipMarks;
     input_.setJoysticks(joysticks);
-    input_.begin(&source, stepLimit, [this](const ScriptEvent& e) { noteEvent(e); });
+    // A network game that predicts is written down as its steps settle (see NetGame).
+    input_.begin(&source, stepLimit, [this](const ScriptEvent& e) { noteEvent(e); },
+                 [this](long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
+                     if (trace_) writeStepObject(*trace_, gameNumber_, step, w, draws, sounds);
+                 });
 }
 
 // What the handlers read after the game's last step (a key let go at the record prompt) still

@@ -117,7 +117,7 @@ void Form1::beforeGame() {
 // An event in the yield after step k reached the game before step k + 1.
 void Form1::noteEvent(ScriptEvent e) {
     if (!recording_ || !recording_->recorder.inGame()) return;
-    e.step = steps_ + 1;
+    if (!input_.predicting()) e.step = steps_ + 1;   // a settled step's events carry their own
     recording_->recorder.event(e);
 }
 
@@ -125,7 +125,8 @@ void Form1::stepDone() {
     ++steps_;
     input_.stepDone(steps_);
     const std::vector<int> sounds = heard_.take();
-    if (trace_) writeStepObject(*trace_, gameNumber_, steps_, game_.w, game_.rng.draws(), sounds);
+    if (trace_ && !input_.predicting())
+        writeStepObject(*trace_, gameNumber_, steps_, game_.w, game_.rng.draws(), sounds);
     if (recording_) recording_->tap->setStep(steps_ + 1);
     if (replay_) showReplayState();
 }

@@ -135,7 +135,9 @@ bool NetSeat::startChosen() {
     Game& g = form_.game_;
     StartMessage m;
     m.game = ++gamesStarted_;
-    m.delay = choice_.delay > 0 ? choice_.delay : session_->autoDelay();
+    // A delay given fixes the lockstep; else every machine predicts the others.
+    m.predicts = choice_.delay == 0;
+    m.delay = choice_.delay > 0 ? choice_.delay : 1;
     for (const Machine& mc : session_->roster()) {
         m.machines.push_back(mc.id);
         m.machinePlayers.push_back(mc.players);

@@ -109,9 +109,10 @@ bool counts(const Players& brings, bool fromHost, const ScriptEvent& e) {
 }
 
 void Lockstep::begin(int game, int delay, const std::vector<int>& machines,
-                     const std::vector<Players>& players) {
+                     const std::vector<Players>& players, bool predicts) {
     game_ = game;
     delay_ = delay;
+    predicts_ = predicts;
     machines_ = machines;
     streams_.clear();
     hashes_.clear();
@@ -190,6 +191,18 @@ std::vector<ScriptEvent> Lockstep::take(long step) {
                                    "`, which is not its own to send: it and any like it are dropped");
         }
         s.bundles.erase(it);
+    }
+    return merged;
+}
+
+std::vector<ScriptEvent> Lockstep::peek(long step) const {
+    std::vector<ScriptEvent> merged;
+    for (int m : machines_) {
+        const Stream& s = streams_.at(m);
+        auto it = s.bundles.find(step);
+        if (it == s.bundles.end()) continue;
+        for (const ScriptEvent& e : it->second)
+            if (counts(s.players, m == 0, e)) merged.push_back(e);
     }
     return merged;
 }

@@ -20,6 +20,9 @@ using Players = std::array<bool, kPlayers>;   // players 1..4 a machine brings
 constexpr int kMaxMachines = 4;                // host included
 constexpr int kMaxDelay = 10;                  // input delay in steps, at most
 constexpr long kMaxStepLimit = 1000000000;     // the largest step limit a start may carry
+// A machine that predicts runs at most this many steps beyond the last step whose events from
+// every machine it holds; its fingerprints name the step this far behind the one it runs.
+constexpr long kRunAhead = 8;
 
 std::string playersDigits(const Players& p);                 // "1010"
 bool parsePlayersDigits(std::string_view s, Players& p);
@@ -46,11 +49,15 @@ bool counts(const Players& brings, bool fromHost, const ScriptEvent& e);
 class Lockstep {
 public:
     // A game begins: its number, the input delay D in steps and its machines, host first, then
-    // the guests in join order, with the players each brings. Steps 1..D hold no events.
+    // the guests in join order, with the players each brings. Steps 1..D hold no events. With
+    // `predicts`, machines run ahead of the others' events (see kRunAhead).
     void begin(int game, int delay, const std::vector<int>& machines,
-               const std::vector<Players>& players);
+               const std::vector<Players>& players, bool predicts = false);
     int game() const { return game_; }
     int delay() const { return delay_; }
+    bool predicts() const { return predicts_; }
+    // A step sent carries the fingerprint of the step this many before it.
+    long fingerprintLag() const { return delay_ + 1 + (predicts_ ? kRunAhead : 0); }
     const std::vector<int>& machines() const { return machines_; }
     bool inGame(int machine) const;
 
@@ -66,6 +73,9 @@ public:
     bool ready(long step) const;             // every machine's events for the step are in
     // Merged in machine order, each step tagged; what does not count (see counts()) is dropped.
     std::vector<ScriptEvent> take(long step);
+    // The same from what is held so far, nothing let go of: a machine whose events for the step
+    // are not in adds none (its players' keys stay as they are, its joystick where it was).
+    std::vector<ScriptEvent> peek(long step) const;
     long refused(int machine) const;         // events of that machine dropped so far
     std::vector<std::string> takeNotices();  // the first refused event of each machine, named
 
@@ -88,6 +98,7 @@ private:
 
     int game_ = 0;
     int delay_ = 1;
+    bool predicts_ = false;
     std::vector<int> machines_;
     std::map<int, Stream> streams_;
     std::map<long, std::map<int, uint64_t>> hashes_;   // step -> machine -> fingerprint

@@ -17,6 +17,8 @@ namespace hopshot {
 struct StartMessage {
     int game = 0;
     int delay = 1;
+    bool predicts = false;       // each machine runs its own events at once and predicts the
+                                 // others', going back when theirs differ; delay is then 1
     std::vector<int> machines;   // host first, then guests in join order
     std::vector<Players> machinePlayers;   // the players each of them brings, in that order
     long stepLimit = 0;          // a game still running after this many steps stops; 0: none

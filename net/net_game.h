@@ -1,21 +1,41 @@
 // One machine's side of a running network game, for the window and the headless run alike: the
 // game's input comes from the lockstep. Before step n (each n once) this machine's own events
-// read so far go out for step n + D with the world's fingerprint after step n - 1; step n runs
-// once every machine's events for it are in, merged under one rule on every machine. The
-// recorder writes down the game as it is played, so that a game this machine disagrees on with
-// the host can be kept and replayed alone.
+// read so far go out for step n + D with a fingerprint of the world; every machine merges the
+// events of a step under one rule. The recorder writes down the game as it is played, so that a
+// game this machine disagrees on with the host can be kept and replayed alone.
+//
+// Two ways to play. With a fixed delay (--delay D) step n runs once every machine's events for
+// it are in, and the fingerprint is the world's after step n - 1. When the host's start says the
+// machines predict, D is 1 and step n runs at once: this machine's own events as read, the
+// others' as held so far, and where a machine's events are not in yet, its players' keys stay as
+// they are and its joystick where it was. When the real events of a step turn out otherwise,
+// the game is put back to the step and run again to the present, unseen and unheard. A step is
+// settled once every machine's events for it are in and it has run with them: only settled
+// steps are written down (trace, recording, kept game) and fingerprinted, and only they set the
+// labels. No machine runs more than kRunAhead steps beyond its last settled step, and a step
+// that ends the game (the last tick, Esc, the step limit) waits until it is settled.
 #pragma once
 
 #include "core/joystick_seam.h"
 #include "net/session.h"
 #include "replay/input.h"
 #include "replay/recorder.h"
+#include "replay/snapshot.h"
 
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace hopshot {
+
+// What the corrections of one machine's game came to.
+struct RerunMeasures {
+    long rollbacks = 0;        // times the game was put back
+    long stepsAgain = 0;       // steps run again, all told
+    long longestSteps = 0;     // the most steps of one correction
+    double longestMs = 0;      // and the longest one took (restore and run again)
+};
 
 class NetGame : public InputSource {
 public:
@@ -29,18 +49,60 @@ public:
     Turn eventsBefore(long step, std::vector<ScriptEvent>& out) override;
     void stepDone(long step, Game& g) override;
     void idle(int ms) override { session_.service(ms); }
+    bool predicts() const override { return predicts_; }
+    void bind(GameInput& in) override;
+    void unbind() override;
 
     void leave() { leaving_ = true; }   // this machine leaves: the game stops at its next yield
     const std::string& stopReason() const { return stopReason_; }
     // The game so far as a script that replays it alone, once it has stopped.
     std::string keptReplay(const World& w);
 
+    // Tests: this machine's score is nudged after `step`, in every run of that step, so that
+    // its game goes astray from there.
+    void perturbAfter(long step) { perturbAfter_ = step; }
+    const RerunMeasures& reruns() const { return reruns_; }
+    long settled() const { return settled_; }
+
 private:
+    // One step run ahead of its settling, kept until it settles.
+    struct Ran {
+        std::vector<ScriptEvent> events;   // handed to the game before it
+        FedGameSnapshot before;            // the game before those events
+        std::vector<int> sounds;           // the banks its latest run played
+        std::vector<int> heard;            // those of them that were heard
+    };
+    static constexpr long kSlots = kRunAhead + 4;
+
+    // The sound of a game that predicts: every bank is noted for its step; those of a step run
+    // for the first time are heard too.
+    class StepSounds : public SoundOut {
+    public:
+        void play(int bank) override {
+            banks.push_back(bank);
+            if (heard) heard->play(bank);
+        }
+        SoundOut* heard = nullptr;
+        std::vector<int> banks;
+    };
+
     void readOwnSticks(std::vector<ScriptEvent>& pending);
+    bool stopped();   // the game must stop now: stopReason_ says why (empty: left)
+    Turn lockstepTurn(long n, std::vector<ScriptEvent>& out);
+    Turn predictedTurn(long n, std::vector<ScriptEvent>& out);
+    void catchUp();
+    void runAgain(long from);
+    void settleReady();
+    void settle(long step);
+    void backToSettled();
+    bool endsGame(const std::vector<ScriptEvent>& events, const World& w) const;
+    Ran& slot(long step) { return ran_[size_t(step % kSlots)]; }
 
     NetSession& session_;
     int game_;
     int delay_;
+    bool predicts_;
+    long stepLimit_;
     Players mine_{};
     InputSource& own_;
     JoystickService* ownSticks_;
@@ -53,6 +115,18 @@ private:
     long stepsDone_ = 0;
     uint64_t hash_ = 0;     // the world's fingerprint after the last step run
     bool leaving_ = false;
+    long perturbAfter_ = 0;
+
+    // --- prediction ---
+    GameInput* in_ = nullptr;
+    StepSounds sounds_;
+    std::vector<Ran> ran_;               // by step, kSlots of them round
+    long ranFor_ = 0;                    // the last step run (first or again)
+    long settled_ = 0;                   // the last step settled
+    std::map<long, uint64_t> hashes_;    // the fingerprints of the last steps settled
+    std::vector<int> late_;              // banks first played by a run again, to be heard
+    int32_t settledTime_ = 0, settledScore_ = 0;   // what the labels show
+    RerunMeasures reruns_;
 };
 
 }  // namespace hopshot

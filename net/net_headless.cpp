@@ -43,26 +43,9 @@ std::array<bool, 4> screenOptions(const HeadlessHost& host) {
             host.checked(MenuItem::SimpleDisplay), host.checked(MenuItem::Wireframe)};
 }
 
-// Tests: a machine that has gone astray, its score nudged after one step.
-class Perturbed : public InputSource {
-public:
-    Perturbed(NetGame& net, long after) : net_(net), after_(after) {}
-    Turn eventsBefore(long step, std::vector<ScriptEvent>& out) override {
-        return net_.eventsBefore(step, out);
-    }
-    void stepDone(long step, Game& g) override {
-        if (step == after_) g.w.score += 1;
-        net_.stepDone(step, g);
-    }
-    void idle(int ms) override { net_.idle(ms); }
-
-private:
-    NetGame& net_;
-    long after_;
-};
-
 // One game of the run through the lockstep: this machine's own script events for a step go out
-// D steps ahead, and each step waits for everyone's. False when the network stopped it.
+// D steps ahead, and each step waits for everyone's, or runs ahead of theirs and is corrected.
+// False when the network stopped it.
 bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game& g,
                  const std::vector<ScriptEvent>& own, const HeadlessOptions& o, const NetOptions& n,
                  std::ostream& out, std::ostream& err) {
@@ -70,8 +53,9 @@ bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game&
     ScriptInput script;
     script.begin(own, s.isHost() ? host.timerPhase() : 0);   // the countdown is the host's
     NetGame net(s, m, screenOptions(host), script);
-    Perturbed perturbed(net, n.perturbStep);
-    const long steps = host.playGame(m.game, perturbed, m.stepLimit);
+    net.perturbAfter(n.perturbStep);   // tests: a machine that has gone astray
+    const long steps = host.playGame(m.game, net, m.stepLimit);
+    if (getenv("HOPSHOT_DEBUG_RERUNS")) fprintf(stderr, "DEBUG reruns %ld steps %ld longest %ld %.3fms\n", net.reruns().rollbacks, net.reruns().stepsAgain, net.reruns().longestSteps, net.reruns().longestMs);
     s.gameOver();
     tell(s, err);
     out << "game " << m.game << ": score " << g.w.score << ", " << steps << " steps\n";
@@ -116,7 +100,9 @@ public:
         host_.setTimerPhase(timerPhase);
         StartMessage m;
         m.game = number;
-        m.delay = n_.delay > 0 ? n_.delay : s_.autoDelay();
+        // A delay given fixes the lockstep; else every machine predicts the others.
+        m.predicts = n_.delay == 0;
+        m.delay = n_.delay > 0 ? n_.delay : 1;
         m.stepLimit = o_.stepLimit > 0 ? o_.stepLimit : kDefaultStepLimit;
         for (const Machine& mc : s_.roster()) {
             m.machines.push_back(mc.id);

@@ -96,7 +96,8 @@ struct Machines {
 };
 
 struct NetRun {
-    int delay = 3;
+    int delay = 3;                      // 0: none given, so the machines predict one another
+    int shift() const { return delay > 0 ? delay : 1; }   // steps from an own event to the game
     long steps = 300;
     std::vector<uint16_t> guestPorts;   // where each guest joins; empty: the host's own port
     std::vector<std::vector<std::string>> extraArgs;   // per machine
@@ -113,8 +114,8 @@ void startMachines(Machines& ms, const std::vector<std::string>& scripts, uint16
         std::ofstream(d / "script", std::ios::binary) << scripts[m];
         std::vector<std::string> args = {"--headless", (d / "script").string(), "--trace",
                                          (d / "trace").string(), "--dir", d.string(),
-                                         "--steps", std::to_string(run.steps),
-                                         "--delay", std::to_string(run.delay)};
+                                         "--steps", std::to_string(run.steps)};
+        if (run.delay > 0) args.insert(args.end(), {"--delay", std::to_string(run.delay)});
         if (m == 0) {
             args.insert(args.end(), {"--host", std::to_string(port), "--machines",
                                      std::to_string(machines ? machines : int(scripts.size()))});
@@ -181,6 +182,40 @@ TEST(NetworkGame, ALossyDelayingReorderingLinkChangesNothing) {
         startMachines(ms, s.own, port, run);
         expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 110000);
         EXPECT_GT(relay1.lost() + relay2.lost(), 0);
+    }
+}
+
+// With no delay given, each machine runs its own events at once and corrects its game when the
+// others' turn out otherwise: whatever it ran ahead, every machine writes the same trace as one
+// machine running the merged events.
+TEST(NetworkGame, MachinesThatPredictWriteTheTraceOfTheMergedEvents) {
+    for (int machines : {2, 3, 4}) {
+        SCOPED_TRACE(std::to_string(machines) + " machines");
+        NetRun run;
+        run.delay = 0;
+        const Scripts s = makeScripts(machines, run.shift(), run.steps, unsigned(40 + machines));
+        Machines ms;
+        startMachines(ms, s.own, uint16_t(testPort(0) + machines), run);
+        expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 60000);
+        EXPECT_NE(ms.children[0]->out().find("game 2: score"), std::string::npos);
+    }
+}
+
+TEST(NetworkGame, MachinesThatPredictThroughALossyDelayingReorderingLinkWriteTheSameTrace) {
+    for (double loss : {0.0, 0.20}) {
+        SCOPED_TRACE("loss " + std::to_string(loss));
+        NetRun run;
+        run.delay = 0;
+        run.steps = 200;
+        const uint16_t port = uint16_t(testPort(0) + (loss < 0.1 ? 0 : 4));
+        proc::LossyRelay relay1(uint16_t(port + 1), port, loss, 5, 60, 120000, 17);
+        proc::LossyRelay relay2(uint16_t(port + 2), port, loss, 5, 60, 120000, 18);
+        ASSERT_TRUE(relay1.ok() && relay2.ok());
+        run.guestPorts = {uint16_t(port + 1), uint16_t(port + 2)};
+        const Scripts s = makeScripts(3, run.shift(), run.steps, 31);
+        Machines ms;
+        startMachines(ms, s.own, port, run);
+        expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 110000);
     }
 }
 

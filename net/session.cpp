@@ -555,7 +555,7 @@ void NetSession::startGame(const StartMessage& m) {
     for (Peer& p : peers_)
         if (p.id > 0 && std::count(m.machines.begin(), m.machines.end(), p.id)) send(p.peer, text);
     flush();
-    lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
+    lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers, m.predicts);
     gameOn_ = true;
     paused_ = false;
     const enet_uint32 now = enet_time_get();
@@ -570,7 +570,7 @@ bool NetSession::takeStart(StartMessage& m) {
     if (starts_.empty()) return false;
     m = starts_.front();
     starts_.erase(starts_.begin());
-    lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
+    lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers, m.predicts);
     gameOn_ = true;
     paused_ = false;
     hostHave_ = m.delay;
@@ -719,8 +719,9 @@ bool NetSession::takeSteps(Peer& from, const std::string& bytes) {
             }
         }
         // A fingerprint counts only for the step it must name: the one before the step that was
-        // run when the run's last step went out.
-        const long named = run.last() - lockstep_.delay() - 1;
+        // run when the run's last step went out (a machine that predicts names one it has
+        // settled, kRunAhead further back).
+        const long named = run.last() - lockstep_.fingerprintLag();
         if (run.hasFingerprint && named >= 1 && lockstep_.have(run.machine) >= run.last())
             lockstep_.fingerprint(run.machine, named, run.fingerprint);
     }

@@ -296,6 +296,7 @@ std::string wireStart(const StartMessage& m) {
         w.number(uint64_t(j.y));
         w.number(j.buttons);
     }
+    w.number(m.predicts ? 1 : 0);
     return w.bytes();
 }
 
@@ -328,6 +329,7 @@ bool readStart(std::string_view bytes, StartMessage& m) {
         j.y = int32_t(r.number(0, 65535));
         j.buttons = uint32_t(r.number(0, 0xFFFFFFFFll));
     }
+    m.predicts = r.number(0, 1) == 1;
     return r.done();
 }
 

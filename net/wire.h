@@ -14,7 +14,7 @@
 
 namespace hopshot {
 
-constexpr uint8_t kWireVersion = 2;
+constexpr uint8_t kWireVersion = 3;
 constexpr size_t kMaxMessageBytes = 4096;    // the largest message any machine sends
 constexpr size_t kMaxTextBytes = 400;        // a notice, a refusal, a version
 constexpr int kMaxEventsPerStep = 16;        // more from one machine in one step is refused

@@ -24,6 +24,7 @@ StartMessage aStart() {
     m.carried.hopperVY[20] = -32768;
     m.carried.bloodBudget = 12;
     m.joys[1] = {0, 65535, 0xFFFFFFFFu};
+    m.predicts = true;
     return m;
 }
 
@@ -66,6 +67,7 @@ TEST(Wire, AStartAndAPacketOfStepsReadBackAsSent) {
     EXPECT_TRUE(back.carried == m.carried);
     EXPECT_EQ(back.joys[1].y, 65535);
     EXPECT_EQ(back.joys[1].buttons, 0xFFFFFFFFu);
+    EXPECT_TRUE(back.predicts);
 
     const StepsPacket p = aPacket();
     StepsPacket q;

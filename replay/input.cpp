@@ -38,11 +38,37 @@ InputSource::Turn LocalInput::eventsBefore(long, std::vector<ScriptEvent>& out) 
     return Turn::Go;
 }
 
-void GameInput::begin(InputSource* source, long stepLimit, Tap tap) {
+void GameInput::begin(InputSource* source, long stepLimit, Tap tap, Settled settled) {
     source_ = source;
     stepLimit_ = stepLimit;
     tap_ = std::move(tap);
+    settled_ = std::move(settled);
     grantedFor_ = 0;
+    wentBack_ = -1;
+    if (source_) source_->bind(*this);
+}
+
+void GameInput::end() {
+    if (source_) source_->unbind();
+    source_ = nullptr;
+}
+
+void GameInput::applyAgain(const std::vector<ScriptEvent>& events) {
+    static ScriptJoysticks none;
+    for (const ScriptEvent& e : events) {
+        if (e.kind == ScriptEvent::Kind::Joy && !joysticks_) continue;
+        applyEvent(e, g_, joysticks_ ? *joysticks_ : none, [](MenuItem) {});
+    }
+}
+
+void GameInput::settle(long step, const std::vector<ScriptEvent>& events, const World& w,
+                       uint64_t draws, const std::vector<int>& sounds) {
+    if (tap_)
+        for (ScriptEvent e : events) {
+            e.step = step;
+            tap_(e);
+        }
+    if (settled_) settled_(step, w, draws, sounds);
 }
 
 void GameInput::apply(const std::vector<ScriptEvent>& events) {
@@ -53,20 +79,25 @@ void GameInput::apply(const std::vector<ScriptEvent>& events) {
     }
 }
 
-bool GameInput::yieldAfter(long stepsDone, bool block) {
+bool GameInput::yieldAfter(long& stepsDone, bool block) {
     if (!source_) return false;
-    const long n = stepsDone + 1;
+    const bool predicting = source_->predicts();
     std::vector<ScriptEvent> events;
     for (;;) {
+        const long n = stepsDone + 1;
         const InputSource::Turn turn = source_->eventsBefore(n, events);
+        if (wentBack_ >= 0) {
+            stepsDone = wentBack_;   // events handed over now go before the step after it
+            wentBack_ = -1;
+        }
         for (ScriptEvent& e : events) {
-            e.step = n;
-            if (tap_) tap_(e);
+            e.step = stepsDone + 1;
+            if (tap_ && !predicting) tap_(e);
         }
         apply(events);
         events.clear();
         if (turn == InputSource::Turn::Go) {
-            grantedFor_ = n;
+            grantedFor_ = stepsDone + 1;
             break;
         }
         if (turn == InputSource::Turn::Stop) {

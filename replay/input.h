@@ -13,6 +13,8 @@
 
 namespace hopshot {
 
+class GameInput;
+
 class InputSource {
 public:
     enum class Turn { Go, Wait, Stop };
@@ -25,6 +27,14 @@ public:
     virtual void stepDone(long /*step*/, Game& /*g*/) {}
     // Waits up to `ms` for something that could end a Wait (a front end with nothing else to do).
     virtual void idle(int /*ms*/) {}
+
+    // A source that predicts runs steps before it knows their events for good, and puts the game
+    // back and runs them again itself (through `in`) when they turn out otherwise. What is
+    // written down of such a game (trace, recording) comes from its settled steps, not from
+    // each step as it runs (see GameInput::settle).
+    virtual bool predicts() const { return false; }
+    virtual void bind(GameInput& /*in*/) {}   // the game begins with this source
+    virtual void unbind() {}                  // ... and ends
 };
 
 // A script's events for one game: each event before its step, then the countdown's tick after
@@ -62,21 +72,31 @@ class GameInput {
 public:
     using Flip = std::function<void(MenuItem)>;
     using Tap = std::function<void(const ScriptEvent&)>;
+    // A step written down for good: the world after it, the generator's draws and the banks its
+    // run played (with those of the events before it).
+    using Settled = std::function<void(long step, const World& w, uint64_t draws,
+                                       const std::vector<int>& sounds)>;
 
     GameInput(Game& g, ScriptJoysticks* joysticks, Flip flip)
         : g_(g), joysticks_(joysticks), flip_(std::move(flip)) {}
 
     // A game begins with this source; stepLimit 0: no limit. The tap sees each event, tagged
     // with the step before which it reached the game.
-    void begin(InputSource* source, long stepLimit = 0, Tap tap = {});
-    void end() { source_ = nullptr; }
+    // With a source that predicts, `settled` sees each step once it is settled, in order, and
+    // the tap its events; otherwise neither is called for it, and the front end writes each step
+    // down as it runs.
+    void begin(InputSource* source, long stepLimit = 0, Tap tap = {}, Settled settled = {});
+    void end();
+    bool predicting() const { return source_ && source_->predicts(); }
     bool active() const { return source_ != nullptr; }
     void setJoysticks(ScriptJoysticks* j) { joysticks_ = j; }
 
     // The yield after `stepsDone` frame steps: what the source has for the next step goes to the
     // game. With `block`, a Wait is waited out through the source's idle(). Returns whether the
     // next step may run.
-    bool yieldAfter(long stepsDone, bool block = false);
+    // A source that predicts may take the game back for good, when it ended at an earlier step
+    // than the one run last: `stepsDone` is then lowered to that step.
+    bool yieldAfter(long& stepsDone, bool block = false);
     bool granted(long stepsDone) const { return grantedFor_ == stepsDone + 1; }
     void stepDone(long step) {
         if (source_) source_->stepDone(step, g_);
@@ -85,6 +105,17 @@ public:
     // Hands events to the game at once, outside any game's steps (keys between games).
     void apply(const std::vector<ScriptEvent>& events);
 
+    // --- for a source that predicts ---
+    Game& game() { return g_; }
+    ScriptJoysticks* joysticks() { return joysticks_; }
+    // Events of a step run again: to the game as before, but no menu mark flips a second time.
+    void applyAgain(const std::vector<ScriptEvent>& events);
+    // Step `step` is settled: its events to the tap, the step to `settled`.
+    void settle(long step, const std::vector<ScriptEvent>& events, const World& w, uint64_t draws,
+                const std::vector<int>& sounds);
+    // The game stands after step `step` for good, an earlier one than the step run last.
+    void wentBackTo(long step) { wentBack_ = step; }
+
 private:
     Game& g_;
     ScriptJoysticks* joysticks_;
@@ -92,7 +123,9 @@ private:
     InputSource* source_ = nullptr;
     long stepLimit_ = 0;
     Tap tap_;
+    Settled settled_;
     long grantedFor_ = 0;
+    long wentBack_ = -1;
 };
 
 }  // namespace hopshot
