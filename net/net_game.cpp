@@ -72,6 +72,7 @@ NetGame::NetGame(NetSession& session, const StartMessage& start, const std::arra
     recorder_.gameStarts(g);
     for (const ScriptEvent& e : startJoyEvents(start)) recorder_.event(e);
     if (predicts_) ran_.resize(size_t(kSlots));
+    ahead_ = std::min<long>(kRunAhead, session.autoDelay() + 1);
 }
 
 // A game that predicts hears its sounds through this game's own, which notes them by step.
@@ -198,7 +199,7 @@ InputSource::Turn NetGame::predictedTurn(long n, std::vector<ScriptEvent>& out) 
     std::vector<ScriptEvent> events = lockstep.peek(n);
     const bool ending = (stepLimit_ > 0 && n > stepLimit_) || endsGame(events, g.w);
     if (ending && (settled_ != n - 1 || !lockstep.ready(n))) return Turn::Wait;
-    if (n - 1 - settled_ > kRunAhead) return Turn::Wait;   // too far ahead of what is settled
+    if (n - 1 - settled_ > ahead_) return Turn::Wait;   // too far ahead of what is settled
 
     Ran& r = slot(n);
     save(g, *in_->joysticks(), r.before);

@@ -12,8 +12,9 @@
 // the game is put back to the step and run again to the present, unseen and unheard. A step is
 // settled once every machine's events for it are in and it has run with them: only settled
 // steps are written down (trace, recording, kept game) and fingerprinted, and only they set the
-// labels. No machine runs more than kRunAhead steps beyond its last settled step, and a step
-// that ends the game (the last tick, Esc, the step limit) waits until it is settled.
+// labels. No machine runs further beyond its last settled step than a round trip (the delay the
+// lockstep would need) and one step, or kRunAhead steps, whichever is less; and a step that ends
+// the game (the last tick, Esc, the step limit) waits until it is settled.
 #pragma once
 
 #include "core/joystick_seam.h"
@@ -22,6 +23,7 @@
 #include "replay/recorder.h"
 #include "replay/snapshot.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <string>
@@ -61,6 +63,9 @@ public:
     // Tests: this machine's score is nudged after `step`, in every run of that step, so that
     // its game goes astray from there.
     void perturbAfter(long step) { perturbAfter_ = step; }
+    // Tests: how far beyond its last settled step this machine may run (at most kRunAhead),
+    // whatever the round trip.
+    void runAhead(long steps) { ahead_ = std::clamp<long>(steps, 0, kRunAhead); }
     const RerunMeasures& reruns() const { return reruns_; }
     long settled() const { return settled_; }
 
@@ -103,6 +108,7 @@ private:
     int delay_;
     bool predicts_;
     long stepLimit_;
+    long ahead_ = kRunAhead;   // steps this machine may run beyond its last settled one
     Players mine_{};
     InputSource& own_;
     JoystickService* ownSticks_;

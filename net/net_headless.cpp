@@ -55,7 +55,6 @@ bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game&
     NetGame net(s, m, screenOptions(host), script);
     net.perturbAfter(n.perturbStep);   // tests: a machine that has gone astray
     const long steps = host.playGame(m.game, net, m.stepLimit);
-    if (getenv("HOPSHOT_DEBUG_RERUNS")) fprintf(stderr, "DEBUG reruns %ld steps %ld longest %ld %.3fms\n", net.reruns().rollbacks, net.reruns().stepsAgain, net.reruns().longestSteps, net.reruns().longestMs);
     s.gameOver();
     tell(s, err);
     out << "game " << m.game << ": score " << g.w.score << ", " << steps << " steps\n";
