@@ -210,9 +210,6 @@ InputSource::Turn NetGame::predictedTurn(long n, std::vector<ScriptEvent>& out) 
     if (!ending)
         for (int b : late_) sounds_.heard->play(b);
     late_.clear();
-    // The labels show the last settled step, whatever a step run ahead set them to.
-    g.host.setCaption(Label::Time, captionNumber("Time :", settledTime_));
-    g.host.setCaption(Label::Score, captionNumber("Score :", settledScore_));
     out.insert(out.end(), events.begin(), events.end());
     grantedFor_ = n;
     return Turn::Go;
@@ -299,6 +296,22 @@ void NetGame::settle(long step) {
     settledScore_ = w.score;
 }
 
+// The labels show the last settled step, whatever the events and steps run ahead of it set them
+// to: put back after the events handed over and after each step, before anything is drawn.
+void NetGame::showSettled() {
+    if (!in_ || grantedFor_ == 0) return;
+    Host& host = in_->game().host;
+    host.setCaption(Label::Time, captionNumber("Time :", settledTime_));
+    host.setCaption(Label::Score, captionNumber("Score :", settledScore_));
+}
+
+// Events whose step will settle as it runs (all in, every step before settled) are the truth:
+// what they show stands (the last tick's "Time : 0").
+void NetGame::handedOver() {
+    if (settled_ == grantedFor_ - 1 && session_.lockstep().ready(grantedFor_)) return;
+    showSettled();
+}
+
 // A game stopped from outside stands where it last settled, as every machine saw it.
 void NetGame::backToSettled() {
     if (ranFor_ <= settled_) return;
@@ -321,6 +334,7 @@ void NetGame::stepDone(long step, Game& g) {
     sounds_.banks.clear();
     r.heard = r.sounds;
     settleReady();
+    showSettled();
 }
 
 std::string NetGame::keptReplay(const World& w) {

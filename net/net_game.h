@@ -54,6 +54,7 @@ public:
     bool predicts() const override { return predicts_; }
     void bind(GameInput& in) override;
     void unbind() override;
+    void handedOver() override;
 
     void leave() { leaving_ = true; }   // this machine leaves: the game stops at its next yield
     const std::string& stopReason() const { return stopReason_; }
@@ -100,6 +101,7 @@ private:
     void settleReady();
     void settle(long step);
     void backToSettled();
+    void showSettled();
     bool endsGame(const std::vector<ScriptEvent>& events, const World& w) const;
     Ran& slot(long step) { return ran_[size_t(step % kSlots)]; }
 

@@ -3,6 +3,7 @@
 // sound of a step run again is heard twice. In one process, with no network: the host's steps
 // are handed to the guest's lockstep as a far link would hand them over.
 #include "controls/joystick.h"
+#include "core/setup.h"
 #include "net/net_game.h"
 #include "net/wire.h"
 #include "replay/recorder.h"
@@ -34,8 +35,8 @@ Steps stepsOf(const std::string& lines) {
 // the guest waits, at once. Every live step's score is noted, as the guest's player saw it.
 class LateHost : public InputSource {
 public:
-    LateHost(NetGame& net, Lockstep& lockstep, Steps host, int late)
-        : net_(net), lockstep_(lockstep), host_(std::move(host)), late_(late) {}
+    LateHost(NetGame& net, Lockstep& lockstep, Steps host, int late, const HeadlessHost& window)
+        : net_(net), lockstep_(lockstep), host_(std::move(host)), late_(late), window_(window) {}
     Turn eventsBefore(long n, std::vector<ScriptEvent>& out) override {
         asked_ = std::max(asked_, n);
         deliver(n - late_);
@@ -44,6 +45,7 @@ public:
     void stepDone(long step, Game& g) override {
         net_.stepDone(step, g);
         seenScore[step] = g.w.score;
+        labels.push_back({net_.settled(), window_.caption(Label::Time), window_.caption(Label::Score)});
     }
     void idle(int) override { deliver(asked_); }
     bool predicts() const override { return net_.predicts(); }
@@ -51,6 +53,11 @@ public:
     void unbind() override { net_.unbind(); }
 
     std::map<long, int32_t> seenScore;   // the score on screen after each step's latest live run
+    struct Labels {
+        long settled;            // the last step settled when they were shown
+        std::string time, score;
+    };
+    std::vector<Labels> labels;           // as shown after each live step
 
 private:
     void deliver(long upTo) {
@@ -63,6 +70,7 @@ private:
     Lockstep& lockstep_;
     Steps host_;
     int late_;
+    const HeadlessHost& window_;
     long asked_ = 0;
 };
 
@@ -82,6 +90,7 @@ private:
 
 struct GuestRun {
     std::string trace;
+    std::vector<LateHost::Labels> labels;
     std::map<long, int32_t> seenScore;
     std::array<int, kSoundBanks> heard{};
     RerunMeasures reruns;
@@ -127,13 +136,14 @@ GuestRun playAsGuest(const std::string& guest, const std::string& host, int late
         ownInput.begin(own, 0);
         NetGame net(*session, taken, {}, ownInput);
         net.runAhead(kRunAhead);   // as over a link of a long round trip
-        LateHost lateHost(net, session->lockstep(), stepsOf(host), late);
+        LateHost lateHost(net, session->lockstep(), stepsOf(host), late, h);
         CountingSound counting(g.sound);
         SoundOut* device = g.sound;
         g.sound = &counting;
         run.steps = h.playGame(1, lateHost, taken.stepLimit);
         g.sound = device;
         run.seenScore = lateHost.seenScore;
+        run.labels = lateHost.labels;
         run.heard = counting.heard;
         run.reruns = net.reruns();
         return 0;
@@ -172,15 +182,19 @@ std::vector<long long> sumOfSounds(const std::string& trace) {
     return total;
 }
 
-int32_t settledScore(const std::string& trace, long step) {
+// A field of the settled step's object in a trace (step 0: as the setup leaves the game).
+int32_t settledField(const std::string& trace, long step, const std::string& field) {
+    if (step == 0) return field == "timeLeft" ? 60 : 0;
     std::istringstream in(trace);
     for (std::string line; std::getline(in, line);) {
         const testing::Fields f = testing::traceFields(line);
         if (testing::traceField(f, "step") == std::to_string(step) && testing::traceField(f, "end") == "<missing>")
-            return std::stoi(testing::traceField(f, "score"));
+            return std::stoi(testing::traceField(f, field));
     }
     return -1;
 }
+
+int32_t settledScore(const std::string& trace, long step) { return settledField(trace, step, "score"); }
 
 // The host's countdown, as every network game has one: a game with none would tick by itself
 // when played alone.
@@ -256,6 +270,11 @@ TEST(Prediction, AMispredictionIsPutBackAndRunAgainToTheMergedTrace) {
         }
         const std::string want = mergedTrace(c.guest, host, c.stepLimit);
         EXPECT_TRUE(run.trace == want);
+        // The labels never show what a step run ahead did, only what the last settled one left.
+        for (const LateHost::Labels& l : run.labels) {
+            EXPECT_EQ(l.time, captionNumber("Time :", settledField(run.trace, l.settled, "timeLeft"))) << l.settled;
+            EXPECT_EQ(l.score, captionNumber("Score :", settledField(run.trace, l.settled, "score"))) << l.settled;
+        }
     }
 }
 

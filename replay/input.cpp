@@ -98,6 +98,7 @@ bool GameInput::yieldAfter(long& stepsDone, bool block) {
         events.clear();
         if (turn == InputSource::Turn::Go) {
             grantedFor_ = stepsDone + 1;
+            source_->handedOver();
             break;
         }
         if (turn == InputSource::Turn::Stop) {

@@ -35,6 +35,7 @@ public:
     virtual bool predicts() const { return false; }
     virtual void bind(GameInput& /*in*/) {}   // the game begins with this source
     virtual void unbind() {}                  // ... and ends
+    virtual void handedOver() {}              // the events of a Go have reached the game
 };
 
 // A script's events for one game: each event before its step, then the countdown's tick after
