@@ -1,17 +1,27 @@
 // What the lockstep costs a network game: two machines (host and guest, each a session of its
-// own on the loopback interface, in this one process) play steps at the game's pace of 50 a
-// second, each with a key event now and then, through a relay that holds every datagram for half
-// the round trip and loses a share of them; and four machines on a LAN, for what the host sends
-// and receives. Printed as a table, one row per link, or as one JSON object a line:
+// own on the loopback interface, in this one process, each with a game of its own) play steps at
+// the game's pace of 50 a second, each with a key event now and then, through a relay that holds
+// every datagram for half the round trip and loses a share of them; and four machines on a LAN,
+// for what the host sends and receives. Printed as a table, one row per link, or as one JSON
+// object a line:
 //
-//   <build>/bench/lockstep_bench [--seconds N] [--link K] [--json]   (30 s a link; K: row K)
+//   <build>/bench/lockstep_bench [--seconds N] [--link K] [--delay D] [--json]
 //
-// Columns: the link (round trip, loss, machines); D, the input delay the host chose from the
-// measured round trip, and what it adds to every key (D x 20 ms); steps a second held by the host
-// and the guests (the slowest); the longest pause between two steps on any machine, and how many
-// pauses passed 200 ms; the bytes a second the host and the first guest send and receive (ENet's
-// counts, UDP and IP headers not counted), and ENet's share of what the host sends (its headers,
-// acknowledgements and pings).
+// (30 s a link; K: row K only; D: the pure lockstep with input delay D, for comparison; without
+// it the machines predict one another and correct their games.)
+//
+// Columns: the link (round trip, loss, machines); D, the input delay; own, how long a machine's
+// own key takes to show on its own screen (the mean, ms, from the yield that reads it to the end
+// of the step it changes); steps a second held by the host and the guests (the slowest); the
+// longest pause between two steps on any machine, and how many pauses passed 200 ms; rollbacks a
+// second (the busiest machine) and the longest run again (steps, and ms with the restore); the
+// bytes a second the host and the first guest send and receive (ENet's counts, UDP and IP
+// headers not counted), and ENet's share of what the host sends (its headers, acknowledgements
+// and pings).
+#include "bench/bench_support.h"
+#include "controls/joystick.h"
+#include "core/setup.h"
+#include "game/game_routine.h"
 #include "net/net_game.h"
 #include "net/session.h"
 #include "testing/lossy_relay.h"
@@ -46,11 +56,16 @@ struct Link {
     int machines = 2;
 };
 
-// One machine's steps: one a tick (20 ms) at most, each as soon as every machine's events are in.
+// One machine's steps: one a tick (20 ms) at most, each as soon as its input lets it run.
 struct Player {
     std::unique_ptr<NetSession> session;
     LocalInput own;   // this machine's keys, as the window's handlers queue them
     std::unique_ptr<NetGame> game;
+    bench::NoPicture window;
+    MutedSound sound;
+    std::unique_ptr<Game> g;
+    ScriptJoysticks joysticks;
+    std::unique_ptr<GameInput> input;
     long done = 0;
     long sent = 0;
     long lastTick = -1;
@@ -58,8 +73,24 @@ struct Player {
     double longestPause = 0;
     int longPauses = 0;
     uint64_t sent0 = 0, received0 = 0, payload0 = 0;
+    // Own keys on their way to the screen: the step they change and when they were read.
+    std::vector<std::pair<long, Clock::time_point>> keys;
+    double ownKeyMs = 0;
+    long ownKeys = 0;
 
-    void turn(Clock::time_point start, int machine) {
+    // Its game, set up as the start says, played through the lockstep.
+    void begin(const StartMessage& m) {
+        g = std::make_unique<Game>(window, sound, bench::assetsDir());
+        joysticks.attach(2);
+        g->joysticks = &joysticks;
+        detectJoystick(g->controller, &joysticks, kJoystickMargin);
+        game = std::make_unique<NetGame>(*session, m, std::array<bool, 4>{}, own);
+        input = std::make_unique<GameInput>(*g, &joysticks, [](MenuItem) {});
+        gameSetup(*g);
+        input->begin(game.get(), 0);
+    }
+
+    void turn(Clock::time_point start, int machine, int delay) {
         session->service(0);
         const long tick = long(msSince(start) / 20);
         if (tick <= lastTick) return;
@@ -78,23 +109,32 @@ struct Player {
                     e.y = 32767;
                 }
                 own.push(e);
+                this->keys.push_back({n + delay, Clock::now()});
             }
             sent = n;
         }
-        std::vector<ScriptEvent> events;
-        if (game->eventsBefore(n, events) != InputSource::Turn::Go) return;
+        input->yieldAfter(done);
+        if (!input->granted(done)) return;
         if (done > 0) {
             const double pause = msSince(lastStep);
             longestPause = std::max(longestPause, pause);
             if (pause > 200) ++longPauses;
         }
+        frameStep(*g);
         lastStep = Clock::now();
         lastTick = tick;
         ++done;
+        input->stepDone(done);
+        // A key read before step n changes step n + D: it shows once that step has run.
+        while (!this->keys.empty() && this->keys.front().first <= done) {
+            ownKeyMs += msSince(this->keys.front().second);
+            ++ownKeys;
+            this->keys.erase(this->keys.begin());
+        }
     }
 };
 
-bool runLink(const Link& link, int seconds, uint16_t port, bool json) {
+bool runLink(const Link& link, int seconds, uint16_t port, int delay, bool json) {
     std::vector<Player> ms(size_t(link.machines));
     std::vector<std::unique_ptr<proc::LossyRelay>> relays;
     std::string error;
@@ -133,19 +173,21 @@ bool runLink(const Link& link, int seconds, uint16_t port, bool json) {
         for (Player& p : ms) p.session->service(1);
     StartMessage m;
     m.game = 1;
-    m.delay = ms[0].session->autoDelay();
+    m.predicts = delay == 0;
+    m.delay = delay > 0 ? delay : 1;
     for (const Machine& mc : ms[0].session->roster()) {
         m.machines.push_back(mc.id);
         m.machinePlayers.push_back(mc.players);
     }
     m.players = ms[0].session->everyonesPlayers();
+    m.stepLimit = kMaxStepLimit;
     ms[0].session->startGame(m);
-    ms[0].game = std::make_unique<NetGame>(*ms[0].session, m, std::array<bool, 4>{}, ms[0].own);
+    ms[0].begin(m);
     for (size_t g = 1; g < ms.size(); ++g) {
         StartMessage got;
         while (!ms[g].session->takeStart(got))
             for (Player& p : ms) p.session->service(1);
-        ms[g].game = std::make_unique<NetGame>(*ms[g].session, got, std::array<bool, 4>{}, ms[g].own);
+        ms[g].begin(got);
     }
     for (Player& p : ms) {
         p.sent0 = p.session->bytesSent();
@@ -154,7 +196,7 @@ bool runLink(const Link& link, int seconds, uint16_t port, bool json) {
     }
     const Clock::time_point start = Clock::now();
     while (msSince(start) < seconds * 1000.0) {
-        for (size_t k = 0; k < ms.size(); ++k) ms[k].turn(start, int(k));
+        for (size_t k = 0; k < ms.size(); ++k) ms[k].turn(start, int(k), m.delay);
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     const double s = msSince(start) / 1000;
@@ -169,17 +211,31 @@ bool runLink(const Link& link, int seconds, uint16_t port, bool json) {
     auto in = [&](size_t k) { return (ms[k].session->bytesReceived() - ms[k].received0) / s; };
     // ENet's share of what the host sends: its headers, acknowledgements and pings.
     const double headers = 100.0 * (1.0 - (ms[0].session->payloadSent() - ms[0].payload0) / s / std::max(1.0, out(0)));
+    double ownMs = 0, rollbacks = 0, rerunMs = 0;
+    long keys = 0, rerunSteps = 0;
+    for (const Player& p : ms) {
+        ownMs += p.ownKeyMs;
+        keys += p.ownKeys;
+        const RerunMeasures& r = p.game->reruns();
+        rollbacks = std::max(rollbacks, r.rollbacks / s);
+        rerunSteps = std::max(rerunSteps, r.longestSteps);
+        rerunMs = std::max(rerunMs, r.longestMs);
+    }
+    ownMs /= double(std::max(1L, keys));
     if (json)
         std::printf("{\"link\":\"%s\",\"machines\":%d,\"rtt_ms\":%d,\"loss\":%.2f,\"delay\":%d,"
+                    "\"predicts\":%s,\"own_key_ms\":%.1f,"
                     "\"host_steps_per_s\":%.2f,\"guest_steps_per_s\":%.2f,\"longest_pause_ms\":%.0f,"
+                    "\"rollbacks_per_s\":%.2f,\"longest_rerun_steps\":%ld,\"longest_rerun_ms\":%.3f,"
                     "\"host_out_bps\":%.0f,\"host_in_bps\":%.0f,\"guest_out_bps\":%.0f,\"guest_in_bps\":%.0f,"
                     "\"enet_header_share\":%.2f}\n",
-                    link.name, link.machines, 2 * link.oneWayMs, link.loss, m.delay, ms[0].done / s,
-                    guestSteps, pause, out(0), in(0), out(1), in(1), headers / 100);
+                    link.name, link.machines, 2 * link.oneWayMs, link.loss, m.delay,
+                    m.predicts ? "true" : "false", ownMs, ms[0].done / s, guestSteps, pause, rollbacks,
+                    rerunSteps, rerunMs, out(0), in(0), out(1), in(1), headers / 100);
     else
-        std::printf("%-22s %3d %5d ms %9.1f %9.1f %8.0f ms %6d %9.0f %9.0f %9.0f %9.0f %6.0f %%\n", link.name,
-                    m.delay, m.delay * 20, ms[0].done / s, guestSteps, pause, longPauses, out(0), in(0),
-                    out(1), in(1), headers);
+        std::printf("%-22s %3d %5.0f ms %9.1f %9.1f %8.0f ms %6d %7.1f %4ld %6.3f ms %9.0f %9.0f %9.0f %9.0f %6.0f %%\n",
+                    link.name, m.delay, ownMs, ms[0].done / s, guestSteps, pause, longPauses, rollbacks,
+                    rerunSteps, rerunMs, out(0), in(0), out(1), in(1), headers);
     std::fflush(stdout);
     return true;
 }
@@ -188,28 +244,31 @@ bool runLink(const Link& link, int seconds, uint16_t port, bool json) {
 }  // namespace hopshot
 
 int main(int argc, char** argv) {
-    int seconds = 30, only = -1;
+    int seconds = 30, only = -1, delay = 0;
     bool json = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) json = true;
         if (i + 1 >= argc) continue;
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(1, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--link") == 0) only = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--delay") == 0) delay = std::clamp(std::atoi(argv[i + 1]), 1, hopshot::kMaxDelay);
     }
     const hopshot::Link links[] = {
         {"LAN", 0, 0.0},
         {"100 ms", 50, 0.0},
         {"100 ms, 5 %", 50, 0.05},
         {"100 ms, 20 %", 50, 0.20},
+        {"200 ms", 100, 0.0},
+        {"200 ms, 20 %", 100, 0.20},
         {"LAN, 4 machines", 0, 0.0, 4},
     };
     if (!json)
-        std::printf("%-22s %3s %8s %9s %9s %11s %6s %9s %9s %9s %9s %8s\n", "link", "D", "adds",
-                    "host st/s", "guest st/s", "max pause", ">200", "host B/s", "host rB/s",
-                    "guest B/s", "guest rB/s", "ENet's");
+        std::printf("%-22s %3s %8s %9s %9s %11s %6s %7s %4s %9s %9s %9s %9s %9s %8s\n", "link", "D", "own",
+                    "host st/s", "guest st/s", "max pause", ">200", "rb/s", "rerun", "rerun ms", "host B/s",
+                    "host rB/s", "guest B/s", "guest rB/s", "ENet's");
     uint16_t port = uint16_t(26000 + getpid() % 1000 * 8);
     bool ok = true;
     for (int k = 0; k < int(std::size(links)); ++k)
-        if (only < 0 || only == k) ok = hopshot::runLink(links[k], seconds, port += 8, json) && ok;
+        if (only < 0 || only == k) ok = hopshot::runLink(links[k], seconds, port += 8, delay, json) && ok;
     return ok ? 0 : 1;
 }
