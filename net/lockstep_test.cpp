@@ -37,6 +37,36 @@ TEST(Lockstep, AStepWaitsForEveryMachineThenTheHostsEventsComeFirstThenTheGuests
     EXPECT_EQ(l.have(1), 3);
 }
 
+// A machine that predicts runs a step with what is held of it so far: the machines whose
+// events are in, merged under the same rule, and nothing of the others; taking it later gives
+// the whole step.
+TEST(Lockstep, AStepPeekedAtHoldsWhatIsInSoFarUnderTheSameRule) {
+    Lockstep l;
+    l.begin(1, 1, {0, 1, 2}, {{true, false, false, false}, {false, true, false, false},
+                              {false, false, true, false}}, true);
+    EXPECT_EQ(l.fingerprintLag(), 1 + 1 + kRunAhead);
+    struct Case {
+        int machine;
+        std::vector<ScriptEvent> events;
+        std::vector<std::string> peeked;   // step 2 as held after this machine's events came
+    };
+    const Case cases[] = {
+        {2, {key(true, 65, 0)}, {}},   // player 2's key from the machine of player 3: not its own
+        {0, {key(true, 37, 0)}, {"2 key down 37 0"}},
+        {1, {key(true, 68, 0), key(true, 39, 0)}, {"2 key down 37 0", "2 key down 68 0"}},
+    };
+    for (const Case& c : cases) {
+        l.put(c.machine, 2, c.events);
+        EXPECT_EQ(words(l.peek(2)), c.peeked) << "after machine " << c.machine + 1;
+    }
+    ASSERT_TRUE(l.ready(2));
+    EXPECT_EQ(l.refused(2), 0);   // counted when the step is taken, once
+    EXPECT_EQ(words(l.take(2)), (std::vector<std::string>{"2 key down 37 0", "2 key down 68 0"}));
+    EXPECT_TRUE(l.peek(2).empty());
+    EXPECT_EQ(l.refused(2), 1);
+    EXPECT_EQ(l.refused(1), 1);
+}
+
 TEST(Lockstep, ALeavingMachineIsLetGoAtItsLastStepAndNoLongerAwaited) {
     Lockstep l;
     l.begin(1, 1, {0, 1}, {{true, false, false, false}, {false, true, false, false}});

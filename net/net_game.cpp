@@ -203,6 +203,9 @@ InputSource::Turn NetGame::predictedTurn(long n, std::vector<ScriptEvent>& out) 
 
     Ran& r = slot(n);
     save(g, *in_->joysticks(), r.before);
+    // The events of a game's last step are written down as they are handed over: no step
+    // follows to settle them.
+    if (ending) takeSettled(n);
     r.events = events;
     r.sounds.clear();
     r.heard.clear();
@@ -268,9 +271,22 @@ void NetGame::runAgain(long from) {
 
 void NetGame::settleReady() {
     Lockstep& lockstep = session_.lockstep();
-    while (settled_ < ranFor_ && lockstep.ready(settled_ + 1) &&
-           sameEvents(lockstep.peek(settled_ + 1), slot(settled_ + 1).events))
+    while (settled_ < ranFor_ &&
+           (taken_ == settled_ + 1 || (lockstep.ready(settled_ + 1) &&
+                                       sameEvents(lockstep.peek(settled_ + 1), slot(settled_ + 1).events))))
         settle(settled_ + 1);
+}
+
+// A step's events, all in, leave the lockstep for the recorder and the tap.
+void NetGame::takeSettled(long step) {
+    if (taken_ >= step) return;
+    std::vector<ScriptEvent> events = session_.lockstep().take(step);
+    for (ScriptEvent& e : events) {
+        e.step = step;
+        recorder_.event(e);
+    }
+    in_->tapSettled(step, events);
+    taken_ = step;
 }
 
 // The world after a settled step is the game's own when it is the step run last, else the one
@@ -283,12 +299,8 @@ void NetGame::settle(long step) {
     const uint64_t hash = worldHash(w, draws);
     hashes_[step] = hash;
     while (hashes_.size() > kKeptHashes) hashes_.erase(hashes_.begin());
-    std::vector<ScriptEvent> events = session_.lockstep().take(step);
-    for (ScriptEvent& e : events) {
-        e.step = step;
-        recorder_.event(e);
-    }
-    in_->settle(step, events, w, draws, slot(step).sounds);
+    takeSettled(step);
+    in_->settle(step, w, draws, slot(step).sounds);
     settled_ = step;
     stepsDone_ = step;
     hash_ = hash;

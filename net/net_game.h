@@ -100,6 +100,7 @@ private:
     void runAgain(long from);
     void settleReady();
     void settle(long step);
+    void takeSettled(long step);
     void backToSettled();
     void showSettled();
     bool endsGame(const std::vector<ScriptEvent>& events, const World& w) const;
@@ -131,6 +132,7 @@ private:
     std::vector<Ran> ran_;               // by step, kSlots of them round
     long ranFor_ = 0;                    // the last step run (first or again)
     long settled_ = 0;                   // the last step settled
+    long taken_ = 0;                     // the last step whose events were taken for good
     std::map<long, uint64_t> hashes_;    // the fingerprints of the last steps settled
     std::vector<int> late_;              // banks first played by a run again, to be heard
     int32_t settledTime_ = 0, settledScore_ = 0;   // what the labels show

@@ -90,6 +90,7 @@ private:
 
 struct GuestRun {
     std::string trace;
+    std::string kept;   // the game as the guest keeps it to replay alone
     std::vector<LateHost::Labels> labels;
     std::map<long, int32_t> seenScore;
     std::array<int, kSoundBanks> heard{};
@@ -146,6 +147,7 @@ GuestRun playAsGuest(const std::string& guest, const std::string& host, int late
         run.labels = lateHost.labels;
         run.heard = counting.heard;
         run.reruns = net.reruns();
+        run.kept = net.keptReplay(g.w);
         return 0;
     });
     EXPECT_EQ(code, 0) << err.str();
@@ -287,6 +289,8 @@ TEST(Prediction, TheLastTickArrivingLateEndsTheGameWhereItEnded) {
     const GuestRun run = playAsGuest(guest, "at 2 key down 17 2\nat 9 key up 17 0\n" + ticks, 6, 500);
     EXPECT_EQ(run.steps, 60);
     EXPECT_GT(run.seenScore.rbegin()->first, 60);   // it had run on, and went back
+    EXPECT_NE(run.kept.find("at 61 tick\n"), std::string::npos) << run.kept;   // the last tick kept
+    EXPECT_EQ(run.kept.find("at 62 "), std::string::npos) << run.kept;
     EXPECT_TRUE(run.trace == mergedTrace(guest, "at 2 key down 17 2\nat 9 key up 17 0\n" + ticks, 500));
 }
 

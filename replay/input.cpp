@@ -61,13 +61,15 @@ void GameInput::applyAgain(const std::vector<ScriptEvent>& events) {
     }
 }
 
-void GameInput::settle(long step, const std::vector<ScriptEvent>& events, const World& w,
-                       uint64_t draws, const std::vector<int>& sounds) {
+void GameInput::tapSettled(long step, const std::vector<ScriptEvent>& events) {
     if (tap_)
         for (ScriptEvent e : events) {
             e.step = step;
             tap_(e);
         }
+}
+
+void GameInput::settle(long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
     if (settled_) settled_(step, w, draws, sounds);
 }
 

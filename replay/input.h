@@ -111,9 +111,10 @@ public:
     ScriptJoysticks* joysticks() { return joysticks_; }
     // Events of a step run again: to the game as before, but no menu mark flips a second time.
     void applyAgain(const std::vector<ScriptEvent>& events);
-    // Step `step` is settled: its events to the tap, the step to `settled`.
-    void settle(long step, const std::vector<ScriptEvent>& events, const World& w, uint64_t draws,
-                const std::vector<int>& sounds);
+    // The events before step `step`, for good, to the tap.
+    void tapSettled(long step, const std::vector<ScriptEvent>& events);
+    // Step `step` is settled: the step to `settled` (its events went to tapSettled).
+    void settle(long step, const World& w, uint64_t draws, const std::vector<int>& sounds);
     // The game stands after step `step` for good, an earlier one than the step run last.
     void wentBackTo(long step) { wentBack_ = step; }
 
