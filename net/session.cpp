@@ -52,7 +52,7 @@ constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss 
 
 std::string programVersion() {
     if (const char* v = std::getenv("HOPSHOT_TEST_NET_VERSION")) return v;   // tests: a stranger
-    return "hopshot " HOPSHOT_VERSION " net 2";
+    return "hopshot " HOPSHOT_VERSION " net 3";
 }
 
 NetSession::~NetSession() {
