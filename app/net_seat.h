@@ -26,7 +26,7 @@ struct NetChoice {
     bool host = false;
     std::string address;          // guest: the host's address
     uint16_t port = kDefaultPort;
-    int delay = 0;                // 0: from the measured round trip
+    int delay = 0;                // plain lockstep delay; 0: the machines predict
     std::string replayOut;        // tests: each network game's replay is written here
 };
 

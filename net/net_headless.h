@@ -14,7 +14,7 @@ struct NetOptions {
     bool host = false;
     std::string address = "127.0.0.1";   // guest: the host's address
     uint16_t port = kDefaultPort;
-    int delay = 0;            // input delay in steps; 0: from the measured round trip
+    int delay = 0;            // plain lockstep delay in steps; 0: the machines predict
     int machines = 2;         // host: the machines, itself included, to wait for before game 1
     int waitMs = 30000;       // host: how long to wait for them; guest: for the host's answer
     long perturbStep = 0;     // tests only: this machine's score is nudged after this step

@@ -47,7 +47,7 @@ struct CommandLine {
     Net net = Net::None;
     std::string address;                // Join: the host's address
     int port = 7310;                    // Host: the port to open; Join: the host's port
-    int delay = 0;                      // input delay in steps, 1..10; 0: from the round trip
+    int delay = 0;                      // plain lockstep delay in steps, 1..10; 0: predict
     int machines = 2;                   // headless host: machines to wait for, itself included
     long desyncAfter = 0;               // tests only: nudge this machine's world after a step
 };
