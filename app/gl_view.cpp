@@ -3,8 +3,11 @@
 #include "app/gl_device.h"
 #include "scene/device_scale.h"
 
+#include <QExposeEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSurfaceFormat>
+#include <QWindow>
 
 #include <chrono>
 #include <cmath>
@@ -16,12 +19,36 @@ namespace {
 
 int shownRows(double scale) { return scene::scaledEdge(scene::kDeviceHeight, scale); }
 
+// The GL window over the view. It takes neither keys nor clicks (they go on to the game's window
+// as before), and when the X server shows it again (mapped, uncovered, resized) the view shows
+// the device's picture there again.
+class PictureWindow : public QWindow {
+public:
+    explicit PictureWindow(QWidget* view) : view_(view) {
+        setSurfaceType(QSurface::OpenGLSurface);
+        setFlags(Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+    }
+
+protected:
+    void exposeEvent(QExposeEvent*) override {
+        if (isExposed()) view_->update();
+    }
+
+private:
+    QWidget* view_;
+};
+
 }  // namespace
 
 GLView::GLView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     image_ = QImage(scene::kDeviceWidth, scene::kShownHeight, QImage::Format_RGB32);
     image_.fill(Qt::black);
+    window_ = new PictureWindow(this);
+    holder_ = QWidget::createWindowContainer(window_, this);
+    holder_->setObjectName("Picture1GL");
+    holder_->setFocusPolicy(Qt::NoFocus);
+    holder_->hide();   // made and shown at a device's first picture: no GL window without GL
 }
 
 GLView::~GLView() {
@@ -51,18 +78,30 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
     if (device_) device_->onGone = nullptr;
     device_ = d.get();
     d->setCalm(calm_);
+    d->setWindow(window_);
     d->onPresent = [this] {
         stale_ = true;
-        update();   // painted at the next yield; nothing waits for the display
+        if (!holder_->isVisibleTo(this)) holder_->show();
+        update();   // shown at the next yield; nothing waits for the display
     };
     d->onGone = [this] {
-        // Keep the last picture: the view shows it until the title picture covers it.
-        if (stale_ && device_)
+        // Keep the last picture: the view paints it until the title picture covers it.
+        if (device_ && holder_->isVisibleTo(this))
             device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
+        holder_->hide();
         device_ = nullptr;
         stale_ = false;
     };
     return d;
+}
+
+QImage GLView::shown() const {
+    if (!showingOnGl()) return image_;
+    return window_->screen()->grabWindow(window_->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+bool GLView::showingOnGl() const {
+    return device_ && holder_->isVisibleTo(this) && window_->isExposed();
 }
 
 double GLView::renderScale() const {
@@ -79,20 +118,25 @@ void GLView::setCalm(bool on) {
     if (device_) device_->setCalm(on);
 }
 
-// The device's pixels fill the widget's physical pixels, whatever the screen's scale; a device
+void GLView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    holder_->setGeometry(rect());
+}
+
+// The device's pixels fill the view's physical pixels, whatever the screen's scale; a device
 // drawn smaller than shown is scaled up smoothly.
 void GLView::paintEvent(QPaintEvent*) {
     using Clock = std::chrono::steady_clock;
     const auto t0 = Clock::now();
-    const bool fresh = stale_ && device_;
-    if (fresh) {
-        device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
-        stale_ = false;
+    if (!showingOnGl()) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != size());
+        painter.drawImage(rect(), image_);
+        return;
     }
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != size());
-    painter.drawImage(rect(), image_);
-    painter.end();
+    const bool fresh = stale_;
+    stale_ = false;
+    device_->showTop(scene::scaledEdge(scene::kShownHeight, device_->scale()));
     if (fresh) {
         // What this step's picture cost: the drawing of its views since the last paint (a step
         // presents once a view) and this paint. Too much and the next ones are drawn smaller.

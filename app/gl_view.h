@@ -2,6 +2,10 @@
 // renderer behind the device; Update shows the device's top 640 x 430 here, never waiting for
 // the display's refresh. The device is drawn at the size the view is shown, or smaller when
 // drawing that large would slow the game, and then scaled up smoothly.
+//
+// While a device lives, the picture goes to a GL window of the view's own that covers it: the
+// device copies its target there on the GL. Before the first device, and after a device has
+// gone, the view paints the last picture it kept (black at first) as an ordinary widget.
 #pragma once
 
 #include "app/screen_fit.h"
@@ -11,6 +15,8 @@
 #include <QWidget>
 
 #include <string>
+
+class QWindow;
 
 namespace hopshot {
 
@@ -30,8 +36,9 @@ public:
     // plays on with no picture.
     std::unique_ptr<scene::Renderer> createRenderer(int width, int height) override;
 
-    // What the view shows now, in the device's own pixels (tests and screenshots).
-    QImage shown() const { return image_; }
+    // What the view shows now (tests and screenshots): the GL window's pixels as the screen
+    // shows them while a device shows its picture there, else the picture the view kept.
+    QImage shown() const;
 
     // The scale the window shows the game's picture at; the device follows it, within the pace.
     void setShownScale(double scale);
@@ -43,11 +50,16 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    bool showingOnGl() const;
+
     GlDevice* device_ = nullptr;   // the live device, owned by the game's device handle
-    bool stale_ = false;           // the device has presented since the view last read it
-    QImage image_;                 // what was last shown; kept when the device goes
+    bool stale_ = false;           // the device has presented since the view last showed it
+    QWindow* window_ = nullptr;    // the GL window the device shows its picture in
+    QWidget* holder_ = nullptr;    // the window's place among the widgets; hidden with no device
+    QImage image_;                 // the picture kept when a device goes, in its own pixels
     std::string lastFailure_;      // why the last device could not be made, once said
     double shownScale_ = 1;
     RenderPace pace_;

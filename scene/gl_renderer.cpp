@@ -357,6 +357,30 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     return glGetError() == GL_NO_ERROR;
 }
 
+bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
+    if (!ok_) return false;
+    rows = std::clamp(rows, 0, height_);
+    glDisable(GL_SCISSOR_TEST);   // it clips blits too; every clear and render sets it again
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+    // GL counts rows from the bottom: the target's top row is height_ - 1, the window's height - 1.
+    if (width != width_) {   // drawn smaller than shown: scaled up smoothly
+        glBlitFramebuffer(0, height_ - rows, width_, height_, 0, 0, width, height,
+                          GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    } else {
+        // Drawn at the scale shown: pixel for pixel. At a fractional scale the window may have a
+        // row fewer than the target (its last row is left out) or one more (the last row repeats).
+        const int n = std::min(rows, height);
+        glBlitFramebuffer(0, height_ - n, width_, height_, 0, height - n, width, height,
+                          GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        if (height > n)
+            glBlitFramebuffer(0, height_ - n, width_, height_ - n + 1, 0, 0, width, height - n,
+                              GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    return glGetError() == GL_NO_ERROR;
+}
+
 bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
     rows = std::clamp(rows, 0, height_);
     rgba.resize(size_t(width_) * rows * 4);

@@ -2,7 +2,8 @@
 // device's size times the scale it is shown at, into which Clear and Render draw one viewport's
 // rectangle at a time. Viewports and clears come in the rules' device coordinates and are
 // multiplied by the scale here, so the picture is drawn at the size shown, not stretched. The
-// caller makes a GL context current before each call; the window reads the target back to show it.
+// caller makes a GL context current before each call; the window shows the target by copying it
+// into its own framebuffer on the GL (reading it back is for tests and for keeping a picture).
 #pragma once
 
 #include "scene/scene.h"
@@ -32,6 +33,11 @@ public:
     // 0xAARRGGBB value a pixel in the machine's own byte order (QImage's RGB32).
     enum class PixelOrder { Rgba, Argb32 };
     bool readTop(int rows, uint8_t* out, PixelOrder order);
+
+    // The target's top `rows` rows into framebuffer `into` (a window's own), filling its
+    // width x height pixels: pixel for pixel when the target is as wide as that, smoothly scaled
+    // up when it is narrower. Nothing is read back to the CPU.
+    bool showTop(int rows, unsigned into, int width, int height);
 
     // The target's size in pixels, and the scale from device coordinates to them.
     int width() const { return width_; }
