@@ -8,10 +8,12 @@
 #include <glm/gtc/type_ptr.hpp>
 
 #include "scene/device_scale.h"
+#include "scene/pixel_rects.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 namespace scene {
 
@@ -110,32 +112,54 @@ struct ViewVolume {
     }
 };
 
+bool hasExtension(const char* name) {
+    GLint n = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &n);
+    for (GLint i = 0; i < n; ++i)
+        if (const GLubyte* e = glGetStringi(GL_EXTENSIONS, GLuint(i)))
+            if (std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 // A colour and depth target of that many pixels, bound; false if the GL cannot complete it.
-bool GlRenderer::makeTarget(int width, int height, unsigned& fbo, unsigned& colour, unsigned& depth) {
-    glGenFramebuffers(1, &fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glGenRenderbuffers(1, &colour);
-    glBindRenderbuffer(GL_RENDERBUFFER, colour);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-    glGenRenderbuffers(1, &depth);
-    glBindRenderbuffer(GL_RENDERBUFFER, depth);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+// Textures rather than renderbuffers, so that a rectangle of them can be filled in place.
+bool GlRenderer::makeTarget(int width, int height, Target& t) {
+    t.width = width;
+    t.height = height;
+    glGenFramebuffers(1, &t.fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, t.fbo);
+    glGenTextures(1, &t.colour);
+    glBindTexture(GL_TEXTURE_2D, t.colour);
+    // Unsized, with the window's own byte order given: the GL then keeps it in that order, and
+    // copies to the window and reads of the picture need no reordering of the bytes.
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, t.colour, 0);
+    glGenTextures(1, &t.depth);
+    glBindTexture(GL_TEXTURE_2D, t.depth);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, width, height, 0, GL_DEPTH_COMPONENT,
+                 GL_UNSIGNED_INT, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, t.depth, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) return true;
-    glDeleteRenderbuffers(1, &depth);
-    glDeleteRenderbuffers(1, &colour);
-    glDeleteFramebuffers(1, &fbo);
-    fbo = colour = depth = 0;
+    dropTarget(t);
     return false;
+}
+
+void GlRenderer::dropTarget(Target& t) {
+    glDeleteTextures(1, &t.depth);
+    glDeleteTextures(1, &t.colour);
+    glDeleteFramebuffers(1, &t.fbo);
+    t = Target{};
 }
 
 GlRenderer::GlRenderer(int width, int height, double scale)
     : deviceWidth_(width), deviceHeight_(height), scale_(scale),
       width_(scaledEdge(width, scale)), height_(scaledEdge(height, scale)) {
-    if (width_ < 1 || height_ < 1 || !makeTarget(width_, height_, fbo_, colour_, depth_)) return;
+    if (width_ < 1 || height_ < 1 || !makeTarget(width_, height_, base_)) return;
 
     // A new device shows black until its viewports are drawn.
     glDisable(GL_SCISSOR_TEST);
@@ -163,6 +187,11 @@ GlRenderer::GlRenderer(int width, int height, double scale)
     uShades_ = glGetUniformLocation(program_, "shades");
     uSteadyDir_ = glGetUniformLocation(program_, "steadyDir");
     uLightChange_ = glGetUniformLocation(program_, "lightChange");
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    canUsePanes_ = major * 10 + minor >= 44 || hasExtension("GL_ARB_clear_texture");
+    usePanes_ = canUsePanes_;
     ok_ = glGetError() == GL_NO_ERROR;
 }
 
@@ -172,9 +201,11 @@ GlRenderer::~GlRenderer() {
         glDeleteVertexArrays(1, &b.vao);
     }
     if (program_) glDeleteProgram(program_);
-    glDeleteRenderbuffers(1, &depth_);
-    glDeleteRenderbuffers(1, &colour_);
-    glDeleteFramebuffers(1, &fbo_);
+    for (Pane& p : panes_) {
+        dropTarget(p.target);
+        dropTarget(p.spare);
+    }
+    dropTarget(base_);
 }
 
 bool GlRenderer::setScale(double scale) {
@@ -184,25 +215,27 @@ bool GlRenderer::setScale(double scale) {
         scale_ = scale;
         return true;
     }
-    unsigned fbo = 0, colour = 0, depth = 0;
-    if (w < 1 || h < 1 || !makeTarget(w, h, fbo, colour, depth)) {
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    flatten();
+    Target t;
+    if (w < 1 || h < 1 || !makeTarget(w, h, t)) {
+        glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
         return false;
     }
     // The old picture, smoothly scaled; the depth starts afresh (every render clears it first).
     glDisable(GL_SCISSOR_TEST);
     glClearDepth(1.0);
     glClear(GL_DEPTH_BUFFER_BIT);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, fbo);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, base_.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, t.fbo);
     glBlitFramebuffer(0, 0, width_, height_, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_LINEAR);
-    glDeleteRenderbuffers(1, &depth_);
-    glDeleteRenderbuffers(1, &colour_);
-    glDeleteFramebuffers(1, &fbo_);
-    fbo_ = fbo;
-    colour_ = colour;
-    depth_ = depth;
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    for (Pane& p : panes_) {
+        dropTarget(p.target);
+        dropTarget(p.spare);
+    }
+    panes_.clear();
+    dropTarget(base_);
+    base_ = t;
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
     scale_ = scale;
     width_ = w;
     height_ = h;
@@ -239,9 +272,97 @@ void GlRenderer::setRect(const ViewportData& v) {
     glEnable(GL_SCISSOR_TEST);
 }
 
+void GlRenderer::usePanes(bool on) {
+    if (!on) flatten();
+    usePanes_ = on && canUsePanes_;
+}
+
+// The viewport's rectangle in the target's pixels, cut to the target.
+PixelRect GlRenderer::pixelRect(const ViewportData& v) const {
+    return intersection(scaleRect(v.left, v.top, v.width, v.height, scale_), {0, 0, width_, height_});
+}
+
+// The pane for a rectangle about to be cleared whole, made if need be, and now the last: it lies
+// over every other. Null when no pane can be made.
+GlRenderer::Pane* GlRenderer::paneFor(const PixelRect& r) {
+    Pane pane;
+    auto same = std::find_if(panes_.begin(), panes_.end(), [&](const Pane& p) { return p.rect == r; });
+    if (same != panes_.end()) {
+        // Drawn into its other target this time: the GL may still hold the last one (Mesa
+        // counts a target as in use until its drawing's records are reused), and filling it
+        // would wait for all the drawing under way.
+        if (!same->spare.fbo && !makeTarget(rightOf(r), height_ - r.top, same->spare)) return nullptr;
+        pane = *same;
+        std::swap(pane.target, pane.spare);
+        panes_.erase(same);
+    } else {
+        if (panes_.size() >= kMaxPanes) {
+            flatten();
+            dropTarget(panes_.front().target);
+            dropTarget(panes_.front().spare);
+            panes_.erase(panes_.begin());
+        }
+        pane.rect = r;
+        if (!makeTarget(rightOf(r), height_ - r.top, pane.target)) return nullptr;
+    }
+    // Panes wholly under this one show nothing of themselves any more.
+    for (Pane& p : panes_)
+        if (covers(r, p.rect)) p.showing = false;
+    pane.showing = true;
+    panes_.push_back(pane);
+    return &panes_.back();
+}
+
+// Where a render into a rectangle goes: its own pane while that is the top of everything in the
+// rectangle, else the base, with the panes copied into it first.
+const GlRenderer::Target& GlRenderer::drawTargetFor(const PixelRect& r) {
+    for (auto p = panes_.rbegin(); p != panes_.rend(); ++p) {
+        if (!p->showing || !overlaps(p->rect, r)) continue;
+        if (p->rect == r) return p->target;
+        flatten();
+        break;
+    }
+    return base_;
+}
+
+// Copies a rectangle (GL rows counted from the bottom of a target `height_` high) from a target
+// into framebuffer `into`, `intoHeight` high, keeping each row's place from the top.
+void GlRenderer::copyRect(const Target& from, const PixelRect& r, unsigned into, int intoHeight,
+                          unsigned buffers) {
+    const int y = height_ - bottomOf(r), intoY = intoHeight - bottomOf(r);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+    glBlitFramebuffer(r.left, y, rightOf(r), y + r.height, r.left, intoY, rightOf(r), intoY + r.height,
+                      buffers, GL_NEAREST);
+}
+
+// The panes that show, colour and depth, into the base in their order: the base alone is then
+// the device's picture.
+void GlRenderer::flatten() {
+    glDisable(GL_SCISSOR_TEST);
+    for (Pane& p : panes_) {
+        if (!p.showing) continue;
+        copyRect(p.target, p.rect, base_.fbo, height_, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        p.showing = false;
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
+}
+
 bool GlRenderer::clear(const ViewportData& v, Color bg, unsigned flags) {
     if (!ok_) return false;
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    const PixelRect r = pixelRect(v);
+    if (usePanes_ && (flags & 3) == 3 && !isEmpty(r)) {
+        if (Pane* pane = paneFor(r)) {
+            const float rgba[4] = {bg.r, bg.g, bg.b, 1.0f}, far = 1.0f;
+            const int y = height_ - bottomOf(r);   // the pane's rows are the target's
+            glClearTexSubImage(pane->target.colour, 0, r.left, y, 0, r.width, r.height, 1, GL_RGBA,
+                               GL_FLOAT, rgba);
+            glClearTexSubImage(pane->target.depth, 0, r.left, y, 0, r.width, r.height, 1,
+                               GL_DEPTH_COMPONENT, GL_FLOAT, &far);
+            return glGetError() == GL_NO_ERROR;
+        }
+    }
+    flatten();
     setRect(v);
     glDisable(GL_DITHER);
     GLbitfield mask = 0;
@@ -297,7 +418,7 @@ void GlRenderer::upload(const MeshData& mesh, MeshBuffers& b) {
 
 bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     if (!ok_ || !v.camera || !v.device) return false;
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    glBindFramebuffer(GL_FRAMEBUFFER, drawTargetFor(pixelRect(v)).fbo);
     setRect(v);
     glDisable(GL_DITHER);
     glEnable(GL_DEPTH_TEST);
@@ -361,23 +482,38 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
     if (!ok_) return false;
     rows = std::clamp(rows, 0, height_);
     glDisable(GL_SCISSOR_TEST);   // it clips blits too; every clear and render sets it again
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
-    // GL counts rows from the bottom: the target's top row is height_ - 1, the window's height - 1.
-    if (width != width_) {   // drawn smaller than shown: scaled up smoothly
-        glBlitFramebuffer(0, height_ - rows, width_, height_, 0, 0, width, height,
-                          GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    if (width == width_ && height <= rows) {
+        // Drawn at the scale shown: pixel for pixel, the base where no pane shows and the panes
+        // over it. At a fractional scale the window may have a row fewer than the target: its
+        // last row is left out.
+        const PixelRect shown{0, 0, width_, height};
+        std::vector<PixelRect> over;
+        for (const Pane& p : panes_)
+            if (p.showing) over.push_back(p.rect);
+        for (const PixelRect& part : uncoveredParts(shown, over))
+            copyRect(base_, part, into, height, GL_COLOR_BUFFER_BIT);
+        for (const Pane& p : panes_)
+            if (p.showing) {
+                const PixelRect part = intersection(p.rect, shown);
+                if (!isEmpty(part)) copyRect(p.target, part, into, height, GL_COLOR_BUFFER_BIT);
+            }
     } else {
-        // Drawn at the scale shown: pixel for pixel. At a fractional scale the window may have a
-        // row fewer than the target (its last row is left out) or one more (the last row repeats).
-        const int n = std::min(rows, height);
-        glBlitFramebuffer(0, height_ - n, width_, height_, 0, height - n, width, height,
-                          GL_COLOR_BUFFER_BIT, GL_NEAREST);
-        if (height > n)
-            glBlitFramebuffer(0, height_ - n, width_, height_ - n + 1, 0, 0, width, height - n,
+        flatten();
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, base_.fbo);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+        if (width != width_) {   // drawn smaller than shown: scaled up smoothly
+            glBlitFramebuffer(0, height_ - rows, width_, height_, 0, 0, width, height,
+                              GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        } else {
+            // At the scale shown, with the window a row taller than the target's rows (a
+            // fractional scale): every row as it is, and the last one once more.
+            glBlitFramebuffer(0, height_ - rows, width_, height_, 0, height - rows, width, height,
                               GL_COLOR_BUFFER_BIT, GL_NEAREST);
+            glBlitFramebuffer(0, height_ - rows, width_, height_ - rows + 1, 0, 0, width,
+                              height - rows, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        }
     }
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
     return glGetError() == GL_NO_ERROR;
 }
 
@@ -392,7 +528,7 @@ bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
 bool GlRenderer::readTop(int rows, uint8_t* out, PixelOrder order) {
     if (!ok_) return false;
     rows = std::clamp(rows, 0, height_);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    flatten();
     const size_t line = size_t(width_) * 4;
     bottomUp_.resize(line * rows);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);

@@ -4,8 +4,18 @@
 // multiplied by the scale here, so the picture is drawn at the size shown, not stretched. The
 // caller makes a GL context current before each call; the window shows the target by copying it
 // into its own framebuffer on the GL (reading it back is for tests and for keeping a picture).
+//
+// A software GL clears part of a target by drawing a quad over it, which costs as much as
+// drawing the view itself. So where the GL can fill a rectangle of a texture in place (4.4, or
+// ARB_clear_texture), a viewport cleared whole is drawn in a pane of its own: a target that
+// reaches from the origin to the viewport's far corner, so that every pixel of the viewport is
+// drawn exactly as in the whole target, and that no drawing of another viewport holds up (the
+// fill waits for the GL to finish with what it fills). The picture is the base target with the
+// panes over it in the order they were cleared; they are copied into the base only when the
+// picture is read back, rescaled or drawn in another way.
 #pragma once
 
+#include "scene/device_scale.h"
 #include "scene/scene.h"
 
 #include <cstdint>
@@ -25,6 +35,9 @@ public:
     GlRenderer& operator=(const GlRenderer&) = delete;
 
     bool ok() const { return ok_; }
+    // Panes are used where the GL can fill in place; off, every viewport is drawn in the base
+    // target (as where it cannot). The picture is the same either way.
+    void usePanes(bool on);
     bool clear(const ViewportData& viewport, Color background, unsigned flags);
     bool render(const ViewportData& viewport, const FrameData& root);
     // The target's top `rows` rows, top row first, 4 bytes a pixel (RGBA).
@@ -81,8 +94,28 @@ private:
     };
     MeshBuffers& entryFor(const MeshData& mesh);
     void upload(const MeshData& mesh, MeshBuffers& b);
+    // A colour and depth target; all zero when none is made.
+    struct Target {
+        unsigned fbo = 0, colour = 0, depth = 0;
+        int width = 0, height = 0;
+    };
+    // A viewport's own target, for drawing it while the others' drawing goes on.
+    struct Pane {
+        PixelRect rect;          // in the target's pixels, from the top left
+        Target target;           // (rect's right) x (rows from rect's top down to the bottom)
+        Target spare;            // the other of two, taken in turn
+        bool showing = false;    // holds the picture and depth of its rect, over the base
+    };
+    static constexpr size_t kMaxPanes = 8;
+
+    static bool makeTarget(int width, int height, Target& t);
+    static void dropTarget(Target& t);
     void setRect(const ViewportData& viewport);
-    bool makeTarget(int width, int height, unsigned& fbo, unsigned& colour, unsigned& depth);
+    PixelRect pixelRect(const ViewportData& viewport) const;
+    Pane* paneFor(const PixelRect& rect);
+    const Target& drawTargetFor(const PixelRect& rect);
+    void flatten();
+    void copyRect(const Target& from, const PixelRect& r, unsigned into, int intoHeight, unsigned buffers);
 
     int deviceWidth_, deviceHeight_;   // the rules' device
     double scale_;
@@ -90,7 +123,11 @@ private:
     glm::vec3 steadyDir_{0, 0, 1};
     float lightChange_ = 1;
     bool ok_ = false;
-    unsigned fbo_ = 0, colour_ = 0, depth_ = 0, program_ = 0;
+    bool canUsePanes_ = false;   // the GL fills a rectangle of a texture (4.4, or ARB_clear_texture)
+    bool usePanes_ = false;
+    Target base_;
+    std::vector<Pane> panes_;   // oldest cleared first: a later one lies over an earlier one
+    unsigned program_ = 0;
     int uModel_ = -1, uViewProj_ = -1, uLightDir_ = -1, uLightColor_ = -1, uFlat_ = -1, uShades_ = -1;
     int uSteadyDir_ = -1, uLightChange_ = -1;
     std::map<uint64_t, MeshBuffers> meshes_;   // by mesh id
