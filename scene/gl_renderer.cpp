@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 namespace scene {
 
@@ -197,8 +199,8 @@ GlRenderer::GlRenderer(int width, int height, double scale)
 
 GlRenderer::~GlRenderer() {
     for (auto& [mesh, b] : meshes_) {
-        glDeleteBuffers(1, &b.vbo);
-        glDeleteVertexArrays(1, &b.vao);
+        dropCorners(b.smooth);
+        dropCorners(b.flat);
     }
     if (program_) glDeleteProgram(program_);
     for (Pane& p : panes_) {
@@ -385,25 +387,43 @@ GlRenderer::MeshBuffers& GlRenderer::entryFor(const MeshData& mesh) {
     return b;
 }
 
-void GlRenderer::upload(const MeshData& mesh, MeshBuffers& b) {
-    if (b.vao && b.version == mesh.version) return;
-    std::vector<Vertex> data;
-    data.reserve(mesh.triangles.size() * 3);
+// The corners of a mesh for one way of shading. A corner carries both normals and the shader
+// takes the one the quality asks for; the other is set equal to it here, so that corners alike
+// in everything the shader uses are one corner. The shader then gives every corner exactly what
+// it gave the same corner of each triangle drawn alone.
+void GlRenderer::upload(const MeshData& mesh, bool flat, Corners& c) {
+    if (c.vao && c.version == mesh.version) return;
+    std::vector<Vertex> corners;
+    std::vector<uint32_t> indices;
+    indices.reserve(mesh.triangles.size() * 3);
+    std::unordered_map<std::string, uint32_t> seen;
     for (const Triangle& t : mesh.triangles) {
         // Corners run clockwise seen from the front, so in left-handed coordinates
         // (p1 - p0) x (p2 - p0) points out of the front.
         glm::vec3 face = glm::cross(t.p[1] - t.p[0], t.p[2] - t.p[0]);
         const float len = glm::length(face);
         face = len > 0 ? face / len : t.n[0];
-        for (int k = 0; k < 3; ++k) data.push_back({t.p[k], t.n[k], face, t.color, t.emissive});
+        for (int k = 0; k < 3; ++k) {
+            const glm::vec3 n = flat ? face : t.n[k];
+            const Vertex v{t.p[k], n, n, t.color, t.emissive};
+            const std::string key(reinterpret_cast<const char*>(&v), sizeof v);   // bit for bit
+            const auto [at, added] = seen.try_emplace(key, uint32_t(corners.size()));
+            if (added) corners.push_back(v);
+            indices.push_back(at->second);
+        }
     }
-    if (!b.vao) {
-        glGenVertexArrays(1, &b.vao);
-        glGenBuffers(1, &b.vbo);
+    if (!c.vao) {
+        glGenVertexArrays(1, &c.vao);
+        glGenBuffers(1, &c.vbo);
+        glGenBuffers(1, &c.ibo);
     }
-    glBindVertexArray(b.vao);
-    glBindBuffer(GL_ARRAY_BUFFER, b.vbo);
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(data.size() * sizeof(Vertex)), data.data(), GL_STATIC_DRAW);
+    glBindVertexArray(c.vao);
+    glBindBuffer(GL_ARRAY_BUFFER, c.vbo);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(corners.size() * sizeof(Vertex)), corners.data(),
+                 GL_STATIC_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, c.ibo);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * sizeof(uint32_t)),
+                 indices.data(), GL_STATIC_DRAW);
     const GLsizei stride = sizeof(Vertex);
     const size_t offsets[] = {offsetof(Vertex, pos), offsetof(Vertex, normal),
                               offsetof(Vertex, faceNormal), offsetof(Vertex, color),
@@ -412,8 +432,15 @@ void GlRenderer::upload(const MeshData& mesh, MeshBuffers& b) {
         glEnableVertexAttribArray(a);
         glVertexAttribPointer(a, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsets[a]));
     }
-    b.vertices = int(data.size());
-    b.version = mesh.version;
+    c.indices = int(indices.size());
+    c.version = mesh.version;
+}
+
+void GlRenderer::dropCorners(Corners& c) {
+    glDeleteBuffers(1, &c.ibo);
+    glDeleteBuffers(1, &c.vbo);
+    glDeleteVertexArrays(1, &c.vao);
+    c = Corners{};
 }
 
 bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
@@ -450,7 +477,8 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     glUniformMatrix4fv(uViewProj_, 1, GL_FALSE, glm::value_ptr(viewProj));
     glUniform3fv(uLightDir_, 1, glm::value_ptr(lightDir));
     glUniform3fv(uLightColor_, 1, glm::value_ptr(lightColor));
-    glUniform1i(uFlat_, (quality & 0x7) == 0 ? 1 : 0);   // 136 flat, 137 Gouraud
+    const bool flat = (quality & 0x7) == 0;   // 136 flat, 137 Gouraud
+    glUniform1i(uFlat_, flat ? 1 : 0);
     glUniform1f(uShades_, float(std::max(2u, v.device->shades)));
     glUniform3fv(uSteadyDir_, 1, glm::value_ptr(steadyDir_));
     glUniform1f(uLightChange_, lightChange_);
@@ -465,10 +493,11 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
                                         glm::length(p.axes[2])});
         const glm::vec3 centre = glm::vec3(view * model * glm::vec4(b.bounds.centre, 1.0f));
         if (!volume.mayShow(centre, b.bounds.radius * stretch)) return;
-        upload(mesh, b);
+        Corners& corners = flat ? b.flat : b.smooth;
+        upload(mesh, flat, corners);
         glUniformMatrix4fv(uModel_, 1, GL_FALSE, glm::value_ptr(model));
-        glBindVertexArray(b.vao);
-        glDrawArrays(GL_TRIANGLES, 0, b.vertices);
+        glBindVertexArray(corners.vao);
+        glDrawElements(GL_TRIANGLES, corners.indices, GL_UNSIGNED_INT, nullptr);
     });
     glBindVertexArray(0);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);

@@ -85,15 +85,21 @@ public:
 private:
     // What the renderer keeps of a mesh, by its id: the bounds for every render, the
     // vertex buffers once it is drawn. Each is made again when the mesh's version moves on.
+    // One way of drawing a mesh: each distinct corner once, and the triangles as indices into
+    // them, so that the GL shades a corner the triangles share only once.
+    struct Corners {
+        unsigned vao = 0, vbo = 0, ibo = 0;
+        int indices = 0;
+        uint64_t version = ~uint64_t{0};        // of the mesh they were made from
+    };
     struct MeshBuffers {
-        unsigned vao = 0, vbo = 0;
-        int vertices = 0;
-        uint64_t version = ~uint64_t{0};        // of the vertex buffers
+        Corners smooth, flat;   // shaded by the corners' normals, or by the faces'
         Bounds bounds;
         uint64_t boundsVersion = ~uint64_t{0};
     };
     MeshBuffers& entryFor(const MeshData& mesh);
-    void upload(const MeshData& mesh, MeshBuffers& b);
+    static void upload(const MeshData& mesh, bool flat, Corners& c);
+    static void dropCorners(Corners& c);
     // A colour and depth target; all zero when none is made.
     struct Target {
         unsigned fbo = 0, colour = 0, depth = 0;
