@@ -161,6 +161,7 @@ void GlRenderer::dropTarget(Target& t) {
 GlRenderer::GlRenderer(int width, int height, double scale)
     : deviceWidth_(width), deviceHeight_(height), scale_(scale),
       width_(scaledEdge(width, scale)), height_(scaledEdge(height, scale)) {
+    turned_ = scale != 1;
     if (width_ < 1 || height_ < 1 || !makeTarget(width_, height_, base_)) return;
 
     // A new device shows black until its viewports are drawn.
@@ -213,7 +214,8 @@ GlRenderer::~GlRenderer() {
 bool GlRenderer::setScale(double scale) {
     if (!ok_) return false;
     const int w = scaledEdge(deviceWidth_, scale), h = scaledEdge(deviceHeight_, scale);
-    if (w == width_ && h == height_) {
+    const bool turned = scale != 1;
+    if (w == width_ && h == height_ && turned == turned_) {
         scale_ = scale;
         return true;
     }
@@ -223,13 +225,16 @@ bool GlRenderer::setScale(double scale) {
         glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
         return false;
     }
-    // The old picture, smoothly scaled; the depth starts afresh (every render clears it first).
+    // The old picture, smoothly scaled (and turned over if the new one lies the other way up);
+    // the depth starts afresh (every render clears it first).
     glDisable(GL_SCISSOR_TEST);
     glClearDepth(1.0);
     glClear(GL_DEPTH_BUFFER_BIT);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, base_.fbo);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, t.fbo);
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    const bool turn = turned != turned_;
+    glBlitFramebuffer(0, 0, width_, height_, 0, turn ? h : 0, w, turn ? 0 : h, GL_COLOR_BUFFER_BIT,
+                      w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR);
     for (Pane& p : panes_) {
         dropTarget(p.target);
         dropTarget(p.spare);
@@ -241,6 +246,7 @@ bool GlRenderer::setScale(double scale) {
     scale_ = scale;
     width_ = w;
     height_ = h;
+    turned_ = turned;
     return glGetError() == GL_NO_ERROR;
 }
 
@@ -268,7 +274,7 @@ void GlRenderer::setRect(const ViewportData& v) {
     // Device coordinates to the target's pixels. GL counts rows from the bottom; viewports are
     // given from the top left.
     const PixelRect r = scaleRect(v.left, v.top, v.width, v.height, scale_);
-    const int y = height_ - r.top - r.height;
+    const int y = glRow(r);
     glViewport(r.left, y, r.width, r.height);
     glScissor(r.left, y, r.width, r.height);
     glEnable(GL_SCISSOR_TEST);
@@ -293,7 +299,7 @@ GlRenderer::Pane* GlRenderer::paneFor(const PixelRect& r) {
         // Drawn into its other target this time: the GL may still hold the last one (Mesa
         // counts a target as in use until its drawing's records are reused), and filling it
         // would wait for all the drawing under way.
-        if (!same->spare.fbo && !makeTarget(rightOf(r), height_ - r.top, same->spare)) return nullptr;
+        if (!same->spare.fbo && !makeTarget(rightOf(r), paneRows(r), same->spare)) return nullptr;
         pane = *same;
         std::swap(pane.target, pane.spare);
         panes_.erase(same);
@@ -305,7 +311,7 @@ GlRenderer::Pane* GlRenderer::paneFor(const PixelRect& r) {
             panes_.erase(panes_.begin());
         }
         pane.rect = r;
-        if (!makeTarget(rightOf(r), height_ - r.top, pane.target)) return nullptr;
+        if (!makeTarget(rightOf(r), paneRows(r), pane.target)) return nullptr;
     }
     // Panes wholly under this one show nothing of themselves any more.
     for (Pane& p : panes_)
@@ -327,15 +333,24 @@ const GlRenderer::Target& GlRenderer::drawTargetFor(const PixelRect& r) {
     return base_;
 }
 
-// Copies a rectangle (GL rows counted from the bottom of a target `height_` high) from a target
-// into framebuffer `into`, `intoHeight` high, keeping each row's place from the top.
-void GlRenderer::copyRect(const Target& from, const PixelRect& r, unsigned into, int intoHeight,
-                          unsigned buffers) {
-    const int y = height_ - bottomOf(r), intoY = intoHeight - bottomOf(r);
+// Copies a rectangle from one of the renderer's targets into another (they lie the same way up).
+void GlRenderer::copyRect(const Target& from, const PixelRect& r, unsigned into, unsigned buffers) {
+    const int y = glRow(r);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
-    glBlitFramebuffer(r.left, y, rightOf(r), y + r.height, r.left, intoY, rightOf(r), intoY + r.height,
+    glBlitFramebuffer(r.left, y, rightOf(r), y + r.height, r.left, y, rightOf(r), y + r.height,
                       buffers, GL_NEAREST);
+}
+
+// Copies a rectangle of the picture into a window's framebuffer, `windowHeight` high, each row
+// at its place from the top. From a target drawn turned over the GL turns it back, which is a
+// plain copy of rows in memory.
+void GlRenderer::showRect(const Target& from, const PixelRect& r, unsigned window, int windowHeight) {
+    const int y = glRow(r), top = windowHeight - r.top, bottom = windowHeight - bottomOf(r);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, window);
+    glBlitFramebuffer(r.left, y, rightOf(r), y + r.height, r.left, turned_ ? top : bottom, rightOf(r),
+                      turned_ ? bottom : top, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }
 
 // The panes that show, colour and depth, into the base in their order: the base alone is then
@@ -344,7 +359,7 @@ void GlRenderer::flatten() {
     glDisable(GL_SCISSOR_TEST);
     for (Pane& p : panes_) {
         if (!p.showing) continue;
-        copyRect(p.target, p.rect, base_.fbo, height_, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        copyRect(p.target, p.rect, base_.fbo, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         p.showing = false;
     }
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
@@ -356,7 +371,7 @@ bool GlRenderer::clear(const ViewportData& v, Color bg, unsigned flags) {
     if (usePanes_ && (flags & 3) == 3 && !isEmpty(r)) {
         if (Pane* pane = paneFor(r)) {
             const float rgba[4] = {bg.r, bg.g, bg.b, 1.0f}, far = 1.0f;
-            const int y = height_ - bottomOf(r);   // the pane's rows are the target's
+            const int y = glRow(r);   // the pane's rows are the target's
             glClearTexSubImage(pane->target.colour, 0, r.left, y, 0, r.width, r.height, 1, GL_RGBA,
                                GL_FLOAT, rgba);
             glClearTexSubImage(pane->target.depth, 0, r.left, y, 0, r.width, r.height, 1,
@@ -452,7 +467,7 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     glDepthFunc(GL_LESS);
     glDepthMask(GL_TRUE);
     glEnable(GL_CULL_FACE);
-    glFrontFace(GL_CW);
+    glFrontFace(turned_ ? GL_CCW : GL_CW);   // turned over, clockwise corners wind the other way
     glCullFace(GL_BACK);
     const unsigned quality = v.device->quality;
     const bool wire = (quality & 0xC0) == kQualityWireframe;
@@ -461,7 +476,8 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     // The camera: scene -> view is the inverse of the camera frame's pose.
     const Pose cam = worldPose(*v.camera);
     const glm::mat4 view = glm::inverse(cam.matrix());
-    const glm::mat4 viewProj = projection(v) * view;
+    const glm::mat4 turn = glm::scale(glm::mat4(1.0f), glm::vec3(1.0f, turned_ ? -1.0f : 1.0f, 1.0f));
+    const glm::mat4 viewProj = turn * projection(v) * view;
 
     // The first light found lights the scene; it shines along its frame's front.
     glm::vec3 lightDir(0, 0, 1), lightColor(0);
@@ -519,27 +535,31 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
         std::vector<PixelRect> over;
         for (const Pane& p : panes_)
             if (p.showing) over.push_back(p.rect);
-        for (const PixelRect& part : uncoveredParts(shown, over))
-            copyRect(base_, part, into, height, GL_COLOR_BUFFER_BIT);
+        for (const PixelRect& part : uncoveredParts(shown, over)) showRect(base_, part, into, height);
         for (const Pane& p : panes_)
             if (p.showing) {
                 const PixelRect part = intersection(p.rect, shown);
-                if (!isEmpty(part)) copyRect(p.target, part, into, height, GL_COLOR_BUFFER_BIT);
+                if (!isEmpty(part)) showRect(p.target, part, into, height);
             }
     } else {
         flatten();
         glBindFramebuffer(GL_READ_FRAMEBUFFER, base_.fbo);
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+        const int y = glRow({0, 0, width_, rows});   // the shown rows, in GL rows of the base
+        // The window's rows from `top` (its GL row above the picture's first row) down to
+        // `bottom`, as the blit takes them: turned over when the base is.
+        auto blit = [&](int srcY0, int srcY1, int top, int bottom, GLenum filter) {
+            glBlitFramebuffer(0, srcY0, width_, srcY1, 0, turned_ ? top : bottom, width,
+                              turned_ ? bottom : top, GL_COLOR_BUFFER_BIT, filter);
+        };
         if (width != width_) {   // drawn smaller than shown: scaled up smoothly
-            glBlitFramebuffer(0, height_ - rows, width_, height_, 0, 0, width, height,
-                              GL_COLOR_BUFFER_BIT, GL_LINEAR);
+            blit(y, y + rows, height, 0, GL_LINEAR);
         } else {
             // At the scale shown, with the window a row taller than the target's rows (a
-            // fractional scale): every row as it is, and the last one once more.
-            glBlitFramebuffer(0, height_ - rows, width_, height_, 0, height - rows, width, height,
-                              GL_COLOR_BUFFER_BIT, GL_NEAREST);
-            glBlitFramebuffer(0, height_ - rows, width_, height_ - rows + 1, 0, 0, width,
-                              height - rows, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+            // fractional scale): every row as it is, and the last one once more below.
+            blit(y, y + rows, height, height - rows, GL_NEAREST);
+            const int last = turned_ ? rows - 1 : y;
+            blit(last, last + 1, height - rows, 0, GL_NEAREST);
         }
     }
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
@@ -559,16 +579,18 @@ bool GlRenderer::readTop(int rows, uint8_t* out, PixelOrder order) {
     rows = std::clamp(rows, 0, height_);
     flatten();
     const size_t line = size_t(width_) * 4;
-    bottomUp_.resize(line * rows);
+    if (!turned_) bottomUp_.resize(line * rows);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    // Waits for the drawing to finish.
+    // Waits for the drawing to finish. A target drawn turned over gives its top row first.
+    const int y = glRow({0, 0, width_, rows});
+    uint8_t* into = turned_ ? out : bottomUp_.data();
     if (order == PixelOrder::Argb32)
-        glReadPixels(0, height_ - rows, width_, rows, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-                     bottomUp_.data());
+        glReadPixels(0, y, width_, rows, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, into);
     else
-        glReadPixels(0, height_ - rows, width_, rows, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp_.data());
-    for (int r = 0; r < rows; ++r)
-        std::copy_n(bottomUp_.data() + size_t(rows - 1 - r) * line, line, out + size_t(r) * line);
+        glReadPixels(0, y, width_, rows, GL_RGBA, GL_UNSIGNED_BYTE, into);
+    if (!turned_)
+        for (int r = 0; r < rows; ++r)
+            std::copy_n(bottomUp_.data() + size_t(rows - 1 - r) * line, line, out + size_t(r) * line);
     return glGetError() == GL_NO_ERROR;
 }
 

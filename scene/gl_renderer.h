@@ -13,9 +13,16 @@
 // fill waits for the GL to finish with what it fills). The picture is the base target with the
 // panes over it in the order they were cleared; they are copied into the base only when the
 // picture is read back, rescaled or drawn in another way.
+//
+// The GL keeps a target's rows bottom up in memory and a window's top down, so copying a picture
+// to the window turns it over, and that takes Mesa's slow way (a drawn quad) rather than a copy of
+// rows. At 1:1 the picture is drawn as the GL has it, so that every pixel stays as it was; at any
+// other scale it is drawn turned over (the projection and the rows of every rectangle mirrored),
+// and the window is given it by copying rows.
 #pragma once
 
 #include "scene/device_scale.h"
+#include "scene/pixel_rects.h"
 #include "scene/scene.h"
 
 #include <cstdint>
@@ -118,14 +125,20 @@ private:
     static void dropTarget(Target& t);
     void setRect(const ViewportData& viewport);
     PixelRect pixelRect(const ViewportData& viewport) const;
+    // The GL row of a rectangle's lowest row in the target (GL counts rows from the bottom), and
+    // the rows a pane needs from the target's first GL row to hold the rectangle.
+    int glRow(const PixelRect& r) const { return turned_ ? r.top : height_ - bottomOf(r); }
+    int paneRows(const PixelRect& r) const { return turned_ ? bottomOf(r) : height_ - r.top; }
     Pane* paneFor(const PixelRect& rect);
     const Target& drawTargetFor(const PixelRect& rect);
     void flatten();
-    void copyRect(const Target& from, const PixelRect& r, unsigned into, int intoHeight, unsigned buffers);
+    void copyRect(const Target& from, const PixelRect& r, unsigned into, unsigned buffers);
+    void showRect(const Target& from, const PixelRect& r, unsigned window, int windowHeight);
 
     int deviceWidth_, deviceHeight_;   // the rules' device
     double scale_;
     int width_, height_;               // the target, in pixels
+    bool turned_ = false;              // drawn turned over: the top row first in memory
     glm::vec3 steadyDir_{0, 0, 1};
     float lightChange_ = 1;
     bool ok_ = false;
