@@ -2,6 +2,7 @@
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QSurfaceFormat>
 #include <QWindow>
 
@@ -119,6 +120,12 @@ bool GlDevice::showTop(int rows) {
                                          int(std::lround(window_->height() * ratio)));
     context_->swapBuffers(window_);
     return done;
+}
+
+bool GlDevice::finish() {
+    if (!makeCurrent()) return false;
+    context_->functions()->glFinish();
+    return true;
 }
 
 // Read straight into the picture's own pixels, in its own byte order: the view reads the whole

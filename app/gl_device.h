@@ -41,6 +41,8 @@ public:
     // The target's top rows shown in that window, filling it, and its buffers swapped without
     // waiting for the display.
     bool showTop(int rows);
+    // Waits until the GL has drawn everything asked of it so far.
+    bool finish();
 
     // Draws from the next frame on at another scale (see GlRenderer::setScale).
     bool setScale(double scale);

@@ -136,15 +136,20 @@ void GLView::paintEvent(QPaintEvent*) {
     }
     const bool fresh = stale_;
     stale_ = false;
+    // What this step's picture cost: the drawing of its views since the last paint (a step
+    // presents once a view), the wait for the GL to finish them, and showing them. Too much
+    // and the next ones are drawn smaller, where that costs less.
+    if (fresh) device_->finish();
+    const auto t1 = Clock::now();
     device_->showTop(scene::scaledEdge(scene::kShownHeight, device_->scale()));
     if (fresh) {
-        // What this step's picture cost: the drawing of its views since the last paint (a step
-        // presents once a view) and this paint. Too much and the next ones are drawn smaller.
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count() +
-                          device_->takeDrawCost().ms;
+        using Ms = std::chrono::duration<double, std::milli>;
+        const auto t2 = Clock::now();
+        const double ms = Ms(t2 - t0).count() + device_->takeDrawCost().ms;
         const int rows = scene::scaledEdge(scene::kDeviceHeight, device_->scale());
-        pace_.frameCost(rows, ms);
-        if (pace_.rows(shownRows(shownScale_)) != rows) device_->setScale(renderScale());
+        const int shown = shownRows(shownScale_);
+        pace_.frameCost(rows, ms, Ms(t2 - t1).count(), shown);
+        if (pace_.rows(shown) != rows) device_->setScale(renderScale());
     }
 }
 

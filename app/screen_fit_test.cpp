@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace hopshot {
 namespace {
@@ -61,13 +62,14 @@ TEST(RenderPace, AutomaticallyDrawsTheLargestHeightThatKeepsWithinTheBudget) {
         double msAt480;
         int settled;
     };
+    constexpr double kBudget = RenderPace::kBudgetMs;
     const Case cases[] = {
-        {1440, 1.0, 1440},   // a fast machine draws the full size
+        {1440, 1.0, 1440},           // a fast machine draws the full size
         {960, 3.0, 960},
-        {1440, 3.0, 960},    // 12 ms fit 960 rows exactly
-        {1440, 6.0, 672},    // 12 ms fit 678 rows: the tenth of 480 below
-        {1440, 40.0, 480},   // never below the rules' own 480 rows
-        {360, 40.0, 360},    // ... nor above what is shown
+        {1440, kBudget / 4, 960},    // the budget fits 960 rows exactly
+        {1440, kBudget / 2, 672},    // it fits 678 rows: the tenth of 480 below
+        {1440, 40.0, 480},           // never below the rules' own 480 rows
+        {360, 40.0, 360},            // ... nor above what is shown
     };
     for (const Case& c : cases) {
         RenderPace pace;
@@ -79,8 +81,65 @@ TEST(RenderPace, AutomaticallyDrawsTheLargestHeightThatKeepsWithinTheBudget) {
 
 TEST(RenderPace, ComesBackUpWhenTheMachineIsFreeAgain) {
     RenderPace pace;
-    EXPECT_EQ(settle(pace, 1440, 12.0), 480);   // busy: the floor
+    EXPECT_EQ(settle(pace, 1440, 1.25 * RenderPace::kBudgetMs), 480);   // busy: the floor
     EXPECT_EQ(settle(pace, 1440, 1.0), 1440);   // free: the whole size again, step by step
+}
+
+// The same machine, told what showing costs: a copy when drawn at the size shown, a scaling up
+// when drawn smaller (which a software GL pays by the pixel shown, whatever the height drawn).
+int settleShowing(RenderPace& pace, int shown, double msAt480, double copyMs, double scaleUpMs,
+                  std::vector<int>* heights = nullptr) {
+    for (int i = 0; i < 2000; ++i) {
+        const int rows = pace.rows(shown);
+        const double show = rows >= shown ? copyMs : scaleUpMs;
+        pace.frameCost(rows, cost(msAt480, rows) + show, show, shown);
+        if (heights && (heights->empty() || heights->back() != rows)) heights->push_back(rows);
+    }
+    return pace.rows(shown);
+}
+
+TEST(RenderPace, ASmallerHeightIsChosenOnlyWhereItsDrawingAndScalingUpTogetherCostLess) {
+    struct Case {
+        const char* name;
+        int shown;
+        double msAt480, copyMs, scaleUpMs;
+        int settled;
+    };
+    const Case cases[] = {
+        {"cheap scaling: the largest height that fits with it", 1440, 6.0, 1.0, 3.0, 672},
+        {"scaling up dearer than the drawing it saves: the full height", 1440, 1.4, 4.0, 20.0, 1440},
+        {"the full height fits with its copy", 1440, 1.4, 2.0, 20.0, 1440},
+        {"nothing fits, and the lowest height is the cheapest", 1440, 6.0, 1.0, 12.0, 480},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RenderPace pace;
+        EXPECT_EQ(settleShowing(pace, c.shown, c.msAt480, c.copyMs, c.scaleUpMs), c.settled);
+    }
+}
+
+// Once scaling up is seen to cost more than drawing the whole size, the full height comes back
+// at once rather than a tenth at a time; and it stays there.
+TEST(RenderPace, GoesBackToTheFullHeightWhenScalingUpCostsMore) {
+    RenderPace pace;
+    std::vector<int> heights;
+    EXPECT_EQ(settleShowing(pace, 1440, 1.4, 4.0, 20.0, &heights), 1440);
+    // Full (16.6 ms) is over the budget, so one lower height is tried to learn what scaling up
+    // costs, and then never again.
+    EXPECT_LE(heights.size(), 3u);
+    EXPECT_EQ(heights.front(), 1440);
+    EXPECT_EQ(heights.back(), 1440);
+}
+
+// Busy, the pace went down to a height scaled up; free again, it goes back up, and goes straight
+// to the full height once that costs less than drawing smaller and scaling up, even where the
+// steps between would each be too dear to take.
+TEST(RenderPace, ComesBackToTheFullHeightOnceItCostsLessThanScalingUp) {
+    RenderPace pace;
+    EXPECT_EQ(settleShowing(pace, 1440, 8.0, 1.0, 6.0), 480);
+    // Free: 1008 rows and their scaling up cost 10.4 ms, the full height and its copy 10; one
+    // step further up (12.4 ms) would not be taken.
+    EXPECT_EQ(settleShowing(pace, 1440, 1.0, 1.0, 6.0), 1440);
 }
 
 }  // namespace
