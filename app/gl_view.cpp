@@ -123,6 +123,20 @@ void GLView::resizeEvent(QResizeEvent* event) {
     holder_->setGeometry(rect());
 }
 
+// A picture drawn smaller than shown is scaled up smoothly on the CPU and handed to the GL
+// window as rows: Mesa's software GL scales up by drawing, which costs several times as much
+// (27 ms against about 5 for 1280 x 860 to 1920 x 1290 here), more than drawing the whole size.
+void GLView::showScaledUp() {
+    if (!device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), drawn_)) return;
+    const QSize physical = size() * window_->devicePixelRatio();
+    if (scaledUp_.size() != physical) scaledUp_ = QImage(physical, QImage::Format_RGB32);
+    QPainter painter(&scaledUp_);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(scaledUp_.rect(), drawn_);
+    painter.end();
+    device_->showPicture(scaledUp_);
+}
+
 // The device's pixels fill the view's physical pixels, whatever the screen's scale; a device
 // drawn smaller than shown is scaled up smoothly.
 void GLView::paintEvent(QPaintEvent*) {
@@ -141,7 +155,8 @@ void GLView::paintEvent(QPaintEvent*) {
     // and the next ones are drawn smaller, where that costs less.
     if (fresh) device_->finish();
     const auto t1 = Clock::now();
-    device_->showTop(scene::scaledEdge(scene::kShownHeight, device_->scale()));
+    if (device_->scale() < shownScale_) showScaledUp();
+    else device_->showTop(scene::scaledEdge(scene::kShownHeight, device_->scale()));
     if (fresh) {
         using Ms = std::chrono::duration<double, std::milli>;
         const auto t2 = Clock::now();

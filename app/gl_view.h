@@ -54,12 +54,14 @@ protected:
 
 private:
     bool showingOnGl() const;
+    void showScaledUp();
 
     GlDevice* device_ = nullptr;   // the live device, owned by the game's device handle
     bool stale_ = false;           // the device has presented since the view last showed it
     QWindow* window_ = nullptr;    // the GL window the device shows its picture in
     QWidget* holder_ = nullptr;    // the window's place among the widgets; hidden with no device
     QImage image_;                 // the picture kept when a device goes, in its own pixels
+    QImage drawn_, scaledUp_;      // a picture drawn smaller than shown, and scaled up to it
     std::string lastFailure_;      // why the last device could not be made, once said
     double shownScale_ = 1;
     RenderPace pace_;

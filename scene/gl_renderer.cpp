@@ -4,6 +4,10 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#ifndef GL_PACK_INVERT_MESA
+#define GL_PACK_INVERT_MESA 0x8758
+#endif
+
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 
@@ -194,6 +198,7 @@ GlRenderer::GlRenderer(int width, int height, double scale)
     glGetIntegerv(GL_MAJOR_VERSION, &major);
     glGetIntegerv(GL_MINOR_VERSION, &minor);
     canUsePanes_ = major * 10 + minor >= 44 || hasExtension("GL_ARB_clear_texture");
+    readsTopFirst_ = hasExtension("GL_MESA_pack_invert");
     usePanes_ = canUsePanes_;
     ok_ = glGetError() == GL_NO_ERROR;
 }
@@ -209,6 +214,8 @@ GlRenderer::~GlRenderer() {
         dropTarget(p.spare);
     }
     dropTarget(base_);
+    dropTarget(picture_);
+    glDeleteBuffers(1, &rowBuffer_);
 }
 
 bool GlRenderer::setScale(double scale) {
@@ -531,6 +538,10 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
         // Drawn at the scale shown: pixel for pixel, the base where no pane shows and the panes
         // over it. At a fractional scale the window may have a row fewer than the target: its
         // last row is left out.
+        if (!turned_ && readsTopFirst_ && showByRows(height, into)) {
+            glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
+            return glGetError() == GL_NO_ERROR;
+        }
         const PixelRect shown{0, 0, width_, height};
         std::vector<PixelRect> over;
         for (const Pane& p : panes_)
@@ -562,6 +573,75 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
             blit(last, last + 1, height - rows, 0, GL_NEAREST);
         }
     }
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
+    return glGetError() == GL_NO_ERROR;
+}
+
+bool GlRenderer::pictureOfSize(int width, int height) {
+    if (width < 1 || height < 1) return false;
+    if (picture_.width == width && picture_.height == height) return true;
+    dropTarget(picture_);
+    return makeTarget(width, height, picture_);
+}
+
+// The top `height` rows of the picture (the base where no pane shows, the panes over it) read
+// top row first into the GL's own buffer, each part at its place, then into the picture texture
+// as they lie, and from there into the window turned back: three copies of rows, all the GL's.
+bool GlRenderer::showByRows(int height, unsigned window) {
+    if (!pictureOfSize(width_, height)) return false;
+    const size_t bytes = size_t(width_) * height * 4;
+    if (!rowBuffer_) glGenBuffers(1, &rowBuffer_);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, rowBuffer_);
+    if (rowBufferBytes_ != bytes) {
+        glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(bytes), nullptr, GL_STREAM_COPY);
+        rowBufferBytes_ = bytes;
+    }
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    glPixelStorei(GL_PACK_ROW_LENGTH, width_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    auto read = [&](const Target& from, const PixelRect& part) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+        glReadPixels(part.left, glRow(part), part.width, part.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                     reinterpret_cast<void*>((size_t(part.top) * width_ + part.left) * 4));
+    };
+    const PixelRect shown{0, 0, width_, height};
+    std::vector<PixelRect> over;
+    for (const Pane& p : panes_)
+        if (p.showing) over.push_back(p.rect);
+    for (const PixelRect& part : uncoveredParts(shown, over)) read(base_, part);
+    for (const Pane& p : panes_)
+        if (p.showing && overlaps(p.rect, shown)) read(p.target, intersection(p.rect, shown));
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, rowBuffer_);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glBindTexture(GL_TEXTURE_2D, picture_.colour);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, picture_.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, window);
+    glBlitFramebuffer(0, 0, width_, height, 0, height, width_, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    return true;
+}
+
+// The picture goes into a texture row for row (its top row first, as a target drawn turned
+// over), and from there into the window turned back, which for the GL is a copy of rows.
+bool GlRenderer::showPicture(const uint8_t* bgra, int width, int height, int stride, unsigned into,
+                             int intoHeight) {
+    if (!ok_ || !pictureOfSize(width, height)) return false;
+    glBindTexture(GL_TEXTURE_2D, picture_.colour);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, stride / 4);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_SCISSOR_TEST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, picture_.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+    glBlitFramebuffer(0, 0, width, height, 0, intoHeight, width, intoHeight - height,
+                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
     return glGetError() == GL_NO_ERROR;
 }

@@ -18,7 +18,9 @@
 // to the window turns it over, and that takes Mesa's slow way (a drawn quad) rather than a copy of
 // rows. At 1:1 the picture is drawn as the GL has it, so that every pixel stays as it was; at any
 // other scale it is drawn turned over (the projection and the rows of every rectangle mirrored),
-// and the window is given it by copying rows.
+// and the window is given it by copying rows. At 1:1, where the GL reads rows top first
+// (MESA_pack_invert), the picture is turned over on the way by reading its rows into a buffer and
+// copying them on, which costs a fraction of the drawn quad.
 #pragma once
 
 #include "scene/device_scale.h"
@@ -58,6 +60,10 @@ public:
     // width x height pixels: pixel for pixel when the target is as wide as that, smoothly scaled
     // up when it is narrower. Nothing is read back to the CPU.
     bool showTop(int rows, unsigned into, int width, int height);
+    // A picture made on the CPU (rows top first, `stride` bytes apart, 4 bytes a pixel in the
+    // order B, G, R, A) into framebuffer `into`, `height` rows high, at its top left: copied in
+    // as rows.
+    bool showPicture(const uint8_t* bgra, int width, int height, int stride, unsigned into, int intoHeight);
 
     // The target's size in pixels, and the scale from device coordinates to them.
     int width() const { return width_; }
@@ -134,6 +140,8 @@ private:
     void flatten();
     void copyRect(const Target& from, const PixelRect& r, unsigned into, unsigned buffers);
     void showRect(const Target& from, const PixelRect& r, unsigned window, int windowHeight);
+    bool showByRows(int height, unsigned window);
+    bool pictureOfSize(int width, int height);
 
     int deviceWidth_, deviceHeight_;   // the rules' device
     double scale_;
@@ -145,6 +153,10 @@ private:
     bool canUsePanes_ = false;   // the GL fills a rectangle of a texture (4.4, or ARB_clear_texture)
     bool usePanes_ = false;
     Target base_;
+    Target picture_;   // a picture turned over for the window: what showPicture and showByRows copy
+    unsigned rowBuffer_ = 0;   // the GL's buffer showByRows reads rows into
+    size_t rowBufferBytes_ = 0;
+    bool readsTopFirst_ = false;   // MESA_pack_invert
     std::vector<Pane> panes_;   // oldest cleared first: a later one lies over an earlier one
     unsigned program_ = 0;
     int uModel_ = -1, uViewProj_ = -1, uLightDir_ = -1, uLightColor_ = -1, uFlat_ = -1, uShades_ = -1;
