@@ -104,8 +104,12 @@ bool GLView::showingOnGl() const {
     return device_ && holder_->isVisibleTo(this) && window_->isExposed();
 }
 
+// Drawn at the full height, the device takes the shown scale itself: rows / 480 can differ from
+// it where 480 times the scale is not a whole number (full screen at 1920 x 1080), and the device
+// would then be a pixel wider than the view and have to be rescaled to fit it.
 double GLView::renderScale() const {
-    return double(pace_.rows(shownRows(shownScale_))) / scene::kDeviceHeight;
+    const int shown = shownRows(shownScale_), rows = pace_.rows(shown);
+    return rows >= shown ? shownScale_ : double(rows) / scene::kDeviceHeight;
 }
 
 void GLView::setShownScale(double scale) {

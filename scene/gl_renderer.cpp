@@ -534,44 +534,33 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
     if (!ok_) return false;
     rows = std::clamp(rows, 0, height_);
     glDisable(GL_SCISSOR_TEST);   // it clips blits too; every clear and render sets it again
-    if (width == width_ && height <= rows) {
+    if (width == width_) {
         // Drawn at the scale shown: pixel for pixel, the base where no pane shows and the panes
-        // over it. At a fractional scale the window may have a row fewer than the target: its
-        // last row is left out.
-        if (!turned_ && readsTopFirst_ && showByRows(height, into)) {
-            glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
-            return glGetError() == GL_NO_ERROR;
+        // over it. At a fractional scale the window may have a row fewer than the target (its
+        // last row is left out) or one more (the last row is shown twice).
+        const int n = std::min(rows, height);
+        if (turned_ || !readsTopFirst_ || !showByRows(n, into, height)) {
+            const PixelRect shown{0, 0, width_, n};
+            std::vector<PixelRect> over;
+            for (const Pane& p : panes_)
+                if (p.showing) over.push_back(p.rect);
+            for (const PixelRect& part : uncoveredParts(shown, over)) showRect(base_, part, into, height);
+            for (const Pane& p : panes_)
+                if (p.showing && overlaps(p.rect, shown)) showRect(p.target, intersection(p.rect, shown), into, height);
         }
-        const PixelRect shown{0, 0, width_, height};
-        std::vector<PixelRect> over;
-        for (const Pane& p : panes_)
-            if (p.showing) over.push_back(p.rect);
-        for (const PixelRect& part : uncoveredParts(shown, over)) showRect(base_, part, into, height);
-        for (const Pane& p : panes_)
-            if (p.showing) {
-                const PixelRect part = intersection(p.rect, shown);
-                if (!isEmpty(part)) showRect(p.target, part, into, height);
-            }
-    } else {
+        if (height > n) {   // the window's own last row of the picture, once more below it
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, into);
+            glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+            glBlitFramebuffer(0, height - n, width, height - n + 1, 0, 0, width, height - n,
+                              GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        }
+    } else {   // drawn smaller than shown: scaled up smoothly
         flatten();
         glBindFramebuffer(GL_READ_FRAMEBUFFER, base_.fbo);
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
         const int y = glRow({0, 0, width_, rows});   // the shown rows, in GL rows of the base
-        // The window's rows from `top` (its GL row above the picture's first row) down to
-        // `bottom`, as the blit takes them: turned over when the base is.
-        auto blit = [&](int srcY0, int srcY1, int top, int bottom, GLenum filter) {
-            glBlitFramebuffer(0, srcY0, width_, srcY1, 0, turned_ ? top : bottom, width,
-                              turned_ ? bottom : top, GL_COLOR_BUFFER_BIT, filter);
-        };
-        if (width != width_) {   // drawn smaller than shown: scaled up smoothly
-            blit(y, y + rows, height, 0, GL_LINEAR);
-        } else {
-            // At the scale shown, with the window a row taller than the target's rows (a
-            // fractional scale): every row as it is, and the last one once more below.
-            blit(y, y + rows, height, height - rows, GL_NEAREST);
-            const int last = turned_ ? rows - 1 : y;
-            blit(last, last + 1, height - rows, 0, GL_NEAREST);
-        }
+        glBlitFramebuffer(0, y, width_, y + rows, 0, turned_ ? height : 0, width,
+                          turned_ ? 0 : height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
     }
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
     return glGetError() == GL_NO_ERROR;
@@ -586,8 +575,9 @@ bool GlRenderer::pictureOfSize(int width, int height) {
 
 // The top `height` rows of the picture (the base where no pane shows, the panes over it) read
 // top row first into the GL's own buffer, each part at its place, then into the picture texture
-// as they lie, and from there into the window turned back: three copies of rows, all the GL's.
-bool GlRenderer::showByRows(int height, unsigned window) {
+// as they lie, and from there into the top of the window, `windowHeight` high, turned back:
+// three copies of rows, all the GL's.
+bool GlRenderer::showByRows(int height, unsigned window, int windowHeight) {
     if (!pictureOfSize(width_, height)) return false;
     const size_t bytes = size_t(width_) * height * 4;
     if (!rowBuffer_) glGenBuffers(1, &rowBuffer_);
@@ -622,7 +612,8 @@ bool GlRenderer::showByRows(int height, unsigned window) {
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, picture_.fbo);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, window);
-    glBlitFramebuffer(0, 0, width_, height, 0, height, width_, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBlitFramebuffer(0, 0, width_, height, 0, windowHeight, width_, windowHeight - height,
+                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
     return true;
 }
 

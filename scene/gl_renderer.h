@@ -140,7 +140,7 @@ private:
     void flatten();
     void copyRect(const Target& from, const PixelRect& r, unsigned into, unsigned buffers);
     void showRect(const Target& from, const PixelRect& r, unsigned window, int windowHeight);
-    bool showByRows(int height, unsigned window);
+    bool showByRows(int height, unsigned window, int windowHeight);
     bool pictureOfSize(int width, int height);
 
     int deviceWidth_, deviceHeight_;   // the rules' device
