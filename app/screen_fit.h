@@ -25,7 +25,7 @@ PictureFit fitPicture(int areaWidth, int areaHeight);
 // only where its drawing and its scaling together are cheaper.
 class RenderPace {
 public:
-    static constexpr double kBudgetMs = 15;     // of a 20 ms step: the game and the window need
+    static constexpr double kBudgetMs = 16;     // of a 20 ms step: the game and the window need
                                                 // the rest
     static constexpr int kStepRows = 48;        // the automatic height moves in tenths of 480
     static constexpr int kFramesPerLook = 25;   // half a second of steps between choices

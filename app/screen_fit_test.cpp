@@ -136,9 +136,10 @@ TEST(RenderPace, GoesBackToTheFullHeightWhenScalingUpCostsMore) {
 // steps between would each be too dear to take.
 TEST(RenderPace, ComesBackToTheFullHeightOnceItCostsLessThanScalingUp) {
     RenderPace pace;
-    EXPECT_EQ(settleShowing(pace, 1440, 8.0, 1.0, 6.0), 480);
-    // Free: 1008 rows and their scaling up cost 10.4 ms, the full height and its copy 10; one
-    // step further up (12.4 ms) would not be taken.
+    EXPECT_EQ(settleShowing(pace, 1440, 12.0, 1.0, 6.0), 480);
+    // Free: above 960 rows a height and its scaling up cost more than the full height and its
+    // copy (10 ms); the steps up would stop short of the full height, where the next step's
+    // cost comes near the budget.
     EXPECT_EQ(settleShowing(pace, 1440, 1.0, 1.0, 6.0), 1440);
 }
 
