@@ -54,6 +54,13 @@ private:
     double perRowSq_ = 0;      // drawing's cost per row squared, as last seen
     double copyMs_ = 0;        // showing a picture drawn at the size shown, as last seen
     double scaleUpMs_ = -1;    // showing one drawn smaller; below 0 until seen
+    double fullMs_ = -1;       // a whole frame at the full height; below 0 until seen
+    int overAtFull_ = 0;       // looks running over the budget at the full height
+    static constexpr int kFirstWait = 10;     // looks below the full height before trying it
+    static constexpr int kLongestWait = 40;   // again (5 s), doubled after each failed try up to 20 s
+    int waitLooks_ = kFirstWait;
+    int sinceFull_ = 0;        // looks since the full height was last drawn
+    bool trying_ = false;      // the full height is being tried again
 };
 
 }  // namespace hopshot

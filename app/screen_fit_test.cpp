@@ -143,5 +143,50 @@ TEST(RenderPace, ComesBackToTheFullHeightOnceItCostsLessThanScalingUp) {
     EXPECT_EQ(settleShowing(pace, 1440, 1.0, 1.0, 6.0), 1440);
 }
 
+// A machine whose frames cost a part that does not shrink with the height (the views' corners,
+// the window) besides the part that does: the square law then foretells the full height far too
+// dear from a low one.
+struct FixedPartMachine {
+    double fixedMs, fullDrawMs, copyMs, scaleUpMs;
+    int shown = 1061;   // full screen at 1920 x 1080
+    double draw(int rows) const {
+        return fixedMs + fullDrawMs * (double(rows) / shown) * (double(rows) / shown);
+    }
+    // Runs `frames` frames; the frames drawn at the full height among them.
+    int run(RenderPace& pace, int frames, double busyMs = 0) const {
+        int atFull = 0;
+        for (int i = 0; i < frames; ++i) {
+            const int rows = pace.rows(shown);
+            const double show = rows >= shown ? copyMs : scaleUpMs;
+            pace.frameCost(rows, draw(rows) + busyMs + show, show, shown);
+            if (rows >= shown) ++atFull;
+        }
+        return atFull;
+    }
+};
+
+TEST(RenderPace, ABusyMomentDoesNotLowerTheFullHeight) {
+    const FixedPartMachine m{4, 9, 2, 7};   // 15 ms a frame at the full height
+    RenderPace pace;
+    m.run(pace, 100);
+    m.run(pace, RenderPace::kFramesPerLook, 5);   // half a second at 20 ms a frame
+    EXPECT_EQ(m.run(pace, 500), 500);
+}
+
+// Busy for a while, the pace draws smaller; free again, the full height is tried and kept, though
+// foretold from the low height by the square law it would seem far too dear. Busy for long, it
+// tries the full height ever more rarely.
+TEST(RenderPace, TriesTheFullHeightAgainAndKeepsItWhenItFits) {
+    const FixedPartMachine m{4, 9, 2, 7};
+    RenderPace pace;
+    m.run(pace, 100);
+    const int busyAtFull = m.run(pace, 3000, 6);   // a minute at 21 ms at the full height
+    EXPECT_LT(pace.rows(m.shown), m.shown);
+    EXPECT_LT(busyAtFull, 3000 / 10);
+    m.run(pace, 1250);   // free: 25 seconds, more than the longest wait between tries
+    EXPECT_EQ(pace.rows(m.shown), m.shown);
+    EXPECT_EQ(m.run(pace, 500), 500);
+}
+
 }  // namespace
 }  // namespace hopshot

@@ -277,13 +277,14 @@ glm::mat4 GlRenderer::projection(const ViewportData& v) {
     return m;
 }
 
-void GlRenderer::setRect(const ViewportData& v) {
+// dx, dy: the shift from the target's pixels to those of the pane drawn into.
+void GlRenderer::setRect(const ViewportData& v, int dx, int dy) {
     // Device coordinates to the target's pixels. GL counts rows from the bottom; viewports are
     // given from the top left.
     const PixelRect r = scaleRect(v.left, v.top, v.width, v.height, scale_);
-    const int y = glRow(r);
-    glViewport(r.left, y, r.width, r.height);
-    glScissor(r.left, y, r.width, r.height);
+    const int x = r.left - dx, y = glRow(r) - dy;
+    glViewport(x, y, r.width, r.height);
+    glScissor(x, y, r.width, r.height);
     glEnable(GL_SCISSOR_TEST);
 }
 
@@ -306,7 +307,8 @@ GlRenderer::Pane* GlRenderer::paneFor(const PixelRect& r) {
         // Drawn into its other target this time: the GL may still hold the last one (Mesa
         // counts a target as in use until its drawing's records are reused), and filling it
         // would wait for all the drawing under way.
-        if (!same->spare.fbo && !makeTarget(rightOf(r), paneRows(r), same->spare)) return nullptr;
+        if (!same->spare.fbo && !makeTarget(same->target.width, same->target.height, same->spare))
+            return nullptr;
         pane = *same;
         std::swap(pane.target, pane.spare);
         panes_.erase(same);
@@ -318,7 +320,12 @@ GlRenderer::Pane* GlRenderer::paneFor(const PixelRect& r) {
             panes_.erase(panes_.begin());
         }
         pane.rect = r;
-        if (!makeTarget(rightOf(r), paneRows(r), pane.target)) return nullptr;
+        if (turned_) {
+            pane.dx = r.left;
+            pane.dy = glRow(r);
+        }
+        if (!makeTarget(turned_ ? r.width : rightOf(r), turned_ ? r.height : paneRows(r), pane.target))
+            return nullptr;
     }
     // Panes wholly under this one show nothing of themselves any more.
     for (Pane& p : panes_)
@@ -330,34 +337,37 @@ GlRenderer::Pane* GlRenderer::paneFor(const PixelRect& r) {
 
 // Where a render into a rectangle goes: its own pane while that is the top of everything in the
 // rectangle, else the base, with the panes copied into it first.
-const GlRenderer::Target& GlRenderer::drawTargetFor(const PixelRect& r) {
+const GlRenderer::Pane* GlRenderer::drawPaneFor(const PixelRect& r) {
     for (auto p = panes_.rbegin(); p != panes_.rend(); ++p) {
         if (!p->showing || !overlaps(p->rect, r)) continue;
-        if (p->rect == r) return p->target;
+        if (p->rect == r) return &*p;
         flatten();
         break;
     }
-    return base_;
+    return nullptr;
 }
 
 // Copies a rectangle from one of the renderer's targets into another (they lie the same way up).
-void GlRenderer::copyRect(const Target& from, const PixelRect& r, unsigned into, unsigned buffers) {
+// dx, dy: where the source is a pane, the shift from the target's pixels to the pane's.
+void GlRenderer::copyRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned into,
+                          unsigned buffers) {
     const int y = glRow(r);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
-    glBlitFramebuffer(r.left, y, rightOf(r), y + r.height, r.left, y, rightOf(r), y + r.height,
-                      buffers, GL_NEAREST);
+    glBlitFramebuffer(r.left - dx, y - dy, rightOf(r) - dx, y + r.height - dy, r.left, y, rightOf(r),
+                      y + r.height, buffers, GL_NEAREST);
 }
 
 // Copies a rectangle of the picture into a window's framebuffer, `windowHeight` high, each row
 // at its place from the top. From a target drawn turned over the GL turns it back, which is a
 // plain copy of rows in memory.
-void GlRenderer::showRect(const Target& from, const PixelRect& r, unsigned window, int windowHeight) {
-    const int y = glRow(r), top = windowHeight - r.top, bottom = windowHeight - bottomOf(r);
+void GlRenderer::showRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned window,
+                          int windowHeight) {
+    const int y = glRow(r) - dy, top = windowHeight - r.top, bottom = windowHeight - bottomOf(r);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, window);
-    glBlitFramebuffer(r.left, y, rightOf(r), y + r.height, r.left, turned_ ? top : bottom, rightOf(r),
-                      turned_ ? bottom : top, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBlitFramebuffer(r.left - dx, y, rightOf(r) - dx, y + r.height, r.left, turned_ ? top : bottom,
+                      rightOf(r), turned_ ? bottom : top, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }
 
 // The panes that show, colour and depth, into the base in their order: the base alone is then
@@ -366,7 +376,7 @@ void GlRenderer::flatten() {
     glDisable(GL_SCISSOR_TEST);
     for (Pane& p : panes_) {
         if (!p.showing) continue;
-        copyRect(p.target, p.rect, base_.fbo, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        copyRect(p.target, p.dx, p.dy, p.rect, base_.fbo, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         p.showing = false;
     }
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
@@ -377,6 +387,15 @@ bool GlRenderer::clear(const ViewportData& v, Color bg, unsigned flags) {
     const PixelRect r = pixelRect(v);
     if (usePanes_ && (flags & 3) == 3 && !isEmpty(r)) {
         if (Pane* pane = paneFor(r)) {
+            if (turned_) {   // the pane is the rectangle: cleared whole, on the GL's threads
+                glBindFramebuffer(GL_FRAMEBUFFER, pane->target.fbo);
+                glDisable(GL_SCISSOR_TEST);
+                glClearColor(bg.r, bg.g, bg.b, 1.0f);
+                glClearDepth(1.0);
+                glDepthMask(GL_TRUE);
+                glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+                return glGetError() == GL_NO_ERROR;
+            }
             const float rgba[4] = {bg.r, bg.g, bg.b, 1.0f}, far = 1.0f;
             const int y = glRow(r);   // the pane's rows are the target's
             glClearTexSubImage(pane->target.colour, 0, r.left, y, 0, r.width, r.height, 1, GL_RGBA,
@@ -467,8 +486,9 @@ void GlRenderer::dropCorners(Corners& c) {
 
 bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     if (!ok_ || !v.camera || !v.device) return false;
-    glBindFramebuffer(GL_FRAMEBUFFER, drawTargetFor(pixelRect(v)).fbo);
-    setRect(v);
+    const Pane* pane = drawPaneFor(pixelRect(v));
+    glBindFramebuffer(GL_FRAMEBUFFER, pane ? pane->target.fbo : base_.fbo);
+    setRect(v, pane ? pane->dx : 0, pane ? pane->dy : 0);
     glDisable(GL_DITHER);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
@@ -544,9 +564,10 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
             std::vector<PixelRect> over;
             for (const Pane& p : panes_)
                 if (p.showing) over.push_back(p.rect);
-            for (const PixelRect& part : uncoveredParts(shown, over)) showRect(base_, part, into, height);
+            for (const PixelRect& part : uncoveredParts(shown, over)) showRect(base_, 0, 0, part, into, height);
             for (const Pane& p : panes_)
-                if (p.showing && overlaps(p.rect, shown)) showRect(p.target, intersection(p.rect, shown), into, height);
+                if (p.showing && overlaps(p.rect, shown))
+                    showRect(p.target, p.dx, p.dy, intersection(p.rect, shown), into, height);
         }
         if (height > n) {   // the window's own last row of the picture, once more below it
             glBindFramebuffer(GL_READ_FRAMEBUFFER, into);
@@ -589,18 +610,18 @@ bool GlRenderer::showByRows(int height, unsigned window, int windowHeight) {
     glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
     glPixelStorei(GL_PACK_ROW_LENGTH, width_);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    auto read = [&](const Target& from, const PixelRect& part) {
+    auto read = [&](const Target& from, int dx, int dy, const PixelRect& part) {
         glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
-        glReadPixels(part.left, glRow(part), part.width, part.height, GL_BGRA, GL_UNSIGNED_BYTE,
+        glReadPixels(part.left - dx, glRow(part) - dy, part.width, part.height, GL_BGRA, GL_UNSIGNED_BYTE,
                      reinterpret_cast<void*>((size_t(part.top) * width_ + part.left) * 4));
     };
     const PixelRect shown{0, 0, width_, height};
     std::vector<PixelRect> over;
     for (const Pane& p : panes_)
         if (p.showing) over.push_back(p.rect);
-    for (const PixelRect& part : uncoveredParts(shown, over)) read(base_, part);
+    for (const PixelRect& part : uncoveredParts(shown, over)) read(base_, 0, 0, part);
     for (const Pane& p : panes_)
-        if (p.showing && overlaps(p.rect, shown)) read(p.target, intersection(p.rect, shown));
+        if (p.showing && overlaps(p.rect, shown)) read(p.target, p.dx, p.dy, intersection(p.rect, shown));
     glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);

@@ -118,10 +118,15 @@ private:
         unsigned fbo = 0, colour = 0, depth = 0;
         int width = 0, height = 0;
     };
-    // A viewport's own target, for drawing it while the others' drawing goes on.
+    // A viewport's own target, for drawing it while the others' drawing goes on. At 1:1 it
+    // reaches from the target's origin to the rectangle's far corner, so that the GL draws each
+    // pixel as in the whole target, and is filled in place; turned over (where the picture is
+    // not kept pixel for pixel anyway) it is the rectangle's own size and cleared whole, which the
+    // GL does on its drawing threads.
     struct Pane {
         PixelRect rect;          // in the target's pixels, from the top left
-        Target target;           // (rect's right) x (rows from rect's top down to the bottom)
+        int dx = 0, dy = 0;      // the rectangle's place in the pane is its place in the target less these
+        Target target;
         Target spare;            // the other of two, taken in turn
         bool showing = false;    // holds the picture and depth of its rect, over the base
     };
@@ -129,17 +134,17 @@ private:
 
     static bool makeTarget(int width, int height, Target& t);
     static void dropTarget(Target& t);
-    void setRect(const ViewportData& viewport);
+    void setRect(const ViewportData& viewport, int dx = 0, int dy = 0);
     PixelRect pixelRect(const ViewportData& viewport) const;
     // The GL row of a rectangle's lowest row in the target (GL counts rows from the bottom), and
     // the rows a pane needs from the target's first GL row to hold the rectangle.
     int glRow(const PixelRect& r) const { return turned_ ? r.top : height_ - bottomOf(r); }
     int paneRows(const PixelRect& r) const { return turned_ ? bottomOf(r) : height_ - r.top; }
     Pane* paneFor(const PixelRect& rect);
-    const Target& drawTargetFor(const PixelRect& rect);
+    const Pane* drawPaneFor(const PixelRect& rect);   // null: the base
     void flatten();
-    void copyRect(const Target& from, const PixelRect& r, unsigned into, unsigned buffers);
-    void showRect(const Target& from, const PixelRect& r, unsigned window, int windowHeight);
+    void copyRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned into, unsigned buffers);
+    void showRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned window, int windowHeight);
     bool showByRows(int height, unsigned window, int windowHeight);
     bool pictureOfSize(int width, int height);
 
