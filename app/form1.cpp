@@ -35,15 +35,20 @@ namespace {
 
 constexpr int kTickMs = 20;   // one frame-loop tick
 
-// The sound module's messages as the window's message boxes.
+// The sound module's messages as the window's message boxes, opened over the window.
 class QtMessageBoxes : public MessageBoxes {
 public:
+    explicit QtMessageBoxes(QWidget* window) : window_(window) {}
     void show(const std::string& text, const std::string& title, Icon icon) override {
         QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::Warning,
-                        QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok);
+                        QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
+                        window_);
         box.setTextFormat(Qt::PlainText);
         box.exec();
     }
+
+private:
+    QWidget* window_;
 };
 
 // Alt pressed alone would open the menu bar and swallow the next keys; the game's players hold
@@ -105,7 +110,7 @@ Form1::Form1(const WindowPresets& presets, const QString& programDir, Form1Servi
     : QMainWindow(parent),
       programDir_(programDir),
       services_(services),
-      boxes_(std::make_unique<QtMessageBoxes>()),
+      boxes_(std::make_unique<QtMessageBoxes>(this)),
       game_(*this, heard_, programDir.toStdString()),
       input_(game_, nullptr, [this](MenuItem item) {
           if (!flipMarks_) return;
@@ -154,15 +159,18 @@ bool Form1::load() {
         audio_ = makeSdlAudio();
         soundModule_ = std::make_unique<Dx7DSndSupport>(*audio_, *boxes_);
         if (soundModule_->initSound(int32_t(winId()), 1) == 0) {
+            // The boxes say what failed; the way round it goes where a terminal shows it.
+            std::cerr << "hopshot: no sound device could be opened; start the game with --nosound"
+                         " to play without sound\n";
             boxes_->show("DirectSound起動失敗！", "Error", MessageBoxes::Icon::Critical);
             releaseScene(game_);
             return false;
         }
     }
-    // The high-score file lives in the program's own directory (an installed program finds its
-    // meshes elsewhere); it is opened relative to it.
+    // As built, the high-score file lives in the program's own directory (an installed program
+    // finds its meshes elsewhere); it is opened relative to it.
     const QString recordsDir = services_.recordsDir.isEmpty() ? programDir_ : services_.recordsDir;
-    QDir::setCurrent(recordsDir);
+    if (!services_.recordsInDataHome) QDir::setCurrent(recordsDir);
     if (soundModule_) soundBanks_.loadAll(*soundModule_, programDir_.toStdString(), *boxes_);
     if (services_.joysticks) {
         joysticks_ = std::make_unique<SdlJoysticks>();
@@ -170,7 +178,8 @@ bool Form1::load() {
     }
     detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (services_.records) {
-        recordsPlace_ = recordsPlace(recordsDir.toStdString());
+        recordsPlace_ = services_.recordsInDataHome ? recordsPlace(recordsDir.toStdString(), false)
+                                                    : recordsPlace(recordsDir.toStdString());
         removeSaveLeftovers(recordsPlace_.writePath);   // of saves that were cut off
         Records records;
         std::string error;
@@ -212,6 +221,7 @@ void Form1::buildControls(const QString& programDir) {
     screen_->placeTitle(image1_, QPixmap(programDir + QStringLiteral("/title.bmp")),
                         QPixmap(programDir + QStringLiteral("/title-large.png")));
 
+    buildOverlays();
     showTitle();
 }
 
@@ -289,10 +299,12 @@ void Form1::startChosen() {
                                                         checked(MenuItem::Player4), game_.joysticks))
             std::cerr << "hopshot: " << line << std::endl;
         beforeGame();
+        setWindowTitle(QStringLiteral("HopShot"));   // no longer a seat in a network game left
         beginInput(local_, 0, nullptr, false);
     }
     startCommand(game_);
     if (starts) {
+        hideOverlays();
         endInput();
         afterGame();
     }
@@ -300,7 +312,11 @@ void Form1::startChosen() {
 
 void Form1::takeEvent(const ScriptEvent& e) {
     local_.push(e);
-    if (input_.active()) return;
+    if (!input_.active()) applyQueued();
+}
+
+// What the handlers queued, to the world at once: no game's steps wait for it.
+void Form1::applyQueued() {
     std::vector<ScriptEvent> now;
     local_.eventsBefore(0, now);
     input_.apply(now);
@@ -319,9 +335,7 @@ void Form1::endInput() {
     input_.end();
     input_.setJoysticks(nullptr);
     flipMarks_ = false;
-    std::vector<ScriptEvent> late;
-    local_.eventsBefore(0, late);
-    input_.apply(late);
+    applyQueued();
 }
 
 bool Form1::openNetwork(const NetChoice& choice) {
@@ -349,6 +363,7 @@ void Form1::timer1Tick() {
     // from a real stick and it does not read as pushed.
     if (joysticks_ && !joysticks_->takeArrivals().empty())
         detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
+    if (paused_) return;   // the countdown stands still too
     // In a network game the countdown is the host's; between games the host's start decides.
     if (net_ && (!net_->inGame() || !net_->isHost())) return;
     ScriptEvent tick;
@@ -404,6 +419,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     // F11 is the window's own (full screen): the game sees neither its press nor its release,
     // which would let go of a charging shot.
     if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F11) return true;
+    if (!replay_ && ownKey(*static_cast<QKeyEvent*>(event))) return true;
     keyEvent(*static_cast<QKeyEvent*>(event));
     return true;
 }
@@ -511,6 +527,7 @@ void Form1::clearWindowSurface() { centralWidget()->update(); }
 scene::Window* Form1::picture1() { return picture1_; }
 
 int32_t Form1::tickCount() {
+    if (paused_) return game_.w.lastTick;   // no step while paused
     // No step runs ahead of its events: the clock stands until the input has them all.
     if (input_.active() && !input_.granted(steps_)) return game_.w.lastTick;
     if (replay_) return replayTicks();

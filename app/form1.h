@@ -41,6 +41,9 @@ struct Form1Services {
     bool joysticks = false;   // read the system's joysticks
     bool records = false;     // read the high-score file at start, write it at close
     QString recordsDir;       // where the high-score file lives; empty: the program directory
+    // Installed: the high-score file is read and written in the data home only (an older one
+    // beside the program is read until there is one there), and the current folder is left alone.
+    bool recordsInDataHome = false;
 };
 
 // What the window writes down of its games, and where (see form1_replay.cpp).
@@ -111,12 +114,29 @@ private:
     void buildControls(const QString& programDir);
     void buildMenus(const WindowPresets& presets);
     void keyEvent(const QKeyEvent& event);
+    // The window's own keys in a game (pause_and_help.cpp): P and Pause pause and go on, F1 shows
+    // the controls. True: the key was one of them (its press and its release never reach the game).
+    bool ownKey(const QKeyEvent& event);
+    void togglePause();
+    void toggleHelp();
+    void buildOverlays();
+    void hideOverlays();   // the game is over: no mark stays
+    std::string helpText() const;
+
+public:
+    // Pausing: no frame step and no countdown tick while paused, the picture kept with a mark
+    // over it. In a network game the host's pause holds every machine.
+    void setPaused(bool on);
+    bool paused() const { return paused_; }
+
+private:
     bool promptKeyEvent(const QKeyEvent& event);
     void showRecord(const char* title, const std::string& name, int32_t score);
 
     // Every event of this window reaches the game here: queued, and handed over at the yield
     // while a game runs, at once between games.
     void takeEvent(const ScriptEvent& e);
+    void applyQueued();
     // A game's input begins: from `source`, stopped after stepLimit steps (0: none), its joystick
     // events setting `joysticks`, its menu events flipping the marks when `flipMarks` (live, Qt
     // has flipped them already).
@@ -148,6 +168,7 @@ private:
     LocalInput local_;                   // what the window's handlers read, in arrival order
     GameInput input_;                    // the running game's input, from local_ or elsewhere
     bool flipMarks_ = false;
+    std::string stoppedBy_;              // why the game that ends was stopped from outside it
     std::unique_ptr<RecordingState> recording_;
     std::unique_ptr<ReplayState> replay_;
     int gameNumber_ = 0;                 // games started by this window, counted from 1
@@ -159,6 +180,10 @@ private:
     QLabel* label1_ = nullptr;           // time
     QLabel* label2_ = nullptr;           // score
     QLabel* image1_ = nullptr;           // the title picture
+    QLabel* pauseMark_ = nullptr;        // over the picture while paused
+    QLabel* help_ = nullptr;             // the controls, over the picture (F1)
+    bool paused_ = false;
+    bool helpPaused_ = false;            // the help paused the game and goes on when it goes
     QTimer* timer1_ = nullptr;           // the one-second countdown tick
 
     // Check marks the game setup reads: "１Ｐ".."４Ｐ", then the four screen options.

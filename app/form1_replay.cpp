@@ -4,6 +4,7 @@
 
 #include "app/form1_replay.h"
 #include "app/net_seat.h"
+#include "app/screen_area.h"
 #include "game/game_routine.h"
 #include "replay/kept_games.h"
 #include "replay/trace.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,6 +33,28 @@ bool openTrace(const std::string& path, std::unique_ptr<std::ostream>& trace, st
     }
     trace = std::move(file);
     return true;
+}
+
+// The title picture's lines on starting and stopping a game (Ctrl+S, Esc stops a game) do
+// nothing in a replay: a band over them says what its keys do. Places on the 640 x 480 picture.
+void paintReplayKeys(QPainter& p) {
+    const QRectF band(84, 321, 472, 69);   // covers both lines and their own bands
+    p.setPen(QPen(QColor(255, 255, 255, 150), 1.5));
+    p.setBrush(QColor(10, 14, 40));
+    p.drawRoundedRect(band, 18, 18);
+    QFont big(QStringLiteral("IPAPGothic"));
+    big.setPixelSize(19);
+    big.setBold(true);
+    p.setFont(big);
+    p.setPen(QColor(255, 232, 90));
+    p.drawText(QRectF(band.left(), band.top() + 6, band.width(), 30), Qt::AlignCenter,
+               QStringLiteral("A replay  ·  Esc leaves"));
+    QFont small = big;
+    small.setPixelSize(14);
+    p.setFont(small);
+    p.setPen(QColor(240, 244, 255));
+    p.drawText(QRectF(band.left(), band.top() + 38, band.width(), 24), Qt::AlignCenter,
+               QString::fromUtf8("P pauses  ·  N one step while paused  ·  + and − speed"));
 }
 
 std::string speedText(int exponent) {
@@ -60,6 +84,7 @@ bool Form1::startRecording(const Form1Recording& r, std::string& error) {
         state->recordPath = r.recordFile;
     } else {
         state->keptGames = r.keptGames;
+        if (!r.keptGames.empty()) removeWritingLeftovers(r.keptGames);   // of games cut off
     }
     if (!openTrace(r.trace, trace_, error)) return false;
     state->tap = std::make_unique<JoystickTap>(game_.joysticks, game_.controller, state->recorder);
@@ -116,12 +141,15 @@ void Form1::afterGame() {
     if (!recording_) return;
     RecordingState& r = *recording_;
     r.tap->setStep(0);
-    const RecordedGame game = r.recorder.gameEnded(game_.w, steps_, finished);
+    // A game stopped from outside its own events is written with where it stopped.
+    const std::string stoppedBy = finished ? stoppedBy_ : "the program was closed";
+    stoppedBy_.clear();
+    const RecordedGame game = r.recorder.gameEnded(game_.w, steps_, finished, stoppedBy);
     if (!r.recordPath.empty()) {
         r.recordFile << game.inRun;
         r.recordFile.flush();
         if (!r.recordFile) std::cerr << "hopshot: " << r.recordPath << ": writing the recording failed\n";
-    } else if (!r.keptGames.empty() && finished && game.steps > 0) {
+    } else if (!r.keptGames.empty() && game.steps > 0) {
         std::string error;
         if (!keepGame(r.keptGames, game.alone, std::time(nullptr), game.score, kKeptGames, error))
             std::cerr << "hopshot: the game is not kept: " << error << "\n";
@@ -145,6 +173,7 @@ bool Form1::startReplay(const Script& script, const std::string& trace, std::str
     timer1_->stop();
     if (auto* start = findChild<QAction*>(QStringLiteral("スタート"))) start->setEnabled(false);
     if (auto* settings = findChild<QMenu*>(QStringLiteral("設定"))) settings->setEnabled(false);
+    screen_->paintOverTitle(paintReplayKeys);
     showReplayState();
     return true;
 }

@@ -1,8 +1,9 @@
 // Installing as a packager would: `cmake --install` into a fresh prefix puts the program in bin,
 // its assets in share/hopshot, a menu entry and AppStream metadata that their validators pass,
 // icons of the sizes their folders name, and the manual page. The installed program, started
-// from another folder, finds its title picture and meshes, and where it cannot write its own
-// folder it keeps the high scores in $XDG_DATA_HOME/hopshot/.
+// from another folder, finds its title picture and meshes, and keeps its high scores and kept
+// games in $XDG_DATA_HOME/hopshot/, never beside itself. The Debian package holds the same.
+#include "replay/kept_games.h"
 #include "testing/gui_test_support.h"
 #include "testing/private_display.h"
 
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 namespace hopshot {
 namespace {
@@ -64,27 +67,21 @@ TEST_F(Installed, EverythingGoesWhereTheDesktopLooksAndTheValidatorsPassIt) {
     const fs::path man = prefix / "share/man/man6/hopshot.6";
     ASSERT_TRUE(fs::exists(man));
     const std::string page = shOut("MANWIDTH=80 man -l " + man.string() + " 2>/dev/null");
-    for (const char* text : {"HOPSHOT(6)", "--players", "--scale", "--fullscreen", "--calm"})
+    for (const char* text : {"HOPSHOT(6)", "--players", "--scale", "--fullscreen", "--calm",
+                             "CONTROLS", "F11", "MENUS", "NETWORK PLAY", "REPLAYS", "EXIT STATUS",
+                             "ENVIRONMENT", "FILES", "gun3.x"})
         EXPECT_NE(page.find(text), std::string::npos) << text;
+
+    // A task bar matches the window to its menu entry by the window's class.
+    EXPECT_NE(guitest::Child::slurp(desktop.string()).find("\nStartupWMClass=hopshot\n"),
+              std::string::npos);
 }
 
-TEST_F(Installed, TheProgramStartedElsewhereFindsItsAssetsAndKeepsItsRecordsInTheDataHome) {
-    if (!guitest::app()) GTEST_SKIP() << "needs an X display: run under xvfb-run";
-    // A player who cannot write the program's folder, starting it from a folder of their own.
-    const fs::path home = prefix / "home", elsewhere = prefix / "elsewhere";
-    fs::create_directories(home / "data");
-    fs::create_directories(elsewhere);
-    fs::permissions(prefix, fs::perms::all, fs::perm_options::add);   // nobody reads the prefix
-    fs::permissions(home, fs::perms::all, fs::perm_options::add);
-    fs::permissions(home / "data", fs::perms::all, fs::perm_options::add);
-    fs::permissions(elsewhere, fs::perms::all, fs::perm_options::add);
-    fs::permissions(prefix / "bin", fs::perms::owner_write | fs::perms::group_write |
-                                        fs::perms::others_write, fs::perm_options::remove);
-    std::vector<std::string> args{(prefix / "bin/hopshot").string(), "--nosound"};
-    if (geteuid() == 0)   // root writes any folder: play as a user who cannot
-        args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
-                                   "--clear-groups"});
-
+// What a player does with a fresh install: starts the program (args) from a folder of their
+// own, sees the title picture, plays a moment, stops the game with Esc and ends the program with
+// SIGTERM, as a logout does. The caller looks at what was left where.
+void playOnceAndClose(const std::vector<std::string>& args, const fs::path& home,
+                      const fs::path& elsewhere) {
     guitest::PrivateDisplay x(800, 600, false);
     ASSERT_TRUE(x.ok());
     auto child = x.start(args,
@@ -97,6 +94,12 @@ TEST_F(Installed, TheProgramStartedElsewhereFindsItsAssetsAndKeepsItsRecordsInTh
     const QRect client = x.geometryOf(window);
     const int menu = client.height() - 480;
     guitest::pump(500);
+
+    // The class the menu entry names (StartupWMClass), and an icon of the window's own.
+    const std::string props = shOut(x.env() + "xprop -id " + std::to_string(window) +
+                                    " WM_CLASS _NET_WM_ICON | head -2");
+    EXPECT_NE(props.find("WM_CLASS(STRING) = \"hopshot\", \"hopshot\""), std::string::npos) << props;
+    EXPECT_NE(props.find("_NET_WM_ICON(CARDINAL) = "), std::string::npos) << props;
 
     // The title picture, from share/hopshot.
     const QImage title(guitest::assetsDir() + QStringLiteral("/title.bmp"));
@@ -122,13 +125,118 @@ TEST_F(Installed, TheProgramStartedElsewhereFindsItsAssetsAndKeepsItsRecordsInTh
             if (c.green() > c.red() + 25 && c.green() > c.blue() + 25) ++green;
         }
     EXPECT_GT(green, 160 * 107 / 5) << "the ground covers a fifth of the view at least";
+    ASSERT_TRUE(sh(x.env() + "xdotool key Escape"));   // a game stopped with Esc is kept
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     kill(child->pid, SIGTERM);
     ASSERT_TRUE(child->waitEnd(10000));
     EXPECT_TRUE(child->exitedWith(0)) << child->err();
-    EXPECT_TRUE(fs::exists(home / "data/hopshot/gun3.x")) << child->err();
-    EXPECT_FALSE(fs::exists(prefix / "bin/gun3.x"));
-    EXPECT_FALSE(fs::exists(elsewhere / "gun3.x"));
+}
+
+std::vector<std::string> filesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The records and the kept game in the data home, and nothing beside the program or where the
+// player started it.
+void expectOnlyTheDataHomeWritten(const fs::path& bin, const fs::path& home, const fs::path& elsewhere) {
+    EXPECT_TRUE(fs::exists(home / "data/hopshot/gun3.x"));
+    EXPECT_EQ(keptGames((home / "data/hopshot/replays").string()).size(), 1u);
+    EXPECT_EQ(filesIn(bin), std::vector<std::string>{"hopshot"});
+    EXPECT_EQ(filesIn(elsewhere), std::vector<std::string>{});
+}
+
+// Installed under a prefix the player can write (the README's ~/.local) or one they cannot
+// (/usr/local for anyone but root): the program writes in the data home only, either way.
+class InstalledFor : public Installed, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(InstalledFor, TheProgramStartedElsewhereFindsItsAssetsAndKeepsItsFilesInTheDataHome) {
+    if (!guitest::app()) GTEST_SKIP() << "needs an X display: run under xvfb-run";
+    const bool binWritable = GetParam();
+    const fs::path home = prefix / "home", elsewhere = prefix / "elsewhere";
+    fs::create_directories(home / "data");
+    fs::create_directories(elsewhere);
+    std::vector<std::string> args{(prefix / "bin/hopshot").string(), "--nosound"};
+    if (!binWritable) {
+        fs::permissions(prefix, fs::perms::all, fs::perm_options::add);   // nobody reads the prefix
+        fs::permissions(home, fs::perms::all, fs::perm_options::add);
+        fs::permissions(home / "data", fs::perms::all, fs::perm_options::add);
+        fs::permissions(elsewhere, fs::perms::all, fs::perm_options::add);
+        fs::permissions(prefix / "bin", fs::perms::owner_write | fs::perms::group_write |
+                                            fs::perms::others_write, fs::perm_options::remove);
+        if (geteuid() == 0)   // root writes any folder: play as a user who cannot
+            args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+                                       "--clear-groups"});
+    } else {
+        ASSERT_EQ(::access((prefix / "bin").c_str(), W_OK), 0);
+    }
+    playOnceAndClose(args, home, elsewhere);
+    if (HasFatalFailure()) return;
+    expectOnlyTheDataHomeWritten(prefix / "bin", home, elsewhere);
+}
+
+INSTANTIATE_TEST_SUITE_P(Prefix, InstalledFor, ::testing::Values(true, false),
+                         [](const auto& info) {
+                             return std::string(info.param ? "Writable" : "ReadOnly");
+                         });
+
+// The Debian package, made as a packager would (`cpack -G DEB` in the build folder): it holds
+// the whole install under /usr, names the libraries it needs, and the program unpacked from it
+// runs by itself: its help, a headless script and a game in the window.
+TEST(Package, TheDebianPackageHoldsTheGameUnderUsrAndItsProgramRuns) {
+    const std::string cpack = HOPSHOT_CPACK;
+    if (!fs::exists(cpack)) GTEST_SKIP() << "no cpack at " << cpack << ": the package is not made";
+    const fs::path work = fs::path(testing::TempDir()) / ("hopshot-package-" + std::to_string(getpid()));
+    fs::remove_all(work);
+    fs::create_directories(work / "made");
+    const std::string log = (work / "cpack.log").string();
+    ASSERT_TRUE(sh("cd " HOPSHOT_BUILD_DIR " && " + cpack + " -G DEB -B " + (work / "made").string() +
+                   " > " + log + " 2>&1"))
+        << guitest::Child::slurp(log);
+    fs::path deb;
+    for (const auto& entry : fs::directory_iterator(work / "made"))
+        if (entry.path().extension() == ".deb") deb = entry.path();
+    ASSERT_FALSE(deb.empty()) << guitest::Child::slurp(log);
+
+    const std::string contents = shOut("dpkg-deb -c " + deb.string()) + "\n";
+    const std::string id = kAppId;
+    const std::vector<std::string> files = {
+        "./usr/bin/hopshot", "./usr/share/hopshot/ground.x", "./usr/share/hopshot/title.bmp",
+        "./usr/share/applications/" + id + ".desktop", "./usr/share/metainfo/" + id + ".metainfo.xml",
+        "./usr/share/icons/hicolor/256x256/apps/" + id + ".png", "./usr/share/man/man6/hopshot.6"};
+    for (const std::string& file : files)
+        EXPECT_NE(contents.find(" " + file + "\n"), std::string::npos) << file << "\n" << contents;
+    const std::string depends = shOut("dpkg-deb -f " + deb.string() + " Depends");
+    for (const char* package : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libsdl2-mixer-2.0-0",
+                                "libassimp5", "libenet7", "fonts-ipafont-gothic"})
+        EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
+
+    const fs::path root = work / "root", home = work / "home", elsewhere = work / "elsewhere";
+    ASSERT_TRUE(sh("dpkg-deb -x " + deb.string() + " " + root.string()));
+    fs::create_directories(home / "data");
+    fs::create_directories(elsewhere);
+    const std::string program = (root / "usr/bin/hopshot").string();
+    EXPECT_EQ(shOut(program + " --help | head -1"), "Usage: hopshot [OPTION]...");
+
+    // A headless run from the player's folder keeps its records in the data home.
+    std::ofstream(elsewhere / "short.replay") << "players 1 0 0 0\ngame\nat 1 key down 17 2\n";
+    const std::string out = shOut("cd " + elsewhere.string() + " && XDG_DATA_HOME=" +
+                                  (home / "data").string() + " " + program +
+                                  " --headless short.replay --steps 100; echo status $?");
+    EXPECT_NE(out.find("game 1: score 0, 100 steps"), std::string::npos) << out;
+    EXPECT_NE(out.find("status 0"), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(home / "data/hopshot/gun3.x")) << out;
+    fs::remove(elsewhere / "short.replay");
+    fs::remove(home / "data/hopshot/gun3.x");
+
+    if (!guitest::app()) GTEST_SKIP() << "the window needs an X display: run under xvfb-run";
+    playOnceAndClose({program, "--nosound"}, home, elsewhere);
+    if (HasFatalFailure()) return;
+    expectOnlyTheDataHomeWritten(root / "usr/bin", home, elsewhere);
+    fs::remove_all(work);
 }
 
 }  // namespace

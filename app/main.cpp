@@ -7,9 +7,10 @@
 #include "replay/kept_games.h"
 #include "replay/script.h"
 #include "net/options.h"
+#include "records/program_place.h"
 
 #include <QApplication>
-#include <QFileInfo>
+#include <QIcon>
 #include <QTimer>
 #include <QSocketNotifier>
 
@@ -65,13 +66,13 @@ void closeOnSignals(QWidget& window) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
-// The meshes, waves and title picture: beside the program (as built), else in ../share/hopshot
-// (as installed), else beside the program all the same, where each missing file is named.
-QString assetsDir(const QString& programDir) {
-    for (const QString& dir : {programDir, programDir + QStringLiteral("/../share/hopshot")})
-        if (QFileInfo::exists(dir + QStringLiteral("/ground.x")))
-            return QFileInfo(dir).canonicalFilePath();
-    return programDir;
+// The window's icon from the icons built into the program, so that it shows as built too.
+QIcon programIcon() {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/hicolor/%1x%1/apps/io.github.hopshot.HopShot.png").arg(size),
+                     QSize(size, size));
+    return icon;
 }
 
 }  // namespace
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
         std::cerr << "hopshot: " << error << "\nTry 'hopshot --help' for the options.\n";
         return 2;
     }
+    const hopshot::ProgramPlace place = hopshot::programPlace();
     switch (cl.mode) {
     case CommandLine::Mode::Help: std::cout << hopshot::usageText(); return 0;
     case CommandLine::Mode::Version: std::cout << hopshot::versionText(); return 0;
@@ -92,7 +94,12 @@ int main(int argc, char** argv) {
         hopshot::HeadlessOptions o;
         o.script = cl.script;
         o.trace = cl.trace;
-        if (!cl.dir.empty()) o.dir = cl.dir;
+        if (!cl.dir.empty()) {
+            o.dir = cl.dir;
+        } else if (place.installed) {
+            o.dir = place.assets;
+            o.recordsInDataHome = true;
+        }
         o.stepLimit = cl.stepsGiven ? cl.steps : 0;
         if (cl.net != CommandLine::Net::None) {
             hopshot::NetOptions n;
@@ -130,10 +137,20 @@ int main(int argc, char** argv) {
 
     int qtArgc = 1;   // the options above are the game's own; Qt takes its settings from the environment
     QApplication app(qtArgc, argv);
-    const QString programDir = QCoreApplication::applicationDirPath();
+    // The window's class is "hopshot" whatever the program file is called: the menu
+    // entry's StartupWMClass names it, and the desktop file name ties the window to the entry.
+    QCoreApplication::setApplicationName(QStringLiteral("hopshot"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.hopshot.HopShot"));
+    QApplication::setWindowIcon(programIcon());
 
     const bool replaying = !cl.replay.empty();
-    hopshot::Form1 window(cl.presets, assetsDir(programDir), {cl.sound, !replaying, true, programDir});
+    hopshot::Form1Services services;
+    services.sound = cl.sound;
+    services.joysticks = !replaying;
+    services.records = true;
+    services.recordsDir = QString::fromStdString(place.dir);
+    services.recordsInDataHome = place.installed;
+    hopshot::Form1 window(cl.presets, QString::fromStdString(place.assets), services);
     window.setScreen(cl.screen);
     std::string problem;
     if (replaying && !window.startReplay(replay, cl.trace, problem)) {

@@ -4,7 +4,6 @@
 #include "controls/joystick.h"
 #include "game/game_routine.h"
 #include "input/sdl_joysticks.h"
-#include "net/world_hash.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -13,7 +12,6 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
-#include <chrono>
 #include <fstream>
 #include <iostream>
 
@@ -92,6 +90,8 @@ void NetSeat::pump() {
         // The game runs from the event loop, not inside this slot.
         QTimer::singleShot(0, this, [this, m] { play(m); });
     }
+    // The host's pause holds this machine's game too.
+    if (!session_->isHost() && inGame() && session_->paused() != form_.paused()) form_.setPaused(session_->paused());
     if (changed || caption() != form_.windowTitle()) showCaption();
 }
 
@@ -152,6 +152,19 @@ bool NetSeat::startChosen() {
     return true;
 }
 
+bool NetSeat::mayPause(bool say) {
+    if (!session_ || session_->isHost()) return true;
+    if (say) {
+        lastNotice_ = "only the host pauses";
+        showCaption();
+    }
+    return false;
+}
+
+void NetSeat::pauseChanged(bool on) {
+    if (session_ && session_->isHost()) session_->setPaused(on);
+}
+
 void NetSeat::playersChanged() {
     if (!session_) return;
     Players wanted{};
@@ -198,9 +211,11 @@ void NetSeat::play(const StartMessage& m) {
     form_.beginInput(*game_, m.stepLimit, &joysticks_, false);
     startCommand(g);   // setup, the frame loop through our yields, the teardown
     form_.endInput();
+    const std::string stop = game_->stopReason();
+    if (!stop.empty()) form_.stoppedBy_ = stop;
+    else if (leaving_) form_.stoppedBy_ = "this machine left the network game";
     form_.afterGame();
 
-    const std::string stop = game_->stopReason();
     const bool desync = session_ && session_->desyncStep() != 0;
     std::string kept;
     if (desync || !choice_.replayOut.empty()) {

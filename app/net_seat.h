@@ -49,6 +49,9 @@ public:
     bool keyEvent(ScriptEvent& e);
     bool startChosen();
     void playersChanged();        // the player check marks changed
+    // Only the host pauses, for every machine; a guest says so (unless told not to).
+    bool mayPause(bool say = true);
+    void pauseChanged(bool on);
     // During a game's setup: the players taking part, as the host's start says.
     std::optional<bool> checkedPlayer(int p) const;
 

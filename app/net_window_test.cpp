@@ -116,6 +116,26 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
     guitest::keepShot(guitest::grabShown(hostWindow), "net-window-host");
     guitest::keepShot(guitest::grabShown(guestWindow), "net-window-guest");
 
+    // The guest's P only says who pauses; the host's holds both machines, and P again goes on.
+    auto steps = [&](const ProgramDir& d) {
+        const std::string t = Child::slurp(d.path("trace"));
+        return std::count(t.begin(), t.end(), '\n');
+    };
+    ASSERT_TRUE(keys(guestWindow, "key p"));
+    EXPECT_TRUE(guitest::waitFor([&] {
+        return captionOf(guestWindow).find("only the host pauses") != std::string::npos;
+    }, 5000)) << captionOf(guestWindow);
+    ASSERT_TRUE(keys(hostWindow, "key p"));
+    guitest::pump(500);
+    const long heldHost = steps(hostDir), heldGuest = steps(guestDir);
+    guitest::pump(1000);
+    EXPECT_EQ(steps(hostDir), heldHost) << "the host stepped while paused";
+    EXPECT_EQ(steps(guestDir), heldGuest) << "the guest stepped while the host paused";
+    guitest::keepShot(guitest::grabShown(guestWindow), "net-window-guest-paused");
+    ASSERT_TRUE(keys(hostWindow, "key p"));
+    EXPECT_TRUE(guitest::waitFor([&] { return steps(guestDir) > heldGuest + 20; }, 5000))
+        << "the guest did not go on";
+
     // The host's Esc stops the game on both machines; each writes what its game received.
     ASSERT_TRUE(keys(hostWindow, "key Escape"));
     ASSERT_TRUE(guitest::waitFor([&] {
@@ -147,6 +167,12 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
         return captionOf(hostWindow) ==
                "HopShot — host, 1 machine, players 1 — machine 2 (players 2) left";
     }, 5000)) << captionOf(hostWindow);
+    // The machine that left plays alone now: its first game takes the plain caption back.
+    EXPECT_EQ(captionOf(guestWindow), "HopShot — left the network game");
+    ASSERT_TRUE(keys(guestWindow, "key ctrl+s"));
+    EXPECT_TRUE(guitest::waitFor([&] { return captionOf(guestWindow) == "HopShot"; }, 5000))
+        << captionOf(guestWindow);
+    ASSERT_TRUE(keys(guestWindow, "key Escape"));
 }
 
 }  // namespace

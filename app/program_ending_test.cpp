@@ -95,6 +95,8 @@ TEST_F(ProgramStart, WithNoSoundDeviceItWarnsThenFailsAndEndsWithoutShowingItsWi
     ASSERT_TRUE(WIFEXITED(child->status)) << "ended by a signal";
     EXPECT_NE(WEXITSTATUS(child->status), 0);
     EXPECT_FALSE(fs::exists(dir.path("gun3.x"))) << "the records are read after the sound";
+    // Whoever started it from a terminal learns the way round.
+    EXPECT_NE(child->err().find("start the game with --nosound"), std::string::npos) << child->err();
 }
 
 TEST_F(ProgramStart, NoSoundStartsWhereNoDeviceCanOpen) {

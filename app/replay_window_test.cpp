@@ -66,6 +66,32 @@ std::string lastEndScore(const std::string& trace) {
     return std::regex_search(line, m, std::regex(R"("score":(-?\d+))")) ? m[1].str() : "";
 }
 
+// The title picture as a replay shows it: a band of its own covers the lines on starting and
+// stopping a game (Ctrl+S does nothing in a replay); the rest is the title picture as it is.
+void expectReplayTitle(unsigned long window, const ProgramDir& dir) {
+    const QImage title(dir.qpath() + QStringLiteral("/title.bmp"));
+    const QImage shot = guitest::grabShown(window);
+    ASSERT_FALSE(shot.isNull());
+    ASSERT_FALSE(title.isNull());
+    const int top = shot.height() - 480;   // below the menu bar
+    const QRect band(84, 321, 472, 69);    // where the start lines are drawn on the picture
+    int inBand = 0, sameInBand = 0, outside = 0, sameOutside = 0;
+    for (int y = 0; y < 480; y += 3)
+        for (int x = 0; x < 640; x += 3) {
+            const bool same = shot.pixelColor(x, top + y) == title.pixelColor(x, y);
+            if (band.adjusted(2, 2, -2, -2).contains(x, y)) {
+                ++inBand;
+                sameInBand += same;
+            } else if (!band.adjusted(-2, -2, 2, 2).contains(x, y)) {
+                ++outside;
+                sameOutside += same;
+            }
+        }
+    EXPECT_EQ(sameOutside, outside) << "the title picture changed outside the start lines";
+    EXPECT_LT(sameInBand, inBand / 10) << "the start lines still show";
+    guitest::keepShot(shot, "replay-over");
+}
+
 class ReplayWindow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -182,6 +208,7 @@ TEST_F(ReplayWindow, PausedEachNStepsOneFrameAndTheTraceIsTheHeadlessOne) {
                         5000)) << windowTitle(*child);
     EXPECT_TRUE(waitFor([&] { return windowTitle(*child).find("over") != std::string::npos; },
                         30000)) << windowTitle(*child);
+    expectReplayTitle(window, dir);
     ASSERT_TRUE(sh("xdotool key Escape"));
     ASSERT_TRUE(child->waitEnd(15000)) << "Esc did not leave the replay";
     EXPECT_TRUE(child->exitedWith(0)) << child->err();
@@ -209,6 +236,10 @@ TEST_F(ReplayWindow, TheLastTwentyGamesAreKeptInTheDataFolder) {
         dir.write("data/hopshot/replays/" + std::string(name), "game\nat 1 key down 27 0\n");
     }
     dir.write("data/hopshot/replays/my-notes.txt", "mine");
+    // A game cut off by a kill while it was being kept, long ago: gone at the next start.
+    const std::string leftover = folder + "/.writing-2001-01-21_120000_score_5.replay";
+    dir.write("data/hopshot/replays/.writing-2001-01-21_120000_score_5.replay", "game\nat 1 ");
+    fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::hours(2));
 
     const unsigned long window = start({"--players", "1"}, {{"XDG_DATA_HOME", data}});
     ASSERT_NE(window, 0u);
@@ -224,6 +255,7 @@ TEST_F(ReplayWindow, TheLastTwentyGamesAreKeptInTheDataFolder) {
     ASSERT_EQ(kept.size(), 20u);
     EXPECT_EQ(fs::path(kept.front()).filename(), "2001-01-03_120000_score_300.replay");
     EXPECT_TRUE(fs::exists(folder + "/my-notes.txt"));
+    EXPECT_FALSE(fs::exists(leftover));
     for (size_t i = 18; i < 20; ++i) {
         const std::string name = fs::path(kept[i]).filename().string();
         EXPECT_EQ(name.rfind("2001-", 0), std::string::npos) << name;
@@ -276,6 +308,61 @@ TEST(ReplayFiles, ADamagedOrCutRecordingIsRefusedWithItsLine) {
                                        kNoDisplay);
     ASSERT_TRUE(child->waitEnd(30000));
     EXPECT_TRUE(child->exitedWith(0)) << child->err();
+}
+
+}  // namespace
+}  // namespace hopshot
+
+namespace hopshot {
+namespace {
+
+// P holds the game (no step, no tick) with its mark over the picture, F1 shows the controls over
+// it, P again goes on; and a game ended by SIGTERM is kept so that its replay stops at its last
+// step: the headless replay retraces the window's game step for step, pause and all.
+TEST_F(ReplayWindow, APauseHoldsTheGameAndAGameEndedBySigtermIsKeptToItsLastStep) {
+    const std::string data = dir.path("data");
+    const unsigned long window =
+        start({"--players", "12", "--trace", dir.path("live.trace")}, {{"XDG_DATA_HOME", data}});
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(sh("xdotool key ctrl+s"));
+    guitest::pump(1000);
+    ASSERT_TRUE(sh("xdotool keydown Left sleep 0.3 keyup Left"));
+    ASSERT_TRUE(sh("xdotool key p"));
+    guitest::pump(300);
+    auto steps = [&] {
+        const std::string t = dir.read("live.trace");
+        return std::count(t.begin(), t.end(), '\n');
+    };
+    const long heldAt = steps();
+    ASSERT_TRUE(sh("xdotool keydown d"));   // held while paused: it reaches the next step
+    guitest::pump(1500);
+    EXPECT_EQ(steps(), heldAt) << "steps ran while paused";
+    const QImage paused = guitest::grabShown(window);
+    guitest::keepShot(paused, "paused");
+    ASSERT_TRUE(sh("xdotool key F1"));
+    guitest::pump(300);
+    guitest::keepShot(guitest::grabShown(window), "help");
+    ASSERT_TRUE(sh("xdotool key F1 sleep 0.2 key p"));
+    guitest::pump(1000);
+    ASSERT_TRUE(sh("xdotool keyup d"));
+    guitest::pump(300);
+    EXPECT_GT(steps(), heldAt + 40) << "the game did not go on";
+    ASSERT_EQ(kill(child->pid, SIGTERM), 0);
+    ASSERT_TRUE(child->waitEnd(10000));
+    EXPECT_TRUE(child->exitedWith(0)) << child->err();
+
+    const std::vector<std::string> kept = keptGames(data + "/hopshot/replays");
+    ASSERT_EQ(kept.size(), 1u);
+    const std::string script = Child::slurp(kept[0]);
+    EXPECT_NE(script.find("# stopped here: the program was closed\n"), std::string::npos) << script;
+    const HeadlessResult r = runHeadlessIn(kept[0], dir.path("headless"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string live = dir.read("live.trace");
+    ASSERT_EQ(live.find("\"end\":true"), std::string::npos) << "closed during the game: no end";
+    // The replay: the window's steps, then the end its Esc makes.
+    ASSERT_EQ(r.trace.rfind(live, 0), 0u) << "the replay does not retrace the window's game";
+    EXPECT_NE(r.trace.substr(live.size()).find("\"end\":true"), std::string::npos);
+    EXPECT_EQ(std::count(r.trace.begin(), r.trace.end(), '\n'), steps() + 1);
 }
 
 }  // namespace

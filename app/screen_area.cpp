@@ -5,6 +5,7 @@
 #include "scene/scene.h"
 
 #include <QLabel>
+#include <QPainter>
 #include <QResizeEvent>
 
 #include <cmath>
@@ -52,6 +53,20 @@ void ScreenArea::placeTitle(QLabel* image, const QPixmap& small, const QPixmap& 
     smallTitle_ = small;
     largeTitle_ = large;
     place(image, QRect(0, 0, scene::kDeviceWidth, scene::kDeviceHeight));
+}
+
+void ScreenArea::paintOverTitle(const std::function<void(QPainter&)>& paint) {
+    for (QPixmap* title : {&smallTitle_, &largeTitle_}) {
+        if (title->isNull()) continue;
+        QPainter p(title);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.scale(double(title->width()) / scene::kDeviceWidth,
+                double(title->height()) / scene::kDeviceHeight);
+        paint(p);
+    }
+    if (title_) title_->setProperty("titleFrom", QVariant());
+    showTitle();
 }
 
 void ScreenArea::setStartScale(double scale) {

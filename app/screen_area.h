@@ -11,9 +11,11 @@
 #include <QRect>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class QLabel;
+class QPainter;
 
 namespace hopshot {
 
@@ -33,6 +35,8 @@ public:
     // The title picture at 640 x 480, and one for large screens (may be null): shown as it is at
     // 1:1, otherwise the one that suits scaled smoothly to the size shown.
     void placeTitle(QLabel* image, const QPixmap& small, const QPixmap& large);
+    // Paints over both title pictures; the painter's units are the 640 x 480 picture's pixels.
+    void paintOverTitle(const std::function<void(QPainter&)>& paint);
 
     // The area's size at a scale, for opening the window that large.
     void setStartScale(double scale);

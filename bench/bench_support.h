@@ -1,5 +1,7 @@
-// What both benchmarks need: where the meshes are, and the process's CPU time.
+// What the benchmarks share: where the meshes are, the process's CPU time, a game with no picture.
 #pragma once
+
+#include "core/host.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -19,5 +21,25 @@ inline double processCpuMs() {
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
+
+// The game with no picture: the clipper has no window, so no device is made and every render is
+// skipped. What is left is the rules and the scene graph. Four players and the live camera.
+class NoPicture : public Host {
+public:
+    bool checked(MenuItem item) const override {
+        return item == MenuItem::Player1 || item == MenuItem::Player2 ||
+               item == MenuItem::Player3 || item == MenuItem::Player4 ||
+               item == MenuItem::LiveCamera;
+    }
+    void setCaption(Label, const std::string&) override {}
+    void show3DView() override {}
+    void showTitle() override {}
+    void clearWindowSurface() override {}
+    scene::Window* picture1() override { return nullptr; }
+    int32_t tickCount() override { return 0; }
+    void yield() override {}
+    bool ended() const override { return false; }
+    std::string recordPrompt() override { return {}; }
+};
 
 }  // namespace hopshot::bench

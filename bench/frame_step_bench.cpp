@@ -151,33 +151,13 @@ void FourPlayersWireframe(benchmark::State& state) {
     runWindowed(state, p);
 }
 
-// The game with no picture: the clipper has no window, so no device is made and every render is
-// skipped. What is left is the rules and the scene graph.
-class NoPicture : public Host {
-public:
-    bool checked(MenuItem item) const override {
-        return item == MenuItem::Player1 || item == MenuItem::Player2 ||
-               item == MenuItem::Player3 || item == MenuItem::Player4 ||
-               item == MenuItem::LiveCamera;
-    }
-    void setCaption(Label, const std::string&) override {}
-    void show3DView() override {}
-    void showTitle() override {}
-    void clearWindowSurface() override {}
-    scene::Window* picture1() override { return nullptr; }
-    int32_t tickCount() override { return 0; }
-    void yield() override {}
-    bool ended() const override { return false; }
-    std::string recordPrompt() override { return {}; }
-};
-
 class Silence : public SoundOut {
 public:
     void play(int) override {}
 };
 
 void FourPlayersNoPicture(benchmark::State& state) {
-    NoPicture host;
+    bench::NoPicture host;
     Silence sound;
     Game g(host, sound, assetsDir());
     gameSetup(g);

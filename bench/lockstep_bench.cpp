@@ -1,14 +1,17 @@
 // What the lockstep costs a network game: two machines (host and guest, each a session of its
 // own on the loopback interface, in this one process) play steps at the game's pace of 50 a
 // second, each with a key event now and then, through a relay that holds every datagram for half
-// the round trip and loses a share of them. Printed as a table, one row per link:
+// the round trip and loses a share of them; and four machines on a LAN, for what the host sends
+// and receives. Printed as a table, one row per link, or as one JSON object a line:
 //
-//   <build>/bench/lockstep_bench [--seconds N] [--link K]   (30 s a link; K: only row K, from 0)
+//   <build>/bench/lockstep_bench [--seconds N] [--link K] [--json]   (30 s a link; K: row K)
 //
-// Columns: the link (round trip, loss); D, the input delay the host chose from the measured round
-// trip, and what it adds to every key (D x 20 ms); steps a second held by each machine; the
-// longest pause between two steps on either machine, and how many pauses passed 200 ms; the
-// bytes a second each machine sends and receives (ENet's counts, UDP and IP headers not counted).
+// Columns: the link (round trip, loss, machines); D, the input delay the host chose from the
+// measured round trip, and what it adds to every key (D x 20 ms); steps a second held by the host
+// and the guests (the slowest); the longest pause between two steps on any machine, and how many
+// pauses passed 200 ms; the bytes a second the host and the first guest send and receive (ENet's
+// counts, UDP and IP headers not counted), and ENet's share of what the host sends (its headers,
+// acknowledgements and pings).
 #include "net/net_game.h"
 #include "net/session.h"
 #include "testing/lossy_relay.h"
@@ -40,11 +43,12 @@ struct Link {
     const char* name;
     int oneWayMs;     // the relay holds each datagram this long, give or take 5 ms
     double loss;
+    int machines = 2;
 };
 
 // One machine's steps: one a tick (20 ms) at most, each as soon as every machine's events are in.
 struct Player {
-    NetSession* session = nullptr;
+    std::unique_ptr<NetSession> session;
     LocalInput own;   // this machine's keys, as the window's handlers queue them
     std::unique_ptr<NetGame> game;
     long done = 0;
@@ -53,6 +57,7 @@ struct Player {
     Clock::time_point lastStep;
     double longestPause = 0;
     int longPauses = 0;
+    uint64_t sent0 = 0, received0 = 0, payload0 = 0;
 
     void turn(Clock::time_point start, int machine) {
         session->service(0);
@@ -61,9 +66,17 @@ struct Player {
         const long n = done + 1;
         if (sent < n) {
             if (n % 25 == 0) {   // a key now and then, as a player's hands give them
+                static const int16_t keys[] = {37, 68};
                 ScriptEvent e;
                 e.kind = n % 50 == 0 ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
-                e.keyCode = int16_t(machine == 0 ? 37 : 68);
+                if (machine < 2) {
+                    e.keyCode = keys[machine];
+                } else {
+                    e.kind = ScriptEvent::Kind::Joy;
+                    e.joystick = machine - 2;
+                    e.x = n % 50 == 0 ? 65535 : 32767;
+                    e.y = 32767;
+                }
                 own.push(e);
             }
             sent = n;
@@ -81,61 +94,94 @@ struct Player {
     }
 };
 
-void runLink(const Link& link, int seconds, uint16_t port) {
-    const Players p1{true, false, false, false}, p2{false, true, false, false};
+bool runLink(const Link& link, int seconds, uint16_t port, bool json) {
+    std::vector<Player> ms(size_t(link.machines));
+    std::vector<std::unique_ptr<proc::LossyRelay>> relays;
     std::string error;
-    auto host = NetSession::host(port, p1, programVersion(), error);
-    proc::LossyRelay relay(uint16_t(port + 1), port, link.loss, std::max(0, link.oneWayMs - 5),
-                           link.oneWayMs + 5, (seconds + 30) * 1000);
-    std::unique_ptr<NetSession> guest;
-    std::atomic<bool> joining{true};
-    std::thread joiner([&] {
-        guest = NetSession::join("127.0.0.1", uint16_t(port + 1), p2, programVersion(), 30000, error);
-        joining = false;
-    });
-    while (joining) host->service(5);   // the host answers (and answers again) meanwhile
-    joiner.join();
-    if (!guest || host->roster().size() < 2) {
-        std::printf("%-16s could not connect: %s\n", link.name, error.c_str());
-        return;
+    auto bringing = [](int m) {
+        Players p{};
+        p[size_t(m)] = true;
+        return p;
+    };
+    ms[0].session = NetSession::host(port, bringing(0), programVersion(), error);
+    if (!ms[0].session) {
+        std::fprintf(stderr, "%s: %s\n", link.name, error.c_str());
+        return false;
+    }
+    for (int g = 1; g < link.machines; ++g) {
+        const uint16_t relayPort = uint16_t(port + g);
+        relays.push_back(std::make_unique<proc::LossyRelay>(relayPort, port, link.loss,
+                                                            std::max(0, link.oneWayMs - 5),
+                                                            link.oneWayMs + 5, (seconds + 40) * 1000, unsigned(g)));
+        std::atomic<bool> joining{true};
+        std::thread joiner([&] {
+            ms[size_t(g)].session = NetSession::join("127.0.0.1", relayPort, bringing(g), programVersion(),
+                                                     30000, error);
+            joining = false;
+        });
+        while (joining) {   // the host answers (and answers again) meanwhile
+            for (int k = 0; k < g; ++k) ms[size_t(k)].session->service(k == 0 ? 5 : 0);
+        }
+        joiner.join();
+        if (!ms[size_t(g)].session) {
+            std::fprintf(stderr, "%s: machine %d could not connect: %s\n", link.name, g + 1, error.c_str());
+            return false;
+        }
     }
     // Two seconds of pings measure the round trip the host chooses D from.
-    for (auto t = Clock::now(); msSince(t) < 2000;) {
-        host->service(1);
-        guest->service(1);
-    }
+    for (auto t = Clock::now(); msSince(t) < 2000;)
+        for (Player& p : ms) p.session->service(1);
     StartMessage m;
     m.game = 1;
-    m.delay = host->autoDelay();
-    m.machines = {0, 1};
-    m.machinePlayers = {p1, p2};
-    m.players = host->everyonesPlayers();
-    host->startGame(m);
-    StartMessage got;
-    while (!guest->takeStart(got)) {
-        host->service(1);
-        guest->service(1);
+    m.delay = ms[0].session->autoDelay();
+    for (const Machine& mc : ms[0].session->roster()) {
+        m.machines.push_back(mc.id);
+        m.machinePlayers.push_back(mc.players);
     }
-    Player a, b;
-    a.session = host.get();
-    b.session = guest.get();
-    a.game = std::make_unique<NetGame>(*host, m, std::array<bool, 4>{}, a.own);
-    b.game = std::make_unique<NetGame>(*guest, got, std::array<bool, 4>{}, b.own);
-    const uint64_t sentA = host->bytesSent(), recvA = host->bytesReceived();
-    const uint64_t sentB = guest->bytesSent(), recvB = guest->bytesReceived();
+    m.players = ms[0].session->everyonesPlayers();
+    ms[0].session->startGame(m);
+    ms[0].game = std::make_unique<NetGame>(*ms[0].session, m, std::array<bool, 4>{}, ms[0].own);
+    for (size_t g = 1; g < ms.size(); ++g) {
+        StartMessage got;
+        while (!ms[g].session->takeStart(got))
+            for (Player& p : ms) p.session->service(1);
+        ms[g].game = std::make_unique<NetGame>(*ms[g].session, got, std::array<bool, 4>{}, ms[g].own);
+    }
+    for (Player& p : ms) {
+        p.sent0 = p.session->bytesSent();
+        p.received0 = p.session->bytesReceived();
+        p.payload0 = p.session->payloadSent();
+    }
     const Clock::time_point start = Clock::now();
     while (msSince(start) < seconds * 1000.0) {
-        a.turn(start, 0);
-        b.turn(start, 1);
+        for (size_t k = 0; k < ms.size(); ++k) ms[k].turn(start, int(k));
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     const double s = msSince(start) / 1000;
-    std::printf("%-16s %3d %5d ms %9.1f %9.1f %8.0f ms %6d %9.0f %9.0f %9.0f %9.0f\n", link.name,
-                m.delay, m.delay * 20, a.done / s, b.done / s, std::max(a.longestPause, b.longestPause),
-                a.longPauses + b.longPauses, (host->bytesSent() - sentA) / s,
-                (host->bytesReceived() - recvA) / s, (guest->bytesSent() - sentB) / s,
-                (guest->bytesReceived() - recvB) / s);
+    double guestSteps = 1e9, pause = 0;
+    int longPauses = 0;
+    for (size_t k = 0; k < ms.size(); ++k) {
+        if (k > 0) guestSteps = std::min(guestSteps, ms[k].done / s);
+        pause = std::max(pause, ms[k].longestPause);
+        longPauses += ms[k].longPauses;
+    }
+    auto out = [&](size_t k) { return (ms[k].session->bytesSent() - ms[k].sent0) / s; };
+    auto in = [&](size_t k) { return (ms[k].session->bytesReceived() - ms[k].received0) / s; };
+    // ENet's share of what the host sends: its headers, acknowledgements and pings.
+    const double headers = 100.0 * (1.0 - (ms[0].session->payloadSent() - ms[0].payload0) / s / std::max(1.0, out(0)));
+    if (json)
+        std::printf("{\"link\":\"%s\",\"machines\":%d,\"rtt_ms\":%d,\"loss\":%.2f,\"delay\":%d,"
+                    "\"host_steps_per_s\":%.2f,\"guest_steps_per_s\":%.2f,\"longest_pause_ms\":%.0f,"
+                    "\"host_out_bps\":%.0f,\"host_in_bps\":%.0f,\"guest_out_bps\":%.0f,\"guest_in_bps\":%.0f,"
+                    "\"enet_header_share\":%.2f}\n",
+                    link.name, link.machines, 2 * link.oneWayMs, link.loss, m.delay, ms[0].done / s,
+                    guestSteps, pause, out(0), in(0), out(1), in(1), headers / 100);
+    else
+        std::printf("%-22s %3d %5d ms %9.1f %9.1f %8.0f ms %6d %9.0f %9.0f %9.0f %9.0f %6.0f %%\n", link.name,
+                    m.delay, m.delay * 20, ms[0].done / s, guestSteps, pause, longPauses, out(0), in(0),
+                    out(1), in(1), headers);
     std::fflush(stdout);
+    return true;
 }
 
 }  // namespace
@@ -143,7 +189,10 @@ void runLink(const Link& link, int seconds, uint16_t port) {
 
 int main(int argc, char** argv) {
     int seconds = 30, only = -1;
-    for (int i = 1; i + 1 < argc; ++i) {
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) json = true;
+        if (i + 1 >= argc) continue;
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(1, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--link") == 0) only = std::atoi(argv[i + 1]);
     }
@@ -152,12 +201,15 @@ int main(int argc, char** argv) {
         {"100 ms", 50, 0.0},
         {"100 ms, 5 %", 50, 0.05},
         {"100 ms, 20 %", 50, 0.20},
+        {"LAN, 4 machines", 0, 0.0, 4},
     };
-    std::printf("%-16s %3s %8s %9s %9s %11s %6s %9s %9s %9s %9s\n", "link", "D", "adds",
-                "host st/s", "guest st/s", "max pause", ">200", "host B/s", "host rB/s",
-                "guest B/s", "guest rB/s");
-    uint16_t port = uint16_t(26000 + getpid() % 1000 * 4);
+    if (!json)
+        std::printf("%-22s %3s %8s %9s %9s %11s %6s %9s %9s %9s %9s %8s\n", "link", "D", "adds",
+                    "host st/s", "guest st/s", "max pause", ">200", "host B/s", "host rB/s",
+                    "guest B/s", "guest rB/s", "ENet's");
+    uint16_t port = uint16_t(26000 + getpid() % 1000 * 8);
+    bool ok = true;
     for (int k = 0; k < int(std::size(links)); ++k)
-        if (only < 0 || only == k) hopshot::runLink(links[k], seconds, port += 2);
-    return 0;
+        if (only < 0 || only == k) ok = hopshot::runLink(links[k], seconds, port += 8, json) && ok;
+    return ok ? 0 : 1;
 }

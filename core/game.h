@@ -39,19 +39,35 @@ struct SceneHandles {
 
 struct Game {
     Game(Host& host, SoundOut& sound, std::string programDir)
-        : host(host), sound(sound), programDir(std::move(programDir)) {}
+        : host(host), sound(&sound), programDir(std::move(programDir)) {}
 
     World w;
     SceneHandles s;
     Rng rng;
     Host& host;
-    SoundOut& sound;
+    SoundOut* sound;          // where the rules' sounds go; never null. A silent step sends
+                              // them elsewhere for its length and puts this back.
     std::string programDir;   // mesh files are loaded from here
     Controller controller;                 // the joystick module's state
     JoystickService* joysticks = nullptr;  // none: every joystick reads centred
 };
 
 // Play bank k (0 "gun.wav" .. 7 "time.wav").
-inline void playBank(Game& g, int bank) { g.sound.play(bank); }
+inline void playBank(Game& g, int bank) { g.sound->play(bank); }
+
+// For its lifetime the rules' sounds go to `instead`, then to the game's own sound again: steps
+// run again, and the events handed to the game before them (a countdown tick sounds too), are
+// not heard twice.
+class SoundRedirect {
+public:
+    SoundRedirect(Game& g, SoundOut& instead) : g_(g), heard_(g.sound) { g.sound = &instead; }
+    ~SoundRedirect() { g_.sound = heard_; }
+    SoundRedirect(const SoundRedirect&) = delete;
+    SoundRedirect& operator=(const SoundRedirect&) = delete;
+
+private:
+    Game& g_;
+    SoundOut* heard_;
+};
 
 }  // namespace hopshot

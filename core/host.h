@@ -2,6 +2,7 @@
 // play; the headless shell implements it on a virtual clock with a replay script; tests fake it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -49,6 +50,20 @@ class SoundOut {
 public:
     virtual ~SoundOut() = default;
     virtual void play(int bank) = 0;
+};
+
+// Where sounds go when none may be heard (a step run again): each bank is counted, not played.
+class MutedSound : public SoundOut {
+public:
+    void play(int bank) override {
+        if (bank >= 0 && bank < kSoundBanks) ++dropped[bank];
+    }
+    int total() const {
+        int n = 0;
+        for (int d : dropped) n += d;
+        return n;
+    }
+    std::array<int, kSoundBanks> dropped{};   // by bank
 };
 
 }  // namespace hopshot

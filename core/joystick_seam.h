@@ -26,6 +26,8 @@ struct Controller {
     int32_t joyYLow = 0, joyYHigh = 0;
     int16_t joyX = 0, joyY = 0;  // last poll: -1, 0 or 1
     uint32_t joyButtons = 0;     // last poll: bit 0 = button 1
+
+    bool operator==(const Controller&) const = default;
 };
 
 }  // namespace hopshot

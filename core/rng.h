@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <random>
+#include <vector>
 
 namespace hopshot {
 
@@ -44,6 +45,25 @@ public:
         gen_.discard(n - draws_);
         draws_ = n;
         return true;
+    }
+
+    // The generator whole, to be put back exactly as it stood (a game run again from a saved
+    // step): its state, its draw count and the forced values still waiting. Saving into the same
+    // Saved again reuses its buffers.
+    struct Saved {
+        std::mt19937 gen;
+        uint64_t draws = 0;
+        std::vector<double> forced;
+    };
+    void save(Saved& out) const {
+        out.gen = gen_;
+        out.draws = draws_;
+        out.forced.assign(forced_.begin(), forced_.end());
+    }
+    void restore(const Saved& in) {
+        gen_ = in.gen;
+        draws_ = in.draws;
+        forced_.assign(in.forced.begin(), in.forced.end());
     }
 
     // Tests: the next draws return these values, in order, instead of the generator's.

@@ -73,6 +73,8 @@ struct World {
     std::array<int16_t, kBlood> bloodVX{};     // units a step
     std::array<int16_t, kBlood> bloodVY{};
     std::array<int16_t, kBlood> bloodVZ{};
+
+    bool operator==(const World&) const = default;
 };
 
 // Players taking part: the sum of playerIn, worked out afresh wherever it is needed.

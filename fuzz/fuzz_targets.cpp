@@ -1,5 +1,7 @@
 #include "fuzz/fuzz_targets.h"
 
+#include "net/session.h"
+#include "net/wire.h"
 #include "records/records.h"
 #include "replay/script.h"
 #include "scene/scene.h"
@@ -77,6 +79,54 @@ int meshFile(const uint8_t* data, size_t size) {
     for (const scene::Triangle& t : triangles)
         for (int k = 0; k < 3; ++k)
             if (!scene::finite(t.p[k])) broken("a corner that is not finite");
+    return 0;
+}
+
+// Whatever arrives, a session keeps to its bounds: no machine's steps run further ahead than the
+// window, and both sides go on answering. Each side takes the host's start as a guest would, and
+// the host starts a game once its guest has joined, so steps reach a game being played.
+int networkMessages(const uint8_t* data, size_t size) {
+    auto host = NetSession::detached(true);
+    auto guest = NetSession::detached(false);
+    long step = 0;
+    for (size_t at = 0; at + 3 <= size;) {
+        const bool toHost = data[at] % 2 == 0;
+        const size_t length = std::min<size_t>(data[at + 1] | size_t(data[at + 2]) << 8, size - at - 3);
+        const std::string bytes(reinterpret_cast<const char*>(data) + at + 3, length);
+        at += 3 + length;
+        (toHost ? host : guest)->receive(0, bytes);
+
+        if (!host->gameOn() && host->roster().size() >= 2) {
+            StartMessage m;
+            m.game = 1;
+            m.delay = 2;
+            for (const Machine& mc : host->roster()) {
+                m.machines.push_back(mc.id);
+                m.machinePlayers.push_back(mc.players);
+            }
+            m.players = host->everyonesPlayers();
+            host->startGame(m);
+        }
+        StartMessage taken;
+        while (guest->takeStart(taken)) {}
+        // Each side makes its own next step, as its game would.
+        ++step;
+        for (NetSession* s : {host.get(), guest.get()}) {
+            if (!s->gameOn()) continue;
+            const Lockstep& l = s->lockstep();
+            s->sendStep(l.have(s->self()) + 1, {}, 0, 0);
+            for (int m : l.machines())
+                if (m != s->self() && l.have(m) > l.have(s->self()) + kStepWindow)
+                    broken("a machine's steps run past the window");
+            std::vector<ScriptEvent> merged;
+            const long next = l.have(s->self()) - l.delay();
+            if (next >= 1 && s->lockstep().ready(next)) merged = s->lockstep().take(next);
+            for (const ScriptEvent& e : merged)
+                if (e.step != next) broken("a merged event of another step");
+        }
+        host->service(0);
+        guest->service(0);
+    }
     return 0;
 }
 

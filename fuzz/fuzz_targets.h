@@ -11,5 +11,9 @@ namespace hopshot::fuzz {
 int scriptParser(const uint8_t* data, size_t size);   // a replay script
 int recordsFile(const uint8_t* data, size_t size);    // the high-score file, written back
 int meshFile(const uint8_t* data, size_t size);       // an .x mesh file held in memory
+// Datagrams as they reach a host and a guest in a network game: each a byte saying which side
+// it reaches (even: the host, from its guest; odd: the guest, from its host), two bytes of
+// length (little-endian), then its bytes.
+int networkMessages(const uint8_t* data, size_t size);
 
 }  // namespace hopshot::fuzz

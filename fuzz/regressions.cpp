@@ -1,5 +1,5 @@
 // Replays fuzz inputs through a target, as part of the ordinary test run:
-//   fuzz_regressions TARGET DIR...   (TARGET: script, records or mesh)
+//   fuzz_regressions TARGET DIR...   (TARGET: script, records, mesh or network)
 // Feeds every file in the folders to the target; a broken promise aborts, which fails the test.
 #include "fuzz/fuzz_targets.h"
 
@@ -14,13 +14,14 @@
 int main(int argc, char** argv) {
     using Target = int (*)(const uint8_t*, size_t);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh DIR...\n");
+        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh|network DIR...\n");
         return 2;
     }
     const std::string name = argv[1];
     const Target target = name == "script"    ? hopshot::fuzz::scriptParser
                           : name == "records" ? hopshot::fuzz::recordsFile
                           : name == "mesh"    ? hopshot::fuzz::meshFile
+                          : name == "network" ? hopshot::fuzz::networkMessages
                                               : nullptr;
     if (!target) {
         std::fprintf(stderr, "fuzz_regressions: no target %s\n", name.c_str());

@@ -13,6 +13,12 @@ void startCommand(Game& g);
 void runGame(Game& g);      // setup, then the frame loop
 void frameLoop(Game& g);    // one frame step per tick until running drops, then the teardown
 void frameStep(Game& g);    // one step: hopper pass, blood pass, player passes, overview view
+// The same step unseen and unheard, for steps run again from a saved state: no view is drawn,
+// and the banks the rules play go to `instead` (a MutedSound counts them) instead of the game's
+// sound. It leaves the game as frameStep would: only the picture, the sound and the viewport
+// (which the drawing alone uses, and makes afresh) differ.
+void silentFrameStep(Game& g, SoundOut& instead);
+void silentFrameStep(Game& g);   // its sounds dropped
 void teardown(Game& g);     // running = 0, release, title picture back
 
 // Lets go of the 3D scene in the window's fixed order. Safe on empty handles.

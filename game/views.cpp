@@ -43,10 +43,14 @@ void playerRender(Game& g, int p) {
 // The live camera for three players: the field seen from the far end, in the free quarter.
 // It follows the bomb while one rolls. It is placed afresh after the last player pass, so it
 // never shakes.
-void overviewView(Game& g) {
+void overviewCamera(Game& g) {
     scene::SetPosition(g.s.cameraFrame, nullptr, -50, 150, 450);
     scene::LookAt(g.s.cameraFrame, g.s.groundFrame, nullptr, 0);
     if (g.w.bombX != kIdleX) scene::LookAt(g.s.cameraFrame, g.s.bombFrame, nullptr, 0);
+}
+
+void overviewView(Game& g) {
+    overviewCamera(g);
     for (int j = 0; j < kPlayers; ++j)
         if (g.w.playerIn[j] == 0) makeViewport(g, overviewCell(j));
     drawViewport(g);

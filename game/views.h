@@ -16,6 +16,9 @@ Cell overviewCell(int p);
 constexpr float kBackClip = 1200.0f;
 
 void playerRender(Game& g, int p);
+// The overview: its camera placed, then drawn. The camera's place is part of what the step
+// leaves, so a step that draws nothing still places it.
+void overviewCamera(Game& g);
 void overviewView(Game& g);
 
 }  // namespace hopshot

@@ -3,14 +3,21 @@
 // the host must do, and every row checks the host's trace against its game played alone.
 #include "testing/headless_test_support.h"
 #include "testing/hostile_peer.h"
+#include "testing/script_events.h"
 #include "testing/process_support.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <random>
 
 namespace hopshot {
 namespace {
+
+using testing::joy;
+using testing::key;
+constexpr auto of = testing::eventOf;
 
 namespace fs = std::filesystem;
 using testing::HostilePeer;
@@ -32,39 +39,27 @@ std::string hostAlone() {
     return s;
 }
 
-ScriptEvent key(bool down, int code, int mask) {
-    ScriptEvent e;
-    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
-    e.keyCode = int16_t(code);
-    e.mask = int16_t(mask);
-    return e;
-}
-
-ScriptEvent of(ScriptEvent::Kind kind) {
-    ScriptEvent e;
-    e.kind = kind;
-    return e;
-}
-
-ScriptEvent joy(int j, int x, int y, int buttons) {
-    ScriptEvent e = of(ScriptEvent::Kind::Joy);
-    e.joystick = j;
-    e.x = x;
-    e.y = y;
-    e.buttons = uint32_t(buttons);
-    return e;
-}
-
 struct Row {
     const char* attack;
     // The peer's events for its step k (it brings player 2); null: it sends no steps at all.
     std::function<std::vector<ScriptEvent>(long)> events;
     long lastStep = 1000000;   // the peer sends no steps after this one (keep-alives only)
-    // The fingerprint it sends with step k: {step named, fingerprint}; null: none.
-    std::function<std::pair<long, uint64_t>(long)> fingerprint;
+    // The fingerprint it sends with a run ending at step k; null: none.
+    std::function<uint32_t(long)> fingerprint;
     const char* hostSays;      // on standard error; empty: it says nothing of the peer
     bool dropped;              // the peer is told "bye" and disconnected
+    // Alongside the game: a stranger's doings, called again and again (with the seconds since
+    // the game began) while the peer plays at 50 steps a second.
+    std::function<void(uint16_t port, double seconds)> stranger = nullptr;
+    int silentBefore = 0;      // connections that never say hello, made before the peer joins
 };
+
+// The host's peak memory, in kB.
+long peakKb(pid_t pid) {
+    const std::string status = proc::slurp("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("VmHWM:");
+    return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+}
 
 // Plays the row: the host runs its script with the peer as its one guest; the peer keeps just
 // ahead of the host as a guest would.
@@ -79,27 +74,39 @@ void play(const Row& row, uint16_t port) {
                              std::to_string(kDelay), "--host", std::to_string(port), "--machines", "2"},
                             (d / "host").string());
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::vector<std::unique_ptr<HostilePeer>> silent;
+    for (int k = 0; k < row.silentBefore; ++k) {
+        silent.push_back(std::make_unique<HostilePeer>());
+        EXPECT_TRUE(silent.back()->join(port, "")) << "silent connection " << k;
+    }
     HostilePeer peer;
-    ASSERT_TRUE(peer.join(port, "hello 0100 " + programVersion())) << host->err();
+    ASSERT_TRUE(peer.join(port, wireHello({programVersion(), {false, true, false, false}}), 8000)) << host->err();
     ASSERT_TRUE(peer.pumpUntil([&] { return peer.started(); }, 5000)) << host->err();
+    const auto began = std::chrono::steady_clock::now();
+    auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(); };
 
     long sent = kDelay;   // steps 1..D hold nothing
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     int waited = 0;
     while (std::chrono::steady_clock::now() < until && !peer.disconnected()) {
         if (waitpid(host->pid, &host->status, WNOHANG) == host->pid) break;
-        if (row.events && sent < row.lastStep && sent < peer.hostHave() + 4) ++sent;
-        std::vector<StepMessage> blocks;
-        if (row.events)
-            for (long k = std::max<long>(kDelay + 1, sent - 8); k <= std::min(sent, row.lastStep); ++k) {
-                const auto [named, hash] = row.fingerprint ? row.fingerprint(k) : std::pair<long, uint64_t>{0, 0};
-                blocks.push_back(peer.step(k, row.events(k), named, hash));
-            }
-        if (!blocks.empty()) peer.sendSteps(blocks);
+        const bool paced = !row.stranger || sent < kDelay + long(seconds() * 50);
+        if (row.events && sent < row.lastStep && sent < peer.hostHave() + 4 && paced) ++sent;
+        if (row.stranger) row.stranger(port, seconds());
+        // The steps the host may not have yet, the last with its fingerprint.
+        const long first = std::max<long>(kDelay + 1, sent - 8), last = std::min(sent, row.lastStep);
+        if (row.events && first <= last) {
+            std::vector<std::vector<ScriptEvent>> steps;
+            for (long k = first; k <= last; ++k) steps.push_back(row.events(k));
+            const uint32_t print = row.fingerprint ? row.fingerprint(last) : 0;
+            peer.sendSteps(first, steps, bool(row.fingerprint), print);
+        }
         if (++waited % 20 == 0) peer.sendAlive();
         peer.pump(2);
     }
+    const long peak = peakKb(host->pid);
     ASSERT_TRUE(host->waitEnd(20000)) << "the host still runs: " << host->err();
+    EXPECT_LT(peak, 64 * 1024) << "the host's peak memory, kB";
     EXPECT_EQ(host->exitCode(), 0) << host->err();
     EXPECT_NE(host->out().find("game 1: score"), std::string::npos) << host->out();
     EXPECT_NE(host->out().find(std::to_string(kSteps) + " steps"), std::string::npos)
@@ -107,7 +114,7 @@ void play(const Row& row, uint16_t port) {
     if (*row.hostSays) {
         EXPECT_NE(host->err().find(row.hostSays), std::string::npos) << host->err();
     }
-    EXPECT_EQ(peer.heardStartingWith("bye "), row.dropped) << host->err();
+    EXPECT_EQ(!peer.byes().empty(), row.dropped) << host->err();
     const testing::RunResult alone = testing::runScript(hostAlone(), kSteps);
     ASSERT_EQ(alone.code, 0) << alone.err;
     EXPECT_TRUE(proc::slurp((d / "trace").string()) == alone.traceText)
@@ -141,10 +148,7 @@ TEST(HostilePeer, WhatIsNotAMachinesOwnNeverReachesTheHostsGame) {
              m.item = MenuItem::Player3;
              return k == 10 ? std::vector<ScriptEvent>{m} : std::vector<ScriptEvent>{};
          }, 1000000, nullptr, "sent `at 10 menu 3P`", false},
-        {"fingerprints for steps they do not name", none, 1000000,
-         [](long k) { return std::pair<long, uint64_t>{k + 50, 1}; }, "", false},
-        {"a forged fingerprint", none, 1000000,
-         [](long k) { return std::pair<long, uint64_t>{std::max(0L, k - kDelay - 1), 1}; },
+        {"a forged fingerprint", none, 1000000, [](long) { return 1u; },
          "machine 2 (players 2) left, dropped by the host: its game differs from the host's after step 1 of game 1",
          true},
     };
@@ -162,6 +166,59 @@ TEST(HostilePeer, AMachineThatSendsNoStepsIsDroppedAndTheGameGoesOn) {
     };
     int slot = 0;
     for (const Row& row : rows) play(row, testPort(slot++));
+}
+
+// What a stranger sends costs the host bounded memory and no step of its game: packets of a
+// megabyte, whole or cut up, with a hello or without; steps packets naming machines that are not
+// there; fields out of range; connections that never say hello, taking every slot.
+TEST(HostilePeer, AStrangersFloodCostsBoundedMemoryAndTheGameGoesOn) {
+    std::mt19937 random(7);
+    auto noise = [&](size_t size) {
+        std::string bytes(size, '\0');
+        for (char& c : bytes) c = char(random());
+        return bytes;
+    };
+    // A connection of its own that sends `what` ten times a second, joining again when let go.
+    struct Stranger {
+        std::unique_ptr<HostilePeer> peer;
+        double last = -1;
+    };
+    auto flooding = [&](bool hello, std::function<std::string()> what) {
+        auto s = std::make_shared<Stranger>();
+        return [s, hello, what](uint16_t port, double seconds) {
+            if (seconds < 0.3 || seconds - s->last < 0.1) return;
+            s->last = seconds;
+            if (!s->peer || s->peer->disconnected()) {
+                s->peer = std::make_unique<HostilePeer>();
+                s->peer->join(port, hello ? wireHello({programVersion(), {false, false, true, false}}) : "", 1000);
+            }
+            s->peer->send(what());
+            s->peer->pump(0);
+        };
+    };
+    auto withHeader = [](MsgKind kind, std::string body) {
+        return std::string{char(kWireVersion), char(kind)} + body;
+    };
+    long machine = 100;
+    const std::vector<Row> rows = {
+        {"megabyte packets of noise, no hello", none, 1000000, nullptr, "", false,
+         flooding(false, [&] { return noise(1 << 20); })},
+        {"megabyte packets of noise after a hello", none, 1000000, nullptr, "", false,
+         flooding(true, [&] { return noise(1 << 20); })},
+        {"steps that confirm machines that are not there", none, 1000000, nullptr, "", false,
+         flooding(true, [&] {
+             StepsPacket p;
+             p.game = 1;
+             for (int k = 0; k < 4; ++k) p.have.push_back({int(++machine), 5});
+             return wireSteps(p);
+         })},
+        {"every kind with fields out of range", none, 1000000, nullptr, "", false,
+         flooding(true, [&] { return withHeader(MsgKind(1 + random() % 13), noise(1 + random() % 600)); })},
+        {"eight connections that never say hello, then the guest", none, 1000000, nullptr, "", false,
+         nullptr, 8},
+    };
+    int slot = 0;
+    for (const Row& row : rows) play(row, testPort(8 + slot++));
 }
 
 // Two real machines told different step limits: both end, each saying why, neither with 0.

@@ -208,7 +208,7 @@ std::vector<std::string> Lockstep::takeNotices() {
 void Lockstep::fingerprint(int machine, long step, uint64_t hash) {
     if (!inGame(machine) || dropped(machine) || step <= 0) return;
     std::map<int, uint64_t>& byMachine = hashes_[step];
-    byMachine[machine] = hash;
+    hash = byMachine.emplace(machine, hash).first->second;   // a machine's first word on a step stands
     auto disagree = [&](int m) {
         Stream& s = streams_.at(m);
         if (s.disagrees == 0 || step < s.disagrees) s.disagrees = step;

@@ -17,6 +17,7 @@ namespace hopshot {
 
 using Players = std::array<bool, kPlayers>;   // players 1..4 a machine brings
 
+constexpr int kMaxMachines = 4;                // host included
 constexpr int kMaxDelay = 10;                  // input delay in steps, at most
 constexpr long kMaxStepLimit = 1000000000;     // the largest step limit a start may carry
 

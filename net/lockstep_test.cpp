@@ -1,19 +1,14 @@
 #include "net/lockstep.h"
-#include "net/messages.h"
 #include "replay/recorder.h"
+
+#include "testing/script_events.h"
 
 #include <gtest/gtest.h>
 
 namespace hopshot {
 namespace {
 
-ScriptEvent key(bool down, int code, int mask) {
-    ScriptEvent e;
-    e.kind = down ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
-    e.keyCode = int16_t(code);
-    e.mask = int16_t(mask);
-    return e;
-}
+using testing::key;
 
 std::vector<std::string> words(const std::vector<ScriptEvent>& events) {
     std::vector<std::string> v;
@@ -173,56 +168,6 @@ TEST(Lockstep, AMachineSendsOnlyWhatMovesItsOwnPlayers) {
             EXPECT_EQ(e.mask, c.mask) << eventLine(c.in);
         }
     }
-}
-
-TEST(NetMessages, AStartAndAStepReadBackAsSent) {
-    StartMessage m;
-    m.game = 3;
-    m.delay = 4;
-    m.machines = {0, 2, 3};
-    m.machinePlayers = {{true, false, false, false}, {false, false, true, false}, {false, false, false, true}};
-    m.stepLimit = 400;
-    m.players = {true, false, true, true};
-    m.draws = 123456;
-    m.carried.steerX = {1, 0, -1, 0};
-    m.carried.hopperVY[20] = -7;
-    m.carried.bloodBudget = 12;
-    m.joys[1] = {0, 65535, 1};
-    StartMessage back;
-    ASSERT_TRUE(decodeStart(encodeStart(m), back));
-    EXPECT_EQ(back.game, 3);
-    EXPECT_EQ(back.delay, 4);
-    EXPECT_EQ(back.machines, m.machines);
-    EXPECT_EQ(back.machinePlayers, m.machinePlayers);
-    EXPECT_EQ(back.stepLimit, 400);
-    EXPECT_EQ(back.players, m.players);
-    EXPECT_EQ(back.draws, m.draws);
-    EXPECT_EQ(back.carried.steerX, m.carried.steerX);
-    EXPECT_EQ(back.carried.hopperVY, m.carried.hopperVY);
-    EXPECT_EQ(back.carried.bloodBudget, 12);
-    EXPECT_EQ(back.joys[1].y, 65535);
-    EXPECT_EQ(back.joys[1].buttons, 1u);
-    // What no host sends is refused.
-    for (const char* head : {"start 1 11 0 0:1000", "start 1 0 0 0:1000", "start 1 2 -1 0:1000",
-                             "start 1 2 1000000001 0:1000", "start 1 2 0 1:1000",
-                             "start 1 2 0 0:1000 0:0100", "start 1 2 0 0:10", "start 0 2 0 0:1000",
-                             "start 1 2 0 0:1000 1:0100 2:0010 3:0001 4:0000"})
-        EXPECT_FALSE(decodeStart(std::string(head) + "\ngame\n", back)) << head;
-    EXPECT_TRUE(decodeStart("start 1 2 0 0:1000\ngame\n", back));
-    EXPECT_FALSE(decodeStart("start 1 2 0 0:1000\ndraws 999999999999\ngame\n", back));
-
-    StepMessage s{3, 2, 17, 12, 0xFFFFFFFFFFFFFFFFull, {key(true, 65, 0), key(false, 65, 1)}};
-    s.events.push_back(ScriptEvent{});
-    s.events.back().kind = ScriptEvent::Kind::Tick;
-    StepMessage sb;
-    ASSERT_TRUE(decodeStep(encodeStep(s), sb));
-    EXPECT_EQ(sb.hash, s.hash);
-    EXPECT_EQ(sb.step, 17);
-    EXPECT_EQ(sb.hashStep, 12);
-    for (ScriptEvent& e : s.events) e.step = 17;
-    EXPECT_EQ(words(sb.events), words(s.events));
-    EXPECT_FALSE(decodeStep("step 3 2 17 12 5\nat 17 key sideways 65 0\n", sb));
-    EXPECT_FALSE(decodeStep("step 3 2 17 12 5\nat 16 key down 65 0\n", sb));   // another step
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// What machines say to each other in a network game, as text: a first line of words naming the
-// message, then, for a start and a step, lines in the replay script's own words.
+// What the host's start of a network game tells every machine (net/wire.h puts it on the wire).
 #pragma once
 
 #include "net/lockstep.h"
@@ -28,30 +27,8 @@ struct StartMessage {
     std::array<Joy, 2> joys{};   // the joysticks' readings as the last game left them
 };
 
-// The start's body is a replay script of its own: the start lines, `game`, and the joysticks'
-// readings as events before step 1.
-std::string encodeStart(const StartMessage& m);
-bool decodeStart(std::string_view text, StartMessage& m);
-
 // The start as the recorder takes it, and its joysticks' readings as events before step 1.
 GameStart gameStartOf(const StartMessage& m);
 std::vector<ScriptEvent> startJoyEvents(const StartMessage& m);
-
-// One machine's events for one step, with its world's fingerprint after an earlier step. Its
-// events are `at` lines of that step.
-struct StepMessage {
-    int game = 0;
-    int machine = 0;
-    long step = 0;
-    long hashStep = 0;       // 0: no fingerprint yet (before the first step)
-    uint64_t hash = 0;
-    std::vector<ScriptEvent> events;
-};
-
-std::string encodeStep(const StepMessage& m);
-bool decodeStep(std::string_view text, StepMessage& m);
-
-// The first word of a message and the rest of its first line.
-std::string_view messageKind(std::string_view text);
 
 }  // namespace hopshot

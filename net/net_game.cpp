@@ -85,6 +85,8 @@ void NetGame::stepDone(long step, Game& g) {
     hash_ = worldHash(g.w, g.rng.draws());
 }
 
-std::string NetGame::keptReplay(const World& w) { return recorder_.gameEnded(w, stepsDone_).alone; }
+std::string NetGame::keptReplay(const World& w) {
+    return recorder_.gameEnded(w, stepsDone_, true, stopReason_).alone;
+}
 
 }  // namespace hopshot

@@ -32,8 +32,6 @@ public:
 
     void leave() { leaving_ = true; }   // this machine leaves: the game stops at its next yield
     const std::string& stopReason() const { return stopReason_; }
-    int delay() const { return delay_; }
-    long stepsDone() const { return stepsDone_; }
     // The game so far as a script that replays it alone, once it has stopped.
     std::string keptReplay(const World& w);
 

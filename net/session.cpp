@@ -3,20 +3,21 @@
 // plays. Nothing here blocks except join(), which waits for the host's answer.
 #include "net/session.h"
 
+#include "net/wire.h"
+
 #include <enet/enet.h>
 #include <enet/time.h>
 
 #include <algorithm>
-#include <iterator>
 #include <limits>
+#include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 namespace hopshot {
 
 namespace {
 
-constexpr int kPingMs = 250;   // keeps a quiet link measured and its silence noticed
+constexpr int kPingMs = 500;   // keeps a quiet link measured and its silence noticed
 constexpr int kPeerCount = kMaxMachines + 4;   // room to refuse a fifth machine politely
 
 bool enetReady() {
@@ -27,15 +28,6 @@ bool enetReady() {
     }();
     return ok;
 }
-
-std::vector<std::string> words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> v;
-    for (std::string w; in >> w;) v.push_back(w);
-    return v;
-}
-
-std::string firstLineOf(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 std::string machineName(int id) { return id == 0 ? "the host" : "machine " + std::to_string(id + 1); }
 
@@ -48,8 +40,12 @@ void tunePeer(ENetPeer* p) {
     enet_peer_throttle_configure(p, 5000, 2, 0);
 }
 
-constexpr char kAlive[] = "alive";
-constexpr int kResendMs = 20;   // steps not yet confirmed go again this often
+// Between two machines steps go out in a packet every step; with three or four, whose host passes
+// each guest's steps on to the others, every other step (a step with events at once): the host
+// stays under 4 KB a second. Those not yet confirmed go again at the same pace while nothing new
+// goes, so a lost packet is made good by the next.
+constexpr int kSendMs = 15;        // every step (a step is 20 ms)
+constexpr int kSendManyMs = 35;    // every other step
 constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss must not look like silence
 
 }  // namespace
@@ -93,8 +89,10 @@ std::unique_ptr<NetSession> NetSession::host(uint16_t port, const Players& own,
         error = "cannot open UDP port " + std::to_string(port) + " (is another game hosting there?)";
         return nullptr;
     }
-    // The same patience while a guest's handshake is still under way.
+    // The same patience while a guest's handshake is still under way (a connection that says no
+    // hello is let go sooner, see service()).
     for (size_t i = 0; i < s->enet_->peerCount; ++i) enet_peer_timeout(&s->enet_->peers[i], 0, 60000, 60000);
+    s->limitPackets();
     s->host_side_ = true;
     s->version_ = version;
     s->own_ = own;
@@ -117,6 +115,7 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
         error = "cannot find the address " + address;
         return nullptr;
     }
+    s->limitPackets();
     to.port = port;
     ENetPeer* peer = enet_host_connect(s->enet_, &to, 1, 0);
     if (peer) enet_peer_timeout(peer, 0, 60000, 60000);
@@ -126,24 +125,38 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
     }
     s->version_ = version;
     s->own_ = own;
-    s->peers_.push_back({peer, 0, {}, enet_time_get()});
+    Peer host;
+    host.peer = peer;
+    host.id = 0;
+    host.heard = enet_time_get();
+    s->peers_.push_back(host);
 
     const enet_uint32 until = enet_time_get() + enet_uint32(timeoutMs);
     bool connected = false;
+    enet_uint32 helloAt = 0;
     while (!s->welcomed_ && s->refusal_.empty() && !s->hostLeft_ &&
            ENET_TIME_LESS(enet_time_get(), until)) {
         ENetEvent e;
         if (connected) s->sendAlive();   // heard while the hello makes its way through loss
+        // The host lets a connection go that says no hello in two seconds: under loss the hello
+        // also goes unreliably, again and again, until the host answers.
+        if (connected && ENET_TIME_DIFFERENCE(enet_time_get(), helloAt) >= 100) {
+            helloAt = enet_time_get();
+            const std::string hello = wireHello({version, own});
+            s->payloadOut_ += hello.size();
+            ENetPacket* packet = enet_packet_create(hello.data(), hello.size(), ENET_PACKET_FLAG_UNSEQUENCED);
+            if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
+        }
         if (enet_host_service(s->enet_, &e, 20) <= 0) continue;
         if (e.type == ENET_EVENT_TYPE_CONNECT) {
             connected = true;
             tunePeer(peer);
-            s->send(peer, "hello " + playersDigits(own) + " " + version);
+            s->send(peer, wireHello({version, own}));
         } else if (e.type == ENET_EVENT_TYPE_RECEIVE) {
-            std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
+            const std::string bytes(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
             s->peers_[0].heard = enet_time_get();
-            if (text != kAlive) s->handle(s->peers_[0], text);
+            s->handle(s->peers_[0], bytes);
         } else if (e.type == ENET_EVENT_TYPE_DISCONNECT) {
             s->hostLeft_ = true;
         }
@@ -169,13 +182,89 @@ Players NetSession::everyonesPlayers() const {
     return all;
 }
 
-void NetSession::send(ENetPeer* peer, const std::string& text) {
-    ENetPacket* packet = enet_packet_create(text.data(), text.size(), ENET_PACKET_FLAG_RELIABLE);
+void NetSession::send(ENetPeer* peer, const std::string& bytes) {
+    if (!peer) return;
+    payloadOut_ += bytes.size();
+    ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE);
     if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
 }
 
+// Tests: with HOPSHOT_CAPTURE_NET set, the first datagrams each session takes are written to that
+// file as the network fuzz target reads them (the fuzzing's seeds come from real games).
+void NetSession::capture(const std::string& bytes) {
+    static const char* const path = std::getenv("HOPSHOT_CAPTURE_NET");
+    if (!path || captured_ >= 400) return;
+    ++captured_;
+    std::FILE* f = std::fopen(path, "ab");
+    if (!f) return;
+    const unsigned char head[3] = {static_cast<unsigned char>(host_side_ ? 0 : 1),
+                                   static_cast<unsigned char>(bytes.size() & 0xff),
+                                   static_cast<unsigned char>(bytes.size() >> 8)};
+    std::fwrite(head, 1, 3, f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+bool NetSession::connected(const Peer& p) { return p.peer && p.peer->state == ENET_PEER_STATE_CONNECTED; }
+
+void NetSession::flush() {
+    if (enet_) enet_host_flush(enet_);
+}
+
+std::unique_ptr<NetSession> NetSession::detached(bool host) {
+    std::unique_ptr<NetSession> s(new NetSession);
+    s->host_side_ = host;
+    s->version_ = programVersion();
+    Peer p;
+    p.heard = p.connectedAt = enet_time_get();
+    if (host) {
+        s->own_ = {true, false, false, false};
+        s->roster_.push_back({0, s->own_});
+    } else {
+        s->own_ = {false, true, false, false};
+        p.id = 0;
+        s->self_ = 1;
+        s->welcomed_ = true;
+        s->roster_ = {{0, {true, false, false, false}}, {1, s->own_}};
+    }
+    s->peers_.push_back(p);
+    return s;
+}
+
+void NetSession::receive(size_t peer, const std::string& bytes) {
+    if (peer < peers_.size()) handle(peers_[peer], bytes);
+}
+
+// No packet larger than the largest message, and little waiting data, from anyone.
+void NetSession::limitPackets() {
+    enet_->maximumPacketSize = kMaxMessageBytes;
+    enet_->maximumWaitingData = 16 * kMaxMessageBytes;
+}
+
+// A message that fails its checks is dropped and counted; a machine that keeps sending them is
+// let go.
+void NetSession::refuse(Peer& from) {
+    if (++from.refused <= kRefusalsTolerated) return;
+    notices_.push_back((from.id < 0 ? std::string("a machine that never joined")
+                                    : machineName(from.id)) + " sent too many messages that make no sense: it is let go");
+    ENetPeer* peer = from.peer;
+    if (!peer) {   // a detached session's peer
+        const int id = from.id;
+        peers_.erase(std::remove_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.id == id && !p.peer; }),
+                     peers_.end());
+        return;
+    }
+    if (host_side_) {
+        dropPeer(peer);
+        enet_peer_reset(peer);
+    } else {
+        enet_peer_disconnect_now(peer, 0);
+        dropPeer(peer);
+    }
+}
+
 void NetSession::service(int waitMs) {
-    if (!enet_) return;
+    if (!enet_) return;   // a detached session: nothing comes, nothing goes
     ENetEvent e;
     int wait = waitMs;
     while (enet_host_service(enet_, &e, enet_uint32(std::max(wait, 0))) > 0) {
@@ -186,15 +275,18 @@ void NetSession::service(int waitMs) {
         case ENET_EVENT_TYPE_CONNECT:
             if (host_side_) {
                 tunePeer(e.peer);
-                peers_.push_back({e.peer, -1, {}, enet_time_get()});
+                Peer p;
+                p.peer = e.peer;
+                p.heard = p.connectedAt = enet_time_get();
+                peers_.push_back(p);
             }
             break;
         case ENET_EVENT_TYPE_RECEIVE: {
-            std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
+            const std::string bytes(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
             if (it != peers_.end()) {
                 it->heard = enet_time_get();
-                if (text != kAlive) handle(*it, text);
+                handle(*it, bytes);
             }
             break;
         }
@@ -214,9 +306,19 @@ void NetSession::service(int waitMs) {
     // Silence: a connected peer not heard from for kSilenceMs has gone.
     std::vector<ENetPeer*> silent;
     for (const Peer& p : peers_)
-        if (p.peer->state == ENET_PEER_STATE_CONNECTED &&
+        if (connected(p) &&
             ENET_TIME_DIFFERENCE(now, p.heard) > enet_uint32(kSilenceMs))
             silent.push_back(p.peer);
+    // A connection that has not said a valid hello in time is let go: its slot is free again.
+    std::vector<ENetPeer*> mute;
+    if (host_side_)
+        for (const Peer& p : peers_)
+            if (p.id < 0 && ENET_TIME_DIFFERENCE(now, p.connectedAt) > enet_uint32(kHelloWaitMs))
+                mute.push_back(p.peer);
+    for (ENetPeer* p : mute) {
+        dropPeer(p);
+        enet_peer_disconnect_now(p, 0);
+    }
     for (ENetPeer* p : silent) {
         dropPeer(p);
         enet_peer_reset(p);
@@ -224,9 +326,8 @@ void NetSession::service(int waitMs) {
     checkProgress(now);
     // Steps not yet confirmed go again now and then, also while this machine waits.
     const bool ackDue = std::any_of(peers_.begin(), peers_.end(), [](const Peer& p) { return p.ackDue; });
-    if ((!history_.empty() || ackDue) && ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(kResendMs))
-        sendSteps();
-    enet_host_flush(enet_);
+    if ((!history_.empty() || ackDue) && stepsDue()) sendSteps();
+    flush();
 }
 
 // A small unreliable packet on every link now and then: it goes out even while a reliable one
@@ -235,99 +336,142 @@ void NetSession::sendAlive() {
     const enet_uint32 now = enet_time_get();
     if (ENET_TIME_DIFFERENCE(now, lastAlive_) < enet_uint32(kAliveMs)) return;
     lastAlive_ = now;
+    // Packets of steps going out say the same.
+    if (ENET_TIME_DIFFERENCE(now, lastSteps_) < enet_uint32(kAliveMs) && !history_.empty()) return;
     for (const Peer& p : peers_)
-        if (p.peer->state == ENET_PEER_STATE_CONNECTED) {
-            ENetPacket* packet = enet_packet_create(kAlive, sizeof kAlive - 1,
+        if (connected(p)) {
+            const std::string alive = wireSimple(MsgKind::Alive);
+            payloadOut_ += alive.size();
+            ENetPacket* packet = enet_packet_create(alive.data(), alive.size(),
                                                     ENET_PACKET_FLAG_UNSEQUENCED);
             if (enet_peer_send(p.peer, 0, packet) != 0) enet_packet_destroy(packet);
         }
 }
 
-void NetSession::handle(Peer& from, const std::string& text) {
-    const std::string_view kind = messageKind(text);
-    const std::vector<std::string> w = words(firstLineOf(text));
-    if (kind == "steps") {
-        takeSteps(from, text);
+void NetSession::handle(Peer& from, const std::string& bytes) {
+    capture(bytes);
+    MsgKind kind;
+    if (host_side_ && from.id < 0) {   // a machine that has not joined may only say hello
+        HelloMessage hello;
+        const bool read = readHello(bytes, hello);
+        if (read || !hello.version.empty()) hostHello(from, hello, read);
+        else refuse(from);
         return;
     }
-    if (host_side_) {
-        if (kind == "hello" && from.id < 0) hostHello(from, text);
-        if (kind == "ends" && w.size() == 2 && from.id > 0) {
-            endsDiffered_ = true;
-            notices_.push_back(machineName(from.id) + " (players " + playersList(from.players) +
-                               ") ends its games after " + w[1].substr(0, 10) +
-                               " steps, the host's games end elsewhere: it leaves");
-        }
-        if (kind == "players" && w.size() == 2 && from.id > 0) {
-            Players wanted;
-            if (!parsePlayersDigits(w[1], wanted)) return;
-            for (const Machine& m : roster_)
-                for (int p = 0; p < kPlayers; ++p)
-                    if (m.id != from.id && m.players[size_t(p)] && wanted[size_t(p)]) {
-                        send(from.peer, "notice player " + std::to_string(p + 1) +
-                                            " is already played on " + machineName(m.id));
-                        wanted[size_t(p)] = false;
-                    }
-            from.players = wanted;
-            for (Machine& m : roster_)
-                if (m.id == from.id) m.players = wanted;
-            sendRoster();
-        }
+    if (!wireKind(bytes, kind)) {
+        refuse(from);
         return;
     }
-    // --- guest side: everything comes from the host ---
-    if (kind == "welcome" && w.size() == 2) {
-        self_ = std::atoi(w[1].c_str());
+    bool ok = true;
+    switch (kind) {
+    case MsgKind::Alive: break;
+    case MsgKind::Steps: ok = takeSteps(from, bytes); break;
+    case MsgKind::Hello: ok = host_side_; break;   // said again while the welcome was on its way
+    default: ok = host_side_ ? hostMessage(from, kind, bytes) : guestMessage(kind, bytes); break;
+    }
+    if (!ok) refuse(from);
+}
+
+// What a guest may say to the host besides its steps: the players it wants, and that it ends
+// its games elsewhere.
+bool NetSession::hostMessage(Peer& from, MsgKind kind, const std::string& bytes) {
+    if (kind == MsgKind::Players) {
+        Players wanted;
+        if (!readPlayers(bytes, wanted)) return false;
+        for (const Machine& m : roster_)
+            for (int p = 0; p < kPlayers; ++p)
+                if (m.id != from.id && m.players[size_t(p)] && wanted[size_t(p)]) {
+                    send(from.peer, wireText(MsgKind::Notice, "player " + std::to_string(p + 1) +
+                                                                  " is already played on " + machineName(m.id)));
+                    wanted[size_t(p)] = false;
+                }
+        from.players = wanted;
+        for (Machine& m : roster_)
+            if (m.id == from.id) m.players = wanted;
+        sendRoster();
+        return true;
+    }
+    if (kind == MsgKind::Ends) {
+        long limit = 0;
+        if (!readNumber(bytes, 0, kMaxStepLimit, limit)) return false;
+        endsDiffered_ = true;
+        notices_.push_back(machineName(from.id) + " (players " + playersList(from.players) +
+                           ") ends its games after " + std::to_string(limit) +
+                           " steps, the host's games end elsewhere: it leaves");
+        return true;
+    }
+    return false;
+}
+
+// Everything a guest hears comes from the host.
+bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
+    switch (kind) {
+    case MsgKind::Welcome: {
+        long id = 0;
+        if (!readNumber(bytes, 1, kMaxMachineId, id)) return false;
+        if (welcomed_) return id == self_;   // a machine's number is given once, for good
+        self_ = int(id);
         welcomed_ = true;
-    } else if (kind == "refuse") {
-        refusal_ = text.size() > 7 ? text.substr(7) : "no reason given";
-    } else if (kind == "roster") {
+        return true;
+    }
+    case MsgKind::Refuse: return readText(bytes, refusal_);
+    case MsgKind::Roster: {
+        std::vector<std::pair<int, Players>> roster;
+        if (!readRoster(bytes, roster)) return false;
         roster_.clear();
-        for (size_t i = 1; i < w.size(); ++i) {
-            Machine m;
-            const size_t colon = w[i].find(':');
-            m.id = std::atoi(w[i].substr(0, colon).c_str());
-            if (colon != std::string::npos) parsePlayersDigits(w[i].substr(colon + 1), m.players);
-            roster_.push_back(m);
-        }
-    } else if (kind == "start") {
+        for (const auto& [id, players] : roster) roster_.push_back({id, players});
+        return true;
+    }
+    case MsgKind::Start: {
         StartMessage m;
-        if (decodeStart(text, m)) starts_.push_back(m);
-    } else if (kind == "left" && w.size() == 5) {
-        const int id = std::atoi(w[1].c_str());
-        Players players{};
-        parsePlayersDigits(w[2], players);
-        const int game = std::atoi(w[3].c_str());
-        const long from_step = std::atol(w[4].c_str());
-        if (game != 0 && game == lockstep_.game()) lockstep_.drop(id, from_step, releaseEvents(players));
-        notices_.push_back(machineName(id) + " (players " + playersList(players) + ") left");
-    } else if (kind == "bye") {
-        expelled_ = text.size() > 4 ? text.substr(4, 300) : "no reason given";
+        if (!readStart(bytes, m)) return false;
+        // A game this machine does not play in would never go on: its own steps count nowhere.
+        if (!welcomed_ || std::count(m.machines.begin(), m.machines.end(), self_) == 0) return false;
+        if (starts_.size() < 4) starts_.push_back(m);
+        return true;
+    }
+    case MsgKind::Left: {
+        LeftMessage m;
+        if (!readLeft(bytes, m)) return false;
+        if (m.game != 0 && m.game == lockstep_.game()) lockstep_.drop(m.machine, m.from, releaseEvents(m.players));
+        notices_.push_back(machineName(m.machine) + " (players " + playersList(m.players) + ") left");
+        return true;
+    }
+    case MsgKind::Bye: {
+        std::string why;
+        if (!readText(bytes, why)) return false;
+        expelled_ = why.empty() ? "no reason given" : why;
         over_ = true;
-    } else if (kind == "notice") {
-        notices_.push_back(text.size() > 7 ? text.substr(7) : std::string());
-    } else if (kind == "over") {
-        over_ = true;
+        return true;
+    }
+    case MsgKind::Notice: {
+        std::string text;
+        if (!readText(bytes, text)) return false;
+        notices_.push_back(text);
+        return true;
+    }
+    case MsgKind::Over: over_ = true; return bytes.size() == 2;
+    case MsgKind::Pause: {
+        long on = 0;
+        if (!readNumber(bytes, 0, 1, on)) return false;
+        paused_ = on == 1;
+        return true;
+    }
+    default: return false;
     }
 }
 
-// A guest's hello: "hello PLAYERS VERSION". Refused: a different version, a full game, a player
-// already played elsewhere, or no player at all.
-void NetSession::hostHello(Peer& from, const std::string& text) {
-    const std::string line = firstLineOf(text) + " ";   // "hello" alone is read as no words
-    const size_t sp = line.find(' ', 6);
-    const std::string digits = line.substr(6, sp == std::string::npos ? sp : sp - 6);
-    std::string version = sp == std::string::npos ? std::string() : line.substr(sp + 1);
-    if (!version.empty()) version.pop_back();
-    Players wanted{};
+// A guest's hello. Refused: a different version (both named), a full game, a player already
+// played elsewhere, or no player at all.
+void NetSession::hostHello(Peer& from, const HelloMessage& hello, bool read) {
+    const Players wanted = hello.players;
     std::string refusal;
-    if (version != version_) {
-        refusal = "it runs " + version_ + ", this machine runs " + (version.empty() ? "an unknown version" : version) +
+    if (!read || hello.version != version_) {
+        refusal = "it runs " + version_ + ", this machine runs " +
+                  (hello.version.empty() ? "an unknown version" : hello.version) +
                   "; both need the same version";
     } else if (int(roster_.size()) >= kMaxMachines) {
         refusal = "the game is full: four machines are playing";
-    } else if (!parsePlayersDigits(digits, wanted)) {
-        refusal = "it did not understand which players this machine brings";
     } else {
         const Players taken = everyonesPlayers();
         // What to join with instead: the players nobody brings yet.
@@ -346,23 +490,24 @@ void NetSession::hostHello(Peer& from, const std::string& text) {
                                   machineName(m.id) + "; join with free ones: --players " + free;
     }
     if (!refusal.empty()) {
-        send(from.peer, "refuse " + refusal);
-        enet_peer_disconnect_later(from.peer, 0);
+        send(from.peer, wireText(MsgKind::Refuse, refusal));
+        if (from.peer) enet_peer_disconnect_later(from.peer, 0);
         return;
     }
     from.id = nextId_++;
     from.players = wanted;
     roster_.push_back({from.id, wanted});
-    send(from.peer, "welcome " + std::to_string(from.id));
+    send(from.peer, wireNumber(MsgKind::Welcome, from.id));
     sendRoster();
     notices_.push_back(machineName(from.id) + " (players " + playersList(wanted) + ") joined");
 }
 
 void NetSession::sendRoster() {
-    std::string s = "roster";
-    for (const Machine& m : roster_) s += " " + std::to_string(m.id) + ":" + playersDigits(m.players);
+    std::vector<std::pair<int, Players>> roster;
+    for (const Machine& m : roster_) roster.push_back({m.id, m.players});
+    const std::string bytes = wireRoster(roster);
     for (Peer& p : peers_)
-        if (p.id > 0) send(p.peer, s);
+        if (p.id > 0) send(p.peer, bytes);
 }
 
 void NetSession::dropPeer(ENetPeer* peer) {
@@ -370,6 +515,7 @@ void NetSession::dropPeer(ENetPeer* peer) {
     if (it == peers_.end()) return;
     const Peer gone = *it;
     peers_.erase(it);
+    peerHas_.erase(gone.id);
     if (!host_side_) {
         if (!over_ || gameOn_) {   // not the goodbye after the host's last game
             hostLeft_ = over_ = true;
@@ -389,8 +535,7 @@ void NetSession::dropPeer(ENetPeer* peer) {
         from = lockstep_.have(gone.id) + 1;
         lockstep_.drop(gone.id, from, releaseEvents(gone.players));
     }
-    const std::string left = "left " + std::to_string(gone.id) + " " + playersDigits(gone.players) +
-                             " " + std::to_string(game) + " " + std::to_string(from);
+    const std::string left = wireLeft({gone.id, gone.players, game, from});
     for (Peer& p : peers_)
         if (p.id > 0) send(p.peer, left);
     sendRoster();
@@ -406,15 +551,17 @@ bool NetSession::playsIn(int game, int machine) const {
 
 void NetSession::startGame(const StartMessage& m) {
     gameMachines_[m.game] = m.machines;
-    const std::string text = encodeStart(m);
+    const std::string text = wireStart(m);
     for (Peer& p : peers_)
         if (p.id > 0 && std::count(m.machines.begin(), m.machines.end(), p.id)) send(p.peer, text);
-    enet_host_flush(enet_);
+    flush();
     lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
     gameOn_ = true;
+    paused_ = false;
     const enet_uint32 now = enet_time_get();
     for (Peer& p : peers_) {
         p.lastHave = m.delay;
+        p.holding = false;
         p.progressAt = now;
     }
 }
@@ -425,12 +572,13 @@ bool NetSession::takeStart(StartMessage& m) {
     starts_.erase(starts_.begin());
     lockstep_.begin(m.game, m.delay, m.machines, m.machinePlayers);
     gameOn_ = true;
+    paused_ = false;
     hostHave_ = m.delay;
     hostStepsAt_ = enet_time_get();
     std::vector<std::string> early;
     early.swap(early_);
     if (!peers_.empty())
-        for (const std::string& text : early) handle(peers_.front(), text);
+        for (const std::string& bytes : early) handle(peers_.front(), bytes);
     return true;
 }
 
@@ -438,97 +586,146 @@ void NetSession::sendStep(long step, const std::vector<ScriptEvent>& events, lon
                           uint64_t hash) {
     const int game = lockstep_.game();
     lockstep_.put(self_, step, events);
-    lockstep_.fingerprint(self_, hashStep, hash);
-    history_[game][self_][step] = encodeStep({game, self_, step, hashStep, hash, events});
-    sendSteps();
+    const uint32_t fingerprint = uint32_t(hash);
+    if (hashStep >= 1) lockstep_.fingerprint(self_, hashStep, fingerprint);
+    Held& held = history_[game][self_][step];
+    held.events = events;
+    held.hasFingerprint = hashStep >= 1;
+    held.fingerprint = fingerprint;
+    held.madeAt = enet_time_get();
+    if (!events.empty() || stepsDue()) sendSteps();
     checkDesync();
 }
 
-// Every peer gets, in each packet, all the steps it has not yet confirmed (up to a datagram's
-// worth), and what this machine holds of everyone's, which confirms theirs. A lost packet costs
-// nothing: the next one, a step later, carries the same steps again.
+// A packet of steps is due at the pace above; and at every step while this machine's oldest step
+// not yet confirmed is older than a round trip and two packets' waits (one was most likely lost).
+bool NetSession::stepsDue() const {
+    const enet_uint32 now = enet_time_get();
+    const int every = lockstep_.machines().size() > 2 ? kSendManyMs : kSendMs;
+    if (ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(every)) return true;
+    auto g = history_.find(lockstep_.game());
+    if (g == history_.end()) return false;
+    auto own = g->second.find(self_);
+    if (own == g->second.end() || own->second.empty()) return false;
+    const enet_uint32 age = ENET_TIME_DIFFERENCE(now, own->second.begin()->second.madeAt);
+    // (Its confirmation rides the peer's own packet, which may wait a packet's time too.)
+    return age > enet_uint32(roundTripMs() + 2 * every + 15) && ENET_TIME_DIFFERENCE(now, lastSteps_) >= 15;
+}
+
+// Every peer gets, in each packet, every machine's steps it has not yet confirmed (as many as fit
+// a packet), each run with the fingerprint its last step carries, and what this machine holds of
+// everyone's, which confirms theirs. A lost packet costs nothing: the next carries the same.
 void NetSession::sendSteps() {
     lastSteps_ = enet_time_get();
     const int current = lockstep_.game();
     for (Peer& p : peers_) {
-        if (p.id < 0 || p.peer->state != ENET_PEER_STATE_CONNECTED) continue;
+        if (p.id < 0 || !connected(p)) continue;
         PeerSteps& has = peerHas_[p.id];
         for (auto& [game, byMachine] : history_) {
             if (game < has.game || !playsIn(game, p.id)) continue;   // moved on, or not its game
-            std::string text = "steps " + std::to_string(game) + "\nhave";
+            StepsPacket packet;
+            packet.game = game;
+            // What the peer needs to hear of what this machine holds: the host, what it holds of
+            // that guest; a guest, of every other machine.
             if (game == current)
                 for (int m : lockstep_.machines())
-                    text += " " + std::to_string(m) + ":" + std::to_string(lockstep_.have(m));
-            text += "\n";
+                    if (host_side_ ? m == p.id : m != self_) packet.have.push_back({m, lockstep_.have(m)});
             bool any = game == current && p.ackDue;
+            size_t bytes = 16;
             for (auto& [machine, steps] : byMachine) {
                 if (machine == p.id) continue;
                 const long confirmed = game == has.game ? has.steps[machine] : 0;
-                for (auto it = steps.upper_bound(confirmed); it != steps.end() && text.size() < 1000; ++it) {
-                    text += it->second;
-                    any = true;
+                StepRun run;
+                run.machine = machine;
+                for (auto it = steps.upper_bound(confirmed); it != steps.end(); ++it) {
+                    if (!run.steps.empty() && it->first != run.last() + 1) break;   // a gap: later
+                    if (run.steps.empty()) run.first = it->first;
+                    size_t size = 1;
+                    for (const ScriptEvent& e : it->second.events) size += wireEventBytes(e);
+                    if (long(run.steps.size()) >= kMaxStepsPerRun || bytes + size > kPacketBudget) break;
+                    bytes += size;
+                    run.steps.push_back(it->second.events);
+                    // Only the host's fingerprints matter to a guest, and every one to the host.
+                    run.hasFingerprint = it->second.hasFingerprint && (machine == self_ || !host_side_);
+                    run.fingerprint = it->second.fingerprint;
                 }
+                if (run.steps.empty()) continue;
+                // A fingerprint every other step is enough to find a game that went astray.
+                if (run.hasFingerprint) {
+                    long& last = p.fingerprintSent[machine];
+                    if (game == current && run.last() < last + 2 && run.last() > last) run.hasFingerprint = false;
+                    else last = run.last();
+                }
+                packet.runs.push_back(std::move(run));
+                any = true;
             }
             if (!any) continue;
-            ENetPacket* packet = enet_packet_create(text.data(), text.size(), ENET_PACKET_FLAG_UNSEQUENCED);
-            if (enet_peer_send(p.peer, 0, packet) != 0) enet_packet_destroy(packet);
+            const std::string wire = wireSteps(packet);
+            payloadOut_ += wire.size();
+            ENetPacket* out = enet_packet_create(wire.data(), wire.size(), ENET_PACKET_FLAG_UNSEQUENCED);
+            if (enet_peer_send(p.peer, 0, out) != 0) enet_packet_destroy(out);
         }
         p.ackDue = false;
     }
-    enet_host_flush(enet_);
+    flush();
 }
 
 // A peer's packet of steps: what it holds of this game (so that what it has is sent no more),
-// then its steps, and on the host the steps of one guest that the others still need.
-void NetSession::takeSteps(Peer& from, const std::string& text) {
-    std::istringstream in(text);
-    std::string line, word;
-    std::getline(in, line);
-    int game = 0;
-    if (!(std::istringstream(line) >> word >> game) || from.id < 0) return;
+// then its steps, and on the host the steps of one guest that the others still need. False:
+// the packet broke a rule, and is dropped.
+bool NetSession::takeSteps(Peer& from, const std::string& bytes) {
+    StepsPacket packet;
+    if (from.id < 0 || !readSteps(bytes, packet)) return false;
+    const int game = packet.game;
     if (!host_side_ && game > lockstep_.game()) {
         // A game this machine has not begun: kept for its start (the next game's only; its
         // steps come again anyway until confirmed).
-        if (early_.size() < 500) early_.push_back(text);
-        return;
+        if (early_.size() < kEarlyPackets) early_.push_back(bytes);
+        return true;
     }
-    std::getline(in, line);
     PeerSteps& has = peerHas_[from.id];
     if (game > has.game) has = PeerSteps{game, {}};
-    if (game == has.game) {
-        std::istringstream haveWords(line);
-        haveWords >> word;
-        for (std::string pair; haveWords >> pair;) {
-            const size_t colon = pair.find(':');
-            if (colon == std::string::npos) continue;
-            long& confirmed = has.steps[std::atoi(pair.substr(0, colon).c_str())];
-            confirmed = std::max(confirmed, std::atol(pair.substr(colon + 1).c_str()));
+    if (game == has.game)
+        for (const auto& [machine, step] : packet.have) {
+            if (!lockstep_.inGame(machine) && game == lockstep_.game()) return false;   // no such machine
+            if (has.steps.size() >= size_t(kMaxMachines) && !has.steps.count(machine)) return false;
+            long& confirmed = has.steps[machine];
+            confirmed = std::max(confirmed, step);
         }
-    }
     pruneHistory();
-    if (game != lockstep_.game()) return;
-    // The step blocks, each from its "step" line to the next one.
-    const std::string rest(std::istreambuf_iterator<char>(in), {});
-    for (size_t at = 0; at < rest.size();) {
-        size_t next = rest.find("\nstep ", at);
-        next = next == std::string::npos ? rest.size() : next + 1;
-        const std::string block = rest.substr(at, next - at);
-        at = next;
-        StepMessage m;
-        if (!decodeStep(block, m) || m.game != game) continue;
-        if (host_side_ && m.machine != from.id) continue;   // a guest speaks only for itself
+    if (game != lockstep_.game()) return true;
+    // This machine runs step have(self) - D; no machine may be further ahead than the window.
+    const long window = lockstep_.have(self_) + kStepWindow;
+    bool ok = true;
+    for (const StepRun& run : packet.runs) {
+        if (host_side_ && run.machine != from.id) return false;   // a guest speaks only for itself
+        if (!lockstep_.inGame(run.machine) || run.machine == self_) return false;
+        if (run.last() > window) {
+            ok = false;   // far beyond the game: refused, the rest of the packet still taken
+            continue;
+        }
         // Confirmed even when already held: the confirmation that went before may have been lost.
         from.ackDue = true;
-        const long before = lockstep_.have(m.machine);
-        lockstep_.put(m.machine, m.step, m.events);
-        if (lockstep_.have(m.machine) == before) continue;   // had it already
-        // A fingerprint counts only for the step it must name: the one before the step that
-        // was run when this step went out.
-        if (m.hashStep == std::max(0L, m.step - lockstep_.delay() - 1))
-            lockstep_.fingerprint(m.machine, m.hashStep, m.hash);
-        if (host_side_) history_[game][m.machine][m.step] = block;   // for the other guests
+        for (long step = run.first; step <= run.last(); ++step) {
+            const long before = lockstep_.have(run.machine);
+            const std::vector<ScriptEvent>& events = run.steps[size_t(step - run.first)];
+            lockstep_.put(run.machine, step, events);
+            if (lockstep_.have(run.machine) == before || !host_side_) continue;
+            Held& held = history_[game][run.machine][step];   // for the other guests
+            held.events = events;
+            if (step == run.last()) {
+                held.hasFingerprint = run.hasFingerprint;
+                held.fingerprint = run.fingerprint;
+            }
+        }
+        // A fingerprint counts only for the step it must name: the one before the step that was
+        // run when the run's last step went out.
+        const long named = run.last() - lockstep_.delay() - 1;
+        if (run.hasFingerprint && named >= 1 && lockstep_.have(run.machine) >= run.last())
+            lockstep_.fingerprint(run.machine, named, run.fingerprint);
     }
     checkDesync();
+    return ok;
 }
 
 // Steps every peer that needs them has confirmed are let go of.
@@ -544,6 +741,8 @@ void NetSession::pruneHistory() {
                 upTo = std::min(upTo, has.game == g->first && it != has.steps.end() ? it->second : 0L);
             }
             steps.erase(steps.begin(), steps.upper_bound(upTo));
+            // However slow its peers, no machine's steps are held beyond the window.
+            while (steps.size() > size_t(kHeldSteps)) steps.erase(steps.begin());
         }
         const bool empty = std::all_of(g->second.begin(), g->second.end(),
                                        [](const auto& m) { return m.second.empty(); });
@@ -576,8 +775,8 @@ void NetSession::expel(ENetPeer* peer, const std::string& reason) {
     auto it = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.peer == peer; });
     if (it == peers_.end()) return;
     const std::string name = machineName(it->id) + " (players " + playersList(it->players) + ")";
-    send(peer, "bye " + reason);
-    enet_peer_disconnect_later(peer, 0);
+    send(peer, wireText(MsgKind::Bye, reason));
+    if (peer) enet_peer_disconnect_later(peer, 0);
     dropPeer(peer);
     // dropPeer's notice says it left; this one says why.
     notices_.back() = name + " left, dropped by the host: " + reason;
@@ -588,6 +787,11 @@ void NetSession::expel(ENetPeer* peer, const std::string& reason) {
 // much else it sends. A guest gives the host longer: the host may be waiting out another guest.
 void NetSession::checkProgress(uint32_t now) {
     if (!gameOn_) return;
+    if (paused_) {   // held: the waits start again when the game goes on
+        for (Peer& p : peers_) p.progressAt = now;
+        hostStepsAt_ = now;
+        return;
+    }
     const long needed = lockstep_.have(self_) - lockstep_.delay();   // the step this machine waits for
     if (host_side_) {
         std::vector<std::pair<ENetPeer*, std::string>> late;
@@ -598,7 +802,16 @@ void NetSession::checkProgress(uint32_t now) {
                 p.lastHave = have;
                 p.progressAt = now;
             }
-            if (have >= needed) continue;
+            // Judged from when it began to hold this machine up, not before: a machine that
+            // waited with the others for a third one is not late when they all go on at once.
+            if (have >= needed) {
+                p.holding = false;
+                continue;
+            }
+            if (!p.holding) {
+                p.holding = true;
+                if (have > lockstep_.delay()) p.progressAt = now;
+            }
             const bool first = have <= lockstep_.delay();
             const uint32_t limit = first ? kStartWaitMs : kNoStepsMs;
             if (ENET_TIME_DIFFERENCE(now, p.progressAt) > limit)
@@ -620,23 +833,34 @@ void NetSession::checkProgress(uint32_t now) {
     }
 }
 
+void NetSession::setPaused(bool on) {
+    paused_ = on;
+    if (!host_side_) return;
+    for (Peer& p : peers_)
+        if (p.id > 0) send(p.peer, wireNumber(MsgKind::Pause, on ? 1 : 0));
+    flush();
+}
+
 void NetSession::leaveForStepLimit(long own, long host) {
     notices_.push_back("the host ends its games after " + std::to_string(host) +
                        " steps, this machine after " + std::to_string(own) +
                        ": the machines disagree on when a game ends");
-    if (!peers_.empty()) send(peers_.front().peer, "ends " + std::to_string(own));
-    enet_host_flush(enet_);   // before the goodbye, which would otherwise overtake it
+    if (!peers_.empty()) send(peers_.front().peer, wireNumber(MsgKind::Ends, own));
+    flush();   // before the goodbye, which would otherwise overtake it
     over_ = true;
 }
 
 int NetSession::autoDelay() const {
+    // The round trip in steps, and one more; with guests that hear each other through the host,
+    // one more for the host's wait to pass their steps on.
     const int rtt = roundTripMs();
-    return std::clamp((rtt + 19) / 20 + 1, 1, kMaxDelay);
+    const int relay = roster_.size() > 2 ? 1 : 0;
+    return std::clamp((rtt + 19) / 20 + 1 + relay, 1, kMaxDelay);
 }
 
 std::string NetSession::setOwnPlayers(const Players& wanted) {
     if (!host_side_) {
-        if (!peers_.empty()) send(peers_.front().peer, "players " + playersDigits(wanted));
+        if (!peers_.empty()) send(peers_.front().peer, wirePlayers(wanted));
         return {};
     }
     for (const Machine& m : roster_)
@@ -651,8 +875,8 @@ std::string NetSession::setOwnPlayers(const Players& wanted) {
 
 void NetSession::finish() {
     for (Peer& p : peers_)
-        if (p.id > 0) send(p.peer, "over");
-    enet_host_flush(enet_);
+        if (p.id > 0) send(p.peer, wireSimple(MsgKind::Over));
+    flush();
     // The guests say goodbye once "over" has reached them; a guest that does not within a few
     // seconds (gone, or a very bad link) is not waited for longer.
     const enet_uint32 until = enet_time_get() + 5000;
@@ -668,7 +892,7 @@ std::vector<std::string> NetSession::takeNotices() {
 int NetSession::roundTripMs() const {
     int rtt = 0;
     for (const Peer& p : peers_)
-        if (p.id >= 0 || !host_side_) rtt = std::max(rtt, int(p.peer->roundTripTime));
+        if (p.id >= 0 || !host_side_) rtt = std::max(rtt, p.peer ? int(p.peer->roundTripTime) : 0);
     return rtt;
 }
 

@@ -8,6 +8,7 @@
 
 #include "net/lockstep.h"
 #include "net/messages.h"
+#include "net/wire.h"
 
 #include <cstdint>
 #include <map>
@@ -21,11 +22,16 @@ typedef struct _ENetPeer ENetPeer;
 namespace hopshot {
 
 constexpr uint16_t kDefaultPort = 7310;
-constexpr int kMaxMachines = 4;
 constexpr int kSilenceMs = 3000;   // a machine not heard from for this long is dropped
 constexpr int kNoStepsMs = 3000;   // in a game: a machine whose steps hold the others up this long
 constexpr int kStartWaitMs = 10000;   // ... or that has not sent its first step of a game
 constexpr int kHostStepsMs = 15000;   // guest: the host's steps held up this long end the game
+constexpr int kHelloWaitMs = 2000;    // a connection that says no valid hello is let go after this
+constexpr long kStepWindow = 24;      // steps a machine may send beyond this machine's own
+constexpr long kHeldSteps = 256;      // steps of one machine kept for peers that lag
+constexpr int kRefusalsTolerated = 20;   // messages that fail their checks, before a machine goes
+constexpr size_t kEarlyPackets = 64;     // guest: packets of a game it has not yet begun
+constexpr size_t kPacketBudget = 1200;   // bytes of steps in one packet, at most
 
 // This program's version as machines compare it when one joins another.
 std::string programVersion();
@@ -46,6 +52,13 @@ public:
     static std::unique_ptr<NetSession> join(const std::string& address, uint16_t port,
                                             const Players& own, const std::string& version,
                                             int timeoutMs, std::string& error);
+
+    // A session with no network under it, for feeding it messages (fuzzing): one peer, a guest
+    // that has not yet said hello (host side) or the host that has welcomed it (guest side).
+    // What it would send goes nowhere.
+    static std::unique_ptr<NetSession> detached(bool host);
+    // A datagram as it would come from peers_[peer].
+    void receive(size_t peer, const std::string& bytes);
 
     bool isHost() const { return host_side_; }
     int self() const { return self_; }
@@ -79,6 +92,10 @@ public:
     // Guest: this machine ends its games after `own` steps, the host's start says `host`; it
     // tells the host so and leaves.
     void leaveForStepLimit(long own, long host);
+    // The host holds every machine's game, or lets it go on; no machine is judged by its steps
+    // while held. A guest learns it from the host.
+    void setPaused(bool on);
+    bool paused() const { return paused_; }
     // Host: a machine left because it ends its games at another step than this one.
     bool endsDiffered() const { return endsDiffered_; }
 
@@ -89,6 +106,9 @@ public:
     int roundTripMs() const;   // the slowest peer's mean round trip
     uint64_t bytesSent() const;
     uint64_t bytesReceived() const;
+    // What this machine's own messages came to, ENet's headers, acknowledgements and pings not
+    // counted (the benchmark's measure of ENet's share).
+    uint64_t payloadSent() const { return payloadOut_; }
 
 private:
     struct Peer {
@@ -100,6 +120,17 @@ private:
         bool ackDue = false;   // it sent steps that it has not yet heard were taken
         long lastHave = 0;     // in a game: its last step held, and when that last changed
         uint32_t progressAt = 0;
+        bool holding = false;  // its steps hold this machine up
+        uint32_t connectedAt = 0;
+        int refused = 0;       // its messages that failed their checks
+        std::map<int, long> fingerprintSent;   // by machine: the last step a fingerprint went with
+    };
+    // A step of a machine as this one keeps it to send: its events and the fingerprint it carries.
+    struct Held {
+        std::vector<ScriptEvent> events;
+        bool hasFingerprint = false;
+        uint32_t fingerprint = 0;
+        uint32_t madeAt = 0;   // when it was made (ENet's clock)
     };
     // What a peer has confirmed holding: its latest game and, of that game, each machine's last
     // step.
@@ -109,8 +140,15 @@ private:
     };
 
     NetSession() = default;
-    void handle(Peer& from, const std::string& text);
-    void hostHello(Peer& from, const std::string& text);
+    void handle(Peer& from, const std::string& bytes);
+    bool hostMessage(Peer& from, MsgKind kind, const std::string& bytes);
+    bool guestMessage(MsgKind kind, const std::string& bytes);
+    void hostHello(Peer& from, const HelloMessage& hello, bool read);
+    void refuse(Peer& from);
+    void limitPackets();
+    static bool connected(const Peer& p);
+    void capture(const std::string& bytes);
+    void flush();
     void dropPeer(ENetPeer* peer);
     void expel(ENetPeer* peer, const std::string& reason);   // host: tells a guest why, drops it
     void checkProgress(uint32_t now);
@@ -118,8 +156,9 @@ private:
     void sendRoster();
     void checkDesync();
     void sendSteps();
+    bool stepsDue() const;
     void sendAlive();
-    void takeSteps(Peer& from, const std::string& text);
+    bool takeSteps(Peer& from, const std::string& bytes);
     void pruneHistory();
     bool playsIn(int game, int machine) const;
 
@@ -136,12 +175,13 @@ private:
     bool gameOn_ = false;
     std::string expelled_;
     bool endsDiffered_ = false;
+    bool paused_ = false;
     uint32_t hostStepsAt_ = 0;       // guest: when the host's steps last moved on
     long hostHave_ = 0;
     std::vector<StartMessage> starts_;
     std::vector<std::string> early_;
     // Step blocks not yet confirmed by every peer that needs them: game -> machine -> step.
-    std::map<int, std::map<int, std::map<long, std::string>>> history_;
+    std::map<int, std::map<int, std::map<long, Held>>> history_;
     std::map<int, PeerSteps> peerHas_;   // by peer machine id
     std::map<int, std::vector<int>> gameMachines_;   // host: who plays each game in history_
     uint32_t lastSteps_ = 0;   // guest: steps of a game whose start is not yet taken
@@ -150,6 +190,8 @@ private:
     std::vector<std::string> notices_;
     std::string refusal_;            // guest: the host's reason, while joining
     bool welcomed_ = false;
+    int captured_ = 0;
+    uint64_t payloadOut_ = 0;
     uint32_t lastAlive_ = 0;
 };
 

@@ -25,7 +25,8 @@ Records parseRecords(const std::string& text);
 std::string formatRecords(const Records& r);
 
 // Where the file lives: in the program's directory when that can be written, else in
-// $XDG_DATA_HOME/hopshot (default ~/.local/share/hopshot).
+// $XDG_DATA_HOME/hopshot (default ~/.local/share/hopshot). An installed program passes
+// programDirWritable false whatever its folder allows: it writes in the data home only.
 struct RecordsPlace {
     std::string readPath;    // the file to read at start
     std::string writePath;   // the file to write at close

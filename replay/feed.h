@@ -32,12 +32,17 @@ public:
     void set(int j, int32_t x, int32_t y, uint32_t buttons);
     JoyReading reading(int j) const;             // j = 0 or 1
 
+    // Both readings at once, to be put back as they were (a game run again from a saved step).
+    using Readings = std::array<JoyReading, 2>;
+    const Readings& readings() const { return joysticks_; }
+    void setReadings(const Readings& r) { joysticks_ = r; }
+
     int numDevs() override { return 2; }
     bool position(int id, Reading& out) override;
     bool capabilities(int id, Range& out) override;
 
 private:
-    std::array<JoyReading, 2> joysticks_{};
+    Readings joysticks_{};
 };
 
 // Hands one event to the game: a key to the key handlers, a joystick reading to the joysticks, a

@@ -189,7 +189,7 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
     // The window's start-up: joystick detection, then the records.
     g.joysticks = &host.joysticks();
     detectJoystick(g.controller, g.joysticks, kJoystickMargin);
-    const RecordsPlace place = recordsPlace(o.dir);
+    const RecordsPlace place = o.recordsInDataHome ? recordsPlace(o.dir, false) : recordsPlace(o.dir);
     removeSaveLeftovers(place.writePath);
     Records records;
     std::string problem;

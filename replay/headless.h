@@ -23,6 +23,7 @@ struct HeadlessOptions {
     std::string script;
     std::string trace;        // empty: no trace
     std::string dir = ".";    // the program directory: meshes and the high-score file
+    bool recordsInDataHome = false;   // installed: the high-score file in the data home only
     long stepLimit = 0;       // a game still running after this many steps is stopped; 0: none
                               // given, so 3000, or as far as a game's own countdown ticks go
 };

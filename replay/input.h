@@ -50,7 +50,6 @@ private:
 class LocalInput : public InputSource {
 public:
     void push(const ScriptEvent& e) { queue_.push_back(e); }
-    bool empty() const { return queue_.empty(); }
     Turn eventsBefore(long step, std::vector<ScriptEvent>& out) override;
 
 private:
@@ -72,7 +71,6 @@ public:
     void begin(InputSource* source, long stepLimit = 0, Tap tap = {});
     void end() { source_ = nullptr; }
     bool active() const { return source_ != nullptr; }
-    InputSource* source() const { return source_; }
     void setJoysticks(ScriptJoysticks* j) { joysticks_ = j; }
 
     // The yield after `stepsDone` frame steps: what the source has for the next step goes to the

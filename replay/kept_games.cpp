@@ -1,6 +1,7 @@
 #include "replay/kept_games.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,9 @@ const std::regex& keptPattern() {
     static const std::regex r(R"(^(\d{4}-\d{2}-\d{2}_\d{6})(?:-(\d{1,4}))?_score_-?\d{1,10}\.replay$)");
     return r;
 }
+
+constexpr char kWritingPrefix[] = ".writing-";   // a kept game being written, before its rename
+constexpr auto kWritingLeftoverAge = std::chrono::minutes(1);   // a write takes milliseconds
 
 }  // namespace
 
@@ -86,7 +90,7 @@ bool keepGame(const std::string& dir, const std::string& text, std::time_t when,
     }
     const fs::path path = fs::path(dir) / keptGameName(when, score, repeat);
     // Written beside and renamed into place, so a half-written file is never a kept game.
-    const fs::path part = fs::path(dir) / (".writing-" + path.filename().string());
+    const fs::path part = fs::path(dir) / (kWritingPrefix + path.filename().string());
     {
         std::ofstream out(part, std::ios::binary | std::ios::trunc);
         out << text;
@@ -108,6 +112,21 @@ bool keepGame(const std::string& dir, const std::string& text, std::time_t when,
     std::vector<std::string> kept = keptGames(dir);
     for (size_t i = 0; i + size_t(std::max(keep, 1)) < kept.size(); ++i) fs::remove(kept[i], ec);
     return true;
+}
+
+int removeWritingLeftovers(const std::string& dir) {
+    int removed = 0;
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        if (it->path().filename().string().rfind(kWritingPrefix, 0) != 0 ||
+            !it->is_regular_file(kind))
+            continue;
+        const auto written = fs::last_write_time(it->path(), kind);
+        if (!kind && now - written > kWritingLeftoverAge && fs::remove(it->path(), kind)) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace hopshot

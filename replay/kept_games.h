@@ -29,4 +29,9 @@ std::vector<std::string> keptGames(const std::string& dir);
 bool keepGame(const std::string& dir, const std::string& text, std::time_t when, int32_t score,
               int keep, std::string& error, std::string* written = nullptr);
 
+// Removes what a program cut off while keeping a game (a kill) left in `dir`: the half-written
+// ".writing-" files. Run at start. Only those untouched for a minute: another program may be
+// keeping a game there at this moment. Returns how many.
+int removeWritingLeftovers(const std::string& dir);
+
 }  // namespace hopshot

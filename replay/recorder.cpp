@@ -117,7 +117,8 @@ void Recorder::prompted(const std::string& name) {
     name_ = name;
 }
 
-RecordedGame Recorder::gameEnded(const World& w, long steps, bool finished) {
+RecordedGame Recorder::gameEnded(const World& w, long steps, bool finished,
+                                 const std::string& stoppedBy) {
     const int32_t score = w.score;
     RecordedGame r;
     if (!inGame_) return r;
@@ -131,7 +132,16 @@ RecordedGame Recorder::gameEnded(const World& w, long steps, bool finished) {
                        std::to_string(score) + ", " + std::to_string(steps) + " steps" +
                        (finished ? "" : ", the program ended during it") + "\n";
     const std::string name = prompted_ ? nameLine(name_) : std::string();
-    const std::string body = "game\n" + events_;
+    std::string body = "game\n" + events_;
+    if (!stoppedBy.empty()) {
+        ScriptEvent esc;
+        esc.step = steps + 1;
+        esc.keyCode = 27;
+        std::string why = stoppedBy;
+        for (char& c : why)
+            if (c == '\n') c = ' ';
+        body += "# stopped here: " + why + "\n" + eventLine(esc);
+    }
     r.inRun = head + startLines(start_, afterLast_) + name + body;
     r.alone = runHeader() + head + startLines(start_, CarriedValues{}) + name + body;
     afterLast_ = carriedValues(w);   // a replay of the run reaches the next start from here

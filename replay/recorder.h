@@ -68,8 +68,11 @@ public:
     // The record prompt of the running game gave `name` (empty: cancelled).
     void prompted(const std::string& name);
     // The game is over after `steps` frame steps, leaving `w` as it is; `finished` is false when
-    // the program ended inside it (no teardown). Returns the game's text.
-    RecordedGame gameEnded(const World& w, long steps, bool finished = true);
+    // the program ended inside it (no teardown). `stoppedBy`: why it was stopped from outside its
+    // own events (the program closed, the network game left); its text then ends with an Esc
+    // before the next step, so that a replay stops where the game did. Returns the game's text.
+    RecordedGame gameEnded(const World& w, long steps, bool finished = true,
+                           const std::string& stoppedBy = {});
 
     bool inGame() const { return inGame_; }
     int games() const { return games_; }

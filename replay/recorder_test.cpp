@@ -390,6 +390,36 @@ TEST(KeptGames, TheNewestTwentyStayAndOtherFilesAreLeftAlone) {
     EXPECT_EQ(name.size(), std::string("2023-11-14_221320_score_-1500.replay").size()) << name;
 }
 
+TEST(KeptGames, HalfWrittenGamesLeftByAKillAreRemovedAtStartButNotOneBeingWritten) {
+    TempDir dir;
+    const fs::path folder = dir.path() / "replays";
+    fs::create_directories(folder);
+    const auto now = fs::file_time_type::clock::now();
+    struct Case {
+        const char* name;
+        std::chrono::seconds age;
+        bool stays;
+    };
+    const Case cases[] = {
+        {".writing-2026-12-07_110533_score_1234.replay", std::chrono::hours(30), false},
+        {".writing-2026-12-07_110534_score_5.replay", std::chrono::seconds(90), false},
+        {".writing-2026-12-07_110535_score_6.replay", std::chrono::seconds(2), true},  // being written
+        {"2026-12-07_110533_score_1234.replay", std::chrono::hours(30), true},
+        {"writing-notes.txt", std::chrono::hours(30), true},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(folder / c.name) << "game\n";
+        fs::last_write_time(folder / c.name, now - c.age);
+    }
+    fs::create_directories(folder / ".writing-a-folder");
+    fs::last_write_time(folder / ".writing-a-folder", now - std::chrono::hours(30));
+
+    EXPECT_EQ(removeWritingLeftovers(folder.string()), 2);
+    for (const Case& c : cases) EXPECT_EQ(fs::exists(folder / c.name), c.stays) << c.name;
+    EXPECT_TRUE(fs::exists(folder / ".writing-a-folder"));
+    EXPECT_EQ(removeWritingLeftovers((dir.path() / "no such folder").string()), 0);
+}
+
 TEST(KeptGames, AFolderThatCannotBeMadeIsAnError) {
     TempDir dir;
     std::ofstream(dir.path() / "file") << "x";

@@ -404,4 +404,20 @@ bool Update(const Device& device) {
     }
 }
 
+// --- saving and putting back ---
+
+bool SavePlacement(const Frame& frame, Placement& out) {
+    if (!frame) return false;
+    out.position = frame->position;
+    out.axes = frame->axes;
+    return true;
+}
+
+bool RestorePlacement(const Frame& frame, const Placement& saved) {
+    if (!frame) return false;
+    frame->position = saved.position;
+    frame->axes = saved.axes;
+    return true;
+}
+
 }  // namespace scene

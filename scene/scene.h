@@ -190,6 +190,16 @@ bool Clear(const Viewport& viewport, unsigned flags);
 bool Render(const Viewport& viewport, const Frame& root);
 bool Update(const Device& device);
 
+// --- saving and putting back, for a game run again from a saved step ---
+// What the per-step operations change in a frame: its origin and its axes, in its parent's
+// coordinates. Put back, a placement is exactly what was saved: nothing is normalised again.
+struct Placement {
+    glm::vec3 position{0};
+    glm::mat3 axes{1};
+};
+bool SavePlacement(const Frame& frame, Placement& out);          // false for an empty handle
+bool RestorePlacement(const Frame& frame, const Placement& saved);
+
 // --- queries, for the renderer and the tests ---
 // A frame's place and axes in the coordinates of its scene root.
 struct Pose {

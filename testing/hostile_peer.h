@@ -4,11 +4,12 @@
 // game, so each step it sends is what the test hands it.
 #pragma once
 
-#include "net/messages.h"
 #include "net/session.h"
+#include "net/wire.h"
 
 #include <enet/enet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -34,8 +35,8 @@ public:
     HostilePeer(const HostilePeer&) = delete;
     HostilePeer& operator=(const HostilePeer&) = delete;
 
-    // Connects and, unless `hello` is empty, says it ("hello 0100 <version>"). True once the host
-    // has welcomed it (or, without a hello, once the connection stands).
+    // Connects and, unless `hello` is empty, says it (wireHello). True once the host has welcomed
+    // it (or, without a hello, once the connection stands).
     bool join(uint16_t port, const std::string& hello, int timeoutMs = 5000) {
         ENetAddress to{};
         enet_address_set_host(&to, "127.0.0.1");
@@ -61,19 +62,18 @@ public:
         if (enet_peer_send(peer_, 0, p) != 0) enet_packet_destroy(p);
         enet_host_flush(enet_);
     }
-    void sendAlive() { send("alive", false); }
+    void sendAlive() { send(wireSimple(MsgKind::Alive), false); }
 
-    // A packet of this machine's step blocks for its game, confirming what it holds of the host.
-    void sendSteps(const std::vector<StepMessage>& steps) {
-        std::string text = "steps " + std::to_string(start_.game) + "\nhave 0:" +
-                           std::to_string(hostHave_) + "\n";
-        for (const StepMessage& s : steps) text += encodeStep(s);
-        send(text, false);
-    }
-    // One step of its own: `events` for `step`, with the fingerprint after `hashStep`.
-    StepMessage step(long step, std::vector<ScriptEvent> events = {}, long hashStep = 0,
-                     uint64_t hash = 0) const {
-        return StepMessage{start_.game, id_, step, hashStep, hash, std::move(events)};
+    // A packet of this machine's steps `first`.. for its game, the last carrying `fingerprint`
+    // (what the host takes as the fingerprint after step last - D - 1), confirming what it holds
+    // of the host's.
+    void sendSteps(long first, const std::vector<std::vector<ScriptEvent>>& steps, bool withFingerprint,
+                   uint32_t fingerprint) {
+        StepsPacket p;
+        p.game = start_.game;
+        p.have = {{0, hostHave_}};
+        p.runs.push_back(StepRun{id_, first, steps, withFingerprint, fingerprint});
+        send(wireSteps(p), false);
     }
 
     // Takes what has come, waiting up to waitMs for the first packet.
@@ -106,33 +106,28 @@ public:
     const StartMessage& start() const { return start_; }
     long hostHave() const { return hostHave_; }   // the host's last step block seen
     bool disconnected() const { return disconnected_; }
-    const std::vector<std::string>& heard() const { return heard_; }   // every reliable line
-    bool heardStartingWith(const std::string& prefix) const {
-        for (const std::string& h : heard_)
-            if (h.rfind(prefix, 0) == 0) return true;
-        return false;
-    }
+    const std::vector<std::string>& byes() const { return byes_; }     // why the host let it go
 
 private:
     using Clock = std::chrono::steady_clock;
 
     void take(const std::string& text) {
-        const std::string_view kind = messageKind(text);
-        if (kind == "steps") {
-            for (size_t at = text.find("\nstep "); at != std::string::npos; at = text.find("\nstep ", at + 1)) {
-                StepMessage m;
-                const size_t end = text.find("\nstep ", at + 1);
-                if (decodeStep(std::string_view(text).substr(at + 1, end == std::string::npos ? end : end - at - 1), m) &&
-                    m.machine == 0 && m.step == hostHave_ + 1)
-                    hostHave_ = m.step;
-            }
+        MsgKind kind;
+        if (!wireKind(text, kind)) return;
+        if (kind == MsgKind::Steps) {
+            StepsPacket p;
+            if (readSteps(text, p))
+                for (const StepRun& run : p.runs)
+                    if (run.machine == 0 && run.first <= hostHave_ + 1) hostHave_ = std::max(hostHave_, run.last());
             return;
         }
-        if (kind == "alive") return;
-        heard_.push_back(text.substr(0, 400));
-        if (kind == "over") enet_peer_disconnect(peer_, 0);   // as a guest says goodbye
-        if (kind == "welcome") id_ = std::atoi(text.c_str() + 8);
-        if (kind == "start" && decodeStart(text, start_)) {
+        if (kind == MsgKind::Alive) return;
+        std::string said;
+        long number = 0;
+        if (kind == MsgKind::Bye && readText(text, said)) byes_.push_back(said);
+        if (kind == MsgKind::Over) enet_peer_disconnect(peer_, 0);   // as a guest says goodbye
+        if (kind == MsgKind::Welcome && readNumber(text, 1, kMaxMachineId, number)) id_ = int(number);
+        if (kind == MsgKind::Start && readStart(text, start_)) {
             started_ = true;
             hostHave_ = start_.delay;
         }
@@ -147,7 +142,7 @@ private:
     bool started_ = false;
     StartMessage start_;
     long hostHave_ = 0;
-    std::vector<std::string> heard_;
+    std::vector<std::string> byes_;
 };
 
 }  // namespace hopshot::testing

@@ -1,0 +1,22 @@
+// The program's own folder, its assets, and whether it is installed: where it may write.
+#pragma once
+
+#include <string>
+
+namespace hopshot {
+
+// Where the program stands. As built, its meshes, waves and title picture are beside it, and so
+// is what it writes. Installed (the assets in ../share/hopshot), it writes only in the data home:
+// its own folder may be one on the PATH, and even where the player can write there, a high-score
+// file does not belong among programs. Found neither way, the assets are looked for beside it
+// all the same, where each missing file is named.
+struct ProgramPlace {
+    std::string dir;      // the program's own folder
+    std::string assets;   // its meshes, waves and title picture
+    bool installed = false;
+};
+
+// Read from /proc/self/exe.
+ProgramPlace programPlace();
+
+}  // namespace hopshot
