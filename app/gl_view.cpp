@@ -80,14 +80,17 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
     d->setCalm(calm_);
     d->setWindow(window_);
     d->onPresent = [this] {
-        stale_ = true;
-        if (!holder_->isVisibleTo(this)) holder_->show();
+        if (covered_) {
+            keepPicture();
+        } else {
+            stale_ = true;
+            if (!holder_->isVisibleTo(this)) holder_->show();
+        }
         update();   // shown at the next yield; nothing waits for the display
     };
     d->onGone = [this] {
         // Keep the last picture: the view paints it until the title picture covers it.
-        if (device_ && holder_->isVisibleTo(this))
-            device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
+        if (device_ && holder_->isVisibleTo(this)) keepPicture();
         holder_->hide();
         device_ = nullptr;
         stale_ = false;
@@ -115,6 +118,24 @@ double GLView::renderScale() const {
 void GLView::setShownScale(double scale) {
     shownScale_ = scale;
     if (device_ && device_->scale() != renderScale()) device_->setScale(renderScale());
+}
+
+void GLView::keepPicture() {
+    device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
+}
+
+void GLView::setCovered(bool on) {
+    if (on == covered_) return;
+    covered_ = on;
+    if (!device_) return;
+    if (on) {
+        if (holder_->isVisibleTo(this)) keepPicture();
+        holder_->hide();
+    } else {
+        stale_ = true;
+        holder_->show();
+    }
+    update();
 }
 
 void GLView::setCalm(bool on) {

@@ -4,8 +4,9 @@
 // drawing that large would slow the game, and then scaled up smoothly.
 //
 // While a device lives, the picture goes to a GL window of the view's own that covers it: the
-// device copies its target there on the GL. Before the first device, and after a device has
-// gone, the view paints the last picture it kept (black at first) as an ordinary widget.
+// device copies its target there on the GL. Before the first device, after a device has gone,
+// and while a widget of the window is shown over the picture, the view paints the last picture
+// it kept (black at first) as an ordinary widget.
 #pragma once
 
 #include "app/screen_fit.h"
@@ -47,6 +48,10 @@ public:
     void setCalm(bool on);
     // The scale the device draws at now (or will be made at).
     double renderScale() const;
+    // Something of the window's own (the pause mark, the help) is shown over the picture: the
+    // GL window would hide it, so meanwhile the view paints the picture itself, read back at each
+    // present, and the widgets over it are painted on top as usual.
+    void setCovered(bool on);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -54,6 +59,7 @@ protected:
 
 private:
     bool showingOnGl() const;
+    void keepPicture();   // the device's picture read back into image_
     void showScaledUp();
 
     GlDevice* device_ = nullptr;   // the live device, owned by the game's device handle
@@ -66,6 +72,7 @@ private:
     double shownScale_ = 1;
     RenderPace pace_;
     bool calm_ = false;
+    bool covered_ = false;
 };
 
 }  // namespace hopshot
