@@ -17,16 +17,11 @@ using guitest::waitFor;
 
 constexpr scene::Color kNavy{0, 0, 0.4f}, kAmber{1, 0.8f, 0}, kGreen{0, 0.6f, 0.2f};
 
-class GlViewShowing : public ::testing::Test {
+class GlViewShowing : public ::testing::Test, protected scenetest::Scene {
 protected:
     void SetUp() override {
         if (!guitest::app()) GTEST_SKIP() << "needs an X display: run under xvfb-run";
-        rm = scene::Direct3DRMCreate(scene::CreateRoot());
-        root = scene::CreateFrame(rm, nullptr);
-        camera = scene::CreateFrame(rm, root);
-        deviceData = std::make_shared<scene::DeviceData>();
-        deviceData->width = scene::kDeviceWidth;
-        deviceData->height = scene::kDeviceHeight;
+        make();
     }
 
     // A window holding Picture1 alone, at the top left of the screen, as the window lays it out
@@ -85,9 +80,6 @@ protected:
         return view->shown();
     }
 
-    scene::RetainedMode rm;
-    scene::Frame root, camera;
-    scene::Device deviceData;
     std::unique_ptr<QWidget> host;
     GLView* view = nullptr;
     std::unique_ptr<scene::Renderer> renderer;
