@@ -84,7 +84,8 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
             keepPicture();
         } else {
             stale_ = true;
-            if (!holder_->isVisibleTo(this)) holder_->show();
+            const bool onGl = !drawnSmaller();
+            if (holder_->isVisibleTo(this) != onGl) holder_->setVisible(onGl);
         }
         update();   // shown at the next yield; nothing waits for the display
     };
@@ -99,8 +100,13 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
 }
 
 QImage GLView::shown() const {
-    if (!showingOnGl()) return image_;
-    return window_->screen()->grabWindow(window_->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    if (showingOnGl())
+        return window_->screen()->grabWindow(window_->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    if (!device_ || covered_ || !drawnSmaller()) return image_;
+    // Scaled up as it is painted: the screen's pixels where the view is.
+    const QPoint at = mapTo(window(), QPoint(0, 0));
+    return screen()->grabWindow(window()->winId(), at.x(), at.y(), width(), height())
+        .toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 bool GLView::showingOnGl() const {
@@ -148,26 +154,15 @@ void GLView::resizeEvent(QResizeEvent* event) {
     holder_->setGeometry(rect());
 }
 
-// A picture drawn smaller than shown is scaled up smoothly on the CPU and handed to the GL
-// window as rows: Mesa's software GL scales up by drawing, which costs several times as much
-// (27 ms against about 5 for 1280 x 860 to 1920 x 1290 here), more than drawing the whole size.
-void GLView::showScaledUp() {
-    if (!device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), drawn_)) return;
-    const QSize physical = size() * window_->devicePixelRatio();
-    if (scaledUp_.size() != physical) scaledUp_ = QImage(physical, QImage::Format_RGB32);
-    QPainter painter(&scaledUp_);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(scaledUp_.rect(), drawn_);
-    painter.end();
-    device_->showPicture(scaledUp_);
-}
+bool GLView::drawnSmaller() const { return device_ && device_->scale() < shownScale_; }
 
 // The device's pixels fill the view's physical pixels, whatever the screen's scale; a device
 // drawn smaller than shown is scaled up smoothly.
 void GLView::paintEvent(QPaintEvent*) {
     using Clock = std::chrono::steady_clock;
     const auto t0 = Clock::now();
-    if (!showingOnGl()) {
+    const bool live = device_ && !covered_ && (drawnSmaller() || showingOnGl());
+    if (!live) {
         QPainter painter(this);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != size());
         painter.drawImage(rect(), image_);
@@ -180,8 +175,17 @@ void GLView::paintEvent(QPaintEvent*) {
     // and the next ones are drawn smaller, where that costs less.
     if (fresh) device_->finish();
     const auto t1 = Clock::now();
-    if (device_->scale() < shownScale_) showScaledUp();
-    else device_->showTop(scene::scaledEdge(scene::kShownHeight, device_->scale()));
+    if (drawnSmaller()) {
+        // Read back and scaled up smoothly as it is painted, straight into the window's own
+        // pixels: Mesa's software GL scales up by drawing, which costs several times as much,
+        // and handing the scaled picture to the GL window costs two more copies of it.
+        if (fresh) keepPicture();
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(rect(), image_);
+    } else {
+        device_->showTop(scene::scaledEdge(scene::kShownHeight, device_->scale()));
+    }
     if (fresh) {
         using Ms = std::chrono::duration<double, std::milli>;
         const auto t2 = Clock::now();

@@ -37,8 +37,8 @@ public:
     // plays on with no picture.
     std::unique_ptr<scene::Renderer> createRenderer(int width, int height) override;
 
-    // What the view shows now (tests and screenshots): the GL window's pixels as the screen
-    // shows them while a device shows its picture there, else the picture the view kept.
+    // What the view shows now (tests and screenshots): the screen's pixels while a device's
+    // picture is shown (in the GL window, or scaled up in the view), else the picture kept.
     QImage shown() const;
 
     // The scale the window shows the game's picture at; the device follows it, within the pace.
@@ -60,14 +60,13 @@ protected:
 private:
     bool showingOnGl() const;
     void keepPicture();   // the device's picture read back into image_
-    void showScaledUp();
+    bool drawnSmaller() const;   // the device draws smaller than the view is shown
 
     GlDevice* device_ = nullptr;   // the live device, owned by the game's device handle
     bool stale_ = false;           // the device has presented since the view last showed it
     QWindow* window_ = nullptr;    // the GL window the device shows its picture in
     QWidget* holder_ = nullptr;    // the window's place among the widgets; hidden with no device
-    QImage image_;                 // the picture kept when a device goes, in its own pixels
-    QImage drawn_, scaledUp_;      // a picture drawn smaller than shown, and scaled up to it
+    QImage image_;   // the picture kept (a device gone, covered, or drawn smaller than shown)
     std::string lastFailure_;      // why the last device could not be made, once said
     double shownScale_ = 1;
     RenderPace pace_;
