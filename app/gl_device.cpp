@@ -122,16 +122,6 @@ bool GlDevice::showTop(int rows) {
     return done;
 }
 
-bool GlDevice::showPicture(const QImage& picture) {
-    if (!renderer_ || !window_ || !window_->handle() || !makeCurrent()) return false;
-    const int height = int(std::lround(window_->height() * window_->devicePixelRatio()));
-    const bool done = renderer_->showPicture(picture.constBits(), picture.width(), picture.height(),
-                                             int(picture.bytesPerLine()),
-                                             context_->defaultFramebufferObject(), height);
-    context_->swapBuffers(window_);
-    return done;
-}
-
 bool GlDevice::finish() {
     if (!makeCurrent()) return false;
     context_->functions()->glFinish();

@@ -41,9 +41,6 @@ public:
     // The target's top rows shown in that window, filling it, and its buffers swapped without
     // waiting for the display.
     bool showTop(int rows);
-    // A picture made on the CPU (RGB32) shown in the window at its top left, and the window's
-    // buffers swapped.
-    bool showPicture(const QImage& picture);
     // Waits until the GL has drawn everything asked of it so far.
     bool finish();
 

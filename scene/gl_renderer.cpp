@@ -638,26 +638,6 @@ bool GlRenderer::showByRows(int height, unsigned window, int windowHeight) {
     return true;
 }
 
-// The picture goes into a texture row for row (its top row first, as a target drawn turned
-// over), and from there into the window turned back, which for the GL is a copy of rows.
-bool GlRenderer::showPicture(const uint8_t* bgra, int width, int height, int stride, unsigned into,
-                             int intoHeight) {
-    if (!ok_ || !pictureOfSize(width, height)) return false;
-    glBindTexture(GL_TEXTURE_2D, picture_.colour);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, stride / 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_SCISSOR_TEST);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, picture_.fbo);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
-    glBlitFramebuffer(0, 0, width, height, 0, intoHeight, width, intoHeight - height,
-                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
-    return glGetError() == GL_NO_ERROR;
-}
-
 bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
     rows = std::clamp(rows, 0, height_);
     rgba.resize(size_t(width_) * rows * 4);

@@ -60,10 +60,6 @@ public:
     // width x height pixels: pixel for pixel when the target is as wide as that, smoothly scaled
     // up when it is narrower. Nothing is read back to the CPU.
     bool showTop(int rows, unsigned into, int width, int height);
-    // A picture made on the CPU (rows top first, `stride` bytes apart, 4 bytes a pixel in the
-    // order B, G, R, A) into framebuffer `into`, `height` rows high, at its top left: copied in
-    // as rows.
-    bool showPicture(const uint8_t* bgra, int width, int height, int stride, unsigned into, int intoHeight);
 
     // The target's size in pixels, and the scale from device coordinates to them.
     int width() const { return width_; }
@@ -158,7 +154,7 @@ private:
     bool canUsePanes_ = false;   // the GL fills a rectangle of a texture (4.4, or ARB_clear_texture)
     bool usePanes_ = false;
     Target base_;
-    Target picture_;   // a picture turned over for the window: what showPicture and showByRows copy
+    Target picture_;   // a picture turned over for the window: what showByRows copies
     unsigned rowBuffer_ = 0;   // the GL's buffer showByRows reads rows into
     size_t rowBufferBytes_ = 0;
     bool readsTopFirst_ = false;   // MESA_pack_invert
