@@ -121,6 +121,7 @@ private:
     void toggleHelp();
     void buildOverlays();
     void hideOverlays();   // the game is over: no mark stays
+    void coverPicture();   // the 3D picture goes beneath the mark or the help while either is up
     std::string helpText() const;
 
 public:

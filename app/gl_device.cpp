@@ -2,12 +2,15 @@
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QSurfaceFormat>
+#include <QWindow>
 
 #include "core/setup.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace hopshot {
 
@@ -66,7 +69,11 @@ GlDevice::~GlDevice() {
     if (context_) context_->doneCurrent();
 }
 
-bool GlDevice::makeCurrent() { return context_ && surface_ && context_->makeCurrent(surface_.get()); }
+bool GlDevice::makeCurrent() {
+    if (!context_) return false;
+    if (window_ && window_->handle()) return context_->makeCurrent(window_);
+    return surface_ && context_->makeCurrent(surface_.get());
+}
 
 bool GlDevice::clear(const scene::ViewportData& v, scene::Color bg, unsigned flags) {
     const auto t0 = Clock::now();
@@ -104,6 +111,22 @@ bool GlDevice::present() {
 bool GlDevice::setScale(double scale) { return makeCurrent() && renderer_->setScale(scale); }
 
 double GlDevice::scale() const { return renderer_ ? renderer_->scale() : 1.0; }
+
+bool GlDevice::showTop(int rows) {
+    if (!renderer_ || !window_ || !window_->handle() || !makeCurrent()) return false;
+    const qreal ratio = window_->devicePixelRatio();
+    const bool done = renderer_->showTop(rows, context_->defaultFramebufferObject(),
+                                         int(std::lround(window_->width() * ratio)),
+                                         int(std::lround(window_->height() * ratio)));
+    context_->swapBuffers(window_);
+    return done;
+}
+
+bool GlDevice::finish() {
+    if (!makeCurrent()) return false;
+    context_->functions()->glFinish();
+    return true;
+}
 
 // Read straight into the picture's own pixels, in its own byte order: the view reads the whole
 // picture at every paint, so nothing is made afresh or converted on the way.

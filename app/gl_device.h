@@ -1,12 +1,14 @@
-// The device's drawing on this machine's OpenGL: an OpenGL context of its own on an offscreen
-// surface, and the renderer's persistent target in it. The 3D view reads the target back to
-// show it.
+// The device's drawing on this machine's OpenGL: an OpenGL context of its own, and the
+// renderer's persistent target in it. The 3D view shows the target in a GL window, copied there
+// on the GL: nothing goes through the CPU.
 #pragma once
 
 #include "scene/gl_renderer.h"
 #include "scene/scene.h"
 
 #include <QImage>
+#include <QPointer>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -32,6 +34,16 @@ public:
     // The target's top rows as the player sees them, in its own pixels.
     bool readTop(int rows, QImage& out);
 
+    // The window (an OpenGL surface) the picture is shown in. Once it is made, the context
+    // draws with it current too: moving the context from one surface to another at every frame
+    // would make Mesa allocate the window's buffers afresh each time.
+    void setWindow(QWindow* window) { window_ = window; }
+    // The target's top rows shown in that window, filling it, and its buffers swapped without
+    // waiting for the display.
+    bool showTop(int rows);
+    // Waits until the GL has drawn everything asked of it so far.
+    bool finish();
+
     // Draws from the next frame on at another scale (see GlRenderer::setScale).
     bool setScale(double scale);
     double scale() const;
@@ -56,7 +68,8 @@ private:
     bool makeCurrent();
 
     std::unique_ptr<QOpenGLContext> context_;
-    std::unique_ptr<QOffscreenSurface> surface_;
+    std::unique_ptr<QOffscreenSurface> surface_;   // current until the window is made
+    QPointer<QWindow> window_;
     std::unique_ptr<scene::GlRenderer> renderer_;
     bool calm_ = false;
     glm::vec3 steadyLight_{0, 0, 1};   // the light's way when it last shone steadily

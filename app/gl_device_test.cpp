@@ -12,16 +12,11 @@
 namespace hopshot {
 namespace {
 
-class GlDeviceTest : public ::testing::Test {
+class GlDeviceTest : public ::testing::Test, protected scenetest::Scene {
 protected:
     void SetUp() override {
         if (!guitest::app()) GTEST_SKIP() << "needs an X display: run under xvfb-run";
-        rm = scene::Direct3DRMCreate(scene::CreateRoot());
-        root = scene::CreateFrame(rm, nullptr);
-        camera = scene::CreateFrame(rm, root);
-        deviceData = std::make_shared<scene::DeviceData>();
-        deviceData->width = scene::kDeviceWidth;
-        deviceData->height = scene::kDeviceHeight;
+        make();
     }
 
     std::unique_ptr<GlDevice> device(double scale) {
@@ -66,9 +61,7 @@ protected:
         return qGreen(shown.pixel(320, 240));
     }
 
-    scene::RetainedMode rm;
-    scene::Frame root, camera, sunFrame;
-    scene::Device deviceData;
+    scene::Frame sunFrame;
     scene::MeshBuilder mesh;
 };
 

@@ -475,5 +475,75 @@ TEST_F(GlRendererTest, TheFieldMeshIsSeenFromAboveOnly) {
     }
 }
 
+// Each viewport cleared whole is drawn in a pane of its own where the GL can fill in place: the
+// picture must be the one the whole target gives, whatever the order of clears and renders, and
+// also where viewports overlap, are drawn again without a clear, or are cleared only in part. At
+// 1:1 pixel for pixel; at twice the size (drawn turned over, each pane its viewport's own size) a
+// few edge pixels may fall otherwise, never more.
+TEST_F(GlRendererTest, PanesDrawThePictureTheWholeTargetWould) {
+    for (double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        GlRenderer inPanes(640, 480, scale), whole(640, 480, scale);
+        ASSERT_TRUE(inPanes.ok() && whole.ok());
+        whole.usePanes(false);
+        freshScene();
+        sun({0.3f, -0.5f, 0.8f});
+        for (int i = 0; i < 12; ++i)
+            show(square({(i % 4) * 1.5f - 2.2f, (i / 4) * 1.2f - 1.1f, 8.0f + i % 3}, 0.9f,
+                        {0.2f + 0.06f * i, 1.0f - 0.07f * i, 0.5f}));
+        struct Op {
+            QRect rect;
+            unsigned clear;   // flags, or 0 for none
+            bool render;
+        };
+        const QRect q1(0, 0, 320, 215), q2(320, 0, 320, 215), q3(0, 215, 320, 215), q4(320, 215, 320, 215);
+        struct Case {
+            const char* name;
+            std::vector<Op> ops;
+        };
+        const Case cases[] = {
+            {"four quarters", {{q1, 7, true}, {q2, 7, true}, {q3, 7, true}, {q4, 7, true}}},
+            {"two of them: the others keep their picture", {{q1, 7, true}, {q2, 7, true}}},
+            {"the whole view over the quarters", {{QRect(0, 0, 640, 430), 7, true}}},
+            {"quarters again, and a small view in the last", {{q1, 7, true}, {q2, 7, true}, {q3, 7, true},
+                                                              {QRect(380, 245, 200, 150), 7, true}}},
+            {"a view drawn twice without a clear", {{q2, 7, true}, {q2, 0, true}}},
+            {"a view over part of another, drawn again", {{q1, 7, true}, {QRect(100, 50, 320, 215), 7, true},
+                                                         {q1, 0, true}}},
+            {"colour alone cleared, then drawn", {{q3, 1, false}, {q3, 0, true}}},
+            {"depth alone cleared, then drawn", {{q4, 2, true}}},
+            {"reaching out of the device", {{QRect(500, 300, 300, 300), 7, true}}},
+        };
+        int step = 0;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            for (const Op& op : c.ops) {
+                // A camera of its own for each drawing, so that no two views look alike.
+                ++step;
+                scene::SetPosition(camera, nullptr, 0.15f * (step % 5), -0.1f * (step % 3), -0.2f * (step % 4));
+                const scene::ViewportData v = viewport(op.rect.x(), op.rect.y(), op.rect.width(), op.rect.height());
+                const Color bg{0.1f * (step % 7), 0.4f, 0.05f * (step % 11)};
+                for (GlRenderer* r : {&inPanes, &whole}) {
+                    if (op.clear) {
+                        ASSERT_TRUE(r->clear(v, bg, op.clear));
+                    }
+                    if (op.render) {
+                        ASSERT_TRUE(r->render(v, *root));
+                    }
+                }
+            }
+            std::vector<uint8_t> a, b;
+            ASSERT_TRUE(inPanes.readTop(inPanes.height(), a));
+            ASSERT_TRUE(whole.readTop(whole.height(), b));
+            ASSERT_EQ(a.size(), b.size());
+            size_t differ = 0;
+            for (size_t i = 0; i < a.size(); i += 4)
+                if (a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2]) ++differ;
+            if (scale == 1) EXPECT_EQ(differ, 0u);
+            else EXPECT_LT(differ, a.size() / 4 / 500);   // under 0.2 %
+        }
+    }
+}
+
 }  // namespace
 }  // namespace hopshot

@@ -3,8 +3,11 @@
 #include "app/gl_device.h"
 #include "scene/device_scale.h"
 
+#include <QExposeEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSurfaceFormat>
+#include <QWindow>
 
 #include <chrono>
 #include <cmath>
@@ -16,12 +19,36 @@ namespace {
 
 int shownRows(double scale) { return scene::scaledEdge(scene::kDeviceHeight, scale); }
 
+// The GL window over the view. It takes neither keys nor clicks (they go on to the game's window
+// as before), and when the X server shows it again (mapped, uncovered, resized) the view shows
+// the device's picture there again.
+class PictureWindow : public QWindow {
+public:
+    explicit PictureWindow(QWidget* view) : view_(view) {
+        setSurfaceType(QSurface::OpenGLSurface);
+        setFlags(Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+    }
+
+protected:
+    void exposeEvent(QExposeEvent*) override {
+        if (isExposed()) view_->update();
+    }
+
+private:
+    QWidget* view_;
+};
+
 }  // namespace
 
 GLView::GLView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     image_ = QImage(scene::kDeviceWidth, scene::kShownHeight, QImage::Format_RGB32);
     image_.fill(Qt::black);
+    window_ = new PictureWindow(this);
+    holder_ = QWidget::createWindowContainer(window_, this);
+    holder_->setObjectName("Picture1GL");
+    holder_->setFocusPolicy(Qt::NoFocus);
+    holder_->hide();   // made and shown at a device's first picture: no GL window without GL
 }
 
 GLView::~GLView() {
@@ -51,22 +78,47 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
     if (device_) device_->onGone = nullptr;
     device_ = d.get();
     d->setCalm(calm_);
+    d->setWindow(window_);
     d->onPresent = [this] {
-        stale_ = true;
-        update();   // painted at the next yield; nothing waits for the display
+        if (covered_) {
+            keepPicture();
+        } else {
+            stale_ = true;
+            const bool onGl = !drawnSmaller();
+            if (holder_->isVisibleTo(this) != onGl) holder_->setVisible(onGl);
+        }
+        update();   // shown at the next yield; nothing waits for the display
     };
     d->onGone = [this] {
-        // Keep the last picture: the view shows it until the title picture covers it.
-        if (stale_ && device_)
-            device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
+        // Keep the last picture: the view paints it until the title picture covers it.
+        if (device_ && holder_->isVisibleTo(this)) keepPicture();
+        holder_->hide();
         device_ = nullptr;
         stale_ = false;
     };
     return d;
 }
 
+QImage GLView::shown() const {
+    if (showingOnGl())
+        return window_->screen()->grabWindow(window_->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    if (!device_ || covered_ || !drawnSmaller()) return image_;
+    // Scaled up as it is painted: the screen's pixels where the view is.
+    const QPoint at = mapTo(window(), QPoint(0, 0));
+    return screen()->grabWindow(window()->winId(), at.x(), at.y(), width(), height())
+        .toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+bool GLView::showingOnGl() const {
+    return device_ && holder_->isVisibleTo(this) && window_->isExposed();
+}
+
+// Drawn at the full height, the device takes the shown scale itself: rows / 480 can differ from
+// it where 480 times the scale is not a whole number (full screen at 1920 x 1080), and the device
+// would then be a pixel wider than the view and have to be rescaled to fit it.
 double GLView::renderScale() const {
-    return double(pace_.rows(shownRows(shownScale_))) / scene::kDeviceHeight;
+    const int shown = shownRows(shownScale_), rows = pace_.rows(shown);
+    return rows >= shown ? shownScale_ : double(rows) / scene::kDeviceHeight;
 }
 
 void GLView::setShownScale(double scale) {
@@ -74,33 +126,74 @@ void GLView::setShownScale(double scale) {
     if (device_ && device_->scale() != renderScale()) device_->setScale(renderScale());
 }
 
+void GLView::keepPicture() {
+    device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
+}
+
+void GLView::setCovered(bool on) {
+    if (on == covered_) return;
+    covered_ = on;
+    if (!device_) return;
+    if (on) {
+        if (holder_->isVisibleTo(this)) keepPicture();
+        holder_->hide();
+    } else {
+        stale_ = true;
+        holder_->show();
+    }
+    update();
+}
+
 void GLView::setCalm(bool on) {
     calm_ = on;
     if (device_) device_->setCalm(on);
 }
 
-// The device's pixels fill the widget's physical pixels, whatever the screen's scale; a device
+void GLView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    holder_->setGeometry(rect());
+}
+
+bool GLView::drawnSmaller() const { return device_ && device_->scale() < shownScale_; }
+
+// The device's pixels fill the view's physical pixels, whatever the screen's scale; a device
 // drawn smaller than shown is scaled up smoothly.
 void GLView::paintEvent(QPaintEvent*) {
     using Clock = std::chrono::steady_clock;
     const auto t0 = Clock::now();
-    const bool fresh = stale_ && device_;
-    if (fresh) {
-        device_->readTop(scene::scaledEdge(scene::kShownHeight, device_->scale()), image_);
-        stale_ = false;
+    const bool live = device_ && !covered_ && (drawnSmaller() || showingOnGl());
+    if (!live) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != size());
+        painter.drawImage(rect(), image_);
+        return;
     }
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != size());
-    painter.drawImage(rect(), image_);
-    painter.end();
+    const bool fresh = stale_;
+    stale_ = false;
+    // What this step's picture cost: the drawing of its views since the last paint (a step
+    // presents once a view), the wait for the GL to finish them, and showing them. Too much
+    // and the next ones are drawn smaller, where that costs less.
+    if (fresh) device_->finish();
+    const auto t1 = Clock::now();
+    if (drawnSmaller()) {
+        // Read back and scaled up smoothly as it is painted, straight into the window's own
+        // pixels: Mesa's software GL scales up by drawing, which costs several times as much,
+        // and handing the scaled picture to the GL window costs two more copies of it.
+        if (fresh) keepPicture();
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(rect(), image_);
+    } else {
+        device_->showTop(scene::scaledEdge(scene::kShownHeight, device_->scale()));
+    }
     if (fresh) {
-        // What this step's picture cost: the drawing of its views since the last paint (a step
-        // presents once a view) and this paint. Too much and the next ones are drawn smaller.
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count() +
-                          device_->takeDrawCost().ms;
+        using Ms = std::chrono::duration<double, std::milli>;
+        const auto t2 = Clock::now();
+        const double ms = Ms(t2 - t0).count() + device_->takeDrawCost().ms;
         const int rows = scene::scaledEdge(scene::kDeviceHeight, device_->scale());
-        pace_.frameCost(rows, ms);
-        if (pace_.rows(shownRows(shownScale_)) != rows) device_->setScale(renderScale());
+        const int shown = shownRows(shownScale_);
+        pace_.frameCost(rows, ms, Ms(t2 - t1).count(), shown);
+        if (pace_.rows(shown) != rows) device_->setScale(renderScale());
     }
 }
 

@@ -1,6 +1,7 @@
 // What Picture1 shows during a game, in a real X server: the players' views laid out on the
 // picture, the sky, the ground and the tank where a player expects them, the parts no viewport
-// covers left as they were, the wireframe option, and the view turning with the arrow keys.
+// covers left as they were, the wireframe option, and the view turning with the arrow keys, also
+// after a click on the picture.
 #include "app/form1.h"
 #include "testing/gui_test_support.h"
 
@@ -254,6 +255,29 @@ TEST_F(GlViewTest, HoldingLeftTurnsTheView) {
         for (int x = 0; x < before.width(); ++x)
             if (before.pixel(x, y) != after.pixel(x, y)) ++changed;
     EXPECT_GT(changed, 640 * 430 / 10);
+}
+
+// The picture is shown in a GL window of its own over Picture1: a click on it must not take the
+// keyboard from the game's window, or the player's keys would stop steering.
+TEST_F(GlViewTest, AClickOnThePictureLeavesTheKeysWithTheGame) {
+    open(playing({true, false, false, false}));
+    ASSERT_FALSE(HasFatalFailure());
+    int16_t headingBefore = 0, headingAfter = 0;
+    play({{800,
+           [&] {
+               guitest::clickAt(view->mapToGlobal(view->rect().center()));
+               QTimer::singleShot(200, [&] {
+                   headingBefore = world().tankHeading[0];
+                   guitest::sh("xdotool keydown Left");
+                   QTimer::singleShot(600, [&] {
+                       guitest::sh("xdotool keyup Left");
+                       headingAfter = world().tankHeading[0];
+                   });
+               });
+           }},
+          {2000, [] {}}});
+    EXPECT_TRUE(form->isActiveWindow());
+    EXPECT_GT(headingAfter, headingBefore + 5);
 }
 
 // The effects a player sees: the small hopper's kill turns the sky red, a charging gun glows at

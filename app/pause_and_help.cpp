@@ -4,6 +4,7 @@
 // so its replay plays the same steps.
 #include "app/form1.h"
 
+#include "app/gl_view.h"
 #include "app/net_seat.h"
 #include "app/screen_area.h"
 
@@ -66,6 +67,13 @@ void Form1::setPaused(bool on) {
     paused_ = on && game_.w.running != 0;
     pauseMark_->setVisible(paused_ && !help_->isVisible());
     if (paused_) pauseMark_->raise();
+    coverPicture();
+}
+
+// The 3D picture is shown in a GL window of its own, above the window's widgets: while the mark
+// or the help is up, the picture is painted as a widget beneath them instead.
+void Form1::coverPicture() {
+    picture1_->setCovered(pauseMark_->isVisible() || help_->isVisible());
 }
 
 void Form1::toggleHelp() {
@@ -83,6 +91,7 @@ void Form1::toggleHelp() {
     help_->show();
     help_->raise();
     pauseMark_->hide();
+    coverPicture();
     // The game waits while the controls are read, where this machine may hold it.
     if (!paused_ && game_.w.running != 0 && (!net_ || net_->mayPause(false))) {
         helpPaused_ = true;
@@ -95,6 +104,7 @@ void Form1::hideOverlays() {
     paused_ = helpPaused_ = false;
     pauseMark_->hide();
     help_->hide();
+    coverPicture();
 }
 
 std::string Form1::helpText() const {

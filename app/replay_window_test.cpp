@@ -337,13 +337,28 @@ TEST_F(ReplayWindow, APauseHoldsTheGameAndAGameEndedBySigtermIsKeptToItsLastStep
     ASSERT_TRUE(sh("xdotool keydown d"));   // held while paused: it reaches the next step
     guitest::pump(1500);
     EXPECT_EQ(steps(), heldAt) << "steps ran while paused";
+    // The mark and the help are written in pale yellow over the picture: the player sees them.
+    auto markPixels = [](const QImage& image) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                n += c.red() > 230 && c.green() > 230 && c.blue() > 110 && c.blue() < 210;
+            }
+        return n;
+    };
     const QImage paused = guitest::grabShown(window);
     guitest::keepShot(paused, "paused");
     ASSERT_TRUE(sh("xdotool key F1"));
     guitest::pump(300);
-    guitest::keepShot(guitest::grabShown(window), "help");
+    const QImage help = guitest::grabShown(window);
+    guitest::keepShot(help, "help");
     ASSERT_TRUE(sh("xdotool key F1 sleep 0.2 key p"));
     guitest::pump(1000);
+    const QImage goingOn = guitest::grabShown(window);
+    EXPECT_GT(markPixels(paused), 500) << "the pause mark is not seen";
+    EXPECT_GT(markPixels(help), 1000) << "the help is not seen";
+    EXPECT_LT(markPixels(goingOn), 100) << "the mark stayed";
     ASSERT_TRUE(sh("xdotool keyup d"));
     guitest::pump(300);
     EXPECT_GT(steps(), heldAt + 40) << "the game did not go on";

@@ -14,13 +14,19 @@ PictureFit fitPicture(int areaWidth, int areaHeight);
 
 // The height, in rows of the whole 480-row picture, that the 3D view is drawn at. Never more
 // than it is shown at; with a fixed height asked for, that (at most the shown height). Otherwise
-// automatic: the full shown height while drawing keeps within its share of the 20 ms step, and
-// the largest height that does when it does not (the view is then scaled up smoothly). The
-// automatic choice never goes below the rules' own 480 rows.
+// automatic: the full shown height while drawing and showing keep within their share of the
+// 20 ms step, and the largest height that does when they do not (the view is then scaled up
+// smoothly). The automatic choice never goes below the rules' own 480 rows.
+//
+// Drawing costs about as much as the pixels drawn, and the pace foretells one height's cost from
+// another's by the square of their ratio. Showing is reckoned apart, when it is told: a picture
+// drawn at the size shown is copied to the window, one drawn smaller is scaled up, and with a
+// software GL scaling up can cost more than the drawing it saves; so a smaller height is chosen
+// only where its drawing and its scaling together are cheaper.
 class RenderPace {
 public:
-    static constexpr double kBudgetMs = 12;     // of a 20 ms step: the game, the window and the
-                                                // display's copy need the rest
+    static constexpr double kBudgetMs = 16;     // of a 20 ms step: the game and the window need
+                                                // the rest
     static constexpr int kStepRows = 48;        // the automatic height moves in tenths of 480
     static constexpr int kFramesPerLook = 25;   // half a second of steps between choices
     static constexpr int kFloorRows = 480;
@@ -30,17 +36,31 @@ public:
     // The rows to draw when the picture is shown `shownRows` high.
     int rows(int shownRows) const;
 
-    // One presented frame drawn at `rows` cost `ms` (drawing, read-back and painting).
-    void frameCost(int rows, double ms);
+    // One presented frame drawn at `rows` cost `ms` of the main thread, `showMs` of it in showing
+    // the picture, which was shown `shownRows` high (0: not told; all of `ms` counts as drawing).
+    void frameCost(int rows, double ms, double showMs = 0, int shownRows = 0);
 
     bool automatic() const { return fixedRows_ <= 0; }
 
 private:
+    double foretold(int rows, int shownRows) const;
+
     int fixedRows_;
     int capRows_ = 1 << 30;    // the automatic cap; none until drawing has been too slow
-    double costSum_ = 0;       // per row squared, over the frames since the last choice
+    double drawSum_ = 0;       // drawing's cost per row squared, over the frames since the last choice
+    double showSum_ = 0;       // showing's cost, over the same frames
     int frames_ = 0;
-    int lastRows_ = 0;
+    int lastRows_ = 0, lastShown_ = 0;
+    double perRowSq_ = 0;      // drawing's cost per row squared, as last seen
+    double copyMs_ = 0;        // showing a picture drawn at the size shown, as last seen
+    double scaleUpMs_ = -1;    // showing one drawn smaller; below 0 until seen
+    double fullMs_ = -1;       // a whole frame at the full height; below 0 until seen
+    int overAtFull_ = 0;       // looks running over the budget at the full height
+    static constexpr int kFirstWait = 10;     // looks below the full height before trying it
+    static constexpr int kLongestWait = 40;   // again (5 s), doubled after each failed try up to 20 s
+    int waitLooks_ = kFirstWait;
+    int sinceFull_ = 0;        // looks since the full height was last drawn
+    bool trying_ = false;      // the full height is being tried again
 };
 
 }  // namespace hopshot

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace hopshot {
 namespace {
@@ -61,13 +62,14 @@ TEST(RenderPace, AutomaticallyDrawsTheLargestHeightThatKeepsWithinTheBudget) {
         double msAt480;
         int settled;
     };
+    constexpr double kBudget = RenderPace::kBudgetMs;
     const Case cases[] = {
-        {1440, 1.0, 1440},   // a fast machine draws the full size
+        {1440, 1.0, 1440},           // a fast machine draws the full size
         {960, 3.0, 960},
-        {1440, 3.0, 960},    // 12 ms fit 960 rows exactly
-        {1440, 6.0, 672},    // 12 ms fit 678 rows: the tenth of 480 below
-        {1440, 40.0, 480},   // never below the rules' own 480 rows
-        {360, 40.0, 360},    // ... nor above what is shown
+        {1440, kBudget / 4, 960},    // the budget fits 960 rows exactly
+        {1440, kBudget / 2, 672},    // it fits 678 rows: the tenth of 480 below
+        {1440, 40.0, 480},           // never below the rules' own 480 rows
+        {360, 40.0, 360},            // ... nor above what is shown
     };
     for (const Case& c : cases) {
         RenderPace pace;
@@ -79,8 +81,111 @@ TEST(RenderPace, AutomaticallyDrawsTheLargestHeightThatKeepsWithinTheBudget) {
 
 TEST(RenderPace, ComesBackUpWhenTheMachineIsFreeAgain) {
     RenderPace pace;
-    EXPECT_EQ(settle(pace, 1440, 12.0), 480);   // busy: the floor
+    EXPECT_EQ(settle(pace, 1440, 1.25 * RenderPace::kBudgetMs), 480);   // busy: the floor
     EXPECT_EQ(settle(pace, 1440, 1.0), 1440);   // free: the whole size again, step by step
+}
+
+// The same machine, told what showing costs: a copy when drawn at the size shown, a scaling up
+// when drawn smaller (which a software GL pays by the pixel shown, whatever the height drawn).
+int settleShowing(RenderPace& pace, int shown, double msAt480, double copyMs, double scaleUpMs,
+                  std::vector<int>* heights = nullptr) {
+    for (int i = 0; i < 2000; ++i) {
+        const int rows = pace.rows(shown);
+        const double show = rows >= shown ? copyMs : scaleUpMs;
+        pace.frameCost(rows, cost(msAt480, rows) + show, show, shown);
+        if (heights && (heights->empty() || heights->back() != rows)) heights->push_back(rows);
+    }
+    return pace.rows(shown);
+}
+
+TEST(RenderPace, ASmallerHeightIsChosenOnlyWhereItsDrawingAndScalingUpTogetherCostLess) {
+    struct Case {
+        const char* name;
+        int shown;
+        double msAt480, copyMs, scaleUpMs;
+        int settled;
+    };
+    const Case cases[] = {
+        {"cheap scaling: the largest height that fits with it", 1440, 6.0, 1.0, 3.0, 672},
+        {"scaling up dearer than the drawing it saves: the full height", 1440, 1.4, 4.0, 20.0, 1440},
+        {"the full height fits with its copy", 1440, 1.4, 2.0, 20.0, 1440},
+        {"nothing fits, and the lowest height is the cheapest", 1440, 6.0, 1.0, 12.0, 480},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RenderPace pace;
+        EXPECT_EQ(settleShowing(pace, c.shown, c.msAt480, c.copyMs, c.scaleUpMs), c.settled);
+    }
+}
+
+// Once scaling up is seen to cost more than drawing the whole size, the full height comes back
+// at once rather than a tenth at a time; and it stays there.
+TEST(RenderPace, GoesBackToTheFullHeightWhenScalingUpCostsMore) {
+    RenderPace pace;
+    std::vector<int> heights;
+    EXPECT_EQ(settleShowing(pace, 1440, 1.4, 4.0, 20.0, &heights), 1440);
+    // Full (16.6 ms) is over the budget, so one lower height is tried to learn what scaling up
+    // costs, and then never again.
+    EXPECT_LE(heights.size(), 3u);
+    EXPECT_EQ(heights.front(), 1440);
+    EXPECT_EQ(heights.back(), 1440);
+}
+
+// Busy, the pace went down to a height scaled up; free again, it goes back up, and goes straight
+// to the full height once that costs less than drawing smaller and scaling up, even where the
+// steps between would each be too dear to take.
+TEST(RenderPace, ComesBackToTheFullHeightOnceItCostsLessThanScalingUp) {
+    RenderPace pace;
+    EXPECT_EQ(settleShowing(pace, 1440, 12.0, 1.0, 6.0), 480);
+    // Free: above 960 rows a height and its scaling up cost more than the full height and its
+    // copy (10 ms); the steps up would stop short of the full height, where the next step's
+    // cost comes near the budget.
+    EXPECT_EQ(settleShowing(pace, 1440, 1.0, 1.0, 6.0), 1440);
+}
+
+// A machine whose frames cost a part that does not shrink with the height (the views' corners,
+// the window) besides the part that does: the square law then foretells the full height far too
+// dear from a low one.
+struct FixedPartMachine {
+    double fixedMs, fullDrawMs, copyMs, scaleUpMs;
+    int shown = 1061;   // full screen at 1920 x 1080
+    double draw(int rows) const {
+        return fixedMs + fullDrawMs * (double(rows) / shown) * (double(rows) / shown);
+    }
+    // Runs `frames` frames; the frames drawn at the full height among them.
+    int run(RenderPace& pace, int frames, double busyMs = 0) const {
+        int atFull = 0;
+        for (int i = 0; i < frames; ++i) {
+            const int rows = pace.rows(shown);
+            const double show = rows >= shown ? copyMs : scaleUpMs;
+            pace.frameCost(rows, draw(rows) + busyMs + show, show, shown);
+            if (rows >= shown) ++atFull;
+        }
+        return atFull;
+    }
+};
+
+TEST(RenderPace, ABusyMomentDoesNotLowerTheFullHeight) {
+    const FixedPartMachine m{4, 9, 2, 7};   // 15 ms a frame at the full height
+    RenderPace pace;
+    m.run(pace, 100);
+    m.run(pace, RenderPace::kFramesPerLook, 5);   // half a second at 20 ms a frame
+    EXPECT_EQ(m.run(pace, 500), 500);
+}
+
+// Busy for a while, the pace draws smaller; free again, the full height is tried and kept, though
+// foretold from the low height by the square law it would seem far too dear. Busy for long, it
+// tries the full height ever more rarely.
+TEST(RenderPace, TriesTheFullHeightAgainAndKeepsItWhenItFits) {
+    const FixedPartMachine m{4, 9, 2, 7};
+    RenderPace pace;
+    m.run(pace, 100);
+    const int busyAtFull = m.run(pace, 3000, 6);   // a minute at 21 ms at the full height
+    EXPECT_LT(pace.rows(m.shown), m.shown);
+    EXPECT_LT(busyAtFull, 3000 / 10);
+    m.run(pace, 1250);   // free: 25 seconds, more than the longest wait between tries
+    EXPECT_EQ(pace.rows(m.shown), m.shown);
+    EXPECT_EQ(m.run(pace, 500), 500);
 }
 
 }  // namespace

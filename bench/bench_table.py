@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The benchmarks in one table, as scripts/bench runs them (inside Xvfb, software GL).
 
-    python3 bench/bench_table.py BUILD_DIR [--seconds N]
+    python3 bench/bench_table.py BUILD_DIR [--seconds N] [--big-seconds M]
 
 Rows:
   - headless frame steps a second: whole four-player games replayed with no window;
@@ -9,6 +9,10 @@ Rows:
     with 4 players, the median and worst cost of one frame step, CPU per second of game;
   - the program itself: time from launch to the title picture, CPU over 10 s at the title
     picture (it must be idle), peak memory over a four-player game.
+
+Then the big screen, a table of its own: four players for M seconds (30) a case in the window at
+640 x 480, 1280 x 960 and 1920 x 1440, drawn at the full size and with the automatic height, with
+the machine's CPU and its load average before and after (--big-seconds 0 leaves it out).
 """
 import os
 import re
@@ -89,6 +93,37 @@ def window_pace(bench, seconds):
     return rows
 
 
+def big_screen(bench, seconds):
+    """The big screen's cases, four players, as rows of the README's table."""
+    out = subprocess.run([bench, "--seconds", str(seconds), "--players", "4", "--scales", "1,2,3"],
+                         capture_output=True, text=True, check=True).stdout
+    rows = []
+    for line in out.splitlines()[1:]:
+        f = line.split()
+        # players window render seconds steps steps/s median worst (paint: median worst count)
+        # cpu% drawn
+        if len(f) == 13 and f[0] == "4":
+            rows.append({"window": f[1], "render": f[2], "steps/s": float(f[5]),
+                         "step": (float(f[6]), float(f[7])), "paint": (float(f[8]), float(f[9])),
+                         "cpu%": float(f[11]), "drawn": int(f[12])})
+    if len(rows) != 5:
+        fail("window_pace_bench printed no five big-screen rows:\n" + out)
+    return rows
+
+
+def cpu_model():
+    out = subprocess.run(["lscpu"], capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        if line.startswith("Model name:"):
+            return line.split(":", 1)[1].strip()
+    return "unknown"
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
 def visible_window(pid, name):
     out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid), "--name", name],
                          capture_output=True, text=True).stdout.split()
@@ -132,12 +167,19 @@ def program_figures(program, game_seconds):
 
 
 def main():
-    if len(sys.argv) < 2:
-        fail("usage: bench_table.py BUILD_DIR [--seconds N]")
-    build = sys.argv[1]
-    seconds = 60
-    if len(sys.argv) == 4 and sys.argv[2] == "--seconds":
-        seconds = int(sys.argv[3])
+    args = sys.argv[1:]
+    if not args:
+        fail("usage: bench_table.py BUILD_DIR [--seconds N] [--big-seconds M]")
+    build = args.pop(0)
+    seconds, big_seconds = 60, 30
+    while len(args) >= 2 and args[0] in ("--seconds", "--big-seconds"):
+        if args[0] == "--seconds":
+            seconds = int(args[1])
+        else:
+            big_seconds = int(args[1])
+        args = args[2:]
+    if args:
+        fail("usage: bench_table.py BUILD_DIR [--seconds N] [--big-seconds M]")
     program = os.path.join(build, "hopshot")
     bench = os.path.join(build, "bench", "window_pace_bench")
     if not os.environ.get("DISPLAY"):
@@ -164,6 +206,25 @@ def main():
     print(f"{'-' * width}  -----")
     for name, value in rows:
         print(f"{name:<{width}}  {value}")
+
+    if big_seconds > 0:
+        before = load_average()
+        big = big_screen(bench, big_seconds)
+        after = load_average()
+        print()
+        print(f"The big screen: four players, {big_seconds} s a case; {cpu_model()}, "
+              f"{os.cpu_count()} cores; load average {before} before, {after} after.")
+        print("The paint's share is its median against the 20 ms step.")
+        print()
+        print("| Window | Drawn | Steps/s | Median / worst step ms | Median / worst paint ms "
+              "| Paint's share of a step | CPU % of a core | Rows drawn |")
+        print("|---|---|---|---|---|---|---|---|")
+        for r in big:
+            print(f"| {r['window']} | {r['render']} | {r['steps/s']:.2f} "
+                  f"| {r['step'][0]:.2f} / {r['step'][1]:.2f} "
+                  f"| {r['paint'][0]:.2f} / {r['paint'][1]:.2f} "
+                  f"| {100 * r['paint'][0] / 20:.0f} % | {r['cpu%']:.0f} | {r['drawn']} |")
+
     if idle > 2:
         print(f"bench: the title picture is not idle ({idle:.1f} % CPU)", file=sys.stderr)
         sys.exit(1)

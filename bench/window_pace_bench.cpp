@@ -4,12 +4,13 @@
 // back), this asks whether a game keeps its 50 steps a second, and what its slowest step costs.
 //
 //   xvfb-run -a -s "-screen 0 2048x1600x24" <build>/bench/window_pace_bench [--seconds N]
-//                                        [--players 1..4] [--scales 1,2,3] [--render full|auto]
+//                                        [--players 1..4] [--scales 1,2,3] [--render full|auto|ROWS]
 //
 // By default: one and four players at 640 x 480, then four players with the window at twice and
 // three times that (1280 x 960, 1920 x 1440), each drawn at its full size ("full": what drawing
 // that size costs) and with the drawn height chosen to keep the pace ("auto": what a player
 // gets). The last column is the height the 3D picture was drawn at when the measure ended.
+// `--render ROWS` draws at that many rows of the 480-row picture instead (as --render-height).
 //
 // Each case starts a game with the Start command's own routine and ends it after N seconds (60
 // by default) the way Esc does; every taking-part player taps fire twice a second, so shells fly,
@@ -124,6 +125,7 @@ struct Case {
     int players = 1;
     double scale = 1;
     bool full = true;   // drawn at the full size shown, whatever it costs
+    int rows = 0;       // or at these rows, when above 0
 };
 
 struct Row {
@@ -156,7 +158,7 @@ Row runCase(TimingApp& app, const Case& c, int seconds) {
     for (int p = 0; p < kPlayers; ++p) presets.players[p] = p < players;
     ScreenOptions screen;
     screen.scale = c.scale;
-    screen.renderRows = c.full ? int(480 * c.scale + 0.5) : 0;
+    screen.renderRows = c.rows > 0 ? c.rows : c.full ? int(480 * c.scale + 0.5) : 0;
     TimedForm1 form(presets, screen, seconds);
     form.show();
     form.activateWindow();
@@ -182,7 +184,7 @@ Row runCase(TimingApp& app, const Case& c, int seconds) {
     r.cpuPercent = form.elapsedMs > 0 ? 100 * form.cpuMs / form.elapsedMs : 0;
     r.window = form.centralWidget()->size();
     r.drawnRows = int(static_cast<GLView*>(app.watched)->renderScale() * 480 + 0.5);
-    r.mode = c.full ? "full" : "auto";
+    r.mode = c.rows > 0 ? "rows" : c.full ? "full" : "auto";
     app.watched = nullptr;
     return r;
 }
@@ -195,6 +197,7 @@ int main(int argc, char** argv) {
     int players = 0;                      // 0: the default cases
     std::vector<double> scales;
     const char* render = nullptr;         // "full", "auto" or both
+    int fixedRows = 0;                    // --render ROWS
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             seconds = std::atoi(argv[++i]);
@@ -206,9 +209,12 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--render") && i + 1 < argc &&
                    (!std::strcmp(argv[i + 1], "full") || !std::strcmp(argv[i + 1], "auto"))) {
             render = argv[++i];
+        } else if (!std::strcmp(argv[i], "--render") && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+            fixedRows = std::atoi(argv[++i]);
+            render = "full";
         } else {
             std::fprintf(stderr, "usage: window_pace_bench [--seconds N] [--players 1..4] "
-                                 "[--scales 1,2,3] [--render full|auto]\n");
+                                 "[--scales 1,2,3] [--render full|auto|ROWS]\n");
             return 2;
         }
     }
@@ -230,7 +236,7 @@ int main(int argc, char** argv) {
             for (bool full : {true, false}) {
                 if (render && (!std::strcmp(render, "full")) != full) continue;
                 if (!render && !full && s <= 1) continue;   // at 1:1 the two are one
-                cases.push_back({players ? players : 4, s, full});
+                cases.push_back({players ? players : 4, s, full, fixedRows});
             }
     }
     if (!std::getenv("DISPLAY")) {

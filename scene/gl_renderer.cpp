@@ -4,14 +4,22 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#ifndef GL_PACK_INVERT_MESA
+#define GL_PACK_INVERT_MESA 0x8758
+#endif
+
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 
 #include "scene/device_scale.h"
+#include "scene/pixel_rects.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <string>
+#include <unordered_map>
 
 namespace scene {
 
@@ -110,32 +118,55 @@ struct ViewVolume {
     }
 };
 
+bool hasExtension(const char* name) {
+    GLint n = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &n);
+    for (GLint i = 0; i < n; ++i)
+        if (const GLubyte* e = glGetStringi(GL_EXTENSIONS, GLuint(i)))
+            if (std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 // A colour and depth target of that many pixels, bound; false if the GL cannot complete it.
-bool GlRenderer::makeTarget(int width, int height, unsigned& fbo, unsigned& colour, unsigned& depth) {
-    glGenFramebuffers(1, &fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glGenRenderbuffers(1, &colour);
-    glBindRenderbuffer(GL_RENDERBUFFER, colour);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-    glGenRenderbuffers(1, &depth);
-    glBindRenderbuffer(GL_RENDERBUFFER, depth);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+// Textures rather than renderbuffers, so that a rectangle of them can be filled in place.
+bool GlRenderer::makeTarget(int width, int height, Target& t) {
+    t.width = width;
+    t.height = height;
+    glGenFramebuffers(1, &t.fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, t.fbo);
+    glGenTextures(1, &t.colour);
+    glBindTexture(GL_TEXTURE_2D, t.colour);
+    // Unsized, with the window's own byte order given: the GL then keeps it in that order, and
+    // copies to the window and reads of the picture need no reordering of the bytes.
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, t.colour, 0);
+    glGenTextures(1, &t.depth);
+    glBindTexture(GL_TEXTURE_2D, t.depth);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, width, height, 0, GL_DEPTH_COMPONENT,
+                 GL_UNSIGNED_INT, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, t.depth, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) return true;
-    glDeleteRenderbuffers(1, &depth);
-    glDeleteRenderbuffers(1, &colour);
-    glDeleteFramebuffers(1, &fbo);
-    fbo = colour = depth = 0;
+    dropTarget(t);
     return false;
+}
+
+void GlRenderer::dropTarget(Target& t) {
+    glDeleteTextures(1, &t.depth);
+    glDeleteTextures(1, &t.colour);
+    glDeleteFramebuffers(1, &t.fbo);
+    t = Target{};
 }
 
 GlRenderer::GlRenderer(int width, int height, double scale)
     : deviceWidth_(width), deviceHeight_(height), scale_(scale),
       width_(scaledEdge(width, scale)), height_(scaledEdge(height, scale)) {
-    if (width_ < 1 || height_ < 1 || !makeTarget(width_, height_, fbo_, colour_, depth_)) return;
+    turned_ = scale != 1;
+    if (width_ < 1 || height_ < 1 || !makeTarget(width_, height_, base_)) return;
 
     // A new device shows black until its viewports are drawn.
     glDisable(GL_SCISSOR_TEST);
@@ -163,49 +194,66 @@ GlRenderer::GlRenderer(int width, int height, double scale)
     uShades_ = glGetUniformLocation(program_, "shades");
     uSteadyDir_ = glGetUniformLocation(program_, "steadyDir");
     uLightChange_ = glGetUniformLocation(program_, "lightChange");
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    canUsePanes_ = major * 10 + minor >= 44 || hasExtension("GL_ARB_clear_texture");
+    readsTopFirst_ = hasExtension("GL_MESA_pack_invert");
+    usePanes_ = canUsePanes_;
     ok_ = glGetError() == GL_NO_ERROR;
 }
 
 GlRenderer::~GlRenderer() {
     for (auto& [mesh, b] : meshes_) {
-        glDeleteBuffers(1, &b.vbo);
-        glDeleteVertexArrays(1, &b.vao);
+        dropCorners(b.smooth);
+        dropCorners(b.flat);
     }
     if (program_) glDeleteProgram(program_);
-    glDeleteRenderbuffers(1, &depth_);
-    glDeleteRenderbuffers(1, &colour_);
-    glDeleteFramebuffers(1, &fbo_);
+    for (Pane& p : panes_) {
+        dropTarget(p.target);
+        dropTarget(p.spare);
+    }
+    dropTarget(base_);
+    dropTarget(picture_);
+    glDeleteBuffers(1, &rowBuffer_);
 }
 
 bool GlRenderer::setScale(double scale) {
     if (!ok_) return false;
     const int w = scaledEdge(deviceWidth_, scale), h = scaledEdge(deviceHeight_, scale);
-    if (w == width_ && h == height_) {
+    const bool turned = scale != 1;
+    if (w == width_ && h == height_ && turned == turned_) {
         scale_ = scale;
         return true;
     }
-    unsigned fbo = 0, colour = 0, depth = 0;
-    if (w < 1 || h < 1 || !makeTarget(w, h, fbo, colour, depth)) {
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    flatten();
+    Target t;
+    if (w < 1 || h < 1 || !makeTarget(w, h, t)) {
+        glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
         return false;
     }
-    // The old picture, smoothly scaled; the depth starts afresh (every render clears it first).
+    // The old picture, smoothly scaled (and turned over if the new one lies the other way up);
+    // the depth starts afresh (every render clears it first).
     glDisable(GL_SCISSOR_TEST);
     glClearDepth(1.0);
     glClear(GL_DEPTH_BUFFER_BIT);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, fbo);
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_LINEAR);
-    glDeleteRenderbuffers(1, &depth_);
-    glDeleteRenderbuffers(1, &colour_);
-    glDeleteFramebuffers(1, &fbo_);
-    fbo_ = fbo;
-    colour_ = colour;
-    depth_ = depth;
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, base_.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, t.fbo);
+    const bool turn = turned != turned_;
+    glBlitFramebuffer(0, 0, width_, height_, 0, turn ? h : 0, w, turn ? 0 : h, GL_COLOR_BUFFER_BIT,
+                      w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR);
+    for (Pane& p : panes_) {
+        dropTarget(p.target);
+        dropTarget(p.spare);
+    }
+    panes_.clear();
+    dropTarget(base_);
+    base_ = t;
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
     scale_ = scale;
     width_ = w;
     height_ = h;
+    turned_ = turned;
     return glGetError() == GL_NO_ERROR;
 }
 
@@ -229,19 +277,135 @@ glm::mat4 GlRenderer::projection(const ViewportData& v) {
     return m;
 }
 
-void GlRenderer::setRect(const ViewportData& v) {
+// dx, dy: the shift from the target's pixels to those of the pane drawn into.
+void GlRenderer::setRect(const ViewportData& v, int dx, int dy) {
     // Device coordinates to the target's pixels. GL counts rows from the bottom; viewports are
     // given from the top left.
     const PixelRect r = scaleRect(v.left, v.top, v.width, v.height, scale_);
-    const int y = height_ - r.top - r.height;
-    glViewport(r.left, y, r.width, r.height);
-    glScissor(r.left, y, r.width, r.height);
+    const int x = r.left - dx, y = glRow(r) - dy;
+    glViewport(x, y, r.width, r.height);
+    glScissor(x, y, r.width, r.height);
     glEnable(GL_SCISSOR_TEST);
+}
+
+void GlRenderer::usePanes(bool on) {
+    if (!on) flatten();
+    usePanes_ = on && canUsePanes_;
+}
+
+// The viewport's rectangle in the target's pixels, cut to the target.
+PixelRect GlRenderer::pixelRect(const ViewportData& v) const {
+    return intersection(scaleRect(v.left, v.top, v.width, v.height, scale_), {0, 0, width_, height_});
+}
+
+// The pane for a rectangle about to be cleared whole, made if need be, and now the last: it lies
+// over every other. Null when no pane can be made.
+GlRenderer::Pane* GlRenderer::paneFor(const PixelRect& r) {
+    Pane pane;
+    auto same = std::find_if(panes_.begin(), panes_.end(), [&](const Pane& p) { return p.rect == r; });
+    if (same != panes_.end()) {
+        // Drawn into its other target this time: the GL may still hold the last one (Mesa
+        // counts a target as in use until its drawing's records are reused), and filling it
+        // would wait for all the drawing under way.
+        if (!same->spare.fbo && !makeTarget(same->target.width, same->target.height, same->spare))
+            return nullptr;
+        pane = *same;
+        std::swap(pane.target, pane.spare);
+        panes_.erase(same);
+    } else {
+        if (panes_.size() >= kMaxPanes) {
+            flatten();
+            dropTarget(panes_.front().target);
+            dropTarget(panes_.front().spare);
+            panes_.erase(panes_.begin());
+        }
+        pane.rect = r;
+        if (turned_) {
+            pane.dx = r.left;
+            pane.dy = glRow(r);
+        }
+        if (!makeTarget(turned_ ? r.width : rightOf(r), turned_ ? r.height : paneRows(r), pane.target))
+            return nullptr;
+    }
+    // Panes wholly under this one show nothing of themselves any more.
+    for (Pane& p : panes_)
+        if (covers(r, p.rect)) p.showing = false;
+    pane.showing = true;
+    panes_.push_back(pane);
+    return &panes_.back();
+}
+
+// Where a render into a rectangle goes: its own pane while that is the top of everything in the
+// rectangle, else the base, with the panes copied into it first.
+const GlRenderer::Pane* GlRenderer::drawPaneFor(const PixelRect& r) {
+    for (auto p = panes_.rbegin(); p != panes_.rend(); ++p) {
+        if (!p->showing || !overlaps(p->rect, r)) continue;
+        if (p->rect == r) return &*p;
+        flatten();
+        break;
+    }
+    return nullptr;
+}
+
+// Copies a rectangle from one of the renderer's targets into another (they lie the same way up).
+// dx, dy: where the source is a pane, the shift from the target's pixels to the pane's.
+void GlRenderer::copyRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned into,
+                          unsigned buffers) {
+    const int y = glRow(r);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+    glBlitFramebuffer(r.left - dx, y - dy, rightOf(r) - dx, y + r.height - dy, r.left, y, rightOf(r),
+                      y + r.height, buffers, GL_NEAREST);
+}
+
+// Copies a rectangle of the picture into a window's framebuffer, `windowHeight` high, each row
+// at its place from the top. From a target drawn turned over the GL turns it back, which is a
+// plain copy of rows in memory.
+void GlRenderer::showRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned window,
+                          int windowHeight) {
+    const int y = glRow(r) - dy, top = windowHeight - r.top, bottom = windowHeight - bottomOf(r);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, window);
+    glBlitFramebuffer(r.left - dx, y, rightOf(r) - dx, y + r.height, r.left, turned_ ? top : bottom,
+                      rightOf(r), turned_ ? bottom : top, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+}
+
+// The panes that show, colour and depth, into the base in their order: the base alone is then
+// the device's picture.
+void GlRenderer::flatten() {
+    glDisable(GL_SCISSOR_TEST);
+    for (Pane& p : panes_) {
+        if (!p.showing) continue;
+        copyRect(p.target, p.dx, p.dy, p.rect, base_.fbo, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        p.showing = false;
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
 }
 
 bool GlRenderer::clear(const ViewportData& v, Color bg, unsigned flags) {
     if (!ok_) return false;
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    const PixelRect r = pixelRect(v);
+    if (usePanes_ && (flags & 3) == 3 && !isEmpty(r)) {
+        if (Pane* pane = paneFor(r)) {
+            if (turned_) {   // the pane is the rectangle: cleared whole, on the GL's threads
+                glBindFramebuffer(GL_FRAMEBUFFER, pane->target.fbo);
+                glDisable(GL_SCISSOR_TEST);
+                glClearColor(bg.r, bg.g, bg.b, 1.0f);
+                glClearDepth(1.0);
+                glDepthMask(GL_TRUE);
+                glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+                return glGetError() == GL_NO_ERROR;
+            }
+            const float rgba[4] = {bg.r, bg.g, bg.b, 1.0f}, far = 1.0f;
+            const int y = glRow(r);   // the pane's rows are the target's
+            glClearTexSubImage(pane->target.colour, 0, r.left, y, 0, r.width, r.height, 1, GL_RGBA,
+                               GL_FLOAT, rgba);
+            glClearTexSubImage(pane->target.depth, 0, r.left, y, 0, r.width, r.height, 1,
+                               GL_DEPTH_COMPONENT, GL_FLOAT, &far);
+            return glGetError() == GL_NO_ERROR;
+        }
+    }
+    flatten();
     setRect(v);
     glDisable(GL_DITHER);
     GLbitfield mask = 0;
@@ -264,25 +428,43 @@ GlRenderer::MeshBuffers& GlRenderer::entryFor(const MeshData& mesh) {
     return b;
 }
 
-void GlRenderer::upload(const MeshData& mesh, MeshBuffers& b) {
-    if (b.vao && b.version == mesh.version) return;
-    std::vector<Vertex> data;
-    data.reserve(mesh.triangles.size() * 3);
+// The corners of a mesh for one way of shading. A corner carries both normals and the shader
+// takes the one the quality asks for; the other is set equal to it here, so that corners alike
+// in everything the shader uses are one corner. The shader then gives every corner exactly what
+// it gave the same corner of each triangle drawn alone.
+void GlRenderer::upload(const MeshData& mesh, bool flat, Corners& c) {
+    if (c.vao && c.version == mesh.version) return;
+    std::vector<Vertex> corners;
+    std::vector<uint32_t> indices;
+    indices.reserve(mesh.triangles.size() * 3);
+    std::unordered_map<std::string, uint32_t> seen;
     for (const Triangle& t : mesh.triangles) {
         // Corners run clockwise seen from the front, so in left-handed coordinates
         // (p1 - p0) x (p2 - p0) points out of the front.
         glm::vec3 face = glm::cross(t.p[1] - t.p[0], t.p[2] - t.p[0]);
         const float len = glm::length(face);
         face = len > 0 ? face / len : t.n[0];
-        for (int k = 0; k < 3; ++k) data.push_back({t.p[k], t.n[k], face, t.color, t.emissive});
+        for (int k = 0; k < 3; ++k) {
+            const glm::vec3 n = flat ? face : t.n[k];
+            const Vertex v{t.p[k], n, n, t.color, t.emissive};
+            const std::string key(reinterpret_cast<const char*>(&v), sizeof v);   // bit for bit
+            const auto [at, added] = seen.try_emplace(key, uint32_t(corners.size()));
+            if (added) corners.push_back(v);
+            indices.push_back(at->second);
+        }
     }
-    if (!b.vao) {
-        glGenVertexArrays(1, &b.vao);
-        glGenBuffers(1, &b.vbo);
+    if (!c.vao) {
+        glGenVertexArrays(1, &c.vao);
+        glGenBuffers(1, &c.vbo);
+        glGenBuffers(1, &c.ibo);
     }
-    glBindVertexArray(b.vao);
-    glBindBuffer(GL_ARRAY_BUFFER, b.vbo);
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(data.size() * sizeof(Vertex)), data.data(), GL_STATIC_DRAW);
+    glBindVertexArray(c.vao);
+    glBindBuffer(GL_ARRAY_BUFFER, c.vbo);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(corners.size() * sizeof(Vertex)), corners.data(),
+                 GL_STATIC_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, c.ibo);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * sizeof(uint32_t)),
+                 indices.data(), GL_STATIC_DRAW);
     const GLsizei stride = sizeof(Vertex);
     const size_t offsets[] = {offsetof(Vertex, pos), offsetof(Vertex, normal),
                               offsetof(Vertex, faceNormal), offsetof(Vertex, color),
@@ -291,20 +473,28 @@ void GlRenderer::upload(const MeshData& mesh, MeshBuffers& b) {
         glEnableVertexAttribArray(a);
         glVertexAttribPointer(a, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsets[a]));
     }
-    b.vertices = int(data.size());
-    b.version = mesh.version;
+    c.indices = int(indices.size());
+    c.version = mesh.version;
+}
+
+void GlRenderer::dropCorners(Corners& c) {
+    glDeleteBuffers(1, &c.ibo);
+    glDeleteBuffers(1, &c.vbo);
+    glDeleteVertexArrays(1, &c.vao);
+    c = Corners{};
 }
 
 bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     if (!ok_ || !v.camera || !v.device) return false;
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
-    setRect(v);
+    const Pane* pane = drawPaneFor(pixelRect(v));
+    glBindFramebuffer(GL_FRAMEBUFFER, pane ? pane->target.fbo : base_.fbo);
+    setRect(v, pane ? pane->dx : 0, pane ? pane->dy : 0);
     glDisable(GL_DITHER);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
     glDepthMask(GL_TRUE);
     glEnable(GL_CULL_FACE);
-    glFrontFace(GL_CW);
+    glFrontFace(turned_ ? GL_CCW : GL_CW);   // turned over, clockwise corners wind the other way
     glCullFace(GL_BACK);
     const unsigned quality = v.device->quality;
     const bool wire = (quality & 0xC0) == kQualityWireframe;
@@ -313,7 +503,8 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     // The camera: scene -> view is the inverse of the camera frame's pose.
     const Pose cam = worldPose(*v.camera);
     const glm::mat4 view = glm::inverse(cam.matrix());
-    const glm::mat4 viewProj = projection(v) * view;
+    const glm::mat4 turn = glm::scale(glm::mat4(1.0f), glm::vec3(1.0f, turned_ ? -1.0f : 1.0f, 1.0f));
+    const glm::mat4 viewProj = turn * projection(v) * view;
 
     // The first light found lights the scene; it shines along its frame's front.
     glm::vec3 lightDir(0, 0, 1), lightColor(0);
@@ -329,7 +520,8 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     glUniformMatrix4fv(uViewProj_, 1, GL_FALSE, glm::value_ptr(viewProj));
     glUniform3fv(uLightDir_, 1, glm::value_ptr(lightDir));
     glUniform3fv(uLightColor_, 1, glm::value_ptr(lightColor));
-    glUniform1i(uFlat_, (quality & 0x7) == 0 ? 1 : 0);   // 136 flat, 137 Gouraud
+    const bool flat = (quality & 0x7) == 0;   // 136 flat, 137 Gouraud
+    glUniform1i(uFlat_, flat ? 1 : 0);
     glUniform1f(uShades_, float(std::max(2u, v.device->shades)));
     glUniform3fv(uSteadyDir_, 1, glm::value_ptr(steadyDir_));
     glUniform1f(uLightChange_, lightChange_);
@@ -344,10 +536,11 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
                                         glm::length(p.axes[2])});
         const glm::vec3 centre = glm::vec3(view * model * glm::vec4(b.bounds.centre, 1.0f));
         if (!volume.mayShow(centre, b.bounds.radius * stretch)) return;
-        upload(mesh, b);
+        Corners& corners = flat ? b.flat : b.smooth;
+        upload(mesh, flat, corners);
         glUniformMatrix4fv(uModel_, 1, GL_FALSE, glm::value_ptr(model));
-        glBindVertexArray(b.vao);
-        glDrawArrays(GL_TRIANGLES, 0, b.vertices);
+        glBindVertexArray(corners.vao);
+        glDrawElements(GL_TRIANGLES, corners.indices, GL_UNSIGNED_INT, nullptr);
     });
     glBindVertexArray(0);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
@@ -355,6 +548,94 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     // game goes on with the next player's pass, instead of drawing every view at the read-back.
     glFlush();
     return glGetError() == GL_NO_ERROR;
+}
+
+bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
+    if (!ok_) return false;
+    rows = std::clamp(rows, 0, height_);
+    glDisable(GL_SCISSOR_TEST);   // it clips blits too; every clear and render sets it again
+    if (width == width_) {
+        // Drawn at the scale shown: pixel for pixel, the base where no pane shows and the panes
+        // over it. At a fractional scale the window may have a row fewer than the target (its
+        // last row is left out) or one more (the last row is shown twice).
+        const int n = std::min(rows, height);
+        if (turned_ || !readsTopFirst_ || !showByRows(n, into, height)) {
+            const PixelRect shown{0, 0, width_, n};
+            std::vector<PixelRect> over;
+            for (const Pane& p : panes_)
+                if (p.showing) over.push_back(p.rect);
+            for (const PixelRect& part : uncoveredParts(shown, over)) showRect(base_, 0, 0, part, into, height);
+            for (const Pane& p : panes_)
+                if (p.showing && overlaps(p.rect, shown))
+                    showRect(p.target, p.dx, p.dy, intersection(p.rect, shown), into, height);
+        }
+        if (height > n) {   // the window's own last row of the picture, once more below it
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, into);
+            glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+            glBlitFramebuffer(0, height - n, width, height - n + 1, 0, 0, width, height - n,
+                              GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        }
+    } else {   // drawn smaller than shown: scaled up smoothly
+        flatten();
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, base_.fbo);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
+        const int y = glRow({0, 0, width_, rows});   // the shown rows, in GL rows of the base
+        glBlitFramebuffer(0, y, width_, y + rows, 0, turned_ ? height : 0, width,
+                          turned_ ? 0 : height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
+    return glGetError() == GL_NO_ERROR;
+}
+
+bool GlRenderer::pictureOfSize(int width, int height) {
+    if (width < 1 || height < 1) return false;
+    if (picture_.width == width && picture_.height == height) return true;
+    dropTarget(picture_);
+    return makeTarget(width, height, picture_);
+}
+
+// The top `height` rows of the picture (the base where no pane shows, the panes over it) read
+// top row first into the GL's own buffer, each part at its place, then into the picture texture
+// as they lie, and from there into the top of the window, `windowHeight` high, turned back:
+// three copies of rows, all the GL's.
+bool GlRenderer::showByRows(int height, unsigned window, int windowHeight) {
+    if (!pictureOfSize(width_, height)) return false;
+    const size_t bytes = size_t(width_) * height * 4;
+    if (!rowBuffer_) glGenBuffers(1, &rowBuffer_);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, rowBuffer_);
+    if (rowBufferBytes_ != bytes) {
+        glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(bytes), nullptr, GL_STREAM_COPY);
+        rowBufferBytes_ = bytes;
+    }
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    glPixelStorei(GL_PACK_ROW_LENGTH, width_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    auto read = [&](const Target& from, int dx, int dy, const PixelRect& part) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+        glReadPixels(part.left - dx, glRow(part) - dy, part.width, part.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                     reinterpret_cast<void*>((size_t(part.top) * width_ + part.left) * 4));
+    };
+    const PixelRect shown{0, 0, width_, height};
+    std::vector<PixelRect> over;
+    for (const Pane& p : panes_)
+        if (p.showing) over.push_back(p.rect);
+    for (const PixelRect& part : uncoveredParts(shown, over)) read(base_, 0, 0, part);
+    for (const Pane& p : panes_)
+        if (p.showing && overlaps(p.rect, shown)) read(p.target, p.dx, p.dy, intersection(p.rect, shown));
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, rowBuffer_);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glBindTexture(GL_TEXTURE_2D, picture_.colour);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, picture_.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, window);
+    glBlitFramebuffer(0, 0, width_, height, 0, windowHeight, width_, windowHeight - height,
+                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    return true;
 }
 
 bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
@@ -368,18 +649,20 @@ bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
 bool GlRenderer::readTop(int rows, uint8_t* out, PixelOrder order) {
     if (!ok_) return false;
     rows = std::clamp(rows, 0, height_);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    flatten();
     const size_t line = size_t(width_) * 4;
-    bottomUp_.resize(line * rows);
+    if (!turned_) bottomUp_.resize(line * rows);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    // Waits for the drawing to finish.
+    // Waits for the drawing to finish. A target drawn turned over gives its top row first.
+    const int y = glRow({0, 0, width_, rows});
+    uint8_t* into = turned_ ? out : bottomUp_.data();
     if (order == PixelOrder::Argb32)
-        glReadPixels(0, height_ - rows, width_, rows, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-                     bottomUp_.data());
+        glReadPixels(0, y, width_, rows, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, into);
     else
-        glReadPixels(0, height_ - rows, width_, rows, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp_.data());
-    for (int r = 0; r < rows; ++r)
-        std::copy_n(bottomUp_.data() + size_t(rows - 1 - r) * line, line, out + size_t(r) * line);
+        glReadPixels(0, y, width_, rows, GL_RGBA, GL_UNSIGNED_BYTE, into);
+    if (!turned_)
+        for (int r = 0; r < rows; ++r)
+            std::copy_n(bottomUp_.data() + size_t(rows - 1 - r) * line, line, out + size_t(r) * line);
     return glGetError() == GL_NO_ERROR;
 }
 

@@ -4,6 +4,8 @@
 
 #include "scene/scene.h"
 
+#include <memory>
+
 namespace hopshot::scenetest {
 
 inline scene::ViewportData viewportOn(const scene::Device& device, const scene::Frame& camera,
@@ -18,5 +20,21 @@ inline scene::ViewportData viewportOn(const scene::Device& device, const scene::
     v.back = 1200;
     return v;
 }
+
+// A scene with a camera and a 640 x 480 device's data, made afresh for each test.
+struct Scene {
+    scene::RetainedMode rm;
+    scene::Frame root, camera;
+    scene::Device deviceData;
+
+    void make() {
+        rm = scene::Direct3DRMCreate(scene::CreateRoot());
+        root = scene::CreateFrame(rm, nullptr);
+        camera = scene::CreateFrame(rm, root);
+        deviceData = std::make_shared<scene::DeviceData>();
+        deviceData->width = scene::kDeviceWidth;
+        deviceData->height = scene::kDeviceHeight;
+    }
+};
 
 }  // namespace hopshot::scenetest
