@@ -3,8 +3,9 @@
 // the display's refresh. The device is drawn at the size the view is shown, or smaller when
 // drawing that large would slow the game, and then scaled up smoothly.
 //
-// While a device lives, the picture goes to a GL window of the view's own that covers it: the
-// device copies its target there on the GL. Before the first device, after a device has gone,
+// While a device lives and draws at the size shown, the picture goes to a GL window of the view's
+// own that covers it: the device copies its target there on the GL. Drawn smaller, it is read
+// back and scaled up as the view paints it. Before the first device, after a device has gone,
 // and while a widget of the window is shown over the picture, the view paints the last picture
 // it kept (black at first) as an ordinary widget.
 #pragma once
