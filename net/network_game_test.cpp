@@ -153,69 +153,50 @@ void expectSameTraces(Machines& ms, const std::string& expected, int timeoutMs) 
             << "machine " << m + 1 << "'s trace differs; it said: " << ms.children[m]->err();
 }
 
+// With a fixed delay every machine runs a step once every machine's events for it are in; with
+// none given (delay 0 here) each machine runs its own events at once and corrects its game when
+// the others' turn out otherwise. Either way every machine writes the same trace as one machine
+// running the merged events.
 TEST(NetworkGame, TwoThreeAndFourMachinesWriteTheTraceOfTheMergedEvents) {
-    for (int machines : {2, 3, 4}) {
-        SCOPED_TRACE(std::to_string(machines) + " machines");
-        NetRun run;
-        const Scripts s = makeScripts(machines, run.delay, run.steps, unsigned(machines));
-        Machines ms;
-        startMachines(ms, s.own, uint16_t(testPort(0) + machines), run);
-        expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 60000);
-        EXPECT_NE(ms.children[0]->out().find("game 2: score"), std::string::npos);
-    }
+    for (int delay : {3, 0})
+        for (int machines : {2, 3, 4}) {
+            SCOPED_TRACE(std::to_string(machines) + " machines, delay " + std::to_string(delay));
+            NetRun run;
+            run.delay = delay;
+            const unsigned seed = unsigned(delay == 0 ? 40 + machines : machines);
+            const Scripts s = makeScripts(machines, run.shift(), run.steps, seed);
+            Machines ms;
+            startMachines(ms, s.own, uint16_t(testPort(0) + machines), run);
+            expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 60000);
+            EXPECT_NE(ms.children[0]->out().find("game 2: score"), std::string::npos);
+        }
 }
 
 TEST(NetworkGame, ALossyDelayingReorderingLinkChangesNothing) {
-    for (double loss : {0.05, 0.20}) {
-        SCOPED_TRACE("loss " + std::to_string(loss));
+    struct Row {
+        int delay;   // 0: the machines predict
+        double loss;
+        int longestHoldMs;
+        unsigned seed;
+    };
+    for (const Row& r : {Row{4, 0.05, 40, 7}, Row{4, 0.20, 40, 7}, Row{0, 0.0, 60, 17}, Row{0, 0.20, 60, 17}}) {
+        SCOPED_TRACE("delay " + std::to_string(r.delay) + ", loss " + std::to_string(r.loss));
         NetRun run;
-        run.delay = 4;
+        run.delay = r.delay;
         run.steps = 200;
-        const uint16_t port = uint16_t(testPort(0) + (loss < 0.1 ? 0 : 4));
+        const uint16_t port = uint16_t(testPort(0) + (r.loss < 0.1 ? 0 : 4));
         // Each guest reaches the host through a bad link of its own.
-        proc::LossyRelay relay1(uint16_t(port + 1), port, loss, 5, 40, 120000, 7);
-        proc::LossyRelay relay2(uint16_t(port + 2), port, loss, 5, 40, 120000, 8);
+        proc::LossyRelay relay1(uint16_t(port + 1), port, r.loss, 5, r.longestHoldMs, 120000, r.seed);
+        proc::LossyRelay relay2(uint16_t(port + 2), port, r.loss, 5, r.longestHoldMs, 120000, r.seed + 1);
         ASSERT_TRUE(relay1.ok() && relay2.ok());
         run.guestPorts = {uint16_t(port + 1), uint16_t(port + 2)};
-        const Scripts s = makeScripts(3, run.delay, run.steps, 11);
+        const Scripts s = makeScripts(3, run.shift(), run.steps, r.delay == 0 ? 31 : 11);
         Machines ms;
         startMachines(ms, s.own, port, run);
         expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 110000);
-        EXPECT_GT(relay1.lost() + relay2.lost(), 0);
-    }
-}
-
-// With no delay given, each machine runs its own events at once and corrects its game when the
-// others' turn out otherwise: whatever it ran ahead, every machine writes the same trace as one
-// machine running the merged events.
-TEST(NetworkGame, MachinesThatPredictWriteTheTraceOfTheMergedEvents) {
-    for (int machines : {2, 3, 4}) {
-        SCOPED_TRACE(std::to_string(machines) + " machines");
-        NetRun run;
-        run.delay = 0;
-        const Scripts s = makeScripts(machines, run.shift(), run.steps, unsigned(40 + machines));
-        Machines ms;
-        startMachines(ms, s.own, uint16_t(testPort(0) + machines), run);
-        expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 60000);
-        EXPECT_NE(ms.children[0]->out().find("game 2: score"), std::string::npos);
-    }
-}
-
-TEST(NetworkGame, MachinesThatPredictThroughALossyDelayingReorderingLinkWriteTheSameTrace) {
-    for (double loss : {0.0, 0.20}) {
-        SCOPED_TRACE("loss " + std::to_string(loss));
-        NetRun run;
-        run.delay = 0;
-        run.steps = 200;
-        const uint16_t port = uint16_t(testPort(0) + (loss < 0.1 ? 0 : 4));
-        proc::LossyRelay relay1(uint16_t(port + 1), port, loss, 5, 60, 120000, 17);
-        proc::LossyRelay relay2(uint16_t(port + 2), port, loss, 5, 60, 120000, 18);
-        ASSERT_TRUE(relay1.ok() && relay2.ok());
-        run.guestPorts = {uint16_t(port + 1), uint16_t(port + 2)};
-        const Scripts s = makeScripts(3, run.shift(), run.steps, 31);
-        Machines ms;
-        startMachines(ms, s.own, port, run);
-        expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 110000);
+        if (r.loss > 0) {
+            EXPECT_GT(relay1.lost() + relay2.lost(), 0);
+        }
     }
 }
 
