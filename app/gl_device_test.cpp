@@ -32,15 +32,7 @@ protected:
 
     // A white square facing the camera, 10 ahead, filling the middle of the view.
     void whiteSquareAhead() {
-        mesh = scene::CreateMeshBuilder(rm);
-        const glm::vec3 n(0, 0, -1), c(0, 0, 10);
-        const glm::vec3 tl = c + glm::vec3(-2, 2, 0), tr = c + glm::vec3(2, 2, 0),
-                        br = c + glm::vec3(2, -2, 0), bl = c + glm::vec3(-2, -2, 0);
-        for (auto [a, b, d] : {std::array{tl, tr, br}, std::array{tl, br, bl}})
-            mesh->triangles.push_back({{a, b, d}, {n, n, n}, glm::vec3(1), glm::vec3(0)});
-        ++mesh->version;
-        scene::Frame f = scene::CreateFrame(rm, root);
-        scene::AddVisual(f, mesh);
+        whiteSquare(mesh);
         sunFrame = scene::CreateFrame(rm, root);
         scene::AddLight(sunFrame, scene::CreateLightRGB(rm, scene::kLightDirectional, 1, 1, 1));
     }

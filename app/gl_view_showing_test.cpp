@@ -51,15 +51,8 @@ protected:
         ASSERT_TRUE(device->clear(viewport(0, 0, 640, 480), kNavy, scene::kClearAll));
         ASSERT_TRUE(device->clear(viewport(320, 215, 320, 215), kAmber, scene::kClearAll));
         ASSERT_TRUE(device->clear(viewport(13, 7, 101, 33), kGreen, scene::kClearAll));
-        scene::MeshBuilder mesh = scene::CreateMeshBuilder(rm);
-        const glm::vec3 n(0, 0, -1), c(0, 0, 10);
-        const glm::vec3 tl = c + glm::vec3(-2, 2, 0), tr = c + glm::vec3(2, 2, 0),
-                        br = c + glm::vec3(2, -2, 0), bl = c + glm::vec3(-2, -2, 0);
-        for (auto [a, b, d] : {std::array{tl, tr, br}, std::array{tl, br, bl}})
-            mesh->triangles.push_back({{a, b, d}, {n, n, n}, glm::vec3(1), glm::vec3(0)});
-        ++mesh->version;
-        scene::Frame square = scene::CreateFrame(rm, root);
-        scene::AddVisual(square, mesh);
+        scene::MeshBuilder mesh;
+        scene::Frame square = whiteSquare(mesh);
         scene::SetOrientation(square, nullptr, 0.3f, 0, 1, 0, 1, 0);
         scene::Frame sun = scene::CreateFrame(rm, root);
         scene::AddLight(sun, scene::CreateLightRGB(rm, scene::kLightDirectional, 1, 1, 1));

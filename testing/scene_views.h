@@ -4,6 +4,7 @@
 
 #include "scene/scene.h"
 
+#include <array>
 #include <memory>
 
 namespace hopshot::scenetest {
@@ -34,6 +35,20 @@ struct Scene {
         deviceData = std::make_shared<scene::DeviceData>();
         deviceData->width = scene::kDeviceWidth;
         deviceData->height = scene::kDeviceHeight;
+    }
+
+    // A white square 4 across facing the camera, 10 ahead: a frame of its own under the root.
+    scene::Frame whiteSquare(scene::MeshBuilder& mesh) {
+        mesh = scene::CreateMeshBuilder(rm);
+        const glm::vec3 n(0, 0, -1), c(0, 0, 10);
+        const glm::vec3 tl = c + glm::vec3(-2, 2, 0), tr = c + glm::vec3(2, 2, 0),
+                        br = c + glm::vec3(2, -2, 0), bl = c + glm::vec3(-2, -2, 0);
+        for (auto [a, b, d] : {std::array{tl, tr, br}, std::array{tl, br, bl}})
+            mesh->triangles.push_back({{a, b, d}, {n, n, n}, glm::vec3(1), glm::vec3(0)});
+        ++mesh->version;
+        scene::Frame f = scene::CreateFrame(rm, root);
+        scene::AddVisual(f, mesh);
+        return f;
     }
 };
 
