@@ -881,7 +881,12 @@ void NetSession::finish() {
     // The guests say goodbye once "over" has reached them; a guest that does not within a few
     // seconds (gone, or a very bad link) is not waited for longer.
     const enet_uint32 until = enet_time_get() + 5000;
-    while (!peers_.empty() && ENET_TIME_LESS(enet_time_get(), until)) service(20);
+    while (!peers_.empty() && ENET_TIME_LESS(enet_time_get(), until)) {
+        // A guest may still lack the last steps of its game (lost on the way): they go again, at
+        // the usual pace, until it confirms them.
+        if (stepsDue()) sendSteps();
+        service(20);
+    }
 }
 
 std::vector<std::string> NetSession::takeNotices() {
