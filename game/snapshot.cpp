@@ -4,15 +4,20 @@ namespace hopshot {
 
 namespace {
 
-template <size_t N>
-void savePlacements(const std::array<scene::Frame, N>& frames, std::array<scene::Placement, N>& out) {
-    for (size_t i = 0; i < N; ++i) scene::SavePlacement(frames[i], out[i]);
-}
-
-template <size_t N>
-void restorePlacements(const std::array<scene::Frame, N>& frames,
-                       const std::array<scene::Placement, N>& in) {
-    for (size_t i = 0; i < N; ++i) scene::RestorePlacement(frames[i], in[i]);
+// Each frame the rules move, with its place in the snapshot (`Snap`: the snapshot, const or not).
+template <class Snap, class Each>
+void eachFrame(const SceneHandles& s, Snap& snap, Each each) {
+    each(s.cameraFrame, snap.camera);
+    each(s.lightFrame, snap.light);
+    each(s.bombFrame, snap.bomb);
+    auto all = [&](const auto& frames, auto& placements) {
+        for (size_t i = 0; i < frames.size(); ++i) each(frames[i], placements[i]);
+    };
+    all(s.tankBodyFrames, snap.tankBodies);
+    all(s.shellFrames, snap.shells);
+    all(s.heavyShellFrames, snap.heavyShells);
+    all(s.hopperFrames, snap.hoppers);
+    all(s.bloodFrames, snap.blood);
 }
 
 }  // namespace
@@ -23,14 +28,7 @@ void save(const Game& g, GameSnapshot& out) {
     out.w = g.w;
     g.rng.save(out.rng);
     out.controller = g.controller;
-    scene::SavePlacement(s.cameraFrame, out.camera);
-    scene::SavePlacement(s.lightFrame, out.light);
-    scene::SavePlacement(s.bombFrame, out.bomb);
-    savePlacements(s.tankBodyFrames, out.tankBodies);
-    savePlacements(s.shellFrames, out.shells);
-    savePlacements(s.heavyShellFrames, out.heavyShells);
-    savePlacements(s.hopperFrames, out.hoppers);
-    savePlacements(s.bloodFrames, out.blood);
+    eachFrame(s, out, [](const scene::Frame& f, scene::Placement& p) { scene::SavePlacement(f, p); });
     if (s.sceneRoot) out.sky = s.sceneRoot->background;
 }
 
@@ -43,14 +41,7 @@ void restore(Game& g, const GameSnapshot& in) {
     g.w.lastTick = lastTick;
     g.rng.restore(in.rng);
     g.controller = in.controller;
-    scene::RestorePlacement(s.cameraFrame, in.camera);
-    scene::RestorePlacement(s.lightFrame, in.light);
-    scene::RestorePlacement(s.bombFrame, in.bomb);
-    restorePlacements(s.tankBodyFrames, in.tankBodies);
-    restorePlacements(s.shellFrames, in.shells);
-    restorePlacements(s.heavyShellFrames, in.heavyShells);
-    restorePlacements(s.hopperFrames, in.hoppers);
-    restorePlacements(s.bloodFrames, in.blood);
+    eachFrame(s, in, [](const scene::Frame& f, const scene::Placement& p) { scene::RestorePlacement(f, p); });
     if (s.sceneRoot) s.sceneRoot->background = in.sky;
 }
 
