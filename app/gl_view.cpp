@@ -3,7 +3,9 @@
 #include "app/gl_device.h"
 #include "scene/device_scale.h"
 
+#include <QBackingStore>
 #include <QExposeEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QSurfaceFormat>
@@ -154,11 +156,47 @@ void GLView::resizeEvent(QResizeEvent* event) {
     holder_->setGeometry(rect());
 }
 
+// The kept picture scaled up straight into the window's pixels where it paints them (its backing
+// store, an image in memory on X11): no copy of the large picture between. Only the region being
+// painted is written, as a painter would be clipped to it. False where the window's pixels are
+// not such an image; the view then paints through Qt.
+bool GLView::scaleIntoWindow(const QRegion& region) {
+    QBackingStore* store = backingStore();
+    QPaintDevice* device = store ? store->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image || image_.isNull()) return false;
+    auto* pixels = static_cast<QImage*>(device);
+    const QImage::Format f = pixels->format();
+    if (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied &&
+        f != QImage::Format_ARGB32)
+        return false;
+    if (!pixels->isDetached()) return false;   // writing would make it a copy of its own
+    const qreal ratio = pixels->devicePixelRatio();
+    auto physical = [ratio](const QRect& r) {
+        const int l = int(std::lround(r.left() * ratio)), t = int(std::lround(r.top() * ratio));
+        return QRect(l, t, int(std::lround((r.left() + r.width()) * ratio)) - l,
+                     int(std::lround((r.top() + r.height()) * ratio)) - t);
+    };
+    const QPoint at = mapTo(window(), QPoint(0, 0));
+    const QRect view = physical(QRect(at, size()));
+    if (view.isEmpty() || !pixels->rect().contains(view)) return false;
+    const int stride = int(pixels->bytesPerLine() / 4);
+    const scene::PixelsIn from{reinterpret_cast<const uint32_t*>(image_.constBits()), image_.width(),
+                               image_.height(), int(image_.bytesPerLine() / 4)};
+    const scene::PixelsOut to{reinterpret_cast<uint32_t*>(pixels->bits()) + size_t(view.top()) * stride +
+                                  view.left(),
+                              view.width(), view.height(), stride};
+    for (const QRect& r : region) {
+        const QRect part = physical(r.translated(at)).intersected(view).translated(-view.topLeft());
+        if (!part.isEmpty()) scaleUp_(from, to, {part.left(), part.top(), part.width(), part.height()});
+    }
+    return true;
+}
+
 bool GLView::drawnSmaller() const { return device_ && device_->scale() < shownScale_; }
 
 // The device's pixels fill the view's physical pixels, whatever the screen's scale; a device
 // drawn smaller than shown is scaled up smoothly.
-void GLView::paintEvent(QPaintEvent*) {
+void GLView::paintEvent(QPaintEvent* event) {
     using Clock = std::chrono::steady_clock;
     const auto t0 = Clock::now();
     const bool live = device_ && !covered_ && (drawnSmaller() || showingOnGl());
@@ -180,9 +218,11 @@ void GLView::paintEvent(QPaintEvent*) {
         // pixels: Mesa's software GL scales up by drawing, which costs several times as much,
         // and handing the scaled picture to the GL window costs two more copies of it.
         if (fresh) keepPicture();
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(rect(), image_);
+        if (!scaleIntoWindow(event->region())) {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(rect(), image_);
+        }
     } else {
         device_->showTop(scene::scaledEdge(scene::kShownHeight, device_->scale()));
     }

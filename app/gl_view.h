@@ -11,6 +11,7 @@
 #pragma once
 
 #include "app/screen_fit.h"
+#include "scene/scale_up.h"
 #include "scene/scene.h"
 
 #include <QImage>
@@ -62,12 +63,14 @@ private:
     bool showingOnGl() const;
     void keepPicture();   // the device's picture read back into image_
     bool drawnSmaller() const;   // the device draws smaller than the view is shown
+    bool scaleIntoWindow(const QRegion& region);
 
     GlDevice* device_ = nullptr;   // the live device, owned by the game's device handle
     bool stale_ = false;           // the device has presented since the view last showed it
     QWindow* window_ = nullptr;    // the GL window the device shows its picture in
     QWidget* holder_ = nullptr;    // the window's place among the widgets; hidden with no device
     QImage image_;   // the picture kept (a device gone, covered, or drawn smaller than shown)
+    scene::ScaleUpInTwo scaleUp_;   // the picture drawn smaller, up to the size shown
     std::string lastFailure_;      // why the last device could not be made, once said
     double shownScale_ = 1;
     RenderPace pace_;

@@ -644,25 +644,43 @@ bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
     return readTop(rows, rgba.data(), PixelOrder::Rgba);
 }
 
-// GL hands the rows over bottom first; they are turned over into `out` from a buffer kept
-// between reads, as the window reads the whole picture at every paint.
+// Each part read where it lies (the base where no pane shows, the panes over it), straight
+// into its place in `out`, top row first: a target drawn turned over gives its top row first,
+// and else Mesa turns the rows over as it reads them. Folding the panes into the base first
+// would copy the whole picture and its depth once more at every read. Without Mesa's turning
+// the rows are read bottom first into a buffer kept between reads and turned over from there.
 bool GlRenderer::readTop(int rows, uint8_t* out, PixelOrder order) {
     if (!ok_) return false;
     rows = std::clamp(rows, 0, height_);
+    const GLenum format = order == PixelOrder::Argb32 ? GL_BGRA : GL_RGBA;
+    const GLenum type = order == PixelOrder::Argb32 ? GL_UNSIGNED_INT_8_8_8_8_REV : GL_UNSIGNED_BYTE;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    if (turned_ || readsTopFirst_) {
+        if (!turned_) glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+        glPixelStorei(GL_PACK_ROW_LENGTH, width_);
+        auto read = [&](const Target& from, int dx, int dy, const PixelRect& part) {
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+            glReadPixels(part.left - dx, glRow(part) - dy, part.width, part.height, format, type,
+                         out + (size_t(part.top) * width_ + part.left) * 4);
+        };
+        const PixelRect shown{0, 0, width_, rows};
+        std::vector<PixelRect> over;
+        for (const Pane& p : panes_)
+            if (p.showing) over.push_back(p.rect);
+        for (const PixelRect& part : uncoveredParts(shown, over)) read(base_, 0, 0, part);
+        for (const Pane& p : panes_)
+            if (p.showing && overlaps(p.rect, shown)) read(p.target, p.dx, p.dy, intersection(p.rect, shown));
+        glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
+        return glGetError() == GL_NO_ERROR;
+    }
     flatten();
     const size_t line = size_t(width_) * 4;
-    if (!turned_) bottomUp_.resize(line * rows);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    // Waits for the drawing to finish. A target drawn turned over gives its top row first.
-    const int y = glRow({0, 0, width_, rows});
-    uint8_t* into = turned_ ? out : bottomUp_.data();
-    if (order == PixelOrder::Argb32)
-        glReadPixels(0, y, width_, rows, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, into);
-    else
-        glReadPixels(0, y, width_, rows, GL_RGBA, GL_UNSIGNED_BYTE, into);
-    if (!turned_)
-        for (int r = 0; r < rows; ++r)
-            std::copy_n(bottomUp_.data() + size_t(rows - 1 - r) * line, line, out + size_t(r) * line);
+    bottomUp_.resize(line * rows);
+    glReadPixels(0, glRow({0, 0, width_, rows}), width_, rows, format, type, bottomUp_.data());
+    for (int r = 0; r < rows; ++r)
+        std::copy_n(bottomUp_.data() + size_t(rows - 1 - r) * line, line, out + size_t(r) * line);
     return glGetError() == GL_NO_ERROR;
 }
 
