@@ -15,10 +15,10 @@ constexpr int kWhole = 256;   // weights are in 256ths
 using Lanes = uint16_t __attribute__((vector_size(16)));
 using Bytes = uint8_t __attribute__((vector_size(8)));
 
-Lanes widen(uint32_t a, uint32_t b) {
+// A pixel and the next one, their bytes in lanes.
+Lanes pairAt(const uint32_t* p) {
     Bytes v;
-    std::memcpy(&v, &a, 4);
-    std::memcpy(reinterpret_cast<char*>(&v) + 4, &b, 4);
+    std::memcpy(&v, p, sizeof v);
     return __builtin_convertvector(v, Lanes);
 }
 
@@ -53,23 +53,25 @@ void ScaleUp::taps(int from, int to, Taps& out) {
     }
 }
 
-// One source row blended across, for the pixels left..right-1 of `to`, two at a time.
+// One source row blended across, for the pixels left..right-1 of `to`, two at a time. A pixel's
+// two source pixels lie side by side, so one 8-byte load fetches both; they are weighed by the
+// pixel's own pair of weights and added.
 void ScaleUp::blendAcross(const uint32_t* row, int width, int left, int right, uint16_t* into) const {
     const int* first = across_.first.data();
-    const int last = width - 1;
-    const Lanes whole = Lanes{} + uint16_t(kWhole);
     size_t x = size_t(left);
     const size_t end = size_t(right);
-    for (; x + 2 <= end; x += 2) {
-        const int a = first[x], b = first[x + 1];
-        const Lanes p = widen(row[a], row[b]);
-        const Lanes q = widen(row[std::min(a + 1, last)], row[std::min(b + 1, last)]);
-        const Lanes w = loadLanes(weights_.data() + 4 * x);
-        const Lanes blended = (p * (whole - w) + q * w) >> 8;
-        std::memcpy(into + 4 * x, &blended, sizeof blended);
+    if (width >= 2) {
+        for (; x + 2 <= end; x += 2) {
+            const Lanes a = pairAt(row + first[x]) * loadLanes(weights_.data() + 8 * x);
+            const Lanes b = pairAt(row + first[x + 1]) * loadLanes(weights_.data() + 8 * x + 8);
+            const Lanes firsts = __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11);
+            const Lanes seconds = __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15);
+            const Lanes blended = (firsts + seconds) >> 8;
+            std::memcpy(into + 4 * x, &blended, sizeof blended);
+        }
     }
     for (; x < end; ++x) {
-        const uint32_t p = row[first[x]], q = row[std::min(first[x] + 1, last)];
+        const uint32_t p = row[first[x]], q = row[std::min(first[x] + 1, width - 1)];
         const int w = across_.weight[x];
         for (int k = 0; k < 4; ++k) {
             const int pb = (p >> (8 * k)) & 0xff, qb = (q >> (8 * k)) & 0xff;
@@ -97,10 +99,13 @@ void ScaleUp::operator()(const PixelsIn& from, const PixelsOut& to, PixelRect pa
     taps(from.width, to.width, across_);
     taps(from.height, to.height, down_);
     const size_t n = size_t(to.width);
-    if (newAcross || weights_.size() != 4 * n) {
-        weights_.resize(4 * n);
-        for (size_t x = 0; x < n; ++x)
-            std::fill_n(weights_.begin() + std::ptrdiff_t(4 * x), 4, across_.weight[x]);
+    if (newAcross || weights_.size() != 8 * n) {
+        weights_.resize(8 * n);
+        for (size_t x = 0; x < n; ++x) {
+            const auto at = weights_.begin() + std::ptrdiff_t(8 * x);
+            std::fill_n(at, 4, uint16_t(kWhole - across_.weight[x]));
+            std::fill_n(at + 4, 4, across_.weight[x]);
+        }
     }
     for (int k = 0; k < 2; ++k) {
         rows_[k].resize(4 * n);

@@ -46,7 +46,7 @@ private:
     void blendAcross(const uint32_t* row, int width, int left, int right, uint16_t* into) const;
 
     Taps across_, down_;
-    std::vector<uint16_t> weights_;   // across_'s weights, each given to its pixel's four bytes
+    std::vector<uint16_t> weights_;   // across_'s pairs of weights, each given to four bytes
     // Two source rows blended across to the width of `to`, a byte to a 16-bit lane; which
     // source row each holds (-1: none yet).
     std::vector<uint16_t> rows_[2];
