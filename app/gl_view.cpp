@@ -232,7 +232,9 @@ void GLView::paintEvent(QPaintEvent* event) {
         const double ms = Ms(t2 - t0).count() + device_->takeDrawCost().ms;
         const int rows = scene::scaledEdge(scene::kDeviceHeight, device_->scale());
         const int shown = shownRows(shownScale_);
-        pace_.frameCost(rows, ms, Ms(t2 - t1).count(), shown);
+        const double sinceLast = lastFrameAt_ == Clock::time_point{} ? 0 : Ms(t0 - lastFrameAt_).count();
+        lastFrameAt_ = t0;
+        pace_.frameCost(rows, ms, Ms(t2 - t1).count(), shown, sinceLast);
         if (pace_.rows(shown) != rows) device_->setScale(renderScale());
     }
 }

@@ -17,6 +17,7 @@
 #include <QImage>
 #include <QWidget>
 
+#include <chrono>
 #include <string>
 
 class QWindow;
@@ -74,6 +75,7 @@ private:
     std::string lastFailure_;      // why the last device could not be made, once said
     double shownScale_ = 1;
     RenderPace pace_;
+    std::chrono::steady_clock::time_point lastFrameAt_;   // when the last fresh picture was shown
     bool calm_ = false;
     bool covered_ = false;
 };

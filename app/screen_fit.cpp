@@ -36,10 +36,14 @@ int RenderPace::rows(int shownRows) const {
 
 // What a frame drawn at `rows` and shown `shownRows` high costs, as last seen. The full height
 // is foretold by the square law too, and by what it cost when last drawn, whichever is less: the
-// law overshoots from low heights, where a frame's fixed costs weigh most.
+// law overshoots from low heights, where a frame's fixed costs weigh most. A lower height goes
+// by the law as last seen below the full height, once it has been: a picture drawn smaller
+// takes another way to the screen, and the full height's law undershoots it.
 double RenderPace::foretold(int rows, int shownRows) const {
-    const double show = rows >= shownRows ? copyMs_ : (scaleUpMs_ >= 0 ? scaleUpMs_ : copyMs_);
-    const double byLaw = perRowSq_ * double(rows) * rows + show;
+    const bool scaled = rows < shownRows;
+    const double show = !scaled ? copyMs_ : (scaleUpMs_ >= 0 ? scaleUpMs_ : copyMs_);
+    const double law = scaled && perRowSqScaled_ > 0 ? perRowSqScaled_ : perRowSq_;
+    const double byLaw = law * double(rows) * rows + show;
     return rows >= shownRows && fullMs_ >= 0 ? std::min(byLaw, fullMs_) : byLaw;
 }
 
@@ -51,27 +55,40 @@ double RenderPace::foretold(int rows, int shownRows) const {
 // (a sharp picture for the same cost); and, below it, back to the full height now and then to
 // see whether it fits again, where it might (its cost is foretold poorly from low heights),
 // waiting twice as long after each try that does not.
-void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows) {
+void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, double sinceLastMs) {
     if (!automatic() || rows <= 0) return;
     if (rows != lastRows_ || shownRows != lastShown_) {   // a new height: its own frames only
         lastRows_ = rows;
         lastShown_ = shownRows;
-        drawSum_ = showSum_ = 0;
-        frames_ = 0;
+        drawSum_ = showSum_ = gapSum_ = 0;
+        frames_ = gaps_ = 0;
         overAtFull_ = 0;
+    } else if (sinceLastMs > 0 && sinceLastMs <= kLongestGapMs) {   // the first at a height pays for the change
+        gapSum_ += sinceLastMs;
+        ++gaps_;
     }
     drawSum_ += std::max(0.0, ms - showMs) / (double(rows) * rows);
     showSum_ += showMs;
-    if (++frames_ < kFramesPerLook) return;
+    if (++frames_ < (trying_ ? kFramesPerTry : kFramesPerLook)) return;
     perRowSq_ = drawSum_ / frames_;
     const double shown = shownRows > 0 ? showSum_ / frames_ : 0;
     const int full = shownRows > 0 ? shownRows : 1 << 30;   // not told: never scaled up
     if (rows >= full) copyMs_ = shown;
     else scaleUpMs_ = shown;
-    drawSum_ = showSum_ = 0;
-    frames_ = 0;
-    if (rows >= full) fullMs_ = perRowSq_ * double(rows) * rows + shown;
-    const double now = foretold(rows, full);
+    // Where the time between frames is told, it is the judge of this height: behind the pace,
+    // the height costs more than its budget, by as much as the game is behind; on pace, it is
+    // within the budget, whatever its cost foretells. The cost still foretells the other heights.
+    const double behind = gaps_ > 0 ? gapSum_ / gaps_ / kStepMs : 0;
+    drawSum_ = showSum_ = gapSum_ = 0;
+    frames_ = gaps_ = 0;
+    if (rows < full) perRowSqScaled_ = perRowSq_;
+    const double cost = rows >= full ? perRowSq_ * double(rows) * rows + shown : foretold(rows, full);
+    double now = cost;
+    if (behind > kBehind) now = std::max(now, kBudgetMs * behind);
+    else if (behind > 0) now = std::min(now, kBudgetMs);
+    // Behind the pace, the lower heights are foretold dearer by as much as this one was.
+    const double under = cost > 0 ? std::max(1.0, now / cost) : 1;
+    if (rows >= full) fullMs_ = now;
     if (rows >= full) {
         if (trying_) {   // a try of the full height: one look decides
             trying_ = false;
@@ -87,8 +104,8 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows) {
     }
     if (now > kBudgetMs) {
         int fit = 0;   // the largest lower height within the budget
-        for (int r = std::min(rows, full) / kStepRows * kStepRows; r >= kFloorRows && !fit; r -= kStepRows)
-            if (r < full && foretold(r, full) <= kBudgetMs) fit = r;
+        for (int r = (std::min(rows, full) - 1) / kStepRows * kStepRows; r >= kFloorRows && !fit; r -= kStepRows)
+            if (foretold(r, full) * under <= kBudgetMs) fit = r;
         if (fit) capRows_ = fit;
         else capRows_ = foretold(kFloorRows, full) < foretold(full, full) ? kFloorRows : 1 << 30;
     } else if (rows < full && foretold(full, full) <= 1.1 * now) {

@@ -30,6 +30,10 @@ public:
     static constexpr int kStepRows = 48;        // the automatic height moves in tenths of 480
     static constexpr int kFramesPerLook = 25;   // half a second of steps between choices
     static constexpr int kFloorRows = 480;
+    static constexpr double kStepMs = 20;        // frames on pace are this far apart
+    static constexpr double kBehind = 1.02;      // frames further apart on average: falling behind
+    static constexpr double kLongestGapMs = 250; // longer between frames: a pause, not a frame
+    static constexpr int kFramesPerTry = 10;     // a try of the full height decides sooner
 
     explicit RenderPace(int fixedRows = 0) : fixedRows_(fixedRows) {}
 
@@ -38,7 +42,11 @@ public:
 
     // One presented frame drawn at `rows` cost `ms` of the main thread, `showMs` of it in showing
     // the picture, which was shown `shownRows` high (0: not told; all of `ms` counts as drawing).
-    void frameCost(int rows, double ms, double showMs = 0, int shownRows = 0);
+    // `sinceLastMs`: the wall time since the frame before was shown (0: not told). The frame's
+    // own cost leaves out what the frames pay elsewhere (the game, the window system, the cores
+    // shared with the GL's threads and the X server); frames further apart than a step on
+    // average show the game falling behind its 50 steps a second, whatever their cost says.
+    void frameCost(int rows, double ms, double showMs = 0, int shownRows = 0, double sinceLastMs = 0);
 
     bool automatic() const { return fixedRows_ <= 0; }
 
@@ -49,15 +57,18 @@ private:
     int capRows_ = 1 << 30;    // the automatic cap; none until drawing has been too slow
     double drawSum_ = 0;       // drawing's cost per row squared, over the frames since the last choice
     double showSum_ = 0;       // showing's cost, over the same frames
+    double gapSum_ = 0;        // the time between frames, over those of them told it
+    int gaps_ = 0;
     int frames_ = 0;
     int lastRows_ = 0, lastShown_ = 0;
     double perRowSq_ = 0;      // drawing's cost per row squared, as last seen
+    double perRowSqScaled_ = 0;   // the same, as last seen below the full height; 0 until seen
     double copyMs_ = 0;        // showing a picture drawn at the size shown, as last seen
     double scaleUpMs_ = -1;    // showing one drawn smaller; below 0 until seen
     double fullMs_ = -1;       // a whole frame at the full height; below 0 until seen
     int overAtFull_ = 0;       // looks running over the budget at the full height
-    static constexpr int kFirstWait = 10;     // looks below the full height before trying it
-    static constexpr int kLongestWait = 40;   // again (5 s), doubled after each failed try up to 20 s
+    static constexpr int kFirstWait = 20;     // looks below the full height before trying it
+    static constexpr int kLongestWait = 80;   // again (10 s), doubled after each failed try up to 40 s
     int waitLooks_ = kFirstWait;
     int sinceFull_ = 0;        // looks since the full height was last drawn
     bool trying_ = false;      // the full height is being tried again

@@ -200,7 +200,26 @@ GlRenderer::GlRenderer(int width, int height, double scale)
     canUsePanes_ = major * 10 + minor >= 44 || hasExtension("GL_ARB_clear_texture");
     readsTopFirst_ = hasExtension("GL_MESA_pack_invert");
     usePanes_ = canUsePanes_;
+    if (scale != 1) warmSmoothCopy();
     ok_ = glGetError() == GL_NO_ERROR;
+}
+
+// A software GL makes its smooth scaled copy the first time one is asked for, which takes a good
+// part of a second's tenth: a device drawn scaled may change its scale in play, and pays that
+// here, as it is made, rather than in the middle of a game. Two small targets of its own: no
+// pixel of the picture is touched.
+void GlRenderer::warmSmoothCopy() {
+    Target a, b;   // not a power of two wide or high, as no picture is
+    if (makeTarget(5, 3, a) && makeTarget(7, 5, b)) {
+        glDisable(GL_SCISSOR_TEST);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, a.fbo);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, b.fbo);
+        glBlitFramebuffer(0, 0, 5, 3, 0, 5, 7, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        glFinish();
+    }
+    dropTarget(a);
+    dropTarget(b);
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
 }
 
 GlRenderer::~GlRenderer() {

@@ -134,6 +134,7 @@ private:
     PixelRect pixelRect(const ViewportData& viewport) const;
     // The GL row of a rectangle's lowest row in the target (GL counts rows from the bottom), and
     // the rows a pane needs from the target's first GL row to hold the rectangle.
+    void warmSmoothCopy();
     int glRow(const PixelRect& r) const { return turned_ ? r.top : height_ - bottomOf(r); }
     int paneRows(const PixelRect& r) const { return turned_ ? bottomOf(r) : height_ - r.top; }
     Pane* paneFor(const PixelRect& rect);
