@@ -183,9 +183,40 @@ TEST(RenderPace, TriesTheFullHeightAgainAndKeepsItWhenItFits) {
     const int busyAtFull = m.run(pace, 3000, 6);   // a minute at 21 ms at the full height
     EXPECT_LT(pace.rows(m.shown), m.shown);
     EXPECT_LT(busyAtFull, 3000 / 10);
-    m.run(pace, 1250);   // free: 25 seconds, more than the longest wait between tries
+    m.run(pace, 2250);   // free: 45 seconds, more than the longest wait between tries
     EXPECT_EQ(pace.rows(m.shown), m.shown);
     EXPECT_EQ(m.run(pace, 500), 500);
+}
+
+// Told the time between frames, the pace judges the height by the game's own pace: a height the
+// game falls behind at is left for a lower one, even where its cost seems within the budget; a
+// height the game keeps its pace at is kept, even where its cost seems over it.
+TEST(RenderPace, TheGamesPaceJudgesTheHeight) {
+    struct Case {
+        const char* name;
+        double fixedMs;    // the cost that does not shrink with the height
+        int behindFrom;    // from this height up the frames come 10 % late; else on time
+        int frames;
+        int atMost, atLeast;   // where the height ends
+    };
+    const Case cases[] = {
+        {"on time: the full height, though its cost seems over the budget", 9, 1 << 30, 1000, 1440, 1440},
+        {"behind at the full height, though its cost seems within the budget", 3, 1440, 1000, 1392, 480},
+        {"behind above 1056 rows: 1056, though 1104 seems to fit", 3, 1100, 1000, 1056, 1008},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FixedPartMachine m{c.fixedMs, 9, 2, 2, 1440};
+        RenderPace pace;
+        for (int i = 0; i < c.frames; ++i) {
+            const int rows = pace.rows(m.shown);
+            const double show = rows >= m.shown ? m.copyMs : m.scaleUpMs;
+            const double gap = rows >= c.behindFrom ? 1.1 * RenderPace::kStepMs : RenderPace::kStepMs;
+            pace.frameCost(rows, m.draw(rows) + show, show, m.shown, gap);
+        }
+        EXPECT_LE(pace.rows(m.shown), c.atMost);
+        EXPECT_GE(pace.rows(m.shown), c.atLeast);
+    }
 }
 
 }  // namespace
