@@ -54,7 +54,9 @@ double RenderPace::foretold(int rows, int shownRows) const {
 // within it; straight to the full height when that costs about as little as the height drawn
 // (a sharp picture for the same cost); and, below it, back to the full height now and then to
 // see whether it fits again, where it might (its cost is foretold poorly from low heights),
-// waiting twice as long after each try that does not.
+// waiting twice as long after each try that does not. A lower height the game fell behind at is
+// not stepped up to again until the full height is next tried, or for 20 s: going up and down
+// again costs the pace twice and shows.
 void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, double sinceLastMs) {
     if (!automatic() || rows <= 0) return;
     if (rows != lastRows_ || shownRows != lastShown_) {   // a new height: its own frames only
@@ -100,7 +102,14 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
     } else if (++sinceFull_ >= waitLooks_ && fullMs_ >= 0 && fullMs_ <= 1.5 * kBudgetMs) {
         trying_ = true;
         capRows_ = 1 << 30;
+        behindAt_ = 1 << 30;   // what fell behind before may fit now, as the full height may
+        behindLooks_ = 0;
         return;
+    }
+    if (rows < full && behind > kBehind) behindAt_ = std::min(behindAt_, rows);
+    if (behindAt_ < (1 << 30) && ++behindLooks_ >= kLongestWait / 2) {   // and not for ever
+        behindAt_ = 1 << 30;
+        behindLooks_ = 0;
     }
     if (now > kBudgetMs) {
         int fit = 0;   // the largest lower height within the budget
@@ -112,7 +121,7 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
         capRows_ = 1 << 30;
     } else if (capRows_ <= rows) {
         const int up = rows + kStepRows;
-        if (foretold(up, full) < 0.8 * kBudgetMs) capRows_ = up;
+        if (up < behindAt_ && foretold(up, full) < 0.8 * kBudgetMs) capRows_ = up;
     }
     if (now <= kBudgetMs) overAtFull_ = 0;
 }

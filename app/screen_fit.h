@@ -71,6 +71,9 @@ private:
     static constexpr int kLongestWait = 80;   // again (10 s), doubled after each failed try up to 40 s
     int waitLooks_ = kFirstWait;
     int sinceFull_ = 0;        // looks since the full height was last drawn
+    int behindAt_ = 1 << 30;   // the lowest height below the full one the game fell behind at,
+                               // since the full height was last tried
+    int behindLooks_ = 0;      // looks since then
     bool trying_ = false;      // the full height is being tried again
 };
 

@@ -198,24 +198,31 @@ TEST(RenderPace, TheGamesPaceJudgesTheHeight) {
         int behindFrom;    // from this height up the frames come 10 % late; else on time
         int frames;
         int atMost, atLeast;   // where the height ends
+        int mostChanges;       // of the height, tries of the full height included
     };
     const Case cases[] = {
-        {"on time: the full height, though its cost seems over the budget", 9, 1 << 30, 1000, 1440, 1440},
-        {"behind at the full height, though its cost seems within the budget", 3, 1440, 1000, 1392, 480},
-        {"behind above 1056 rows: 1056, though 1104 seems to fit", 3, 1100, 1000, 1056, 1008},
+        {"on time: the full height, though its cost seems over the budget", 9, 1 << 30, 1000, 1440, 1440, 0},
+        {"behind at the full height, though its cost seems within the budget", 3, 1440, 1000, 1392, 480, 8},
+        // 40 s: the full height tried twice, each try with its way down (five heights); between
+        // the tries 1104 is not tried again, where going up and down again would be 80 changes.
+        {"behind above 1056 rows: 1056, though 1104 seems to fit", 3, 1100, 2000, 1056, 1008, 20},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const FixedPartMachine m{c.fixedMs, 9, 2, 2, 1440};
         RenderPace pace;
+        int changes = 0, last = pace.rows(m.shown);
         for (int i = 0; i < c.frames; ++i) {
             const int rows = pace.rows(m.shown);
+            if (rows != last) ++changes;
+            last = rows;
             const double show = rows >= m.shown ? m.copyMs : m.scaleUpMs;
             const double gap = rows >= c.behindFrom ? 1.1 * RenderPace::kStepMs : RenderPace::kStepMs;
             pace.frameCost(rows, m.draw(rows) + show, show, m.shown, gap);
         }
         EXPECT_LE(pace.rows(m.shown), c.atMost);
         EXPECT_GE(pace.rows(m.shown), c.atLeast);
+        EXPECT_LE(changes, c.mostChanges);
     }
 }
 
