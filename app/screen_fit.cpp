@@ -49,7 +49,7 @@ double RenderPace::foretold(int rows, int shownRows) const {
 
 // The cap moves only after half a second of frames at one height: down when they are over the
 // budget (at the full height for two looks running, so that a busy moment does not blur the
-// picture), to the largest height that fits, or, where none fits, to whichever of the full and
+// picture, unless the game fell clearly behind: that stutter is worse than a blur), to the largest height that fits, or, where none fits, to whichever of the full and
 // the lowest height is cheaper; up one step at a time when the next step would still be well
 // within it; straight to the full height when that costs about as little as the height drawn
 // (a sharp picture for the same cost); and, below it, back to the full height now and then to
@@ -95,7 +95,7 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
         if (trying_) {   // a try of the full height: one look decides
             trying_ = false;
             waitLooks_ = now > kBudgetMs ? std::min(2 * waitLooks_, kLongestWait) : kFirstWait;
-        } else if (now > kBudgetMs && ++overAtFull_ < 2) {
+        } else if (now > kBudgetMs && ++overAtFull_ < 2 && behind <= kClearlyBehind) {
             return;
         }
         sinceFull_ = 0;

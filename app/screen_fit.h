@@ -32,6 +32,7 @@ public:
     static constexpr int kFloorRows = 480;
     static constexpr double kStepMs = 20;        // frames on pace are this far apart
     static constexpr double kBehind = 1.02;      // frames further apart on average: falling behind
+    static constexpr double kClearlyBehind = 1.1;   // ... and further still: a stutter a player sees
     static constexpr double kLongestGapMs = 250; // longer between frames: a pause, not a frame
     static constexpr int kFramesPerTry = 10;     // a try of the full height decides sooner
 

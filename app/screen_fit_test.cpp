@@ -226,5 +226,23 @@ TEST(RenderPace, TheGamesPaceJudgesTheHeight) {
     }
 }
 
+// At the full height a look a little behind the pace is let pass once (a busy moment); one
+// clearly behind is not: the height goes down at once.
+TEST(RenderPace, ClearlyBehindAtTheFullHeightItGoesDownAtOnce) {
+    struct Case {
+        double behind;
+        int looksAtFull;
+    };
+    const Case cases[] = {{1.05, 2}, {1.15, 1}};
+    for (const Case& c : cases) {
+        const FixedPartMachine m{3, 9, 2, 2, 1440};
+        RenderPace pace;
+        int atFull = 0;
+        for (int i = 0; i < 4 * RenderPace::kFramesPerLook && pace.rows(m.shown) == m.shown; ++i, ++atFull)
+            pace.frameCost(m.shown, m.draw(m.shown) + m.copyMs, m.copyMs, m.shown, c.behind * RenderPace::kStepMs);
+        EXPECT_EQ(atFull, c.looksAtFull * RenderPace::kFramesPerLook) << c.behind;
+    }
+}
+
 }  // namespace
 }  // namespace hopshot
