@@ -49,8 +49,9 @@ double RenderPace::foretold(int rows, int shownRows) const {
 
 // The cap moves only after half a second of frames at one height: down when they are over the
 // budget (at the full height for two looks running, so that a busy moment does not blur the
-// picture, unless the game fell clearly behind: that stutter is worse than a blur), to the largest height that fits, or, where none fits, to whichever of the full and
-// the lowest height is cheaper; up one step at a time when the next step would still be well
+// picture, unless the game fell clearly behind: that stutter is worse than a blur), to the
+// largest height that fits, or, where none fits, to whichever of the full and the lowest height
+// is cheaper; up one step at a time when the next step would still be well
 // within it; straight to the full height when that costs about as little as the height drawn
 // (a sharp picture for the same cost); and, below it, back to the full height now and then to
 // see whether it fits again, where it might (its cost is foretold poorly from low heights),
@@ -90,8 +91,14 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
     else if (behind > 0) now = std::min(now, kBudgetMs);
     // Behind the pace, the lower heights are foretold dearer by as much as this one was.
     const double under = cost > 0 ? std::max(1.0, now / cost) : 1;
-    if (rows >= full) fullMs_ = now;
+    // What fell behind below the full height is not stepped up to again, until the next try of
+    // the full height (what fell behind may fit then, as the full height may) or for 20 s.
+    auto forgetBehind = [this] {
+        behindAt_ = 1 << 30;
+        behindLooks_ = 0;
+    };
     if (rows >= full) {
+        fullMs_ = now;
         if (trying_) {   // a try of the full height: one look decides
             trying_ = false;
             waitLooks_ = now > kBudgetMs ? std::min(2 * waitLooks_, kLongestWait) : kFirstWait;
@@ -102,15 +109,11 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
     } else if (++sinceFull_ >= waitLooks_ && fullMs_ >= 0 && fullMs_ <= 1.5 * kBudgetMs) {
         trying_ = true;
         capRows_ = 1 << 30;
-        behindAt_ = 1 << 30;   // what fell behind before may fit now, as the full height may
-        behindLooks_ = 0;
+        forgetBehind();
         return;
     }
     if (rows < full && behind > kBehind) behindAt_ = std::min(behindAt_, rows);
-    if (behindAt_ < (1 << 30) && ++behindLooks_ >= kLongestWait / 2) {   // and not for ever
-        behindAt_ = 1 << 30;
-        behindLooks_ = 0;
-    }
+    if (behindAt_ < (1 << 30) && ++behindLooks_ >= kLongestWait / 2) forgetBehind();
     if (now > kBudgetMs) {
         int fit = 0;   // the largest lower height within the budget
         for (int r = (std::min(rows, full) - 1) / kStepRows * kStepRows; r >= kFloorRows && !fit; r -= kStepRows)

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -578,16 +579,10 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
         // over it. At a fractional scale the window may have a row fewer than the target (its
         // last row is left out) or one more (the last row is shown twice).
         const int n = std::min(rows, height);
-        if (turned_ || !readsTopFirst_ || !showByRows(n, into, height)) {
-            const PixelRect shown{0, 0, width_, n};
-            std::vector<PixelRect> over;
-            for (const Pane& p : panes_)
-                if (p.showing) over.push_back(p.rect);
-            for (const PixelRect& part : uncoveredParts(shown, over)) showRect(base_, 0, 0, part, into, height);
-            for (const Pane& p : panes_)
-                if (p.showing && overlaps(p.rect, shown))
-                    showRect(p.target, p.dx, p.dy, intersection(p.rect, shown), into, height);
-        }
+        if (turned_ || !readsTopFirst_ || !showByRows(n, into, height))
+            forEachShownPart(n, [&](const Target& from, int dx, int dy, const PixelRect& part) {
+                showRect(from, dx, dy, part, into, height);
+            });
         if (height > n) {   // the window's own last row of the picture, once more below it
             glBindFramebuffer(GL_READ_FRAMEBUFFER, into);
             glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
@@ -604,6 +599,36 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
     }
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
     return glGetError() == GL_NO_ERROR;
+}
+
+// The top `rows` rows of the picture part by part, in their order: the base where no pane
+// shows, then each pane that shows over it.
+void GlRenderer::forEachShownPart(int rows,
+                                  const std::function<void(const Target&, int, int, const PixelRect&)>& use) const {
+    const PixelRect shown{0, 0, width_, rows};
+    std::vector<PixelRect> over;
+    for (const Pane& p : panes_)
+        if (p.showing) over.push_back(p.rect);
+    for (const PixelRect& part : uncoveredParts(shown, over)) use(base_, 0, 0, part);
+    for (const Pane& p : panes_)
+        if (p.showing && overlaps(p.rect, shown)) use(p.target, p.dx, p.dy, intersection(p.rect, shown));
+}
+
+// The top `rows` rows read part by part, each straight to its place at `into` (an offset into
+// the bound pixel buffer, where one is), top row first: a target drawn turned over gives its top row first, and
+// else Mesa turns the rows over as it reads them (the caller has seen that it can).
+void GlRenderer::readParts(int rows, unsigned format, unsigned type, uint8_t* into) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, width_);
+    if (!turned_) glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    forEachShownPart(rows, [&](const Target& from, int dx, int dy, const PixelRect& part) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+        const uintptr_t at = reinterpret_cast<uintptr_t>(into) + (size_t(part.top) * width_ + part.left) * 4;
+        glReadPixels(part.left - dx, glRow(part) - dy, part.width, part.height, format, type,
+                     reinterpret_cast<void*>(at));
+    });
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
 }
 
 bool GlRenderer::pictureOfSize(int width, int height) {
@@ -626,23 +651,7 @@ bool GlRenderer::showByRows(int height, unsigned window, int windowHeight) {
         glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(bytes), nullptr, GL_STREAM_COPY);
         rowBufferBytes_ = bytes;
     }
-    glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
-    glPixelStorei(GL_PACK_ROW_LENGTH, width_);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    auto read = [&](const Target& from, int dx, int dy, const PixelRect& part) {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
-        glReadPixels(part.left - dx, glRow(part) - dy, part.width, part.height, GL_BGRA, GL_UNSIGNED_BYTE,
-                     reinterpret_cast<void*>((size_t(part.top) * width_ + part.left) * 4));
-    };
-    const PixelRect shown{0, 0, width_, height};
-    std::vector<PixelRect> over;
-    for (const Pane& p : panes_)
-        if (p.showing) over.push_back(p.rect);
-    for (const PixelRect& part : uncoveredParts(shown, over)) read(base_, 0, 0, part);
-    for (const Pane& p : panes_)
-        if (p.showing && overlaps(p.rect, shown)) read(p.target, p.dx, p.dy, intersection(p.rect, shown));
-    glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    readParts(height, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);   // at offset 0 of the buffer
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, rowBuffer_);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
@@ -663,37 +672,21 @@ bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
     return readTop(rows, rgba.data(), PixelOrder::Rgba);
 }
 
-// Each part read where it lies (the base where no pane shows, the panes over it), straight
-// into its place in `out`, top row first: a target drawn turned over gives its top row first,
-// and else Mesa turns the rows over as it reads them. Folding the panes into the base first
-// would copy the whole picture and its depth once more at every read. Without Mesa's turning
-// the rows are read bottom first into a buffer kept between reads and turned over from there.
+// Each part read where it lies: folding the panes into the base first would copy the whole
+// picture and its depth once more at every read. Where Mesa cannot turn the rows over as it
+// reads them (and the target lies bottom up), they are read bottom first into a buffer kept
+// between reads and turned over from there.
 bool GlRenderer::readTop(int rows, uint8_t* out, PixelOrder order) {
     if (!ok_) return false;
     rows = std::clamp(rows, 0, height_);
     const GLenum format = order == PixelOrder::Argb32 ? GL_BGRA : GL_RGBA;
     const GLenum type = order == PixelOrder::Argb32 ? GL_UNSIGNED_INT_8_8_8_8_REV : GL_UNSIGNED_BYTE;
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
     if (turned_ || readsTopFirst_) {
-        if (!turned_) glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
-        glPixelStorei(GL_PACK_ROW_LENGTH, width_);
-        auto read = [&](const Target& from, int dx, int dy, const PixelRect& part) {
-            glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
-            glReadPixels(part.left - dx, glRow(part) - dy, part.width, part.height, format, type,
-                         out + (size_t(part.top) * width_ + part.left) * 4);
-        };
-        const PixelRect shown{0, 0, width_, rows};
-        std::vector<PixelRect> over;
-        for (const Pane& p : panes_)
-            if (p.showing) over.push_back(p.rect);
-        for (const PixelRect& part : uncoveredParts(shown, over)) read(base_, 0, 0, part);
-        for (const Pane& p : panes_)
-            if (p.showing && overlaps(p.rect, shown)) read(p.target, p.dx, p.dy, intersection(p.rect, shown));
-        glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
-        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        readParts(rows, format, type, out);
         glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
         return glGetError() == GL_NO_ERROR;
     }
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
     flatten();
     const size_t line = size_t(width_) * 4;
     bottomUp_.resize(line * rows);

@@ -11,8 +11,8 @@
 // reaches from the origin to the viewport's far corner, so that every pixel of the viewport is
 // drawn exactly as in the whole target, and that no drawing of another viewport holds up (the
 // fill waits for the GL to finish with what it fills). The picture is the base target with the
-// panes over it in the order they were cleared; they are copied into the base only when the
-// picture is read back, rescaled or drawn in another way.
+// panes over it in the order they were cleared; it is shown and read part by part, and the panes
+// are copied into the base only when the picture is rescaled or drawn in another way.
 //
 // The GL keeps a target's rows bottom up in memory and a window's top down, so copying a picture
 // to the window turns it over, and that takes Mesa's slow way (a drawn quad) rather than a copy of
@@ -28,6 +28,7 @@
 #include "scene/scene.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -132,9 +133,9 @@ private:
     static void dropTarget(Target& t);
     void setRect(const ViewportData& viewport, int dx = 0, int dy = 0);
     PixelRect pixelRect(const ViewportData& viewport) const;
+    void warmSmoothCopy();
     // The GL row of a rectangle's lowest row in the target (GL counts rows from the bottom), and
     // the rows a pane needs from the target's first GL row to hold the rectangle.
-    void warmSmoothCopy();
     int glRow(const PixelRect& r) const { return turned_ ? r.top : height_ - bottomOf(r); }
     int paneRows(const PixelRect& r) const { return turned_ ? bottomOf(r) : height_ - r.top; }
     Pane* paneFor(const PixelRect& rect);
@@ -142,6 +143,9 @@ private:
     void flatten();
     void copyRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned into, unsigned buffers);
     void showRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned window, int windowHeight);
+    void forEachShownPart(int rows,
+                          const std::function<void(const Target&, int, int, const PixelRect&)>& use) const;
+    void readParts(int rows, unsigned format, unsigned type, uint8_t* into);
     bool showByRows(int height, unsigned window, int windowHeight);
     bool pictureOfSize(int width, int height);
 

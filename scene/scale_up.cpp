@@ -99,7 +99,7 @@ void ScaleUp::operator()(const PixelsIn& from, const PixelsOut& to, PixelRect pa
     taps(from.width, to.width, across_);
     taps(from.height, to.height, down_);
     const size_t n = size_t(to.width);
-    if (newAcross || weights_.size() != 8 * n) {
+    if (newAcross) {
         weights_.resize(8 * n);
         for (size_t x = 0; x < n; ++x) {
             const auto at = weights_.begin() + std::ptrdiff_t(8 * x);
