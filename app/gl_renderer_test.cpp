@@ -7,9 +7,11 @@
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QRegion>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 namespace hopshot {
@@ -542,6 +544,66 @@ TEST_F(GlRendererTest, PanesDrawThePictureTheWholeTargetWould) {
             if (scale == 1) EXPECT_EQ(differ, 0u);
             else EXPECT_LT(differ, a.size() / 4 / 500);   // under 0.2 %
         }
+    }
+}
+
+// A change of scale carries the picture over, smoothly scaled, where no view cleared since draws:
+// there it is byte for byte the old picture scaled whole, whichever views were drawn again, and
+// at every scale it goes to and from.
+TEST_F(GlRendererTest, ANewScaleCarriesThePictureOverWhereNoViewDrawsAgain) {
+    sun({0.3f, -0.5f, 0.8f});
+    for (int i = 0; i < 6; ++i)
+        show(square({(i % 3) * 2.0f - 2.0f, (i / 3) * 2.0f - 1.0f, 9.0f}, 1.1f, {0.9f, 0.2f + 0.1f * i, 0.4f}));
+    const QRect q1(0, 0, 320, 215), q2(320, 0, 320, 215), q3(0, 215, 320, 215), q4(320, 215, 320, 215);
+    struct Case {
+        const char* name;
+        double from, to;
+        std::vector<QRect> again;   // the views cleared and drawn after the change
+    };
+    const Case cases[] = {
+        {"larger, two views again", 1, 1.5, {q1, q4}},
+        {"larger, all four again: only the unshown rows carried", 1, 2, {q1, q2, q3, q4}},
+        {"smaller and turned back, one view again", 2, 1, {q2}},
+        {"between two scales, a view reaching out", 1.5, 2.25, {QRect(500, 300, 300, 300)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Both draw the same picture in four views at `from`; one reads it straight after the
+        // change, which scales the whole of it.
+        GlRenderer carried(640, 480, c.from), whole(640, 480, c.from);
+        ASSERT_TRUE(carried.ok() && whole.ok());
+        int step = 0;
+        for (const QRect& q : {q1, q2, q3, q4}) {
+            scene::SetPosition(camera, nullptr, 0.2f * ++step, 0, 0);
+            for (GlRenderer* r : {&carried, &whole}) {
+                ASSERT_TRUE(r->clear(viewport(q.x(), q.y(), q.width(), q.height()), kSlate, scene::kClearAll));
+                ASSERT_TRUE(r->render(viewport(q.x(), q.y(), q.width(), q.height()), *root));
+            }
+        }
+        ASSERT_TRUE(carried.setScale(c.to) && whole.setScale(c.to));
+        std::vector<uint8_t> scaledWhole, after;
+        ASSERT_TRUE(whole.readTop(whole.height(), scaledWhole));
+        QRegion drawn;
+        for (const QRect& q : c.again) {
+            scene::SetPosition(camera, nullptr, 0, 0.3f, 0);
+            ASSERT_TRUE(carried.clear(viewport(q.x(), q.y(), q.width(), q.height()), kAmber, scene::kClearAll));
+            ASSERT_TRUE(carried.render(viewport(q.x(), q.y(), q.width(), q.height()), *root));
+            const scene::PixelRect r = scene::scaleRect(q.x(), q.y(), q.width(), q.height(), c.to);
+            drawn += QRect(r.left, r.top, r.width, r.height);
+        }
+        ASSERT_TRUE(carried.readTop(carried.height(), after));
+        ASSERT_EQ(after.size(), scaledWhole.size());
+        const int w = carried.width();
+        int differ = 0, kept = 0;
+        for (int y = 0; y < carried.height(); ++y)
+            for (int x = 0; x < w; ++x) {
+                if (drawn.contains(QPoint(x, y))) continue;
+                ++kept;
+                const size_t at = (size_t(y) * w + x) * 4;
+                if (!std::equal(&after[at], &after[at + 3], &scaledWhole[at])) ++differ;
+            }
+        EXPECT_GT(kept, 0);
+        EXPECT_EQ(differ, 0);
     }
 }
 

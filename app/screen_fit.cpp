@@ -47,6 +47,24 @@ double RenderPace::foretold(int rows, int shownRows) const {
     return rows >= shownRows && fullMs_ >= 0 ? std::min(byLaw, fullMs_) : byLaw;
 }
 
+// Below the full height, its cost as last seen moves with the cost of the height drawn: by as
+// much as that has changed (smoothed over looks) while the height stayed the same. A new height's
+// first look pays for the change and is left out.
+void RenderPace::followFull(int rows, double cost) {
+    if (rows != followRows_) {
+        followRows_ = rows;
+        followMs_ = 0;
+        return;
+    }
+    if (followMs_ <= 0) {
+        followMs_ = cost;
+        return;
+    }
+    const double smoothed = 0.75 * followMs_ + 0.25 * cost;
+    if (fullMs_ >= 0) fullMs_ *= smoothed / followMs_;
+    followMs_ = smoothed;
+}
+
 // The cap moves only after half a second of frames at one height: down when they are over the
 // budget (at the full height for two looks running, so that a busy moment does not blur the
 // picture, unless the game fell clearly behind: that stutter is worse than a blur), to the
@@ -54,12 +72,15 @@ double RenderPace::foretold(int rows, int shownRows) const {
 // is cheaper; up one step at a time when the next step would still be well
 // within it; straight to the full height when that costs about as little as the height drawn
 // (a sharp picture for the same cost); and, below it, back to the full height now and then to
-// see whether it fits again, where it might (its cost is foretold poorly from low heights),
-// waiting twice as long after each try that does not. A lower height the game fell behind at is
-// not stepped up to again until the full height is next tried, or for 20 s: going up and down
-// again costs the pace twice and shows.
+// see whether it fits again, where it might: where its cost as last seen, followed since by the
+// cost of the height drawn, comes near the budget (the square law foretells it poorly from low
+// heights), waiting twice as long after each try that does not fit, and then going back no
+// higher than the height held before. A lower height the game fell behind at is not stepped up
+// to again until the full height is next tried, or for 20 s: going up and down again costs the
+// pace twice and shows. On the way down for falling behind, each look is short.
 void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, double sinceLastMs) {
     if (!automatic() || rows <= 0) return;
+    if (shownRows != lastShown_) heldRows_ = 0;   // held at another size: says nothing here
     if (rows != lastRows_ || shownRows != lastShown_) {   // a new height: its own frames only
         lastRows_ = rows;
         lastShown_ = shownRows;
@@ -72,7 +93,8 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
     }
     drawSum_ += std::max(0.0, ms - showMs) / (double(rows) * rows);
     showSum_ += showMs;
-    if (++frames_ < (trying_ ? kFramesPerTry : kFramesPerLook)) return;
+    if (++frames_ < (trying_ || quick_ ? kFramesPerTry : kFramesPerLook)) return;
+    quick_ = false;
     perRowSq_ = drawSum_ / frames_;
     const double shown = shownRows > 0 ? showSum_ / frames_ : 0;
     const int full = shownRows > 0 ? shownRows : 1 << 30;   // not told: never scaled up
@@ -97,20 +119,27 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
         behindAt_ = 1 << 30;
         behindLooks_ = 0;
     };
+    if (rows < full && behind > 0 && behind <= kBehind) heldRows_ = rows;
+    bool failedTry = false;
     if (rows >= full) {
         fullMs_ = now;
+        followRows_ = 0;
         if (trying_) {   // a try of the full height: one look decides
             trying_ = false;
-            waitLooks_ = now > kBudgetMs ? std::min(2 * waitLooks_, kLongestWait) : kFirstWait;
+            failedTry = now > kBudgetMs;
+            waitLooks_ = failedTry ? std::min(2 * waitLooks_, kLongestWait) : kFirstWait;
         } else if (now > kBudgetMs && ++overAtFull_ < 2 && behind <= kClearlyBehind) {
             return;
         }
         sinceFull_ = 0;
-    } else if (++sinceFull_ >= waitLooks_ && fullMs_ >= 0 && fullMs_ <= 1.5 * kBudgetMs) {
-        trying_ = true;
-        capRows_ = 1 << 30;
-        forgetBehind();
-        return;
+    } else {
+        followFull(rows, cost);
+        if (++sinceFull_ >= waitLooks_ && fullMs_ >= 0 && fullMs_ <= kWorthTrying * kBudgetMs) {
+            trying_ = true;
+            capRows_ = 1 << 30;
+            forgetBehind();
+            return;
+        }
     }
     if (rows < full && behind > kBehind) behindAt_ = std::min(behindAt_, rows);
     if (behindAt_ < (1 << 30) && ++behindLooks_ >= kLongestWait / 2) forgetBehind();
@@ -120,6 +149,13 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
             if (foretold(r, full) * under <= kBudgetMs) fit = r;
         if (fit) capRows_ = fit;
         else capRows_ = foretold(kFloorRows, full) < foretold(full, full) ? kFloorRows : 1 << 30;
+        // A try that failed goes back no higher than the height the game kept its pace at
+        // before it: foretold from the full height, the heights between seem cheaper than they
+        // are, and each one found behind on the way down costs the pace again.
+        if (failedTry && heldRows_ > 0) capRows_ = std::min(capRows_, heldRows_);
+        // Leaving a height the game fell behind at, the next one is judged sooner: on the way
+        // down every look spent behind costs steps.
+        quick_ = behind > kBehind && capRows_ < rows;
     } else if (rows < full && foretold(full, full) <= 1.1 * now) {
         capRows_ = 1 << 30;
     } else if (capRows_ <= rows) {

@@ -53,6 +53,7 @@ public:
 
 private:
     double foretold(int rows, int shownRows) const;
+    void followFull(int rows, double cost);
 
     int fixedRows_;
     int capRows_ = 1 << 30;    // the automatic cap; none until drawing has been too slow
@@ -66,7 +67,13 @@ private:
     double perRowSqScaled_ = 0;   // the same, as last seen below the full height; 0 until seen
     double copyMs_ = 0;        // showing a picture drawn at the size shown, as last seen
     double scaleUpMs_ = -1;    // showing one drawn smaller; below 0 until seen
-    double fullMs_ = -1;       // a whole frame at the full height; below 0 until seen
+    double fullMs_ = -1;       // a whole frame at the full height, as last seen and followed
+                               // since; below 0 until seen
+    int followRows_ = 0;       // the height whose cost the full height's follows
+    double followMs_ = 0;      // that height's cost, smoothed; 0 until a look past its first
+    // The full height is tried again only where its cost comes within this much of the budget:
+    // a try costs the game a stutter, and one foretold to fail is not worth it.
+    static constexpr double kWorthTrying = 1.1;
     int overAtFull_ = 0;       // looks running over the budget at the full height
     static constexpr int kFirstWait = 20;     // looks below the full height before trying it
     static constexpr int kLongestWait = 80;   // again (10 s), doubled after each failed try up to 40 s
@@ -76,6 +83,8 @@ private:
                                // since the full height was last tried
     int behindLooks_ = 0;      // looks since then
     bool trying_ = false;      // the full height is being tried again
+    bool quick_ = false;       // the height was left for falling behind: the next look is short
+    int heldRows_ = 0;         // the last height below the full one the game kept its pace at
 };
 
 }  // namespace hopshot

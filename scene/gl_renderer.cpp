@@ -233,6 +233,11 @@ GlRenderer::~GlRenderer() {
         dropTarget(p.target);
         dropTarget(p.spare);
     }
+    for (Pane& p : before_.panes) {
+        dropTarget(p.target);
+        dropTarget(p.spare);
+    }
+    dropTarget(before_.base);
     dropTarget(base_);
     dropTarget(picture_);
     glDeleteBuffers(1, &rowBuffer_);
@@ -246,28 +251,24 @@ bool GlRenderer::setScale(double scale) {
         scale_ = scale;
         return true;
     }
-    flatten();
+    carryOver();   // a picture from a change before, not yet carried over, goes in first
     Target t;
     if (w < 1 || h < 1 || !makeTarget(w, h, t)) {
         glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
         return false;
     }
-    // The old picture, smoothly scaled (and turned over if the new one lies the other way up);
-    // the depth starts afresh (every render clears it first).
+    // The depth starts afresh (every render clears it first); the old picture is carried over
+    // when the new base is next used.
     glDisable(GL_SCISSOR_TEST);
     glClearDepth(1.0);
     glClear(GL_DEPTH_BUFFER_BIT);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, base_.fbo);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, t.fbo);
-    const bool turn = turned != turned_;
-    glBlitFramebuffer(0, 0, width_, height_, 0, turn ? h : 0, w, turn ? 0 : h, GL_COLOR_BUFFER_BIT,
-                      w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR);
-    for (Pane& p : panes_) {
-        dropTarget(p.target);
-        dropTarget(p.spare);
-    }
+    before_.base = base_;
+    before_.panes = std::move(panes_);
+    before_.width = width_;
+    before_.height = height_;
+    before_.turned = turned_;
+    before_.waiting = true;
     panes_.clear();
-    dropTarget(base_);
     base_ = t;
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
     scale_ = scale;
@@ -275,6 +276,49 @@ bool GlRenderer::setScale(double scale) {
     height_ = h;
     turned_ = turned;
     return glGetError() == GL_NO_ERROR;
+}
+
+// The picture from before the change of scale, smoothly scaled (and turned over if the new one
+// lies the other way up), into the parts of the new base that no pane cleared since covers: the
+// same pixels there as scaling the whole, since only the scissor limits it. Its panes go into its
+// base first, by colour alone (its depth is not carried over).
+void GlRenderer::carryOver() {
+    if (!before_.waiting) return;
+    before_.waiting = false;
+    std::vector<PixelRect> over;
+    for (const Pane& p : panes_)
+        if (p.showing) over.push_back(p.rect);
+    const std::vector<PixelRect> parts = uncoveredParts({0, 0, width_, height_}, over);
+    const int w = before_.width, h = before_.height;
+    if (!parts.empty()) {
+        glDisable(GL_SCISSOR_TEST);
+        for (const Pane& p : before_.panes) {
+            if (!p.showing) continue;
+            const int y = glRowIn(before_.turned, h, p.rect);
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, p.target.fbo);
+            glBindFramebuffer(GL_DRAW_FRAMEBUFFER, before_.base.fbo);
+            glBlitFramebuffer(p.rect.left - p.dx, y - p.dy, rightOf(p.rect) - p.dx, y + p.rect.height - p.dy,
+                              p.rect.left, y, rightOf(p.rect), y + p.rect.height, GL_COLOR_BUFFER_BIT,
+                              GL_NEAREST);
+        }
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, before_.base.fbo);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, base_.fbo);
+        const bool turn = before_.turned != turned_;
+        glEnable(GL_SCISSOR_TEST);
+        for (const PixelRect& part : parts) {
+            glScissor(part.left, glRow(part), part.width, part.height);
+            glBlitFramebuffer(0, 0, w, h, 0, turn ? height_ : 0, width_, turn ? 0 : height_,
+                              GL_COLOR_BUFFER_BIT, w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR);
+        }
+        glDisable(GL_SCISSOR_TEST);
+    }
+    for (Pane& p : before_.panes) {
+        dropTarget(p.target);
+        dropTarget(p.spare);
+    }
+    before_.panes.clear();
+    dropTarget(before_.base);
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
 }
 
 // Half extents at unit distance: `field` on the wider side.
@@ -393,6 +437,7 @@ void GlRenderer::showRect(const Target& from, int dx, int dy, const PixelRect& r
 // The panes that show, colour and depth, into the base in their order: the base alone is then
 // the device's picture.
 void GlRenderer::flatten() {
+    carryOver();
     glDisable(GL_SCISSOR_TEST);
     for (Pane& p : panes_) {
         if (!p.showing) continue;
@@ -507,6 +552,7 @@ void GlRenderer::dropCorners(Corners& c) {
 bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     if (!ok_ || !v.camera || !v.device) return false;
     const Pane* pane = drawPaneFor(pixelRect(v));
+    if (!pane) carryOver();   // drawn into the base: over the picture carried over
     glBindFramebuffer(GL_FRAMEBUFFER, pane ? pane->target.fbo : base_.fbo);
     setRect(v, pane ? pane->dx : 0, pane ? pane->dy : 0);
     glDisable(GL_DITHER);
@@ -573,6 +619,7 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
 bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
     if (!ok_) return false;
     rows = std::clamp(rows, 0, height_);
+    carryOver();
     glDisable(GL_SCISSOR_TEST);   // it clips blits too; every clear and render sets it again
     if (width == width_) {
         // Drawn at the scale shown: pixel for pixel, the base where no pane shows and the panes
@@ -678,6 +725,7 @@ bool GlRenderer::readTop(int rows, std::vector<uint8_t>& rgba) {
 // between reads and turned over from there.
 bool GlRenderer::readTop(int rows, uint8_t* out, PixelOrder order) {
     if (!ok_) return false;
+    carryOver();
     rows = std::clamp(rows, 0, height_);
     const GLenum format = order == PixelOrder::Argb32 ? GL_BGRA : GL_RGBA;
     const GLenum type = order == PixelOrder::Argb32 ? GL_UNSIGNED_INT_8_8_8_8_REV : GL_UNSIGNED_BYTE;

@@ -136,11 +136,15 @@ private:
     void warmSmoothCopy();
     // The GL row of a rectangle's lowest row in the target (GL counts rows from the bottom), and
     // the rows a pane needs from the target's first GL row to hold the rectangle.
-    int glRow(const PixelRect& r) const { return turned_ ? r.top : height_ - bottomOf(r); }
+    static int glRowIn(bool turned, int height, const PixelRect& r) {
+        return turned ? r.top : height - bottomOf(r);
+    }
+    int glRow(const PixelRect& r) const { return glRowIn(turned_, height_, r); }
     int paneRows(const PixelRect& r) const { return turned_ ? bottomOf(r) : height_ - r.top; }
     Pane* paneFor(const PixelRect& rect);
     const Pane* drawPaneFor(const PixelRect& rect);   // null: the base
     void flatten();
+    void carryOver();
     void copyRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned into, unsigned buffers);
     void showRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned window, int windowHeight);
     void forEachShownPart(int rows,
@@ -164,6 +168,18 @@ private:
     size_t rowBufferBytes_ = 0;
     bool readsTopFirst_ = false;   // MESA_pack_invert
     std::vector<Pane> panes_;   // oldest cleared first: a later one lies over an earlier one
+    // The picture as it was before the last change of scale: its base and panes, as they lay.
+    // It is scaled into the new base only when the base is next drawn into or shown, and only
+    // where the panes cleared since leave the base to show: where they cover it all, the scaling
+    // (the dearest thing a software GL does here) is never done.
+    struct Before {
+        Target base;
+        std::vector<Pane> panes;
+        int width = 0, height = 0;
+        bool turned = false;
+        bool waiting = false;
+    };
+    Before before_;
     unsigned program_ = 0;
     int uModel_ = -1, uViewProj_ = -1, uLightDir_ = -1, uLightColor_ = -1, uFlat_ = -1, uShades_ = -1;
     int uSteadyDir_ = -1, uLightChange_ = -1;
