@@ -61,6 +61,18 @@ void main() {
 }
 )";
 
+// The shader's inputs in the bound vertex buffer, corner by corner.
+void pointAttributes() {
+    const GLsizei stride = sizeof(Vertex);
+    const size_t offsets[] = {offsetof(Vertex, pos), offsetof(Vertex, normal),
+                              offsetof(Vertex, faceNormal), offsetof(Vertex, color),
+                              offsetof(Vertex, emissive)};
+    for (GLuint a = 0; a < 5; ++a) {
+        glEnableVertexAttribArray(a);
+        glVertexAttribPointer(a, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsets[a]));
+    }
+}
+
 const char* kFragmentShader = R"(#version 330 core
 in vec3 shade;
 out vec4 fragColor;
@@ -201,8 +213,57 @@ GlRenderer::GlRenderer(int width, int height, double scale)
     canUsePanes_ = major * 10 + minor >= 44 || hasExtension("GL_ARB_clear_texture");
     readsTopFirst_ = hasExtension("GL_MESA_pack_invert");
     usePanes_ = canUsePanes_;
+    warmDrawing();
     if (scale != 1) warmSmoothCopy();
     ok_ = glGetError() == GL_NO_ERROR;
+}
+
+// A software GL builds its code for a way of drawing the first time it draws that way: some
+// 30 ms in the first frame of a game, a stutter as it starts. The views' way of drawing (a
+// viewport's rectangle, depth, faces one way round, the shader and its corners) is done once
+// here as the device is made, into a small target of its own: no pixel of the picture is touched.
+void GlRenderer::warmDrawing() {
+    Target t;
+    if (makeTarget(8, 8, t)) {
+        glViewport(0, 0, 8, 8);
+        glScissor(0, 0, 8, 8);
+        glEnable(GL_SCISSOR_TEST);
+        glDisable(GL_DITHER);
+        glClearColor(0, 0, 0, 1);
+        glClearDepth(1.0);
+        glDepthMask(GL_TRUE);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LESS);
+        glEnable(GL_CULL_FACE);
+        glFrontFace(turned_ ? GL_CCW : GL_CW);
+        glCullFace(GL_BACK);
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        glUseProgram(program_);
+        const glm::mat4 one(1.0f);
+        glUniformMatrix4fv(uViewProj_, 1, GL_FALSE, glm::value_ptr(one));
+        glUniformMatrix4fv(uModel_, 1, GL_FALSE, glm::value_ptr(one));
+        // One triangle each way round, over the whole target: one of them faces the front.
+        const glm::vec3 n(0, 0, -1), c(1), none(0);
+        const Vertex corners[] = {{{-1, -1, 0}, n, n, c, none}, {{3, -1, 0}, n, n, c, none}, {{-1, 3, 0}, n, n, c, none}};
+        const uint32_t indices[] = {0, 1, 2, 0, 2, 1};
+        GLuint vao = 0, buffers[2] = {0, 0};
+        glGenVertexArrays(1, &vao);
+        glGenBuffers(2, buffers);
+        glBindVertexArray(vao);
+        glBindBuffer(GL_ARRAY_BUFFER, buffers[0]);
+        glBufferData(GL_ARRAY_BUFFER, sizeof corners, corners, GL_STATIC_DRAW);
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[1]);
+        glBufferData(GL_ELEMENT_ARRAY_BUFFER, sizeof indices, indices, GL_STATIC_DRAW);
+        pointAttributes();
+        glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr);
+        glFinish();
+        glBindVertexArray(0);
+        glDeleteBuffers(2, buffers);
+        glDeleteVertexArrays(1, &vao);
+    }
+    dropTarget(t);
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
 }
 
 // A software GL makes its smooth scaled copy the first time one is asked for, which takes a good
@@ -530,14 +591,7 @@ void GlRenderer::upload(const MeshData& mesh, bool flat, Corners& c) {
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, c.ibo);
     glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * sizeof(uint32_t)),
                  indices.data(), GL_STATIC_DRAW);
-    const GLsizei stride = sizeof(Vertex);
-    const size_t offsets[] = {offsetof(Vertex, pos), offsetof(Vertex, normal),
-                              offsetof(Vertex, faceNormal), offsetof(Vertex, color),
-                              offsetof(Vertex, emissive)};
-    for (GLuint a = 0; a < 5; ++a) {
-        glEnableVertexAttribArray(a);
-        glVertexAttribPointer(a, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<const void*>(offsets[a]));
-    }
+    pointAttributes();
     c.indices = int(indices.size());
     c.version = mesh.version;
 }

@@ -133,6 +133,7 @@ private:
     static void dropTarget(Target& t);
     void setRect(const ViewportData& viewport, int dx = 0, int dy = 0);
     PixelRect pixelRect(const ViewportData& viewport) const;
+    void warmDrawing();
     void warmSmoothCopy();
     // The GL row of a rectangle's lowest row in the target (GL counts rows from the bottom), and
     // the rows a pane needs from the target's first GL row to hold the rectangle.
