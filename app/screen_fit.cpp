@@ -97,7 +97,7 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
     quick_ = false;
     perRowSq_ = drawSum_ / frames_;
     const double shown = shownRows > 0 ? showSum_ / frames_ : 0;
-    const int full = shownRows > 0 ? shownRows : 1 << 30;   // not told: never scaled up
+    const int full = shownRows > 0 ? shownRows : kNone;   // not told: never scaled up
     if (rows >= full) copyMs_ = shown;
     else scaleUpMs_ = shown;
     // Where the time between frames is told, it is the judge of this height: behind the pace,
@@ -116,7 +116,7 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
     // What fell behind below the full height is not stepped up to again, until the next try of
     // the full height (what fell behind may fit then, as the full height may) or for 20 s.
     auto forgetBehind = [this] {
-        behindAt_ = 1 << 30;
+        behindAt_ = kNone;
         behindLooks_ = 0;
     };
     if (rows < full && behind > 0 && behind <= kBehind) heldRows_ = rows;
@@ -136,19 +136,19 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
         followFull(rows, cost);
         if (++sinceFull_ >= waitLooks_ && fullMs_ >= 0 && fullMs_ <= kWorthTrying * kBudgetMs) {
             trying_ = true;
-            capRows_ = 1 << 30;
+            capRows_ = kNone;
             forgetBehind();
             return;
         }
     }
     if (rows < full && behind > kBehind) behindAt_ = std::min(behindAt_, rows);
-    if (behindAt_ < (1 << 30) && ++behindLooks_ >= kLongestWait / 2) forgetBehind();
+    if (behindAt_ < kNone && ++behindLooks_ >= kLongestWait / 2) forgetBehind();
     if (now > kBudgetMs) {
         int fit = 0;   // the largest lower height within the budget
         for (int r = (std::min(rows, full) - 1) / kStepRows * kStepRows; r >= kFloorRows && !fit; r -= kStepRows)
             if (foretold(r, full) * under <= kBudgetMs) fit = r;
         if (fit) capRows_ = fit;
-        else capRows_ = foretold(kFloorRows, full) < foretold(full, full) ? kFloorRows : 1 << 30;
+        else capRows_ = foretold(kFloorRows, full) < foretold(full, full) ? kFloorRows : kNone;
         // A try that failed goes back no higher than the height the game kept its pace at
         // before it: foretold from the full height, the heights between seem cheaper than they
         // are, and each one found behind on the way down costs the pace again.
@@ -157,7 +157,7 @@ void RenderPace::frameCost(int rows, double ms, double showMs, int shownRows, do
         // down every look spent behind costs steps.
         quick_ = behind > kBehind && capRows_ < rows;
     } else if (rows < full && foretold(full, full) <= 1.1 * now) {
-        capRows_ = 1 << 30;
+        capRows_ = kNone;
     } else if (capRows_ <= rows) {
         const int up = rows + kStepRows;
         if (up < behindAt_ && foretold(up, full) < 0.8 * kBudgetMs) capRows_ = up;

@@ -55,8 +55,10 @@ private:
     double foretold(int rows, int shownRows) const;
     void followFull(int rows, double cost);
 
+    static constexpr int kNone = 1 << 30;   // a height above every picture: no cap, none seen
+
     int fixedRows_;
-    int capRows_ = 1 << 30;    // the automatic cap; none until drawing has been too slow
+    int capRows_ = kNone;      // the automatic cap; none until drawing has been too slow
     double drawSum_ = 0;       // drawing's cost per row squared, over the frames since the last choice
     double showSum_ = 0;       // showing's cost, over the same frames
     double gapSum_ = 0;        // the time between frames, over those of them told it
@@ -79,7 +81,7 @@ private:
     static constexpr int kLongestWait = 80;   // again (10 s), doubled after each failed try up to 40 s
     int waitLooks_ = kFirstWait;
     int sinceFull_ = 0;        // looks since the full height was last drawn
-    int behindAt_ = 1 << 30;   // the lowest height below the full one the game fell behind at,
+    int behindAt_ = kNone;     // the lowest height below the full one the game fell behind at,
                                // since the full height was last tried
     int behindLooks_ = 0;      // looks since then
     bool trying_ = false;      // the full height is being tried again

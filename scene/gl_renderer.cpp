@@ -228,16 +228,11 @@ void GlRenderer::warmDrawing() {
         glViewport(0, 0, 8, 8);
         glScissor(0, 0, 8, 8);
         glEnable(GL_SCISSOR_TEST);
-        glDisable(GL_DITHER);
         glClearColor(0, 0, 0, 1);
         glClearDepth(1.0);
         glDepthMask(GL_TRUE);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(GL_LESS);
-        glEnable(GL_CULL_FACE);
-        glFrontFace(turned_ ? GL_CCW : GL_CW);
-        glCullFace(GL_BACK);
+        useViewsWay();
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         glUseProgram(program_);
         const glm::mat4 one(1.0f);
@@ -266,6 +261,17 @@ void GlRenderer::warmDrawing() {
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
 }
 
+// Depth, front faces only, no dither: how every view is drawn.
+void GlRenderer::useViewsWay() const {
+    glDisable(GL_DITHER);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDepthMask(GL_TRUE);
+    glEnable(GL_CULL_FACE);
+    glFrontFace(turned_ ? GL_CCW : GL_CW);   // turned over, clockwise corners wind the other way
+    glCullFace(GL_BACK);
+}
+
 // A software GL makes its smooth scaled copy the first time one is asked for, which takes a good
 // part of a second's tenth: a device drawn scaled may change its scale in play, and pays that
 // here, as it is made, rather than in the middle of a game. Two small targets of its own: no
@@ -290,14 +296,8 @@ GlRenderer::~GlRenderer() {
         dropCorners(b.flat);
     }
     if (program_) glDeleteProgram(program_);
-    for (Pane& p : panes_) {
-        dropTarget(p.target);
-        dropTarget(p.spare);
-    }
-    for (Pane& p : before_.panes) {
-        dropTarget(p.target);
-        dropTarget(p.spare);
-    }
+    dropPanes(panes_);
+    dropPanes(before_.panes);
     dropTarget(before_.base);
     dropTarget(base_);
     dropTarget(picture_);
@@ -328,7 +328,6 @@ bool GlRenderer::setScale(double scale) {
     before_.width = width_;
     before_.height = height_;
     before_.turned = turned_;
-    before_.waiting = true;
     panes_.clear();
     base_ = t;
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
@@ -344,24 +343,15 @@ bool GlRenderer::setScale(double scale) {
 // same pixels there as scaling the whole, since only the scissor limits it. Its panes go into its
 // base first, by colour alone (its depth is not carried over).
 void GlRenderer::carryOver() {
-    if (!before_.waiting) return;
-    before_.waiting = false;
-    std::vector<PixelRect> over;
-    for (const Pane& p : panes_)
-        if (p.showing) over.push_back(p.rect);
-    const std::vector<PixelRect> parts = uncoveredParts({0, 0, width_, height_}, over);
+    if (!before_.base.fbo) return;
+    const std::vector<PixelRect> parts = uncoveredParts({0, 0, width_, height_}, showingRects());
     const int w = before_.width, h = before_.height;
     if (!parts.empty()) {
         glDisable(GL_SCISSOR_TEST);
-        for (const Pane& p : before_.panes) {
-            if (!p.showing) continue;
-            const int y = glRowIn(before_.turned, h, p.rect);
-            glBindFramebuffer(GL_READ_FRAMEBUFFER, p.target.fbo);
-            glBindFramebuffer(GL_DRAW_FRAMEBUFFER, before_.base.fbo);
-            glBlitFramebuffer(p.rect.left - p.dx, y - p.dy, rightOf(p.rect) - p.dx, y + p.rect.height - p.dy,
-                              p.rect.left, y, rightOf(p.rect), y + p.rect.height, GL_COLOR_BUFFER_BIT,
-                              GL_NEAREST);
-        }
+        for (const Pane& p : before_.panes)
+            if (p.showing)
+                copyRect(p.target, p.dx, p.dy, p.rect, glRowIn(before_.turned, h, p.rect),
+                         before_.base.fbo, GL_COLOR_BUFFER_BIT);
         glBindFramebuffer(GL_READ_FRAMEBUFFER, before_.base.fbo);
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, base_.fbo);
         const bool turn = before_.turned != turned_;
@@ -373,13 +363,25 @@ void GlRenderer::carryOver() {
         }
         glDisable(GL_SCISSOR_TEST);
     }
-    for (Pane& p : before_.panes) {
+    dropPanes(before_.panes);
+    dropTarget(before_.base);
+    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
+}
+
+// The rectangles of the panes that show over the base.
+std::vector<PixelRect> GlRenderer::showingRects() const {
+    std::vector<PixelRect> over;
+    for (const Pane& p : panes_)
+        if (p.showing) over.push_back(p.rect);
+    return over;
+}
+
+void GlRenderer::dropPanes(std::vector<Pane>& panes) {
+    for (Pane& p : panes) {
         dropTarget(p.target);
         dropTarget(p.spare);
     }
-    before_.panes.clear();
-    dropTarget(before_.base);
-    glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
+    panes.clear();
 }
 
 // Half extents at unit distance: `field` on the wider side.
@@ -472,11 +474,11 @@ const GlRenderer::Pane* GlRenderer::drawPaneFor(const PixelRect& r) {
     return nullptr;
 }
 
-// Copies a rectangle from one of the renderer's targets into another (they lie the same way up).
-// dx, dy: where the source is a pane, the shift from the target's pixels to the pane's.
-void GlRenderer::copyRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned into,
+// Copies a rectangle from one of the renderer's targets into another (they lie the same way up),
+// its lowest row at GL row `y`. dx, dy: where the source is a pane, the shift from the target's
+// pixels to the pane's.
+void GlRenderer::copyRect(const Target& from, int dx, int dy, const PixelRect& r, int y, unsigned into,
                           unsigned buffers) {
-    const int y = glRow(r);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, into);
     glBlitFramebuffer(r.left - dx, y - dy, rightOf(r) - dx, y + r.height - dy, r.left, y, rightOf(r),
@@ -502,7 +504,7 @@ void GlRenderer::flatten() {
     glDisable(GL_SCISSOR_TEST);
     for (Pane& p : panes_) {
         if (!p.showing) continue;
-        copyRect(p.target, p.dx, p.dy, p.rect, base_.fbo, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        copyRect(p.target, p.dx, p.dy, p.rect, glRow(p.rect), base_.fbo, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         p.showing = false;
     }
     glBindFramebuffer(GL_FRAMEBUFFER, base_.fbo);
@@ -609,13 +611,7 @@ bool GlRenderer::render(const ViewportData& v, const FrameData& root) {
     if (!pane) carryOver();   // drawn into the base: over the picture carried over
     glBindFramebuffer(GL_FRAMEBUFFER, pane ? pane->target.fbo : base_.fbo);
     setRect(v, pane ? pane->dx : 0, pane ? pane->dy : 0);
-    glDisable(GL_DITHER);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LESS);
-    glDepthMask(GL_TRUE);
-    glEnable(GL_CULL_FACE);
-    glFrontFace(turned_ ? GL_CCW : GL_CW);   // turned over, clockwise corners wind the other way
-    glCullFace(GL_BACK);
+    useViewsWay();
     const unsigned quality = v.device->quality;
     const bool wire = (quality & 0xC0) == kQualityWireframe;
     glPolygonMode(GL_FRONT_AND_BACK, wire ? GL_LINE : GL_FILL);
@@ -707,10 +703,7 @@ bool GlRenderer::showTop(int rows, unsigned into, int width, int height) {
 void GlRenderer::forEachShownPart(int rows,
                                   const std::function<void(const Target&, int, int, const PixelRect&)>& use) const {
     const PixelRect shown{0, 0, width_, rows};
-    std::vector<PixelRect> over;
-    for (const Pane& p : panes_)
-        if (p.showing) over.push_back(p.rect);
-    for (const PixelRect& part : uncoveredParts(shown, over)) use(base_, 0, 0, part);
+    for (const PixelRect& part : uncoveredParts(shown, showingRects())) use(base_, 0, 0, part);
     for (const Pane& p : panes_)
         if (p.showing && overlaps(p.rect, shown)) use(p.target, p.dx, p.dy, intersection(p.rect, shown));
 }

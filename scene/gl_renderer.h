@@ -133,6 +133,7 @@ private:
     static void dropTarget(Target& t);
     void setRect(const ViewportData& viewport, int dx = 0, int dy = 0);
     PixelRect pixelRect(const ViewportData& viewport) const;
+    void useViewsWay() const;
     void warmDrawing();
     void warmSmoothCopy();
     // The GL row of a rectangle's lowest row in the target (GL counts rows from the bottom), and
@@ -146,7 +147,10 @@ private:
     const Pane* drawPaneFor(const PixelRect& rect);   // null: the base
     void flatten();
     void carryOver();
-    void copyRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned into, unsigned buffers);
+    std::vector<PixelRect> showingRects() const;
+    static void dropPanes(std::vector<Pane>& panes);
+    static void copyRect(const Target& from, int dx, int dy, const PixelRect& r, int y, unsigned into,
+                         unsigned buffers);
     void showRect(const Target& from, int dx, int dy, const PixelRect& r, unsigned window, int windowHeight);
     void forEachShownPart(int rows,
                           const std::function<void(const Target&, int, int, const PixelRect&)>& use) const;
@@ -178,9 +182,8 @@ private:
         std::vector<Pane> panes;
         int width = 0, height = 0;
         bool turned = false;
-        bool waiting = false;
     };
-    Before before_;
+    Before before_;   // no base: nothing waits to be carried over
     unsigned program_ = 0;
     int uModel_ = -1, uViewProj_ = -1, uLightDir_ = -1, uLightColor_ = -1, uFlat_ = -1, uShades_ = -1;
     int uSteadyDir_ = -1, uLightChange_ = -1;
