@@ -2,7 +2,9 @@
 // its assets in share/hopshot, a menu entry and AppStream metadata that their validators pass,
 // icons of the sizes their folders name, and the manual page. The installed program, started
 // from another folder, finds its title picture and meshes, and keeps its high scores and kept
-// games in $XDG_DATA_HOME/hopshot/, never beside itself. The Debian package holds the same.
+// games in $XDG_DATA_HOME/hopshot/, never beside itself. The Debian package holds the same in
+// Debian's places for a game, with what Debian's policy asks, and lintian passes it. A package
+// build (BUILD_TESTING off) needs none of the tests' tools.
 #include "replay/kept_games.h"
 #include "testing/gui_test_support.h"
 #include "testing/private_display.h"
@@ -14,6 +16,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
+#include <regex>
 
 namespace hopshot {
 namespace {
@@ -72,9 +76,33 @@ TEST_F(Installed, EverythingGoesWhereTheDesktopLooksAndTheValidatorsPassIt) {
                              "ENVIRONMENT", "FILES", "gun3.x"})
         EXPECT_NE(page.find(text), std::string::npos) << text;
 
-    // A task bar matches the window to its menu entry by the window's class.
-    EXPECT_NE(guitest::Child::slurp(desktop.string()).find("\nStartupWMClass=hopshot\n"),
-              std::string::npos);
+    // A task bar matches the window to its menu entry by the window's class; a second entry
+    // starts the game silent, for a machine without a sound device.
+    const std::string entry = guitest::Child::slurp(desktop.string());
+    for (const char* line : {"\nStartupWMClass=hopshot\n", "\nActions=nosound;\n",
+                             "\n[Desktop Action nosound]\nName=HopShot (no sound)\n"
+                             "Exec=hopshot --nosound\n"})
+        EXPECT_NE(entry.find(line), std::string::npos) << line;
+    // What the manual says of network play is what the game does: own keys act at once.
+    const std::string wide = shOut("MANWIDTH=1000 man -l " + man.string() + " 2>/dev/null");
+    EXPECT_NE(wide.find("own keys act at once on its own screen"), std::string::npos);
+
+    // The software centre's licence, homepage, developers and screenshots: each screenshot is a
+    // file of the source tree, taken from the game at its own size, small enough to fetch.
+    const std::string meta = guitest::Child::slurp(metainfo.string());
+    for (const char* tag : {"<project_license>MIT</project_license>",
+                            "<metadata_license>CC0-1.0</metadata_license>",
+                            "<url type=\"homepage\">", "<developer_name>"})
+        EXPECT_NE(meta.find(tag), std::string::npos) << tag;
+    const std::regex shot("/main/(dist/screenshots/[a-z]+\\.png)</image>");
+    int shots = 0;
+    for (auto m = std::sregex_iterator(meta.begin(), meta.end(), shot); m != std::sregex_iterator();
+         ++m, ++shots) {
+        const fs::path file = fs::path(HOPSHOT_SOURCE_DIR) / (*m)[1].str();
+        EXPECT_EQ(QImage(QString::fromStdString(file.string())).size(), QSize(640, 480)) << file;
+        EXPECT_LT(fs::file_size(file), 300u * 1024) << file;
+    }
+    EXPECT_EQ(shots, 2);
 }
 
 // What a player does with a fresh install: starts the program (args) from a folder of their
@@ -184,8 +212,10 @@ INSTANTIATE_TEST_SUITE_P(Prefix, InstalledFor, ::testing::Values(true, false),
                          });
 
 // The Debian package, made as a packager would (`cpack -G DEB` in the build folder): it holds
-// the whole install under /usr, names the libraries it needs, and the program unpacked from it
-// runs by itself: its help, a headless script and a game in the window.
+// the whole install under /usr in Debian's places for a game, with a copyright file, a
+// changelog and a compressed manual page; lintian finds no error or warning in it, nor a
+// missing hardening; it names the libraries it needs, and the program unpacked from it runs by
+// itself from /usr/games: its help, a headless script and a game in the window.
 TEST(Package, TheDebianPackageHoldsTheGameUnderUsrAndItsProgramRuns) {
     const std::string cpack = HOPSHOT_CPACK;
     if (!fs::exists(cpack)) GTEST_SKIP() << "no cpack at " << cpack << ": the package is not made";
@@ -204,11 +234,31 @@ TEST(Package, TheDebianPackageHoldsTheGameUnderUsrAndItsProgramRuns) {
     const std::string contents = shOut("dpkg-deb -c " + deb.string()) + "\n";
     const std::string id = kAppId;
     const std::vector<std::string> files = {
-        "./usr/bin/hopshot", "./usr/share/hopshot/ground.x", "./usr/share/hopshot/title.bmp",
+        "./usr/games/hopshot", "./usr/share/games/hopshot/ground.x",
+        "./usr/share/games/hopshot/title.bmp", "./usr/share/games/hopshot/gun.wav",
         "./usr/share/applications/" + id + ".desktop", "./usr/share/metainfo/" + id + ".metainfo.xml",
-        "./usr/share/icons/hicolor/256x256/apps/" + id + ".png", "./usr/share/man/man6/hopshot.6"};
+        "./usr/share/icons/hicolor/256x256/apps/" + id + ".png", "./usr/share/man/man6/hopshot.6.gz",
+        "./usr/share/doc/hopshot/copyright", "./usr/share/doc/hopshot/changelog.Debian.gz",
+        "./usr/share/lintian/overrides/hopshot"};
     for (const std::string& file : files)
         EXPECT_NE(contents.find(" " + file + "\n"), std::string::npos) << file << "\n" << contents;
+    for (const char* gone : {" ./usr/bin/", " ./usr/share/hopshot/", " ./usr/share/man/man6/hopshot.6\n"})
+        EXPECT_EQ(contents.find(gone), std::string::npos) << gone << "\n" << contents;
+
+    // lintian, Debian's own check: no error, no warning, and (shown among its notes) no
+    // hardening missing from the program.
+    const std::string lint = shOut("lintian --display-info " + deb.string() + " 2>&1; echo status $?");
+    EXPECT_NE(lint.find("status 0"), std::string::npos) << lint;
+    EXPECT_FALSE(std::regex_search(lint, std::regex("(^|\n)[EW]: "))) << lint;
+    EXPECT_EQ(lint.find("hardening-"), std::string::npos) << lint;
+    // The changelog's latest entry is this version, and its maintainer the package's.
+    const std::string changelog =
+        shOut("dpkg-deb --fsys-tarfile " + deb.string() +
+              " | tar -xO ./usr/share/doc/hopshot/changelog.Debian.gz | gzip -dc");
+    EXPECT_EQ(changelog.rfind("hopshot (" + shOut("dpkg-deb -f " + deb.string() + " Version") + ") ", 0), 0u)
+        << changelog;
+    EXPECT_NE(changelog.find(" -- " + shOut("dpkg-deb -f " + deb.string() + " Maintainer") + "  "),
+              std::string::npos) << changelog;
     const std::string depends = shOut("dpkg-deb -f " + deb.string() + " Depends");
     for (const char* package : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libsdl2-mixer-2.0-0",
                                 "libassimp5", "libenet7", "fonts-ipafont-gothic"})
@@ -218,7 +268,7 @@ TEST(Package, TheDebianPackageHoldsTheGameUnderUsrAndItsProgramRuns) {
     ASSERT_TRUE(sh("dpkg-deb -x " + deb.string() + " " + root.string()));
     fs::create_directories(home / "data");
     fs::create_directories(elsewhere);
-    const std::string program = (root / "usr/bin/hopshot").string();
+    const std::string program = (root / "usr/games/hopshot").string();
     EXPECT_EQ(shOut(program + " --help | head -1"), "Usage: hopshot [OPTION]...");
 
     // A headless run from the player's folder keeps its records in the data home.
@@ -235,8 +285,37 @@ TEST(Package, TheDebianPackageHoldsTheGameUnderUsrAndItsProgramRuns) {
     if (!guitest::app()) GTEST_SKIP() << "the window needs an X display: run under xvfb-run";
     playOnceAndClose({program, "--nosound"}, home, elsewhere);
     if (HasFatalFailure()) return;
-    expectOnlyTheDataHomeWritten(root / "usr/bin", home, elsewhere);
+    expectOnlyTheDataHomeWritten(root / "usr/games", home, elsewhere);
     fs::remove_all(work);
+}
+
+// A packager's build: with BUILD_TESTING off the project configures where neither GoogleTest,
+// Google Benchmark nor Python can be found, and makes the game and no test, benchmark or fuzz
+// program; with it on (a developer's build), the same search fails for want of GoogleTest.
+TEST(PackageBuild, WithoutTestingItNeedsNoTestToolsAndMakesNoTestProgram) {
+    const fs::path dir = fs::path(testing::TempDir()) / ("hopshot-notest-" + std::to_string(getpid()));
+    const std::string withoutTools =
+        " -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON"
+        " -DCMAKE_DISABLE_FIND_PACKAGE_Python3=ON";
+    struct Case { const char* testing; bool configures; };
+    for (const Case c : {Case{"OFF", true}, Case{"ON", false}}) {
+        fs::remove_all(dir);
+        const std::string log = dir.string() + ".log";
+        const bool configured =
+            sh(std::string(HOPSHOT_CMAKE) + " -S " HOPSHOT_SOURCE_DIR " -B " + dir.string() +
+               " -DBUILD_TESTING=" + c.testing + withoutTools + " > " + log + " 2>&1");
+        EXPECT_EQ(configured, c.configures) << c.testing << "\n" << guitest::Child::slurp(log);
+        if (!configured) continue;
+        const std::string targets =
+            shOut(std::string(HOPSHOT_CMAKE) + " --build " + dir.string() + " --target help") + "\n";
+        for (const char* made : {"hopshot", "manpage", "package"})
+            EXPECT_NE(targets.find("... " + std::string(made) + "\n"), std::string::npos) << made;
+        for (const char* test : {"test", "app_tests", "records_tests", "net_tests", "check_meshes",
+                                 "fuzz_regressions", "frame_step_bench", "snapshot_bench",
+                                 "lockstep_bench"})
+            EXPECT_EQ(targets.find("... " + std::string(test) + "\n"), std::string::npos) << test;
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

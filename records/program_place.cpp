@@ -4,20 +4,31 @@
 
 namespace hopshot {
 
-ProgramPlace programPlace() {
+ProgramPlace programPlaceOf(const std::string& dir) {
     namespace fs = std::filesystem;
     std::error_code ec;
     ProgramPlace place;
-    place.dir = fs::read_symlink("/proc/self/exe", ec).parent_path().string();
-    if (ec || place.dir.empty()) place.dir = std::string(".");   // a literal trips a false -Wrestrict of GCC 12
+    place.dir = dir.empty() ? std::string(".") : dir;   // a literal trips a false -Wrestrict of GCC 12
     place.assets = place.dir;
-    const fs::path shared = fs::path(place.dir) / "../share/hopshot";
-    if (!fs::exists(fs::path(place.dir) / "ground.x", ec) && fs::exists(shared / "ground.x", ec)) {
-        place.assets = fs::canonical(shared, ec).string();
-        place.installed = !ec;
-        if (ec) place.assets = place.dir;
+    if (fs::exists(fs::path(place.dir) / "ground.x", ec)) return place;
+    // <prefix>/bin beside <prefix>/share/hopshot, or Debian's /usr/games beside
+    // /usr/share/games/hopshot.
+    for (const char* shared : {"../share/hopshot", "../share/games/hopshot"}) {
+        const fs::path assets = fs::path(place.dir) / shared;
+        if (!fs::exists(assets / "ground.x", ec)) continue;
+        const fs::path canonical = fs::canonical(assets, ec);
+        if (ec) continue;
+        place.assets = canonical.string();
+        place.installed = true;
+        break;
     }
     return place;
+}
+
+ProgramPlace programPlace() {
+    std::error_code ec;
+    const std::string dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
+    return programPlaceOf(ec ? std::string() : dir);
 }
 
 }  // namespace hopshot

@@ -6,7 +6,8 @@
 namespace hopshot {
 
 // Where the program stands. As built, its meshes, waves and title picture are beside it, and so
-// is what it writes. Installed (the assets in ../share/hopshot), it writes only in the data home:
+// is what it writes. Installed (the assets in ../share/hopshot, or in ../share/games/hopshot as
+// Debian keeps a game's data beside /usr/games), it writes only in the data home:
 // its own folder may be one on the PATH, and even where the player can write there, a high-score
 // file does not belong among programs. Found neither way, the assets are looked for beside it
 // all the same, where each missing file is named.
@@ -18,5 +19,8 @@ struct ProgramPlace {
 
 // Read from /proc/self/exe.
 ProgramPlace programPlace();
+
+// The same for a program in dir ("." when empty).
+ProgramPlace programPlaceOf(const std::string& dir);
 
 }  // namespace hopshot
