@@ -238,7 +238,8 @@ void Form1::buildControls(const QString& programDir) {
                         QColor(192, 255, 255));
     label1_ = makeLabel(client, "Label1", QStringLiteral("Time : 0"), QRect(320, 0, 320, 50),
                         QColor(192, 255, 192));
-    screen_->placeLabel(label2_, label2_->geometry());
+    // The score's text is narrowed where it would reach the time's: both stay where they are.
+    screen_->placeLabel(label2_, label2_->geometry(), ScreenArea::Fit::Narrow);
     screen_->placeLabel(label1_, label1_->geometry());
 
     // A missing title picture leaves the title area black; the game plays all the same.
@@ -565,7 +566,10 @@ bool Form1::checked(MenuItem item) const {
 }
 
 void Form1::setCaption(Label label, const std::string& text) {
-    (label == Label::Time ? label1_ : label2_)->setText(QString::fromStdString(text));
+    QLabel* shown = label == Label::Time ? label1_ : label2_;
+    if (shown->text() == QString::fromStdString(text)) return;
+    shown->setText(QString::fromStdString(text));
+    screen_->refit(shown);
 }
 
 void Form1::show3DView() {

@@ -14,6 +14,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QIcon>
+#include <QMenuBar>
 #include <QTimer>
 #include <QSocketNotifier>
 
@@ -193,7 +194,8 @@ int main(int argc, char** argv) {
     const hopshot::WindowState remembered = memory.read();
     bool fullScreen = cl.screen.fullScreen;
     if (!cl.screen.scaleGiven) {
-        if (remembered.size.isValid()) window.resize(remembered.size);
+        if (remembered.size.isValid())
+            window.resize(remembered.size + QSize(0, window.menuBar()->sizeHint().height()));
         fullScreen = fullScreen || remembered.fullScreen;
     }
     std::string problem;
@@ -229,7 +231,9 @@ int main(int argc, char** argv) {
     window.activateWindow();   // no window manager may be there to give it the focus
     if (replaying) QTimer::singleShot(0, &window, [&window] { window.runReplay(); });
     const int status = app.exec();
-    memory.write({window.normalGeometry().size(), window.isFullScreen()});
+    // The area below the menu bar, whose height may differ from run to run with the fonts.
+    memory.write({window.normalGeometry().size() - QSize(0, window.menuBar()->height()),
+                  window.isFullScreen()});
     shownWindow = nullptr;
     return status;
 }

@@ -55,7 +55,8 @@ void ScreenArea::fitFont(const Part& part) {
     QFont font = label->font();
     font.setPointSizeF(part.pointSize * fit_.scale);
     font.setStretch(QFont::Unstretched);
-    const QSize room = label->contentsRect().size();
+    const int margin = label->margin();
+    const QSize room = label->contentsRect().marginsRemoved(QMargins(margin, margin, margin, margin)).size();
     const QStringList lines = label->text().split(QLatin1Char('\n'));
     auto overflow = [&](const QFont& f) {
         const QFontMetricsF m(f);

@@ -8,7 +8,8 @@
 namespace hopshot {
 
 struct WindowState {
-    QSize size;               // the window's size out of full screen; invalid: none remembered
+    QSize size;               // the window's area below its menu bar, out of full screen;
+                              // invalid: none remembered
     bool fullScreen = false;
 };
 
