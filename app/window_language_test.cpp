@@ -1,7 +1,7 @@
 // The window in the player's language, and its words in their places: the language chosen from
 // the environment as gettext chooses, every menu in English beside today's Japanese, F1's help
-// inside its panel and the score's text clear of the time's at every size, and the window's size
-// and full screen remembered from run to run (a file from outside read with care).
+// inside its panel and the score's text clear of the time's at every size, and the remembered
+// size and full screen of the window (a file from outside read with care).
 #include "app/form1.h"
 #include "app/language.h"
 #include "app/window_memory.h"
@@ -253,48 +253,6 @@ TEST_F(ProgramLanguage, JapaneseCAndPosixShowTodaysWindowAndEveryOtherLocaleTheE
         if (r.whole) EXPECT_EQ(shot, want) << said;
         else EXPECT_EQ(clientArea(shot), clientArea(want)) << said;
     }
-}
-
-class ProgramWindowMemory : public ProgramLanguage {
-protected:
-    static int form1MenuHeight() {
-        Form1 form(WindowPresets{}, guitest::assetsDir());
-        return form.menuBar()->sizeHint().height();
-    }
-};
-
-TEST_F(ProgramWindowMemory, TheSizeOfTheLastRunComesBackUnlessScaleChoosesAnother) {
-    const std::map<std::string, std::string> env = {{"SDL_AUDIODRIVER", "dummy"},
-                                                    {"XDG_CONFIG_HOME", dir.path("config")}};
-    struct Run { std::vector<std::string> args; QSize resizeTo; QSize shown; };
-    const int menu = form1MenuHeight();
-    const Run runs[] = {
-        {{}, {900, 700}, {640, 480 + menu}},      // first run: 1:1, then made larger
-        {{}, {}, {900, 700}},                     // the next opens as large
-        {{"--scale", "1.5"}, {}, {960, 720 + menu}},   // the command line wins
-        {{}, {}, {960, 720 + menu}},              // and is remembered in turn
-    };
-    for (const Run& r : runs) {
-        auto child = dir.start(r.args, env);
-        const auto window = guitest::waitForWindow(*child, "HopShot", 15000);
-        ASSERT_TRUE(window) << child->err();
-        guitest::pump(300);
-        EXPECT_EQ(guitest::grabShown(*window).size(), r.shown);
-        if (r.resizeTo.isValid()) {
-            ASSERT_TRUE(guitest::sh("xdotool windowsize --sync " + std::to_string(*window) + " " +
-                                    std::to_string(r.resizeTo.width()) + " " +
-                                    std::to_string(r.resizeTo.height())));
-            ASSERT_TRUE(waitFor([&] { return guitest::grabShown(*window).size() == r.resizeTo; }, 5000));
-        }
-        ASSERT_TRUE(guitest::sendCloseRequest(uint32_t(*window)));
-        ASSERT_TRUE(child->waitEnd(10000));
-        EXPECT_TRUE(child->exitedWith(0)) << child->err();
-    }
-    // Only the window's own state is kept: no game setting is in the file.
-    const std::string kept = dir.read("config/hopshot/window.conf");
-    EXPECT_NE(kept.find("width=960"), std::string::npos) << kept;
-    for (const char* setting : {"players", "live", "wire", "small", "simple"})
-        EXPECT_EQ(kept.find(setting), std::string::npos) << kept;
 }
 
 }  // namespace
