@@ -54,7 +54,7 @@ void ScreenArea::fitFont(const Part& part) {
     auto* label = static_cast<QLabel*>(part.widget);
     QFont font = label->font();
     font.setPointSizeF(part.pointSize * fit_.scale);
-    font.setStretch(QFont::Unstretched);
+    font.setStretch(QFont::AnyStretch);   // as the label was made: its font's own width
     const int margin = label->margin();
     const QSize room = label->contentsRect().marginsRemoved(QMargins(margin, margin, margin, margin)).size();
     const QStringList lines = label->text().split(QLatin1Char('\n'));
@@ -75,8 +75,9 @@ void ScreenArea::fitFont(const Part& part) {
             if (font.pointSizeF() <= 2) break;
             font.setPointSizeF(std::max(2.0, font.pointSizeF() * by));
         } else if (part.fit == Fit::Narrow) {
-            if (font.stretch() <= 25) break;
-            font.setStretch(std::max(25, int(font.stretch() * by)));
+            const int now = font.stretch() == QFont::AnyStretch ? QFont::Unstretched : font.stretch();
+            if (now <= 25) break;
+            font.setStretch(std::max(25, int(now * by)));
         } else {
             break;
         }
