@@ -6,6 +6,7 @@
 #include "app/form1_replay.h"
 #include "app/gl_view.h"
 #include "app/key_codes.h"
+#include "app/language.h"
 #include "app/net_seat.h"
 #include "app/screen_area.h"
 #include "game/lifecycle.h"
@@ -24,11 +25,14 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QProxyStyle>
 #include <QRegularExpressionValidator>
 
 #include <iostream>
+#include <string_view>
 
 namespace hopshot {
 
@@ -36,13 +40,37 @@ namespace {
 
 constexpr int kTickMs = 20;   // one frame-loop tick
 
+// The sound module's own words, for the catalogue: they reach the boxes as plain text.
+const char* const kSoundTexts[] = {
+    QT_TRANSLATE_NOOP("hopshot::Form1", "DirectSoundは利用できません。"),
+    QT_TRANSLATE_NOOP("hopshot::Form1", "DirectSound起動失敗！"),
+    QT_TRANSLATE_NOOP("hopshot::Form1", "Error"),
+};
+static_assert(std::string_view(kNoSoundDeviceText) == "DirectSoundは利用できません。");
+
+// A box's text in the window's language: the sound module's fixed words, and the wave it
+// cannot load ("効果音 "NAME" を読み込めません。" and a line of why) with its name kept.
+QString translatedBoxText(const std::string& text) {
+    for (const char* known : kSoundTexts)
+        if (text == known) return Form1::tr(known);
+    static const QRegularExpression wave(QString::fromUtf8("^効果音 \"(.*)\" を読み込めません。\n"),
+                                         QRegularExpression::DotMatchesEverythingOption |
+                                             QRegularExpression::InvertedGreedinessOption);
+    const QString all = QString::fromStdString(text);
+    const QRegularExpressionMatch m = wave.match(all);
+    if (m.hasMatch())
+        return Form1::tr("効果音 \"%1\" を読み込めません。").arg(m.captured(1)) + QLatin1Char('\n') +
+               all.mid(m.capturedLength());
+    return all;
+}
+
 // The sound module's messages as the window's message boxes, opened over the window.
 class QtMessageBoxes : public MessageBoxes {
 public:
     explicit QtMessageBoxes(QWidget* window) : window_(window) {}
     void show(const std::string& text, const std::string& title, Icon icon) override {
         QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::Warning,
-                        QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
+                        translatedBoxText(title), translatedBoxText(text), QMessageBox::Ok,
                         window_);
         box.setTextFormat(Qt::PlainText);
         box.exec();
@@ -96,10 +124,10 @@ QAction* addCheckItem(QMenu* menu, const char* name, const QString& caption, boo
     return action;
 }
 
-QMenu* addSubmenu(QWidget* parent, const char* name) {
+QMenu* addSubmenu(QWidget* parent, const char* name, const QString& caption) {
     QMenu* menu = nullptr;
-    if (auto* bar = qobject_cast<QMenuBar*>(parent)) menu = bar->addMenu(QString::fromUtf8(name));
-    else menu = static_cast<QMenu*>(parent)->addMenu(QString::fromUtf8(name));
+    if (auto* bar = qobject_cast<QMenuBar*>(parent)) menu = bar->addMenu(caption);
+    else menu = static_cast<QMenu*>(parent)->addMenu(caption);
     menu->setObjectName(name);
     return menu;
 }
@@ -210,7 +238,8 @@ void Form1::buildControls(const QString& programDir) {
                         QColor(192, 255, 255));
     label1_ = makeLabel(client, "Label1", QStringLiteral("Time : 0"), QRect(320, 0, 320, 50),
                         QColor(192, 255, 192));
-    screen_->placeLabel(label2_, label2_->geometry());
+    // The score's text is narrowed where it would reach the time's: both stay where they are.
+    screen_->placeLabel(label2_, label2_->geometry(), ScreenArea::Fit::Narrow);
     screen_->placeLabel(label1_, label1_->geometry());
 
     // A missing title picture leaves the title area black; the game plays all the same.
@@ -221,6 +250,14 @@ void Form1::buildControls(const QString& programDir) {
     image1_->setPalette(client->palette());
     screen_->placeTitle(image1_, QPixmap(programDir + QStringLiteral("/title.bmp")),
                         QPixmap(programDir + QStringLiteral("/title-large.png")));
+    // The title's lines on how to start name the menus: in English, the strip that names them
+    // in English lies over them (its rows are the ones tools/make_title --english keeps).
+    const QPixmap strip(programDir + QStringLiteral("/title-english.png"));
+    if (windowLanguage() == WindowLanguage::English && !strip.isNull())
+        screen_->paintOverTitle([strip](QPainter& p) {
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.drawPixmap(QRectF(0, 320, 640, 72), strip, QRectF(strip.rect()));
+        });
 
     buildOverlays();
     showTitle();
@@ -244,29 +281,28 @@ void Form1::buildMenus(const WindowPresets& presets) {
     altless->setParent(this);
     menuBar()->setStyle(altless);
 
-    QMenu* gameMenu = addSubmenu(menuBar(), "ゲーム");
-    QAction* start = addItem(gameMenu, "スタート", QStringLiteral("スタート"));
+    QMenu* gameMenu = addSubmenu(menuBar(), "ゲーム", tr("ゲーム"));
+    QAction* start = addItem(gameMenu, "スタート", tr("スタート"));
     start->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     start->setShortcutContext(Qt::ApplicationShortcut);
     // Queued: the game routine runs from the event loop, not inside the menu's or the shortcut's
     // own event handling, which would otherwise stay open for the whole game.
     connect(start, &QAction::triggered, this, &Form1::startChosen, Qt::QueuedConnection);
-    QAction* quit = addItem(gameMenu, "終わる", QStringLiteral("終わる"));
+    QAction* quit = addItem(gameMenu, "終わる", tr("終わる"));
     connect(quit, &QAction::triggered, this, &Form1::quitChosen);
 
-    QMenu* settings = addSubmenu(menuBar(), "設定");
-    QMenu* playerMenu = addSubmenu(settings, "人数設定");
-    const QString playerCaptions[kPlayers] = {QStringLiteral("１Ｐ"), QStringLiteral("２Ｐ"),
-                                              QStringLiteral("３Ｐ"), QStringLiteral("４Ｐ")};
+    QMenu* settings = addSubmenu(menuBar(), "設定", tr("設定"));
+    QMenu* playerMenu = addSubmenu(settings, "人数設定", tr("人数設定"));
+    const QString playerCaptions[kPlayers] = {tr("１Ｐ"), tr("２Ｐ"), tr("３Ｐ"), tr("４Ｐ")};
     const char* playerNames[kPlayers] = {"人数0", "人数1", "人数2", "人数3"};
     for (int p = 0; p < kPlayers; ++p)
         players_[p] = addCheckItem(playerMenu, playerNames[p], playerCaptions[p], presets.players[p]);
 
-    QMenu* screen = addSubmenu(settings, "画面設定");
-    liveCamera_ = addCheckItem(screen, "ライブカメラ", QStringLiteral("ライブカメラ"), presets.liveCamera);
-    smallScreen_ = addCheckItem(screen, "小さい画面", QStringLiteral("小さい画面"), presets.smallScreen);
-    simpleDisplay_ = addCheckItem(screen, "簡易表示", QStringLiteral("簡易表示"), presets.simpleDisplay);
-    wireframe_ = addCheckItem(screen, "ワイヤーフレームモード", QStringLiteral("ワイヤーフレームモード"),
+    QMenu* screen = addSubmenu(settings, "画面設定", tr("画面設定"));
+    liveCamera_ = addCheckItem(screen, "ライブカメラ", tr("ライブカメラ"), presets.liveCamera);
+    smallScreen_ = addCheckItem(screen, "小さい画面", tr("小さい画面"), presets.smallScreen);
+    simpleDisplay_ = addCheckItem(screen, "簡易表示", tr("簡易表示"), presets.simpleDisplay);
+    wireframe_ = addCheckItem(screen, "ワイヤーフレームモード", tr("ワイヤーフレームモード"),
                               presets.wireframe);
     // A check mark flipped during a game is a menu command that reached it: written down.
     const std::pair<QAction*, MenuItem> marks[] = {
@@ -282,10 +318,10 @@ void Form1::buildMenus(const WindowPresets& presets) {
             takeEvent(e);
         });
 
-    QMenu* records = addSubmenu(menuBar(), "ハイスコア");
-    QAction* solo = addItem(records, "ひとりモード", QStringLiteral("１人モード"));
+    QMenu* records = addSubmenu(menuBar(), "ハイスコア", tr("ハイスコア"));
+    QAction* solo = addItem(records, "ひとりモード", tr("１人モード"));
     connect(solo, &QAction::triggered, this, &Form1::showSoloRecord);
-    QAction* coop = addItem(records, "協力モード", QStringLiteral("協力モード"));
+    QAction* coop = addItem(records, "協力モード", tr("協力モード"));
     connect(coop, &QAction::triggered, this, &Form1::showCoopRecord);
 }
 
@@ -377,17 +413,17 @@ void Form1::timer1Tick() {
 }
 
 void Form1::showSoloRecord() {
-    showRecord("１人モードハイスコア", game_.w.hiNameSolo, game_.w.hiScoreSolo);
+    showRecord(tr("１人モードハイスコア"), game_.w.hiNameSolo, game_.w.hiScoreSolo);
 }
 
 void Form1::showCoopRecord() {
-    showRecord("協力モードハイスコア", game_.w.hiNameCoop, game_.w.hiScoreCoop);
+    showRecord(tr("協力モードハイスコア"), game_.w.hiNameCoop, game_.w.hiScoreCoop);
 }
 
 // The holder's name, an empty line, then "Score : " and the score with its leading space.
-void Form1::showRecord(const char* title, const std::string& name, int32_t score) {
+void Form1::showRecord(const QString& title, const std::string& name, int32_t score) {
     const std::string text = name + "\n\n" + "Score : " + signedNumber(score);
-    QMessageBox box(QMessageBox::Information, QString::fromUtf8(title), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::Information, title, QString::fromStdString(text),
                     QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
@@ -397,18 +433,35 @@ void Form1::closeEvent(QCloseEvent* event) {
     // The close box, the window system or Quit: never refused. A game routine waiting in a yield
     // sees ended() when the yield returns and goes back without its teardown.
     event->accept();
+    endProgram();
+}
+
+void Form1::endProgram() {
     if (ended_) return;
     closeHandler(game_);
     soundBanks_.releaseAll();
     if (soundModule_) soundModule_->releaseSound();
     if (services_.records && !replay_) {   // a record reached in a replay is no record
         std::string error;
-        if (!saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error))
-            boxes_->show(error + "\nThe records of this run are not saved.", "HopShot",
-                         MessageBoxes::Icon::Critical);
+        if (!saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error)) {
+            const std::string text = error + "\n" + tr("The records of this run are not saved.").toStdString();
+            if (windowGone_) std::cerr << "hopshot: " << text << "\n";
+            else boxes_->show(text, "HopShot", MessageBoxes::Icon::Critical);
+        }
     }
     ended_ = true;
     QCoreApplication::exit(0);
+}
+
+void Form1::windowLost() {
+    windowGone_ = true;
+    endProgram();
+}
+
+void Form1::displayLost() {
+    const bool inGame = input_.active();
+    windowLost();
+    if (inGame) afterGame();   // the game's own end never comes: the toolkit ends the program
 }
 
 // --- keys ---
@@ -513,7 +566,10 @@ bool Form1::checked(MenuItem item) const {
 }
 
 void Form1::setCaption(Label label, const std::string& text) {
-    (label == Label::Time ? label1_ : label2_)->setText(QString::fromStdString(text));
+    QLabel* shown = label == Label::Time ? label1_ : label2_;
+    if (shown->text() == QString::fromStdString(text)) return;
+    shown->setText(QString::fromStdString(text));
+    screen_->refit(shown);
 }
 
 void Form1::show3DView() {
@@ -564,8 +620,8 @@ std::string Form1::recordPrompt() {
     if (replay_) return replayPrompt();
     QInputDialog dialog(this);
     dialog.setInputMode(QInputDialog::TextInput);
-    dialog.setWindowTitle(QStringLiteral("NewRecord!"));
-    dialog.setLabelText(QStringLiteral("おめでとうございます！ハイスコアです！"));
+    dialog.setWindowTitle(tr("NewRecord!"));
+    dialog.setLabelText(tr("おめでとうございます！ハイスコアです！"));
     dialog.setTextValue(QString());
     if (auto* edit = dialog.findChild<QLineEdit*>())
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\"]*")), edit));

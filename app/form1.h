@@ -97,6 +97,13 @@ public:
     std::string recordPrompt() override;
     void stepDone() override;
 
+    // The window is gone from under the program (destroyed from outside): the close handler
+    // runs as for Quit, and a failed save is told on standard error, with no box.
+    void windowLost();
+    // The display is gone and the program is ending inside the toolkit: the close handler, and
+    // the game that was running written down where it stopped.
+    void displayLost();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -122,7 +129,8 @@ private:
     void buildOverlays();
     void hideOverlays();   // the game is over: no mark stays
     void coverPicture();   // the 3D picture goes beneath the mark or the help while either is up
-    std::string helpText() const;
+    QString helpText() const;
+    void showPauseMark(bool on);   // the pause mark, with the words for this machine
 
 public:
     // Pausing: no frame step and no countdown tick while paused, the picture kept with a mark
@@ -132,7 +140,7 @@ public:
 
 private:
     bool promptKeyEvent(const QKeyEvent& event);
-    void showRecord(const char* title, const std::string& name, int32_t score);
+    void showRecord(const QString& title, const std::string& name, int32_t score);
 
     // Every event of this window reaches the game here: queued, and handed over at the yield
     // while a game runs, at once between games.
@@ -199,7 +207,9 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     QTimer tickWake_;
 
+    void endProgram();        // the close handler, once
     bool ended_ = false;      // the close handler has run: the program is over
+    bool windowGone_ = false; // nothing can be shown any more
 
     // Keys held in the window (by scan code), and while the record prompt is open, the keys it
     // does not take: those already down when it opened, until they are let go.

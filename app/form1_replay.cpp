@@ -48,18 +48,18 @@ void paintReplayKeys(QPainter& p) {
     p.setFont(big);
     p.setPen(QColor(255, 232, 90));
     p.drawText(QRectF(band.left(), band.top() + 6, band.width(), 30), Qt::AlignCenter,
-               QStringLiteral("A replay  ·  Esc leaves"));
+               Form1::tr("A replay  ·  Esc leaves"));
     QFont small = big;
     small.setPixelSize(14);
     p.setFont(small);
     p.setPen(QColor(240, 244, 255));
     p.drawText(QRectF(band.left(), band.top() + 38, band.width(), 24), Qt::AlignCenter,
-               QString::fromUtf8("P pauses  ·  N one step while paused  ·  + and − speed"));
+               Form1::tr("P pauses  ·  N one step while paused  ·  + and − speed"));
 }
 
-std::string speedText(int exponent) {
-    if (exponent >= 0) return std::to_string(1 << exponent) + "x";
-    return "1/" + std::to_string(1 << -exponent) + "x";
+QString speedText(int exponent) {
+    if (exponent >= 0) return QStringLiteral("%1x").arg(1 << exponent);
+    return QStringLiteral("1/%1x").arg(1 << -exponent);
 }
 
 }  // namespace
@@ -275,21 +275,22 @@ int32_t Form1::replayTicks() { return replay_->clock.ticksAt(realMs(), game_.w.l
 
 void Form1::showReplayState() {
     const ReplayState& r = *replay_;
-    std::string title = "HopShot replay";
+    QString title = tr("HopShot replay");
     if (r.over) {
-        title += " - over, Esc leaves";
+        title += tr(" - over, Esc leaves");
     } else if (r.playing > 0) {
-        title += " - game " + std::to_string(r.playing) + " of " + std::to_string(r.games) +
-                 " - step " + std::to_string(steps_);
+        title += tr(" - game %1 of %2 - step %3").arg(r.playing).arg(r.games).arg(steps_);
     }
-    title += " - " + speedText(r.clock.speedExponent());
-    if (r.clock.paused()) title += " - paused (P resumes, N steps)";
-    if (!r.prompted.empty()) title += " - new record: " + r.prompted;
-    setWindowTitle(QString::fromStdString(title));
+    title += QStringLiteral(" - ") + speedText(r.clock.speedExponent());
+    if (r.clock.paused()) title += tr(" - paused (P resumes, N steps)");
+    if (!r.prompted.empty()) title += tr(" - new record: %1").arg(QString::fromStdString(r.prompted));
+    setWindowTitle(title);
+    // A paused replay shows the mark a paused game shows, also where no caption is seen.
+    showPauseMark(r.clock.paused() && !r.over);
 }
 
 std::string Form1::replayPrompt() {
-    replay_->prompted = replay_->name.empty() ? "(no name)" : replay_->name;
+    replay_->prompted = replay_->name.empty() ? tr("(no name)").toStdString() : replay_->name;
     showReplayState();
     return replay_->name;
 }

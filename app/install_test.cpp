@@ -48,7 +48,7 @@ protected:
 TEST_F(Installed, EverythingGoesWhereTheDesktopLooksAndTheValidatorsPassIt) {
     EXPECT_TRUE(fs::exists(prefix / "bin/hopshot"));
     for (const char* asset : {"title.bmp", "title-large.png", "ground.x", "tank.x", "zibzib.x",
-                              "gun.wav", "bomb.wav"})
+                              "gun.wav", "bomb.wav", "title-english.png", "hopshot_en.qm"})
         EXPECT_TRUE(fs::exists(prefix / "share/hopshot" / asset)) << asset;
     EXPECT_FALSE(fs::exists(prefix / "bin/ground.x"));   // the assets are not beside it
 

@@ -1,6 +1,8 @@
 // hopshot: the window, or a headless replay run when the command line asks for one.
 #include "app/form1.h"
 #include "app/gl_view.h"
+#include "app/language.h"
+#include "app/window_memory.h"
 #include "app/net_seat.h"
 #include "net/net_headless.h"
 #include "replay/headless.h"
@@ -9,8 +11,10 @@
 #include "net/options.h"
 #include "records/program_place.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QIcon>
+#include <QMenuBar>
 #include <QTimer>
 #include <QSocketNotifier>
 
@@ -64,6 +68,36 @@ void closeOnSignals(QWidget& window) {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+// A window destroyed from outside (by the window manager, or a tool that destroys windows) tells
+// only through the X server; without this the program would run on with no window.
+class DestroyWatch : public QAbstractNativeEventFilter {
+public:
+    explicit DestroyWatch(hopshot::Form1& window) : window_(window) {}
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        const auto* e = static_cast<const xcb_generic_event_t*>(message);
+        if ((e->response_type & 0x7f) != XCB_DESTROY_NOTIFY) return false;
+        const auto* d = static_cast<const xcb_destroy_notify_event_t*>(message);
+        if (d->window == xcb_window_t(window_.winId())) window_.windowLost();
+        return false;
+    }
+
+private:
+    hopshot::Form1& window_;
+};
+
+// A display that goes away (the X server gone, or the client killed there, as xkill does) ends
+// the program inside the toolkit with exit(): the close handler still runs then, with nothing
+// shown, and the program ends as Quit ends it.
+hopshot::Form1* shownWindow = nullptr;
+
+void endWithoutDisplay() {
+    if (!shownWindow || shownWindow->ended()) return;
+    shownWindow->displayLost();
+    std::cout.flush();
+    std::_Exit(0);
 }
 
 // The window's icon from the icons built into the program, so that it shows as built too.
@@ -142,6 +176,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("hopshot"));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.hopshot.HopShot"));
     QApplication::setWindowIcon(programIcon());
+    // The words of the window in the player's language (the catalogue lies with the assets).
+    hopshot::setWindowLanguage(hopshot::chooseLanguage(hopshot::localeVariables()),
+                               QString::fromStdString(place.assets));
 
     const bool replaying = !cl.replay.empty();
     hopshot::Form1Services services;
@@ -152,6 +189,15 @@ int main(int argc, char** argv) {
     services.recordsInDataHome = place.installed;
     hopshot::Form1 window(cl.presets, QString::fromStdString(place.assets), services);
     window.setScreen(cl.screen);
+    // The size and full screen of the last run, where the command line does not choose them.
+    const hopshot::WindowMemory memory(hopshot::windowMemoryPath());
+    const hopshot::WindowState remembered = memory.read();
+    bool fullScreen = cl.screen.fullScreen;
+    if (!cl.screen.scaleGiven) {
+        if (remembered.size.isValid())
+            window.resize(remembered.size + QSize(0, window.menuBar()->sizeHint().height()));
+        fullScreen = fullScreen || remembered.fullScreen;
+    }
     std::string problem;
     if (replaying && !window.startReplay(replay, cl.trace, problem)) {
         std::cerr << "hopshot: " << problem << "\n";
@@ -176,9 +222,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     closeOnSignals(window);
-    if (cl.screen.fullScreen) window.showFullScreen();
+    DestroyWatch destroyWatch(window);
+    app.installNativeEventFilter(&destroyWatch);
+    shownWindow = &window;
+    std::atexit(endWithoutDisplay);
+    if (fullScreen) window.showFullScreen();
     else window.show();
     window.activateWindow();   // no window manager may be there to give it the focus
     if (replaying) QTimer::singleShot(0, &window, [&window] { window.runReplay(); });
-    return app.exec();
+    const int status = app.exec();
+    // The area below the menu bar, whose height may differ from run to run with the fonts.
+    memory.write({window.normalGeometry().size() - QSize(0, window.menuBar()->height()),
+                  window.isFullScreen()});
+    shownWindow = nullptr;
+    return status;
 }

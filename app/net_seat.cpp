@@ -91,7 +91,10 @@ void NetSeat::pump() {
         QTimer::singleShot(0, this, [this, m] { play(m); });
     }
     // The host's pause holds this machine's game too.
-    if (!session_->isHost() && inGame() && session_->paused() != form_.paused()) form_.setPaused(session_->paused());
+    if (!session_->isHost() && inGame() && session_->paused() != form_.paused()) {
+        form_.setPaused(session_->paused());
+        if (!form_.paused()) changed |= forgetPauseNote();
+    }
     if (changed || caption() != form_.windowTitle()) showCaption();
 }
 
@@ -154,13 +157,22 @@ bool NetSeat::startChosen() {
     return true;
 }
 
+constexpr const char* kOnlyHostPauses = "only the host pauses";
+
 bool NetSeat::mayPause(bool say) {
     if (!session_ || session_->isHost()) return true;
     if (say) {
-        lastNotice_ = "only the host pauses";
+        lastNotice_ = kOnlyHostPauses;
         showCaption();
     }
     return false;
+}
+
+// The guest's note on its P holds while the pause it was about does: it goes when that ends.
+bool NetSeat::forgetPauseNote() {
+    if (lastNotice_ != kOnlyHostPauses) return false;
+    lastNotice_.clear();
+    return true;
 }
 
 void NetSeat::pauseChanged(bool on) {
@@ -230,6 +242,7 @@ void NetSeat::play(const StartMessage& m) {
     g.joysticks = own;
     detectJoystick(g.controller, own, kJoystickMargin);
     if (form_.ended()) return;   // the window closed during the game
+    forgetPauseNote();   // no pause outlives its game
     if (session_) session_->gameOver();
     // A machine stopped by the network (the host gone, dropped, disagreeing) is out of it.
     const bool out = session_ && (session_->hostLeft() || !session_->expelled().empty() || desync);

@@ -64,6 +64,7 @@ private:
     void play(const StartMessage& m);
     void leave();
     void showCaption();
+    bool forgetPauseNote();   // true: the caption's note went
     void tellProblem(const std::string& text);
     Players myPlayers() const;
     std::string keepReplay(const std::string& replay, int game);

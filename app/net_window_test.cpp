@@ -23,6 +23,7 @@ std::unique_ptr<Child> startIn(const ProgramDir& dir, const std::vector<std::str
                                const std::string& replayOut) {
     setenv("HOPSHOT_TEST_NET_REPLAY", replayOut.c_str(), 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
+    setenv("XDG_CONFIG_HOME", dir.path("config").c_str(), 1);   // its window's size, its own
     std::vector<std::string> all;
     if (args[0] != "--headless") all.push_back("--nosound");
     all.insert(all.end(), args.begin(), args.end());

@@ -36,11 +36,26 @@ QLabel* overlay(QWidget* parent, const char* name, int pointSize) {
 
 void Form1::buildOverlays() {
     pauseMark_ = overlay(screen_->picture(), "PauseMark", 24);
-    pauseMark_->setText(QStringLiteral("Paused — P goes on"));
-    screen_->placeLabel(pauseMark_, QRect(120, 210, 400, 60));
+    pauseMark_->setText(tr("Paused — P goes on"));
+    screen_->placeLabel(pauseMark_, QRect(120, 210, 400, 60), ScreenArea::Fit::Shrink);
     help_ = overlay(screen_->picture(), "Help", 12);
     help_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    screen_->placeLabel(help_, QRect(40, 70, 560, 380));
+    help_->setMargin(8);
+    screen_->placeLabel(help_, QRect(40, 70, 560, 380), ScreenArea::Fit::Shrink);
+}
+
+// The mark says who can go on: on a guest of a network game only the host's P does.
+void Form1::showPauseMark(bool on) {
+    const QString text = net_ && net_->connected() && !net_->isHost()
+                             ? tr("Paused — the host goes on with P")
+                             : tr("Paused — P goes on");
+    if (pauseMark_->text() != text) {
+        pauseMark_->setText(text);
+        screen_->refit(pauseMark_);
+    }
+    pauseMark_->setVisible(on && !help_->isVisible());
+    if (pauseMark_->isVisible()) pauseMark_->raise();
+    coverPicture();
 }
 
 bool Form1::ownKey(const QKeyEvent& event) {
@@ -65,9 +80,7 @@ void Form1::togglePause() {
 
 void Form1::setPaused(bool on) {
     paused_ = on && game_.w.running != 0;
-    pauseMark_->setVisible(paused_ && !help_->isVisible());
-    if (paused_) pauseMark_->raise();
-    coverPicture();
+    showPauseMark(paused_);
 }
 
 // The 3D picture is shown in a GL window of its own, above the window's widgets: while the mark
@@ -87,7 +100,8 @@ void Form1::toggleHelp() {
         setPaused(paused_);
         return;
     }
-    help_->setText(QString::fromStdString(helpText()));
+    help_->setText(helpText());
+    screen_->refit(help_);
     help_->show();
     help_->raise();
     pauseMark_->hide();
@@ -107,19 +121,25 @@ void Form1::hideOverlays() {
     coverPicture();
 }
 
-std::string Form1::helpText() const {
-    std::string s = "Controls\n\n";
-    const char* players[] = {
-        "1P   ← →  turn    ↑ ↓  gun down / up    Ctrl  fire (hold to charge)",
-        "2P   A D  turn    W S  gun down / up    F  fire (hold to charge)",
-        "3P   joystick 1: stick left / right turns, forward / back moves the gun, button 1 fires",
-        "4P   joystick 2: stick left / right turns, forward / back moves the gun, button 1 fires",
+// The lines of the players taking part, then the window's own keys. A joystick's line is two:
+// one would not fit the panel at a readable size.
+QString Form1::helpText() const {
+    QString s = tr("Controls") + QStringLiteral("\n\n");
+    const QString players[] = {
+        tr("1P   ← →  turn    ↑ ↓  gun down / up    Ctrl  fire (hold to charge)"),
+        tr("2P   A D  turn    W S  gun down / up    F  fire (hold to charge)"),
+        tr("3P   joystick 1: stick left / right turns,\n"
+           "       forward / back moves the gun, button 1 fires"),
+        tr("4P   joystick 2: stick left / right turns,\n"
+           "       forward / back moves the gun, button 1 fires"),
     };
     const MenuItem items[] = {MenuItem::Player1, MenuItem::Player2, MenuItem::Player3, MenuItem::Player4};
     for (int p = 0; p < kPlayers; ++p)
-        if (checked(items[p])) s += std::string(players[p]) + "\n";
-    s += "\nP or Pause   pause / go on\nF1   this help (the game waits)\nF11   full screen\n";
-    s += net_ && !net_->isHost() ? "Esc   leave the network game\n" : "Esc   stop the game\n";
+        if (checked(items[p])) s += players[p] + QStringLiteral("\n");
+    s += QStringLiteral("\n") + tr("P or Pause   pause / go on") + QStringLiteral("\n") +
+         tr("F1   this help (the game waits)") + QStringLiteral("\n") + tr("F11   full screen") +
+         QStringLiteral("\n");
+    s += net_ && !net_->isHost() ? tr("Esc   leave the network game") : tr("Esc   stop the game");
     return s;
 }
 

@@ -174,7 +174,9 @@ TEST_F(ProgramStart, AHighScoreFileThatCannotBeReadStopsItWithABoxNamingIt) {
 
 // --- the high-score file at the end ---
 
-enum class Ending { CloseBox, Terminate, Interrupt, HangUp };
+// The window destroyed from outside: by a window manager or tool (its X window destroyed), or
+// with its whole connection to the X server (as xkill does).
+enum class Ending { CloseBox, Terminate, Interrupt, HangUp, WindowDestroyed, ClientKilled };
 
 struct EndCase {
     Ending how;
@@ -182,7 +184,8 @@ struct EndCase {
 };
 
 std::string caseName(const EndCase& c) {
-    static const char* names[] = {"CloseBox", "Sigterm", "Sigint", "Sighup"};
+    static const char* names[] = {"CloseBox", "Sigterm", "Sigint", "Sighup", "WindowDestroyed",
+                                  "ClientKilled"};
     return std::string(names[int(c.how)]) + (c.inGame ? "DuringAGame" : "Idle");
 }
 void PrintTo(const EndCase& c, std::ostream* os) { *os << caseName(c); }
@@ -214,6 +217,12 @@ TEST_P(ProgramRecords, EveryEndWritesTheRecordsBackAndEndsWithStatusZero) {
     case Ending::Terminate: ::kill(child->pid, SIGTERM); break;
     case Ending::Interrupt: ::kill(child->pid, SIGINT); break;
     case Ending::HangUp: ::kill(child->pid, SIGHUP); break;
+    case Ending::WindowDestroyed:
+        ASSERT_TRUE(guitest::sh("xdotool windowclose " + std::to_string(*window)));
+        break;
+    case Ending::ClientKilled:
+        ASSERT_TRUE(guitest::sh("xdotool windowkill " + std::to_string(*window)));
+        break;
     }
     ASSERT_TRUE(child->waitEnd(10000)) << "still running";
     EXPECT_TRUE(child->exitedWith(0)) << child->err();
@@ -229,7 +238,11 @@ INSTANTIATE_TEST_SUITE_P(, ProgramRecords,
                                            EndCase{Ending::Interrupt, false},
                                            EndCase{Ending::Interrupt, true},
                                            EndCase{Ending::HangUp, false},
-                                           EndCase{Ending::HangUp, true}),
+                                           EndCase{Ending::HangUp, true},
+                                           EndCase{Ending::WindowDestroyed, false},
+                                           EndCase{Ending::WindowDestroyed, true},
+                                           EndCase{Ending::ClientKilled, false},
+                                           EndCase{Ending::ClientKilled, true}),
                          [](const auto& info) { return caseName(info.param); });
 
 class ProgramRecordsFile : public ProgramStart {};

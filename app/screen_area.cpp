@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace hopshot {
@@ -38,9 +39,50 @@ void ScreenArea::place(QWidget* part, QRect onPicture) {
     layOut();
 }
 
-void ScreenArea::placeLabel(QLabel* label, QRect onPicture) {
-    parts_.push_back({label, onPicture, label->font().pointSizeF()});
+void ScreenArea::placeLabel(QLabel* label, QRect onPicture, Fit fit) {
+    parts_.push_back({label, onPicture, label->font().pointSizeF(), fit});
     layOut();
+}
+
+void ScreenArea::refit(QLabel* label) {
+    for (const Part& p : parts_)
+        if (p.widget == label) fitFont(p);
+}
+
+// The label's font at the scale shown, then smaller or narrower until its text fits.
+void ScreenArea::fitFont(const Part& part) {
+    auto* label = static_cast<QLabel*>(part.widget);
+    QFont font = label->font();
+    font.setPointSizeF(part.pointSize * fit_.scale);
+    font.setStretch(QFont::AnyStretch);   // as the label was made: its font's own width
+    const int margin = label->margin();
+    const QSize room = label->contentsRect().marginsRemoved(QMargins(margin, margin, margin, margin)).size();
+    const QStringList lines = label->text().split(QLatin1Char('\n'));
+    auto overflow = [&](const QFont& f) {
+        const QFontMetricsF m(f);
+        double wide = 0;
+        for (const QString& line : lines) wide = std::max(wide, m.horizontalAdvance(line));
+        if (part.fit == Fit::Narrow) wide += m.horizontalAdvance(QLatin1Char(' '));
+        const double high = part.fit == Fit::Shrink ? m.lineSpacing() * lines.size() : 0;
+        return std::max(wide / room.width(), high / room.height());
+    };
+    // A first guess from the overflow, then small steps: hinting makes widths not quite linear.
+    for (int tries = 0; tries < 40 && room.width() > 0 && room.height() > 0; ++tries) {
+        const double over = overflow(font);
+        if (over <= 1) break;
+        const double by = tries == 0 ? 1 / over : 0.97;
+        if (part.fit == Fit::Shrink) {
+            if (font.pointSizeF() <= 2) break;
+            font.setPointSizeF(std::max(2.0, font.pointSizeF() * by));
+        } else if (part.fit == Fit::Narrow) {
+            const int now = font.stretch() == QFont::AnyStretch ? QFont::Unstretched : font.stretch();
+            if (now <= 25) break;
+            font.setStretch(std::max(25, int(now * by)));
+        } else {
+            break;
+        }
+    }
+    label->setFont(font);
 }
 
 void ScreenArea::placeView(GLView* view, QRect onPicture) {
@@ -93,12 +135,8 @@ void ScreenArea::layOut() {
             scene::scaleRect(p.onPicture.x(), p.onPicture.y(), p.onPicture.width(),
                              p.onPicture.height(), s);
         p.widget->setGeometry(r.left, r.top, r.width, r.height);
-        if (p.pointSize > 0) {
-            // Drawn at the scaled size, not magnified: the glyphs stay sharp.
-            QFont font = p.widget->font();
-            font.setPointSizeF(p.pointSize * s);
-            p.widget->setFont(font);
-        }
+        // Drawn at the scaled size, not magnified: the glyphs stay sharp.
+        if (p.pointSize > 0) fitFont(p);
     }
     if (view_) view_->setShownScale(s);
     showTitle();

@@ -29,8 +29,16 @@ public:
     // The 640 x 480 picture's own widget: the parts are its children.
     QWidget* picture() const { return picture_; }
 
+    // How a label's text is kept inside its place at every size: not at all, by a smaller font
+    // (every line, in width and in height), or by narrower letters (its one line, in width,
+    // leaving a space's width free at the right so that the next label's text stays apart).
+    enum class Fit { None, Shrink, Narrow };
+
     void place(QWidget* part, QRect onPicture);
-    void placeLabel(QLabel* label, QRect onPicture);   // its font's size is the 1:1 one
+    // Its font's size is the 1:1 one.
+    void placeLabel(QLabel* label, QRect onPicture, Fit fit = Fit::None);
+    // The label's text has changed: its font is fitted to it again.
+    void refit(QLabel* label);
     void placeView(GLView* view, QRect onPicture);
     // The title picture at 640 x 480, and one for large screens (may be null): shown as it is at
     // 1:1, otherwise the one that suits scaled smoothly to the size shown.
@@ -52,7 +60,9 @@ private:
         QWidget* widget;
         QRect onPicture;
         double pointSize = 0;   // a label's font at 1:1
+        Fit fit = Fit::None;
     };
+    void fitFont(const Part& part);
     void layOut();
     void showTitle();
 

@@ -2,7 +2,8 @@
 # keyboard focus and pointer, so no two of them run at once (the lock is x_display).
 set(window_suites Form1Test Form1Presets Form1Ending ProgramWindow GlViewTest GlViewShowing
   ProgramStart ProgramRecords ProgramRecordsFile RecordsWindow RecordsWindowFile
-  ProgramWithoutGl GameInWindow GameProgram ScreenWindow ReplayWindow NetWindow)
+  ProgramWithoutGl GameInWindow GameProgram ScreenWindow ReplayWindow NetWindow WindowWords
+  ProgramLanguage)
 list(JOIN window_suites "|" window_suites)
 foreach(test IN LISTS app_tests_TESTS)
   if(test MATCHES "^(${window_suites})\\.")

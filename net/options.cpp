@@ -123,6 +123,7 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             auto s = parseScale(*v);
             if (!s) return "--scale takes a number from 0.5 to 8 (such as 2 or 1.5), not '" + *v + "'";
             out.screen.scale = *s;
+            out.screen.scaleGiven = true;
         } else if (name == "--render-height") {
             auto v = take();
             if (!v) return "--render-height needs a value";

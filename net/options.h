@@ -23,6 +23,7 @@ struct WindowPresets {
 // How the window shows the game: none of it touches the rules or what they draw.
 struct ScreenOptions {
     double scale = 1;         // the window opens this many times 640 x 480 (0.5 to 8)
+    bool scaleGiven = false;  // --scale was given: it wins over the size of the last run
     bool fullScreen = false;  // opens full screen (F11 toggles it)
     int renderRows = 0;       // rows of the 480-row picture the 3D view is drawn at; 0: automatic
     bool calm = false;        // the red flash and the light's flicker at a third of their change

@@ -83,10 +83,13 @@ public:
         std::vector<std::string> envStore;
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
-            if (!env.count(entry.substr(0, entry.find('=')))) envStore.push_back(entry);
+            const std::string name = entry.substr(0, entry.find('='));
+            if (!env.count(name) && name != "XDG_CONFIG_HOME") envStore.push_back(entry);
         }
         for (const auto& [name, value] : env)
             if (!value.empty()) envStore.push_back(name + "=" + value);
+        // The window's size is remembered only where a test asks for it.
+        if (!env.count("XDG_CONFIG_HOME")) envStore.push_back("XDG_CONFIG_HOME=" + stem + ".config");
         std::vector<char*> envp;
         for (auto& e : envStore) envp.push_back(e.data());
         envp.push_back(nullptr);

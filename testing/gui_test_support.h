@@ -202,14 +202,21 @@ inline std::unique_ptr<Child> startProgram(const std::vector<std::string>& args,
     for (auto& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // Each run remembers its window in a config folder of its own: no size carries over from
+    // another test's run.
     std::vector<char*> envp;
+    std::vector<std::string> dropped = unset;
+    dropped.push_back("XDG_CONFIG_HOME");
     for (char** e = environ; *e; ++e) {
         bool keep = true;
-        for (const std::string& name : unset)
+        for (const std::string& name : dropped)
             if (std::strncmp(*e, name.c_str(), name.size()) == 0 && (*e)[name.size()] == '=')
                 keep = false;
         if (keep) envp.push_back(*e);
     }
+    static std::vector<std::string> configHomes;   // alive while the children may read them
+    configHomes.push_back("XDG_CONFIG_HOME=" + stem + ".config");
+    envp.push_back(configHomes.back().data());
     envp.push_back(nullptr);
 
     spawnInto(*child, argv, envp);

@@ -5,6 +5,7 @@
 
 #include "testing/gui_test_support.h"
 
+#include <algorithm>
 #include <QImage>
 
 #include <signal.h>
@@ -72,6 +73,11 @@ public:
         argv.push_back(nullptr);
         std::vector<std::string> envStore{"DISPLAY=" + name};
         envStore.insert(envStore.end(), extraEnv.begin(), extraEnv.end());
+        // The window's size is remembered in a config folder of this run's own.
+        if (std::none_of(extraEnv.begin(), extraEnv.end(), [](const std::string& e) {
+                return e.rfind("XDG_CONFIG_HOME=", 0) == 0;
+            }))
+            envStore.push_back("XDG_CONFIG_HOME=" + stem + ".config");
         for (char** e = environ; *e; ++e) {
             const std::string var(*e);
             bool replaced = false;

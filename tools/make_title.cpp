@@ -4,6 +4,7 @@
 //   QT_QPA_PLATFORM=offscreen make_title assets/title.bmp
 //   QT_QPA_PLATFORM=offscreen make_title --large assets/title-large.png
 //   QT_QPA_PLATFORM=offscreen make_title --icons assets/icons
+//   QT_QPA_PLATFORM=offscreen make_title --english assets/title-english.png
 //
 // The picture fills the window's 640 by 480 client area and is saved as a 24-bit BMP; the large
 // one is the same picture painted four times finer (2560 by 1920) for large screens, which the
@@ -12,6 +13,9 @@
 // painted from scratch with QPainter: a sky, the field in perspective, hoppers coming down it,
 // the four tanks at the near end, and over that the name, what the game is, each player's
 // controls and how to start. A QGuiApplication is made only so that Qt can find the fonts.
+// The lines on how to start name the menus in Japanese; for a window in English, --english
+// paints the same picture with the English menu names and keeps only the strip that holds those
+// lines (kEnglishStrip), twice as fine as the picture, which the window lays over its title.
 
 #include <QColor>
 #include <QDir>
@@ -331,7 +335,10 @@ void paintBadge(QPainter& p, QRectF r, const QString& label, QColor a, QColor b)
 
 // ---------------------------------------------------------------------------------------------
 
-QImage paintTitle(int factor) {
+// The rows of the 640 x 480 picture that hold the lines on how to start, whatever language.
+const QRect kEnglishStrip(0, 320, 640, 72);
+
+QImage paintTitle(int factor, bool english = false) {
     QImage img(kWidth * factor, kHeight * factor, QImage::Format_RGB32);
     img.fill(Qt::black);
     QPainter p(&img);
@@ -444,7 +451,8 @@ QImage paintTitle(int factor) {
         const QFont big = uiFont(19, true);
         LineStyle st{big, uiFont(15, true), 7, 5, 10};
         const std::vector<Piece> start = {
-            key("Ctrl"), words("+"), key("S"), words(" or menu  ゲーム → スタート  to start")};
+            key("Ctrl"), words("+"), key("S"),
+            words(english ? " or menu  Game → Start  to start" : " or menu  ゲーム → スタート  to start")};
         const double w = lineWidth(start, st);
         // A dark band behind the start line keeps it readable over the field.
         const QRectF band(kWidth / 2.0 - w / 2 - 18, box.bottom() + 7, w + 36, 32);
@@ -456,7 +464,7 @@ QImage paintTitle(int factor) {
         LineStyle smallSt{uiFont(14, true), uiFont(12, true), 5, 5, 10};
         const std::vector<Piece> stop = {
             key("Esc"), words("stops a game"), gap(), words("·"), gap(),
-            words("choose players in  設定 → 人数設定")};
+            words(english ? "choose players in  Settings → Players" : "choose players in  設定 → 人数設定")};
         const double sw = lineWidth(stop, smallSt);
         const QRectF smallBand(kWidth / 2.0 - sw / 2 - 14, band.bottom() + 5, sw + 28, 24);
         p.setPen(Qt::NoPen);
@@ -508,8 +516,10 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const bool large = argc == 3 && !std::strcmp(argv[1], "--large");
     const bool icons = argc == 3 && !std::strcmp(argv[1], "--icons");
-    if (argc != 2 && !large && !icons) {
-        std::fprintf(stderr, "usage: make_title OUTPUT.bmp | --large OUTPUT.png | --icons DIR\n");
+    const bool english = argc == 3 && !std::strcmp(argv[1], "--english");
+    if (argc != 2 && !large && !icons && !english) {
+        std::fprintf(stderr, "usage: make_title OUTPUT.bmp | --large OUTPUT.png | --icons DIR | "
+                             "--english OUTPUT.png\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[argc - 1]);
@@ -528,6 +538,15 @@ int main(int argc, char** argv) {
     if (found != QLatin1String(kFontFamily))
         std::fprintf(stderr, "make_title: warning: font %s not found, drawing with %s\n",
                      kFontFamily, found.toLocal8Bit().constData());
+    if (english) {
+        constexpr int kFactor = 2;
+        const QRect strip(kEnglishStrip.topLeft() * kFactor, kEnglishStrip.size() * kFactor);
+        if (!paintTitle(kFactor, true).copy(strip).convertToFormat(QImage::Format_RGB888).save(out, "PNG")) {
+            std::fprintf(stderr, "make_title: cannot write %s\n", argv[2]);
+            return 1;
+        }
+        return 0;
+    }
     // The window shows the picture as it stands: 24-bit colour, no alpha.
     const QImage picture = paintTitle(large ? 4 : 1).convertToFormat(QImage::Format_RGB888);
     if (!picture.save(out, large ? "PNG" : "BMP")) {
