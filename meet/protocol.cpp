@@ -200,7 +200,8 @@ Decoded decode(std::string_view bytes, Message& m, std::string* why) {
         return d;
     };
     if (bytes.size() < kHeaderSize || bytes.size() > kMaxDatagram ||
-        !std::equal(kMagic.begin(), kMagic.end(), bytes.begin()))
+        !std::equal(kMagic.begin(), kMagic.end(), bytes.begin(),
+                    [](uint8_t a, char b) { return a == uint8_t(b); }))
         return refuse(Decoded::NotOurs, "not a meeting datagram");
     Reader r{bytes, kMagic.size()};
     m.version = r.u8("");
