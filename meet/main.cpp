@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -35,26 +34,6 @@ sockaddr_in socketAddress(const Endpoint& e) {
     a.sin_addr.s_addr = htonl(e.address);
     a.sin_port = htons(e.port);
     return a;
-}
-
-// Tests: with HOPSHOT_CAPTURE_MEET set, the first datagrams taken are written to that file as
-// the meeting fuzz target reads them: a byte naming the source, a byte of tenths of a second
-// since the one before, two bytes of length (little-endian), the bytes.
-void capture(const Endpoint& from, const char* bytes, size_t size, int64_t nowMs) {
-    static const char* const path = std::getenv("HOPSHOT_CAPTURE_MEET");
-    static int count = 0;
-    static int64_t lastMs = nowMs;
-    if (!path || count >= 200) return;
-    ++count;
-    std::FILE* f = std::fopen(path, "ab");
-    if (!f) return;
-    const unsigned char head[4] = {static_cast<unsigned char>(from.port),
-                                   static_cast<unsigned char>(std::min<int64_t>(255, (nowMs - lastMs) / 100)),
-                                   static_cast<unsigned char>(size & 0xff), static_cast<unsigned char>(size >> 8)};
-    lastMs = nowMs;
-    std::fwrite(head, 1, 4, f);
-    std::fwrite(bytes, 1, size, f);
-    std::fclose(f);
 }
 
 }  // namespace
@@ -125,7 +104,6 @@ int main(int argc, char** argv) {
             ++taken;
             const Endpoint source{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
             const int64_t now = monotonicMs();
-            capture(source, buffer, size_t(got), now);
             for (const Outgoing& out : service.take(source, std::string_view(buffer, size_t(got)), now,
                                                     int64_t(std::time(nullptr)))) {
                 const sockaddr_in to = socketAddress(out.to);
