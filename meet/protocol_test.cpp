@@ -124,18 +124,5 @@ TEST(MeetProtocol, CodesAsPlayersTypeThem) {
     for (const auto& c : cases) EXPECT_EQ(parseCode(c.typed).value_or(""), c.code) << c.typed;
 }
 
-TEST(MeetProtocol, EndpointsAsOptionsNameThem) {
-    const struct { const char* text; uint32_t address; int port; } cases[] = {
-        {"127.0.0.1:7311", 0x7F000001, 7311}, {"192.0.2.1", 0xC0000201, 99}, {"0.0.0.0:0", 0, 0},
-        {"192.0.2.1:65536", 0, -1}, {"192.0.2.1:", 0, -1}, {"host:1", 0, -1}, {":7311", 0, -1},
-        {"192.0.2:1", 0, -1},
-    };
-    for (const auto& c : cases) {
-        const auto e = parseEndpoint(c.text, 99);
-        EXPECT_EQ(e.has_value(), c.port >= 0) << c.text;
-        if (e && c.port >= 0) { EXPECT_EQ(*e, (Endpoint{c.address, uint16_t(c.port)})) << c.text; }
-    }
-}
-
 }  // namespace
 }  // namespace hopshot::meet

@@ -59,28 +59,6 @@ struct Harness {
     }
 };
 
-TEST(MeetService, ALookupAnswersTheGuestAndTellsTheHostAtOnce) {
-    Harness h;
-    const Message r = h.reg(kHost);
-    ASSERT_EQ(r.type, Type::Registered);
-    EXPECT_TRUE(validCode(r.code));
-    EXPECT_EQ(r.seen, kHost);
-    EXPECT_EQ(r.turn.username, "1800000600:" + r.code);
-    Message m;
-    m.type = Type::Lookup;
-    m.code = r.code;
-    m.lan = {{0xC0A80107, 7310}};
-    const auto answers = h.send(kGuest, m);
-    ASSERT_EQ(answers.size(), 2u);
-    EXPECT_EQ(answers[0].type, Type::Found);
-    EXPECT_EQ(answers[0].peer, kHost);
-    EXPECT_EQ(answers[0].seen, kGuest);
-    EXPECT_EQ(answers[0].game.hostName, "alice");
-    EXPECT_EQ(answers[1].type, Type::GuestComing);
-    EXPECT_EQ(answers[1].peer, kGuest);
-    EXPECT_EQ(answers[1].lan, m.lan);
-}
-
 TEST(MeetService, CodesLiveWhileRefreshedAndDieWhenLeftOrEnded) {
     struct Step { int64_t advanceMs; Type send; uint8_t flip; Type answer; ErrorCode error; };
     const struct { const char* what; std::vector<Step> steps; } cases[] = {
