@@ -130,6 +130,11 @@ bool isRequest(Type t) {
     return t == Type::Register || t == Type::Refresh || t == Type::End || t == Type::Lookup;
 }
 
+bool isMeetingDatagram(std::string_view bytes) {
+    return bytes.size() >= kMagic.size() && std::equal(kMagic.begin(), kMagic.end(), bytes.begin(),
+                                                       [](uint8_t a, char b) { return a == uint8_t(b); });
+}
+
 std::string encode(const Message& m) {
     Writer w;
     for (uint8_t b : kMagic) w.u8(b);
@@ -199,9 +204,7 @@ Decoded decode(std::string_view bytes, Message& m, std::string* why) {
         if (why) *why = what;
         return d;
     };
-    if (bytes.size() < kHeaderSize || bytes.size() > kMaxDatagram ||
-        !std::equal(kMagic.begin(), kMagic.end(), bytes.begin(),
-                    [](uint8_t a, char b) { return a == uint8_t(b); }))
+    if (bytes.size() < kHeaderSize || bytes.size() > kMaxDatagram || !isMeetingDatagram(bytes))
         return refuse(Decoded::NotOurs, "not a meeting datagram");
     Reader r{bytes, kMagic.size()};
     m.version = r.u8("");

@@ -40,6 +40,9 @@
 // And to the host, at the moment a guest's Lookup is answered, so both can punch at once:
 //   GuestComing code, the guest's public endpoint as seen, LAN count and endpoints
 //
+// Datagrams get lost: a game repeats a request that hears no answer (a second apart is well
+// within the service's budgets), and a repeated Lookup tells the host again.
+//
 // The TURN credentials are coturn's `use-auth-secret` kind: username "EXPIRY:CODE" (EXPIRY a
 // unix time), password base64(HMAC-SHA1(secret, username)).
 #pragma once
@@ -125,6 +128,10 @@ struct Message {
 };
 
 bool isRequest(Type t);
+
+// Whether a datagram is the meeting protocol's (its magic), whatever its version: what a game's
+// ENet intercept hook takes for itself.
+bool isMeetingDatagram(std::string_view bytes);
 
 // The datagram of a message. Requests are zero-padded to max(padTo, kMinRequest).
 std::string encode(const Message& m);

@@ -113,6 +113,15 @@ TEST(MeetProtocol, TheMagicIsNoHeaderEnetSends) {
     EXPECT_EQ(first & ENET_PROTOCOL_MAXIMUM_PEER_ID, unsigned(ENET_PROTOCOL_MAXIMUM_PEER_ID));
     EXPECT_NE(first & ENET_PROTOCOL_HEADER_SESSION_MASK, 0u);
     EXPECT_NE(kMagic[2] & 0x0F, unsigned(ENET_PROTOCOL_COMMAND_CONNECT));
+    // Every first two bytes ENet writes: any flags, session bits only beside an assigned peer.
+    for (unsigned flags : {0u, 0x4000u, 0x8000u, 0xC000u})
+        for (unsigned peer : {0u, 1u, 0xFFEu, 0xFFFu})
+            for (unsigned session = 0; session < 4; ++session)
+                if (peer != ENET_PROTOCOL_MAXIMUM_PEER_ID || session == 0) {
+                    const unsigned v = flags | session << 12 | peer;
+                    EXPECT_FALSE(isMeetingDatagram(std::string{char(v >> 8), char(v), 'h', 'm', 1, 7})) << v;
+                }
+    EXPECT_TRUE(isMeetingDatagram(encode(full(Type::Lookup))));
 }
 
 TEST(MeetProtocol, CodesAsPlayersTypeThem) {
