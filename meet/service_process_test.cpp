@@ -208,6 +208,25 @@ TEST(MeetProgram, AFloodFromOneAddressIsCutOffWhileAnotherIsServed) {
     EXPECT_EQ(player.ask(meet.port, registerRequest()).type, Type::Registered);
 }
 
+TEST(MeetProgram, WhatIsNotAWellFormedRequestHearsNothing) {
+    Meet meet({});
+    ASSERT_NE(meet.port, 0) << meet.child->err();
+    Message registered = registerRequest();
+    registered.type = Type::Registered;
+    std::string badCode = encode(codeRequest(Type::Lookup, "22222222"));
+    badCode[10] = '0';
+    const std::string hostile[] = {
+        "", std::string(9, '\x3F'), std::string(2000, '\0'), encode(registered), badCode,
+        encode(registerRequest()).substr(0, kMinRequest - 1), std::string("\x0F\xFF\x82\xFF", 4) + std::string(40, 'x'),
+    };
+    Client hostileClient, player;
+    for (const std::string& bytes : hostile) {
+        hostileClient.send(meet.port, bytes);
+        EXPECT_EQ(hostileClient.receive(300).type, Type::Ended) << bytes.size();
+    }
+    EXPECT_EQ(player.ask(meet.port, registerRequest()).type, Type::Registered);
+}
+
 TEST(MeetProgram, RefusesToStartWithoutAUsableSecret) {
     const struct { const char* what; std::vector<std::string> args; const char* says; } cases[] = {
         {"no secret file", {"--turn", "198.51.100.1"}, "needs --turn-secret-file"},
