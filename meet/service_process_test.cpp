@@ -18,7 +18,7 @@
 namespace hopshot::meet {
 namespace {
 
-// What a helper returns when nothing came back.
+// Stands for "no answer came back".
 Message silence() {
     Message m;
     m.type = Type::Ended;
