@@ -173,7 +173,7 @@ std::vector<std::string> filesIn(const fs::path& dir) {
 void expectOnlyTheDataHomeWritten(const fs::path& bin, const fs::path& home, const fs::path& elsewhere) {
     EXPECT_TRUE(fs::exists(home / "data/hopshot/gun3.x"));
     EXPECT_EQ(keptGames((home / "data/hopshot/replays").string()).size(), 1u);
-    EXPECT_EQ(filesIn(bin), std::vector<std::string>{"hopshot"});
+    EXPECT_EQ(filesIn(bin), (std::vector<std::string>{"hopshot", "hopshot-meet"}));
     EXPECT_EQ(filesIn(elsewhere), std::vector<std::string>{});
 }
 

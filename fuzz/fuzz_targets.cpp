@@ -1,5 +1,7 @@
 #include "fuzz/fuzz_targets.h"
 
+#include "meet/protocol.h"
+#include "meet/service.h"
 #include "net/session.h"
 #include "net/wire.h"
 #include "records/records.h"
@@ -9,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,6 +22,34 @@ namespace {
 [[noreturn]] void broken(const char* what) {
     std::fprintf(stderr, "fuzz target: %s\n", what);
     std::abort();
+}
+
+// The meeting service as the target runs it: small bounds, so that the fuzzer reaches them, and
+// codes drawn from a fixed sequence, so that its seeds can name them.
+meet::Service meetService() {
+    meet::Limits l;
+    l.codeSeconds = 5;
+    l.maxCodes = 6;
+    l.maxCodesPerSource = 3;
+    l.maxSources = 4;
+    auto state = std::make_shared<uint32_t>(2463534242u);
+    return meet::Service(l, {{0xC6336401, 3478}, "fuzz"}, [state](uint8_t* bytes, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            *state ^= *state << 13;
+            *state ^= *state >> 17;
+            *state ^= *state << 5;
+            bytes[i] = uint8_t(*state);
+        }
+    });
+}
+
+meet::Endpoint meetSource(uint8_t b) {
+    switch (b % 4) {
+    case 0: return {0xCB007107, 40001};
+    case 1: return {0xC6336402, 50002};
+    case 2: return {0xC6336402, 50003};
+    default: return {0x7F000001, uint16_t(1024 + b)};
+    }
 }
 
 }  // namespace
@@ -128,6 +159,81 @@ int networkMessages(const uint8_t* data, size_t size) {
         guest->service(0);
     }
     return 0;
+}
+
+// Whatever arrives, the service answers only in its own well-formed answers, never more bytes
+// than it took, to the sender (or, telling of a guest, to a host); what it reads as a message
+// writes back as the same message; its codes and followed addresses stay within their bounds.
+int meetMessages(const uint8_t* data, size_t size) {
+    meet::Service service = meetService();
+    int64_t nowMs = 0;
+    for (size_t at = 0; at + 4 <= size;) {
+        const meet::Endpoint from = meetSource(data[at]);
+        if (data[at] & 0x80) service.sweep(nowMs);
+        nowMs += int64_t(data[at + 1]) * 100;
+        const size_t length = std::min<size_t>(data[at + 2] | size_t(data[at + 3]) << 8, size - at - 4);
+        const std::string_view bytes(reinterpret_cast<const char*>(data) + at + 4, length);
+        at += 4 + length;
+
+        meet::Message in;
+        const bool ours = meet::decode(bytes, in) == meet::Decoded::Ok;
+        if (ours) {
+            meet::Message again;
+            if (meet::decode(meet::encode(in), again) != meet::Decoded::Ok || !(again == in))
+                broken("a message read does not write back as itself");
+        }
+        for (const meet::Outgoing& o : service.take(from, bytes, nowMs, 1800000000)) {
+            meet::Message out;
+            if (o.bytes.size() > bytes.size()) broken("an answer larger than its request");
+            if (meet::decode(o.bytes, out) != meet::Decoded::Ok) broken("an answer that does not read");
+            if (meet::isRequest(out.type)) broken("the service sends a request");
+            if (out.type == meet::Type::GuestComing) {
+                if (!ours || in.type != meet::Type::Lookup || !(out.peer == from)) broken("a guest told of from nowhere");
+            } else if (!(o.to == from) || out.nonce != in.nonce) {
+                broken("an answer to another address or request");
+            }
+            if (out.type == meet::Type::Registered && out.turn.username.find(":" + out.code) == std::string::npos)
+                broken("relay credentials of another code");
+        }
+        if (service.liveCodes() > 6 || service.followedSources() > 4) broken("bounds overrun");
+    }
+    return 0;
+}
+
+std::vector<std::pair<std::string, std::string>> meetSeeds() {
+    meet::Service service = meetService();
+    auto frame = [](uint8_t source, uint8_t tenths, const std::string& bytes) {
+        return std::string{char(source), char(tenths), char(bytes.size() & 0xff), char(bytes.size() >> 8)} + bytes;
+    };
+    meet::Message reg;
+    reg.type = meet::Type::Register;
+    reg.nonce = 1;
+    reg.lan = {{0xC0A80114, 7310}};
+    reg.game = {"alice", 1, 14};
+    // The code the target's service gives its first game.
+    meet::Message registered;
+    meet::decode(service.take(meetSource(0), meet::encode(reg), 0, 1800000000).at(0).bytes, registered);
+    auto keyed = [&](meet::Type t) {
+        meet::Message m;
+        m.type = t;
+        m.nonce = 2;
+        m.code = registered.code;
+        m.hostKey = registered.hostKey;
+        m.game = {"", 2, 12};
+        m.lan = {{0xC0A80107, 7310}};
+        return meet::encode(m);
+    };
+    meet::Message otherVersion = reg;
+    otherVersion.version = meet::kVersion + 1;
+    const std::string start = frame(0, 0, meet::encode(reg));
+    return {
+        {"register", start},
+        {"register-lookup", start + frame(1, 1, keyed(meet::Type::Lookup))},
+        {"register-refresh-lookup-end", start + frame(0, 40, keyed(meet::Type::Refresh)) +
+                                            frame(3, 10, keyed(meet::Type::Lookup)) + frame(0, 1, keyed(meet::Type::End))},
+        {"register-expired-lookup", start + frame(2, 255, keyed(meet::Type::Lookup))},
+        {"other-version", frame(1, 0, meet::encode(otherVersion))},
+    };
 }
 
 }  // namespace hopshot::fuzz

@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace hopshot::fuzz {
 
@@ -15,5 +18,13 @@ int meshFile(const uint8_t* data, size_t size);       // an .x mesh file held in
 // it reaches (even: the host, from its guest; odd: the guest, from its host), two bytes of
 // length (little-endian), then its bytes.
 int networkMessages(const uint8_t* data, size_t size);
+// Datagrams as they reach the meeting service: each a byte naming its source (its low two bits
+// one of four: two ports of one address, another address, a loopback port; its high bit: the
+// expired codes are swept first), a byte of tenths of a second since the one before, two bytes
+// of length (little-endian), then its bytes.
+int meetMessages(const uint8_t* data, size_t size);
+// The meeting target's seeds, named: games registered, looked up, refreshed and ended with the
+// codes the target's service hands out, in the framing above.
+std::vector<std::pair<std::string, std::string>> meetSeeds();
 
 }  // namespace hopshot::fuzz

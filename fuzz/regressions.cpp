@@ -1,6 +1,7 @@
 // Replays fuzz inputs through a target, as part of the ordinary test run:
-//   fuzz_regressions TARGET DIR...   (TARGET: script, records, mesh or network)
+//   fuzz_regressions TARGET DIR...   (TARGET: script, records, mesh, network or meet)
 // Feeds every file in the folders to the target; a broken promise aborts, which fails the test.
+//   fuzz_regressions --seeds meet DIR   writes the meeting target's seeds into DIR
 #include "fuzz/fuzz_targets.h"
 
 #include <algorithm>
@@ -14,14 +15,22 @@
 int main(int argc, char** argv) {
     using Target = int (*)(const uint8_t*, size_t);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh|network DIR...\n");
+        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh|network|meet DIR...\n");
         return 2;
     }
     const std::string name = argv[1];
+    if (name == "--seeds" && std::string(argv[2]) == "meet" && argc == 4) {
+        for (const auto& [file, bytes] : hopshot::fuzz::meetSeeds()) {
+            std::ofstream out(std::filesystem::path(argv[3]) / file, std::ios::binary);
+            out << bytes;
+        }
+        return 0;
+    }
     const Target target = name == "script"    ? hopshot::fuzz::scriptParser
                           : name == "records" ? hopshot::fuzz::recordsFile
                           : name == "mesh"    ? hopshot::fuzz::meshFile
                           : name == "network" ? hopshot::fuzz::networkMessages
+                          : name == "meet"    ? hopshot::fuzz::meetMessages
                                               : nullptr;
     if (!target) {
         std::fprintf(stderr, "fuzz_regressions: no target %s\n", name.c_str());
