@@ -131,7 +131,9 @@ void playOnceAndClose(const std::vector<std::string>& args, const fs::path& home
 
     // The title picture, from share/hopshot.
     const QImage title(guitest::assetsDir() + QStringLiteral("/title.bmp"));
-    QImage shot = x.screenshot(testing::TempDir() + "hopshot-installed.png");
+    // Tests run side by side: each keeps its pictures under its own home's name.
+    const std::string shots = testing::TempDir() + home.parent_path().filename().string();
+    QImage shot = x.screenshot(shots + "-installed.png");
     ASSERT_FALSE(shot.isNull());
     int differ = 0;
     for (int y = 0; y < 480; ++y)
@@ -145,7 +147,7 @@ void playOnceAndClose(const std::vector<std::string>& args, const fs::path& home
     // A game: the field's meshes load, and the green of the ground fills much of the view.
     ASSERT_TRUE(sh(x.env() + "xdotool windowfocus --sync " + std::to_string(window) + " key ctrl+s"));
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    shot = x.screenshot(testing::TempDir() + "hopshot-installed-game.png");
+    shot = x.screenshot(shots + "-installed-game.png");
     int green = 0;
     for (int y = client.y() + menu + 50; y < client.y() + client.height(); y += 4)
         for (int x0 = client.x(); x0 < client.x() + 640; x0 += 4) {
@@ -173,7 +175,7 @@ std::vector<std::string> filesIn(const fs::path& dir) {
 void expectOnlyTheDataHomeWritten(const fs::path& bin, const fs::path& home, const fs::path& elsewhere) {
     EXPECT_TRUE(fs::exists(home / "data/hopshot/gun3.x"));
     EXPECT_EQ(keptGames((home / "data/hopshot/replays").string()).size(), 1u);
-    EXPECT_EQ(filesIn(bin), (std::vector<std::string>{"hopshot", "hopshot-meet"}));
+    EXPECT_EQ(filesIn(bin), (std::vector<std::string>{"hopshot"}));
     EXPECT_EQ(filesIn(elsewhere), std::vector<std::string>{});
 }
 
@@ -239,10 +241,11 @@ TEST(Package, TheDebianPackageHoldsTheGameUnderUsrAndItsProgramRuns) {
         "./usr/share/applications/" + id + ".desktop", "./usr/share/metainfo/" + id + ".metainfo.xml",
         "./usr/share/icons/hicolor/256x256/apps/" + id + ".png", "./usr/share/man/man6/hopshot.6.gz",
         "./usr/share/doc/hopshot/copyright", "./usr/share/doc/hopshot/changelog.Debian.gz",
-        "./usr/share/lintian/overrides/hopshot"};
+        "./usr/share/lintian/overrides/hopshot", "./usr/sbin/hopshot-meet",
+        "./usr/share/man/man8/hopshot-meet.8.gz", "./usr/lib/systemd/system/hopshot-meet.service"};
     for (const std::string& file : files)
         EXPECT_NE(contents.find(" " + file + "\n"), std::string::npos) << file << "\n" << contents;
-    for (const char* gone : {" ./usr/bin/", " ./usr/share/hopshot/", " ./usr/share/man/man6/hopshot.6\n"})
+    for (const char* gone : {" ./usr/bin/hopshot\n", " ./usr/share/hopshot/", " ./usr/share/man/man6/hopshot.6\n"})
         EXPECT_EQ(contents.find(gone), std::string::npos) << gone << "\n" << contents;
 
     // lintian, Debian's own check: no error, no warning, and (shown among its notes) no
@@ -259,6 +262,10 @@ TEST(Package, TheDebianPackageHoldsTheGameUnderUsrAndItsProgramRuns) {
         << changelog;
     EXPECT_NE(changelog.find(" -- " + shOut("dpkg-deb -f " + deb.string() + " Maintainer") + "  "),
               std::string::npos) << changelog;
+    // The meeting service's unit starts the program where the package puts it.
+    const std::string unit = shOut("dpkg-deb --fsys-tarfile " + deb.string() +
+                                   " | tar -xO ./usr/lib/systemd/system/hopshot-meet.service");
+    EXPECT_NE(unit.find("\nExecStart=/usr/sbin/hopshot-meet --listen "), std::string::npos) << unit;
     const std::string depends = shOut("dpkg-deb -f " + deb.string() + " Depends");
     for (const char* package : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libsdl2-mixer-2.0-0",
                                 "libassimp5", "libenet7", "fonts-ipafont-gothic"})

@@ -49,6 +49,10 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (o.version) {
+        std::puts("hopshot-meet " HOPSHOT_VERSION);
+        return 0;
+    }
     TurnServer turn;
     if (o.turn) {
         turn.server = *o.turn;

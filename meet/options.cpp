@@ -27,7 +27,8 @@ const char* const kUsage =
     "                              (1..3600, default 30)\n"
     "  --max-codes N               live codes on the service (1..1000000, default 10000)\n"
     "  --max-codes-per-address N   live codes from one address (1..1000, default 4)\n"
-    "  --help                      this text\n";
+    "  --help                      this text\n"
+    "  --version                   the program's version\n";
 
 namespace {
 
@@ -43,6 +44,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
             o.help = true;
+            return true;
+        }
+        if (a == "--version") {
+            o.version = true;
             return true;
         }
         if (a != "--listen" && a != "--turn" && a != "--turn-secret-file" && a != "--code-seconds" &&

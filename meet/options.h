@@ -19,6 +19,7 @@ struct Options {
     std::string turnSecretFile;
     Limits limits;
     bool help = false;
+    bool version = false;
 };
 
 extern const char* const kUsage;
