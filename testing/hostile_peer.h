@@ -6,6 +6,7 @@
 
 #include "net/session.h"
 #include "net/wire.h"
+#include "replay/command_events.h"
 
 #include <enet/enet.h>
 
@@ -66,13 +67,15 @@ public:
 
     // A packet of this machine's steps `first`.. for its game, the last carrying `fingerprint`
     // (what the host takes as the fingerprint after step last - D - 1), confirming what it holds
-    // of the host's.
+    // of the host's. Each step's events fill every slot they give, its players' or not.
     void sendSteps(long first, const std::vector<std::vector<ScriptEvent>>& steps, bool withFingerprint,
                    uint32_t fingerprint) {
         StepsPacket p;
         p.game = start_.game;
         p.have = {{0, hostHave_}};
-        p.runs.push_back(StepRun{id_, first, steps, withFingerprint, fingerprint});
+        std::vector<StepCommands> commands;
+        for (const std::vector<ScriptEvent>& step : steps) commands.push_back(commandsOf(step));
+        p.runs.push_back(StepRun{id_, first, commands, withFingerprint, fingerprint});
         send(wireSteps(p), false);
     }
 
