@@ -238,6 +238,29 @@ TEST(HostilePeer, AStrangersFloodCostsBoundedMemoryAndTheGameGoesOn) {
     for (const Row& row : rows) play(row, testPort(8 + slot++));
 }
 
+// A machine of the wire before commands (version 3) is refused, both versions named.
+TEST(HostilePeer, AMachineOfTheWireBeforeCommandsIsRefusedWithBothVersions) {
+    TempDir dir;
+    std::ofstream(dir.path() / "script") << kHostScript;
+    const std::string port = std::to_string(testPort(5));
+    auto host = proc::start(HOPSHOT_BINARY, {"--headless", (dir.path() / "script").string(), "--dir",
+                                             dir.path().string(), "--steps", "1000000", "--host", port},
+                            (dir.path() / "run").string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::string older = programVersion();
+    older.back() = '3';
+    std::string hello = wireHello({older, {false, true, false, false}});
+    hello[0] = char(3);
+    HostilePeer peer;
+    EXPECT_FALSE(peer.join(uint16_t(std::stoi(port)), hello, 1000));
+    EXPECT_TRUE(peer.pumpUntil([&] { return !peer.refusals().empty(); }, 3000));
+    ASSERT_FALSE(peer.refusals().empty()) << host->err();
+    EXPECT_EQ(peer.refusals()[0], "it runs " + programVersion() + ", this machine runs " + older +
+                                      "; both need the same version");
+    kill(host->pid, SIGTERM);
+    EXPECT_TRUE(host->waitEnd(10000));
+}
+
 // Two real machines told different step limits: both end, each saying why, neither with 0.
 TEST(HostilePeer, MachinesThatDisagreeOnWhenAGameEndsBothEndWithAMessage) {
     TempDir dir;

@@ -110,6 +110,7 @@ public:
     long hostHave() const { return hostHave_; }   // the host's last step block seen
     bool disconnected() const { return disconnected_; }
     const std::vector<std::string>& byes() const { return byes_; }     // why the host let it go
+    const std::vector<std::string>& refusals() const { return refusals_; }   // why it would not have it
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -128,6 +129,7 @@ private:
         std::string said;
         long number = 0;
         if (kind == MsgKind::Bye && readText(text, said)) byes_.push_back(said);
+        if (kind == MsgKind::Refuse && readText(text, said)) refusals_.push_back(said);
         if (kind == MsgKind::Over) enet_peer_disconnect(peer_, 0);   // as a guest says goodbye
         if (kind == MsgKind::Welcome && readNumber(text, 1, kMaxMachineId, number)) id_ = int(number);
         if (kind == MsgKind::Start && readStart(text, start_)) {
@@ -146,6 +148,7 @@ private:
     StartMessage start_;
     long hostHave_ = 0;
     std::vector<std::string> byes_;
+    std::vector<std::string> refusals_;
 };
 
 }  // namespace hopshot::testing
