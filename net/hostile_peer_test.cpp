@@ -23,7 +23,9 @@ namespace fs = std::filesystem;
 using testing::HostilePeer;
 using testing::TempDir;
 
-uint16_t testPort(int slot) { return uint16_t(23000 + (getpid() % 2000) * 8 + slot); }
+// Ports of this test process, 16 of them: the floods use slots 8 and up, clear of the next
+// process's.
+uint16_t testPort(int slot) { return uint16_t(23000 + (getpid() % 2000) * 16 + slot); }
 
 constexpr int kDelay = 2;
 constexpr long kSteps = 300;
