@@ -20,7 +20,7 @@ using Players = std::array<bool, kPlayers>;   // players 1..4 a machine brings
 constexpr int kMaxMachines = 4;                // host included
 constexpr int kMaxDelay = 10;                  // input delay in steps, at most
 constexpr long kMaxStepLimit = 1000000000;     // the largest step limit a start may carry
-// A machine that predicts runs at most this many steps beyond the last step whose events from
+// A machine that predicts runs at most this many steps beyond the last step whose commands from
 // every machine it holds; its fingerprints name the step this far behind the one it runs.
 constexpr long kRunAhead = 8;
 
@@ -35,8 +35,8 @@ StepCommands releaseCommands(const Players& p);
 class Lockstep {
 public:
     // A game begins: its number, the input delay D in steps and its machines, host first, then
-    // the guests in join order, with the players each brings. Steps 1..D hold no events. With
-    // `predicts`, machines run ahead of the others' events (see kRunAhead).
+    // the guests in join order, with the players each brings. Steps 1..D hold no commands. With
+    // `predicts`, machines run ahead of the others (see kRunAhead).
     void begin(int game, int delay, const std::vector<int>& machines,
                const std::vector<Players>& players, bool predicts = false);
     int game() const { return game_; }

@@ -14,7 +14,8 @@ namespace hopshot {
 namespace {
 
 constexpr size_t kKeptHashes = 2 * kRunAhead + 4;   // fingerprints of settled steps kept to send
-static_assert(kRunAhead == Rollback::kMostAhead, "the fingerprints name steps as far back as a game runs ahead");
+static_assert(kRunAhead == Rollback::kMostAhead,
+              "the fingerprints name steps as far back as a game runs ahead");
 
 }  // namespace
 

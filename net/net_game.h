@@ -1,19 +1,20 @@
 // One machine's side of a running network game, for the window and the headless run alike: the
 // game's input comes from the lockstep. Before step n (each n once) this machine's own events
-// read so far go out for step n + D with a fingerprint of the world; every machine merges the
-// events of a step under one rule. The recorder writes down the game as it is played, so that a
-// game this machine disagrees on with the host can be kept and replayed alone.
+// read so far go out for step n + D as its own players' commands (and the host's, on the host),
+// with a fingerprint of the world; every machine merges the commands of a step under one rule
+// and hands the game the key lines that do them. The recorder writes down the game as it is
+// played, so that a game this machine disagrees on with the host can be kept and replayed alone.
 //
-// Two ways to play. With a fixed delay (--delay D) step n runs once every machine's events for
+// Two ways to play. With a fixed delay (--delay D) step n runs once every machine's commands for
 // it are in, and the fingerprint is the world's after step n - 1. When the host's start says the
-// machines predict, D is 1 and step n runs at once: this machine's own events as read, the
-// others' as held so far, and where a machine's events are not in yet, its players' keys stay as
-// they are and its joystick where it was. The rollback beside the game (replay/rollback.h) puts
-// the game back and runs it again when the real commands of a step turn out otherwise; the
-// lockstep feeds it. Only settled steps are written down (trace, recording, kept game) and
-// fingerprinted, and only they set the labels. No machine runs further beyond its last settled
-// step than a round trip (the delay the lockstep would need) and one step, or kRunAhead steps,
-// whichever is less.
+// machines predict, D is 1 and step n runs at once: this machine's own commands as read, the
+// others' as held so far, and where a machine's commands are not in yet, its players' controls
+// stay as they are and its joystick where it was. The rollback beside the game
+// (replay/rollback.h) puts the game back and runs it again when the real commands of a step turn
+// out otherwise; the lockstep feeds it. Only settled steps are written down (trace, recording,
+// kept game) and fingerprinted, and only they set the labels. No machine runs further beyond its
+// last settled step than a round trip (the delay the lockstep would need) and one step, or
+// kRunAhead steps, whichever is less.
 #pragma once
 
 #include "core/joystick_seam.h"

@@ -41,7 +41,7 @@ void tunePeer(ENetPeer* p) {
 }
 
 // Between two machines steps go out in a packet every step; with three or four, whose host passes
-// each guest's steps on to the others, every other step (a step with events at once): the host
+// each guest's steps on to the others, every other step (a step with commands at once): the host
 // stays under 4 KB a second. Those not yet confirmed go again at the same pace while nothing new
 // goes, so a lost packet is made good by the next.
 constexpr int kSendMs = 15;        // every step (a step is 20 ms)
@@ -527,7 +527,7 @@ void NetSession::dropPeer(ENetPeer* peer) {
     roster_.erase(std::remove_if(roster_.begin(), roster_.end(),
                                  [&](const Machine& m) { return m.id == gone.id; }),
                   roster_.end());
-    // Its events end where the host's copy of them ends; everyone releases its players there.
+    // Its commands end where the host's copy of them ends; everyone releases its players there.
     int game = 0;
     long from = 0;
     if (lockstep_.inGame(gone.id) && !lockstep_.dropped(gone.id)) {
