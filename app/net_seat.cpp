@@ -1,6 +1,7 @@
 #include "app/net_seat.h"
 
 #include "app/form1.h"
+#include "controls/commands.h"
 #include "controls/joystick.h"
 #include "game/game_routine.h"
 #include "input/sdl_joysticks.h"
@@ -117,14 +118,14 @@ void NetSeat::tellProblem(const std::string& text) {
 
 bool NetSeat::keyEvent(ScriptEvent& e) {
     if (!session_) return false;
-    constexpr int16_t kEscape = 27;
-    if (e.keyCode == kEscape) {
+    if (e.keyCode == kVkEscape) {
         if (session_->isHost()) return !game_ || e.kind != ScriptEvent::Kind::KeyDown;
         if (e.kind == ScriptEvent::Kind::KeyDown) leave();   // Esc on a guest leaves the game
         return true;
     }
-    if (!game_) return true;   // between games keys move nothing: each game starts from the host's
-    return !ownEvent(myPlayers(), e);
+    // Between games keys move nothing: each game starts from the host's. In a game, what of a
+    // key is this machine's to send is worked out where every front end's steps go out.
+    return !game_;
 }
 
 bool NetSeat::startChosen() {

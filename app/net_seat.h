@@ -44,8 +44,8 @@ public:
     bool inGame() const { return game_ != nullptr; }
 
     // --- what Form1 hands over; each returns true when the seat has taken it ---
-    // Esc on a guest leaves; between games keys move nothing; in a game a key is read as this
-    // machine's players' (see ownEvent): one that moves none of them is not taken.
+    // Esc on a guest leaves; between games keys move nothing; in a game every other key goes to
+    // the game's source, which sends only this machine's players' commands.
     bool keyEvent(ScriptEvent& e);
     bool startChosen();
     void playersChanged();        // the player check marks changed

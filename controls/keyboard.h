@@ -2,15 +2,12 @@
 // (1 Shift, 2 Ctrl, 4 Alt) as it stands after the event.
 #pragma once
 
+#include "controls/commands.h"
 #include "core/world.h"
 
 #include <cstdint>
 
 namespace hopshot {
-
-constexpr int16_t kMaskShift = 1;
-constexpr int16_t kMaskCtrl  = 2;
-constexpr int16_t kMaskAlt   = 4;
 
 void keyDown(World& w, int16_t keyCode, int16_t mask);
 void keyUp(World& w, int16_t keyCode, int16_t mask);

@@ -23,18 +23,30 @@ namespace fs = std::filesystem;
 using testing::HostilePeer;
 using testing::TempDir;
 
-uint16_t testPort(int slot) { return uint16_t(23000 + (getpid() % 2000) * 8 + slot); }
+// Ports of this test process, 16 of them: the floods use slots 8 and up, clear of the next
+// process's.
+uint16_t testPort(int slot) { return uint16_t(23000 + (getpid() % 2000) * 16 + slot); }
 
 constexpr int kDelay = 2;
 constexpr long kSteps = 300;
 const char* const kHostScript = "players 1 0 0 0\ngame\nat 10 key down 37 0\nat 60 key up 37 0\n";
 
+// Keys the host's player presses beyond its script's, as `at` lines (step, what).
+using HostKeys = std::vector<std::pair<long, const char*>>;
+
+std::string hostLines(const HostKeys& keys, long late) {
+    std::string s;
+    for (const auto& [step, what] : keys) s += "at " + std::to_string(step + late) + " " + what + "\n";
+    return s;
+}
+
 // The host's game alone, with the guest's player 2 idle: its keys land D steps late, its
 // countdown ticks after steps 50, 100, ... likewise.
-std::string hostAlone() {
+std::string hostAlone(const HostKeys& more) {
     std::string s = "joysticks 2\nplayers 1 1 0 0\ngame\n";
     s += "at " + std::to_string(10 + kDelay) + " key down 37 0\n";
     s += "at " + std::to_string(60 + kDelay) + " key up 37 0\n";
+    s += hostLines(more, kDelay);
     for (long n = 51; n + kDelay <= kSteps; n += 50) s += "at " + std::to_string(n + kDelay) + " tick\n";
     return s;
 }
@@ -52,6 +64,7 @@ struct Row {
     // the game began) while the peer plays at 50 steps a second.
     std::function<void(uint16_t port, double seconds)> stranger = nullptr;
     int silentBefore = 0;      // connections that never say hello, made before the peer joins
+    HostKeys hostKeys = {};    // the host's player's own keys besides its script's
 };
 
 // The host's peak memory, in kB.
@@ -67,7 +80,7 @@ void play(const Row& row, uint16_t port) {
     SCOPED_TRACE(row.attack);
     TempDir dir;
     const fs::path d = dir.path();
-    std::ofstream(d / "script") << kHostScript;
+    std::ofstream(d / "script") << kHostScript << hostLines(row.hostKeys, 0);
     auto host = proc::start(HOPSHOT_BINARY,
                             {"--headless", (d / "script").string(), "--trace", (d / "trace").string(),
                              "--dir", d.string(), "--steps", std::to_string(kSteps), "--delay",
@@ -115,7 +128,7 @@ void play(const Row& row, uint16_t port) {
         EXPECT_NE(host->err().find(row.hostSays), std::string::npos) << host->err();
     }
     EXPECT_EQ(!peer.byes().empty(), row.dropped) << host->err();
-    const testing::RunResult alone = testing::runScript(hostAlone(), kSteps);
+    const testing::RunResult alone = testing::runScript(hostAlone(row.hostKeys), kSteps);
     ASSERT_EQ(alone.code, 0) << alone.err;
     EXPECT_TRUE(proc::slurp((d / "trace").string()) == alone.traceText)
         << "the host's game is not its game alone; it said: " << host->err();
@@ -148,6 +161,12 @@ TEST(HostilePeer, WhatIsNotAMachinesOwnNeverReachesTheHostsGame) {
              m.item = MenuItem::Player3;
              return k == 10 ? std::vector<ScriptEvent>{m} : std::vector<ScriptEvent>{};
          }, 1000000, nullptr, "sent `at 10 menu 3P`", false},
+        // On one keyboard any key let go with no modifier lets go of player 1's fire; from
+        // another machine it lets go of that machine's own key only.
+        {"its own A let go at every step while the host's player 1 charges", [](long k) {
+             return k >= 110 ? std::vector<ScriptEvent>{key(false, 65, 0)} : std::vector<ScriptEvent>{};
+         }, 1000000, nullptr, "machine 2 (players 2) sent `at 110 key up 17 0`, which is not its own", false,
+         nullptr, 0, {{100, "key down 17 2"}, {250, "key up 17 0"}}},
         {"a forged fingerprint", none, 1000000, [](long) { return 1u; },
          "machine 2 (players 2) left, dropped by the host: its game differs from the host's after step 1 of game 1",
          true},
@@ -219,6 +238,29 @@ TEST(HostilePeer, AStrangersFloodCostsBoundedMemoryAndTheGameGoesOn) {
     };
     int slot = 0;
     for (const Row& row : rows) play(row, testPort(8 + slot++));
+}
+
+// A machine of the wire before commands (version 3) is refused, both versions named.
+TEST(HostilePeer, AMachineOfTheWireBeforeCommandsIsRefusedWithBothVersions) {
+    TempDir dir;
+    std::ofstream(dir.path() / "script") << kHostScript;
+    const std::string port = std::to_string(testPort(5));
+    auto host = proc::start(HOPSHOT_BINARY, {"--headless", (dir.path() / "script").string(), "--dir",
+                                             dir.path().string(), "--steps", "1000000", "--host", port},
+                            (dir.path() / "run").string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::string older = programVersion();
+    older.back() = '3';
+    std::string hello = wireHello({older, {false, true, false, false}});
+    hello[0] = char(3);
+    HostilePeer peer;
+    EXPECT_FALSE(peer.join(uint16_t(std::stoi(port)), hello, 1000));
+    EXPECT_TRUE(peer.pumpUntil([&] { return !peer.refusals().empty(); }, 3000));
+    ASSERT_FALSE(peer.refusals().empty()) << host->err();
+    EXPECT_EQ(peer.refusals()[0], "it runs " + programVersion() + ", this machine runs " + older +
+                                      "; both need the same version");
+    kill(host->pid, SIGTERM);
+    EXPECT_TRUE(host->waitEnd(10000));
 }
 
 // Two real machines told different step limits: both end, each saying why, neither with 0.

@@ -1,5 +1,7 @@
 #include "net/lockstep.h"
 
+#include "replay/command_events.h"
+#include "replay/feed.h"
 #include "replay/recorder.h"
 
 #include <algorithm>
@@ -8,25 +10,7 @@ namespace hopshot {
 
 namespace {
 
-enum : int16_t {
-    kVkCtrl = 17, kVkEscape = 27,
-    kVkLeft = 37, kVkUp = 38, kVkRight = 39, kVkDown = 40,
-    kVkA = 65, kVkD = 68, kVkF = 70, kVkS = 83, kVkW = 87,
-};
-constexpr int16_t kShift = 1, kCtrl = 2;
 constexpr long kKeptFingerprints = 256;   // steps of fingerprints waiting for the others
-
-ScriptEvent keyUpEvent(int16_t code, int16_t mask) {
-    ScriptEvent e;
-    e.kind = ScriptEvent::Kind::KeyUp;
-    e.keyCode = code;
-    e.mask = mask;
-    return e;
-}
-
-bool playerTwoKey(int16_t code) {
-    return code == kVkA || code == kVkD || code == kVkW || code == kVkS || code == kVkF;
-}
 
 }  // namespace
 
@@ -52,60 +36,13 @@ std::string playersList(const Players& p) {
     return s;
 }
 
-std::vector<ScriptEvent> releaseEvents(const Players& p) {
-    std::vector<ScriptEvent> v;
-    if (p[0])
-        for (int16_t k : {kVkLeft, kVkRight, kVkUp, kVkDown}) v.push_back(keyUpEvent(k, 0));
-    if (p[1])
-        for (int16_t k : {kVkA, kVkD, kVkW, kVkS, kVkF}) v.push_back(keyUpEvent(k, kShift));
+StepCommands releaseCommands(const Players& p) {
+    StepCommands c;
+    for (int i = 0; i < 2; ++i)
+        if (p[size_t(i)]) c.players[size_t(i)] = {Aim::LetGoBoth, Aim::LetGoBoth, Fire::LetGo, {}};
     for (int j = 0; j < 2; ++j)
-        if (p[size_t(2 + j)]) {
-            ScriptEvent e;
-            e.kind = ScriptEvent::Kind::Joy;
-            e.joystick = j;
-            e.x = e.y = 32767;
-            v.push_back(e);
-        }
-    return v;
-}
-
-bool ownEvent(const Players& mine, ScriptEvent& e) {
-    switch (e.kind) {
-    case ScriptEvent::Kind::Joy: return mine[size_t(2 + e.joystick)];
-    case ScriptEvent::Kind::Menu:
-    case ScriptEvent::Kind::Tick: return false;   // menus stay local; ticks are the host's
-    case ScriptEvent::Kind::KeyDown:
-    case ScriptEvent::Kind::KeyUp: break;
-    }
-    if (e.keyCode == kVkEscape) return false;   // the front end's own: stop or leave
-    if (playerTwoKey(e.keyCode)) {
-        if (!mine[1]) return false;
-        if (!mine[0]) {
-            e.mask = int16_t(e.mask & ~kCtrl);
-            if (e.kind == ScriptEvent::Kind::KeyUp && e.mask == 0) e.mask = kShift;
-        }
-        return true;
-    }
-    (void)kVkCtrl;   // Ctrl, the arrows and every other key: player 1's
-    return mine[0];
-}
-
-bool counts(const Players& brings, bool fromHost, const ScriptEvent& e) {
-    switch (e.kind) {
-    case ScriptEvent::Kind::Tick:
-    case ScriptEvent::Kind::Menu: return fromHost;
-    case ScriptEvent::Kind::Joy: return (e.joystick == 0 || e.joystick == 1) && brings[size_t(2 + e.joystick)];
-    case ScriptEvent::Kind::KeyDown:
-    case ScriptEvent::Kind::KeyUp: break;
-    }
-    const bool down = e.kind == ScriptEvent::Kind::KeyDown;
-    if (down && e.keyCode == kVkEscape) return fromHost;   // stops the game
-    // Player 1's fire is armed by a key down with Ctrl alone. A player 2 key let go with no
-    // modifier also lets go of player 1's fire, as it does in one window: it goes with the key.
-    if (playerTwoKey(e.keyCode)) return brings[1] && (!down || e.mask != kCtrl || brings[0]);
-    const bool arrow = e.keyCode >= kVkLeft && e.keyCode <= kVkDown;
-    const bool movesOne = arrow || (down ? e.mask == kCtrl : e.mask == 0);
-    return !movesOne || brings[0];
+        if (p[size_t(2 + j)]) c.players[size_t(2 + j)].stick = {true, kJoyCentre, kJoyCentre, 0};
+    return c;
 }
 
 void Lockstep::begin(int game, int delay, const std::vector<int>& machines,
@@ -131,14 +68,13 @@ const Lockstep::Stream* Lockstep::stream(int machine) const {
     return it == streams_.end() ? nullptr : &it->second;
 }
 
-void Lockstep::put(int machine, long step, std::vector<ScriptEvent> events) {
+void Lockstep::put(int machine, long step, const StepCommands& commands) {
     auto it = streams_.find(machine);
     if (it == streams_.end()) return;
     Stream& s = it->second;
     if (step != s.have + 1) return;   // had already, or a gap before it
     if (s.droppedFrom != 0 && step >= s.droppedFrom) return;   // after it left
-    for (ScriptEvent& e : events) e.step = step;
-    s.bundles[step] = std::move(events);
+    s.bundles[step] = commands;
     s.have = step;
 }
 
@@ -147,13 +83,12 @@ long Lockstep::have(int machine) const {
     return s ? s->have : 0;
 }
 
-void Lockstep::drop(int machine, long from, std::vector<ScriptEvent> release) {
+void Lockstep::drop(int machine, long from, const StepCommands& release) {
     auto it = streams_.find(machine);
     if (it == streams_.end() || it->second.droppedFrom != 0) return;
     Stream& s = it->second;
     for (auto b = s.bundles.lower_bound(from); b != s.bundles.end();) b = s.bundles.erase(b);
-    for (ScriptEvent& e : release) e.step = from;
-    s.bundles[from] = std::move(release);
+    s.bundles[from] = release;
     s.droppedFrom = from;   // its steps before `from` may still come, passed on by the host
     for (auto& [step, byMachine] : hashes_) byMachine.erase(machine);
 }
@@ -173,36 +108,51 @@ bool Lockstep::ready(long step) const {
     return true;
 }
 
-std::vector<ScriptEvent> Lockstep::take(long step) {
-    std::vector<ScriptEvent> merged;
+void Lockstep::merge(const Stream& s, bool fromHost, const StepCommands& bundle, StepCommands& merged,
+                     std::vector<int>* foreign) {
+    for (int p = 0; p < kPlayers; ++p) {
+        const PlayerCommand& c = bundle.players[size_t(p)];
+        if (c.empty()) continue;
+        if (s.players[size_t(p)])
+            merged.players[size_t(p)] = c;
+        else if (foreign)
+            foreign->push_back(p);
+    }
+    if (bundle.hostCount == 0) return;
+    if (!fromHost) {
+        if (foreign) foreign->push_back(-1);
+        return;
+    }
+    for (int i = 0; i < bundle.hostCount; ++i) merged.addHost(bundle.host[size_t(i)]);
+}
+
+StepCommands Lockstep::take(long step) {
+    StepCommands merged;
     for (int m : machines_) {
         Stream& s = streams_.at(m);
         auto it = s.bundles.find(step);
         if (it == s.bundles.end()) continue;
-        for (const ScriptEvent& e : it->second) {
-            if (counts(s.players, m == 0, e)) {
-                merged.push_back(e);
-                continue;
-            }
-            if (s.refused++ == 0)
-                notices_.push_back((m == 0 ? std::string("the host") : "machine " + std::to_string(m + 1)) +
-                                   " (players " + playersList(s.players) + ") sent `" +
-                                   [&] { std::string l = eventLine(e); l.pop_back(); return l; }() +
-                                   "`, which is not its own to send: it and any like it are dropped");
+        std::vector<int> foreign;
+        merge(s, m == 0, it->second, merged, &foreign);
+        if (!foreign.empty() && s.refused == 0) {
+            std::string line = eventLine(commandEvents(it->second, step, foreign.front()).front());
+            line.pop_back();
+            notices_.push_back((m == 0 ? std::string("the host") : "machine " + std::to_string(m + 1)) +
+                               " (players " + playersList(s.players) + ") sent `" + line +
+                               "`, which is not its own to send: it and any like it are dropped");
         }
+        s.refused += long(foreign.size());
         s.bundles.erase(it);
     }
     return merged;
 }
 
-std::vector<ScriptEvent> Lockstep::peek(long step) const {
-    std::vector<ScriptEvent> merged;
+StepCommands Lockstep::peek(long step) const {
+    StepCommands merged;
     for (int m : machines_) {
         const Stream& s = streams_.at(m);
         auto it = s.bundles.find(step);
-        if (it == s.bundles.end()) continue;
-        for (const ScriptEvent& e : it->second)
-            if (counts(s.players, m == 0, e)) merged.push_back(e);
+        if (it != s.bundles.end()) merge(s, m == 0, it->second, merged, nullptr);
     }
     return merged;
 }

@@ -1,4 +1,6 @@
+#include "controls/commands.h"
 #include "net/lockstep.h"
+#include "replay/command_events.h"
 #include "replay/recorder.h"
 
 #include "testing/script_events.h"
@@ -19,6 +21,11 @@ std::vector<std::string> words(const std::vector<ScriptEvent>& events) {
     return v;
 }
 
+// A merged step as the key lines that do it.
+std::vector<std::string> words(const StepCommands& c, long step) { return words(commandEvents(c, step)); }
+
+StepCommands cmds(const std::vector<ScriptEvent>& events) { return commandsOf(events); }
+
 TEST(Lockstep, AStepWaitsForEveryMachineThenTheHostsEventsComeFirstThenTheGuestsInJoinOrder) {
     Lockstep l;
     l.begin(1, 2, {0, 1, 2}, {{true, false, false, false}, {false, false, true, false},
@@ -26,13 +33,13 @@ TEST(Lockstep, AStepWaitsForEveryMachineThenTheHostsEventsComeFirstThenTheGuests
     EXPECT_TRUE(l.ready(1));
     EXPECT_TRUE(l.ready(2));
     EXPECT_TRUE(l.take(2).empty());
-    l.put(2, 3, {key(true, 65, 0)});
-    l.put(0, 3, {key(true, 37, 0), key(true, 17, 2)});
+    l.put(2, 3, cmds({key(true, 65, 0)}));
+    l.put(0, 3, cmds({key(true, 37, 0), key(true, 17, 2)}));
     EXPECT_FALSE(l.ready(3));
     l.put(1, 3, {});
-    l.put(1, 5, {key(true, 70, 0)});   // a gap before it: not taken
+    l.put(1, 5, cmds({key(true, 70, 0)}));   // a gap before it: not taken
     ASSERT_TRUE(l.ready(3));
-    EXPECT_EQ(words(l.take(3)),
+    EXPECT_EQ(words(l.take(3), 3),
               (std::vector<std::string>{"3 key down 37 0", "3 key down 17 2", "3 key down 65 0"}));
     EXPECT_EQ(l.have(1), 3);
 }
@@ -56,12 +63,12 @@ TEST(Lockstep, AStepPeekedAtHoldsWhatIsInSoFarUnderTheSameRule) {
         {1, {key(true, 68, 0), key(true, 39, 0)}, {"2 key down 37 0", "2 key down 68 0"}},
     };
     for (const Case& c : cases) {
-        l.put(c.machine, 2, c.events);
-        EXPECT_EQ(words(l.peek(2)), c.peeked) << "after machine " << c.machine + 1;
+        l.put(c.machine, 2, cmds(c.events));
+        EXPECT_EQ(words(l.peek(2), 2), c.peeked) << "after machine " << c.machine + 1;
     }
     ASSERT_TRUE(l.ready(2));
     EXPECT_EQ(l.refused(2), 0);   // counted when the step is taken, once
-    EXPECT_EQ(words(l.take(2)), (std::vector<std::string>{"2 key down 37 0", "2 key down 68 0"}));
+    EXPECT_EQ(words(l.take(2), 2), (std::vector<std::string>{"2 key down 37 0", "2 key down 68 0"}));
     EXPECT_TRUE(l.peek(2).empty());
     EXPECT_EQ(l.refused(2), 1);
     EXPECT_EQ(l.refused(1), 1);
@@ -73,13 +80,13 @@ TEST(Lockstep, ALeavingMachineIsLetGoAtItsLastStepAndNoLongerAwaited) {
     l.put(0, 2, {});
     l.put(0, 3, {});
     l.put(0, 4, {});
-    l.drop(1, 3, releaseEvents({false, true, false, false}));
+    l.drop(1, 3, releaseCommands({false, true, false, false}));
     EXPECT_FALSE(l.ready(2));          // its step 2 may still come through the host
-    l.put(1, 2, {key(true, 68, 0)});
-    l.put(1, 3, {key(true, 65, 0)});   // after it left: not taken
-    EXPECT_EQ(words(l.take(2)), (std::vector<std::string>{"2 key down 68 0"}));
+    l.put(1, 2, cmds({key(true, 68, 0)}));
+    l.put(1, 3, cmds({key(true, 65, 0)}));   // after it left: not taken
+    EXPECT_EQ(words(l.take(2), 2), (std::vector<std::string>{"2 key down 68 0"}));
     ASSERT_TRUE(l.ready(3));
-    EXPECT_EQ(words(l.take(3)), (std::vector<std::string>{"3 key up 65 1", "3 key up 68 1",
+    EXPECT_EQ(words(l.take(3), 3), (std::vector<std::string>{"3 key up 65 1", "3 key up 68 1",
                                                           "3 key up 87 1", "3 key up 83 1",
                                                           "3 key up 70 1"}));
     EXPECT_TRUE(l.ready(4));
@@ -108,9 +115,10 @@ TEST(Lockstep, TheHostsFingerprintIsTheReferenceAndTheFirstStepAMachineDiffersIs
     EXPECT_EQ(three.disagreeing(), std::vector<int>{1});
 }
 
-// Every machine merges with the same rule: what a machine sends counts only for its own players,
-// and the host's commands only from the host.
-TEST(Lockstep, WhereStepsMergeAMachinesEventsCountOnlyForItsOwnPlayers) {
+// Every machine merges with the same rule: a machine's slots count only for its own players, and
+// the host's commands only from the host. Each row: what one machine sent in step 2 (the other
+// machine brings the players it does not), and what reaches the game of it.
+TEST(Lockstep, WhereStepsMergeAMachinesCommandsCountOnlyForItsOwnPlayers) {
     auto joy = [](int j) {
         ScriptEvent e;
         e.kind = ScriptEvent::Kind::Joy;
@@ -128,37 +136,46 @@ TEST(Lockstep, WhereStepsMergeAMachinesEventsCountOnlyForItsOwnPlayers) {
         Players brings;
         bool host;
         ScriptEvent e;
-        bool counts;
+        std::vector<std::string> reaches;
     };
     const std::vector<Case> cases = {
-        {p2, false, key(true, 37, 0), false},  {p2, false, key(true, 39, 0), false},
-        {p2, false, key(true, 17, 2), false},  // Ctrl arms player 1's fire
-        {p2, false, key(true, 70, 2), false},  // F with Ctrl: player 2's fire and player 1's
-        {p2, false, key(true, 70, 0), true},   {p2, false, key(false, 70, 1), true},
-        {p2, false, key(false, 70, 0), true},  // player 2's own key coming up, as in one window
-        {p2, false, key(false, 81, 0), false}, // another key up with no modifier: player 1's fire
-        {p2, false, key(false, 17, 0), false},
-        {p1, false, key(true, 65, 0), false},  {p1, false, key(false, 81, 0), true},
-        {p12, false, key(true, 70, 2), true},  {p1, true, key(true, 27, 0), true},
-        {p12, false, key(true, 27, 0), false}, // Esc from a guest
-        {p1, true, of(ScriptEvent::Kind::Tick), true},
-        {p12, false, of(ScriptEvent::Kind::Tick), false},
-        {p12, false, of(ScriptEvent::Kind::Menu), false},
-        {p34, false, joy(0), true},            {p34, false, joy(1), true},
-        {p2, false, joy(0), false},            {p2, true, joy(1), false},
-        {p2, false, key(true, 81, 0), true},   // moves no one
+        {p2, false, key(true, 37, 0), {}},
+        {p2, false, key(true, 17, 2), {}},                  // Ctrl arms player 1's fire
+        {p2, false, key(true, 70, 2), {"2 key down 70 0"}}, // F with Ctrl: player 2's part only
+        {p2, false, key(false, 70, 0), {"2 key up 70 1"}},  // its key-up lets go of F alone
+        {p2, false, key(false, 65, 0), {"2 key up 65 1"}},
+        {p2, false, key(false, 81, 0), {}},                 // player 1's fire let go
+        {p1, false, key(true, 65, 0), {}},
+        {p1, false, key(false, 81, 0), {"2 key up 17 0"}},
+        {p12, false, key(true, 70, 2), {"2 key down 17 2", "2 key down 70 0"}},
+        {p1, true, key(true, 27, 0), {"2 key down 27 0"}},
+        {p12, false, key(true, 27, 0), {}},                 // Esc from a guest
+        {p1, true, of(ScriptEvent::Kind::Tick), {"2 tick"}},
+        {p12, false, of(ScriptEvent::Kind::Tick), {}},
+        {p12, false, of(ScriptEvent::Kind::Menu), {}},
+        {p34, false, joy(0), {"2 joy 0 0 0 0"}},
+        {p34, false, joy(1), {"2 joy 1 0 0 0"}},
+        {p2, false, joy(0), {}},
+        {p2, true, joy(1), {}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(counts(c.brings, c.host, c.e), c.counts)
+    for (const Case& c : cases) {
+        Players others{};
+        for (size_t p = 0; p < others.size(); ++p) others[p] = !c.brings[p];
+        Lockstep l;
+        l.begin(1, 1, {0, 1}, c.host ? std::vector<Players>{c.brings, others} : std::vector<Players>{others, c.brings});
+        l.put(c.host ? 0 : 1, 2, cmds({c.e}));
+        l.put(c.host ? 1 : 0, 2, {});
+        EXPECT_EQ(words(l.take(2), 2), c.reaches)
             << playersDigits(c.brings) << (c.host ? " host " : " guest ") << eventLine(c.e);
+    }
 
-    // In the lockstep: dropped, counted and named once.
+    // Dropped, counted and named once.
     Lockstep l;
     l.begin(1, 1, {0, 1}, {p1, p2});
-    l.put(0, 2, {key(true, 37, 0)});
-    l.put(1, 2, {key(true, 39, 0), key(true, 27, 0), of(ScriptEvent::Kind::Tick), key(true, 68, 0)});
-    EXPECT_EQ(words(l.take(2)), (std::vector<std::string>{"2 key down 37 0", "2 key down 68 0"}));
-    EXPECT_EQ(l.refused(1), 3);
+    l.put(0, 2, cmds({key(true, 37, 0)}));
+    l.put(1, 2, cmds({key(true, 39, 0), key(true, 27, 0), of(ScriptEvent::Kind::Tick), key(true, 68, 0)}));
+    EXPECT_EQ(words(l.take(2), 2), (std::vector<std::string>{"2 key down 37 0", "2 key down 68 0"}));
+    EXPECT_EQ(l.refused(1), 2);   // player 1's slot and the host's commands
     EXPECT_EQ(l.refused(0), 0);
     const std::vector<std::string> notices = l.takeNotices();
     ASSERT_EQ(notices.size(), 1u);
@@ -166,37 +183,44 @@ TEST(Lockstep, WhereStepsMergeAMachinesEventsCountOnlyForItsOwnPlayers) {
         << notices[0];
 }
 
-struct OwnCase {
-    Players mine;
-    ScriptEvent in;
-    bool sent;
-    int16_t mask;   // as sent
-};
-
-TEST(Lockstep, AMachineSendsOnlyWhatMovesItsOwnPlayers) {
+// What a machine sends holds its own players' slots and, on the host, the host's commands: the
+// same in the window and headless, since both go through this one rule.
+TEST(Lockstep, AMachineSendsOnlyItsOwnPlayersCommands) {
     ScriptEvent joy1;
     joy1.kind = ScriptEvent::Kind::Joy;
     joy1.joystick = 1;
+    joy1.x = 7;
     ScriptEvent tick;
     tick.kind = ScriptEvent::Kind::Tick;
     const Players p1{true, false, false, false}, p2{false, true, false, false},
         p12{true, true, false, false}, p4{false, false, false, true};
-    const std::vector<OwnCase> cases = {
-        {p1, key(true, 37, 0), true, 0},    {p2, key(true, 37, 0), false, 0},
-        {p1, key(true, 17, 2), true, 2},    {p2, key(true, 17, 2), false, 0},
-        {p2, key(true, 70, 2), true, 0},    // Ctrl+F on a machine without player 1: F alone
-        {p2, key(false, 70, 0), true, 1},   // its key-up cannot let go of player 1's fire
-        {p12, key(false, 70, 0), true, 0},  // both players here: as in one window
-        {p1, key(true, 27, 0), false, 0},   // Esc is the window's own
-        {p4, joy1, true, 0},                {p2, joy1, false, 0},
-        {p1, tick, false, 0},
+    struct Case {
+        Players mine;
+        bool host;
+        std::vector<ScriptEvent> in;
+        std::vector<std::string> sent;
     };
-    for (const OwnCase& c : cases) {
-        ScriptEvent e = c.in;
-        EXPECT_EQ(ownEvent(c.mine, e), c.sent) << playersDigits(c.mine) << " " << eventLine(c.in);
-        if (c.sent) {
-            EXPECT_EQ(e.mask, c.mask) << eventLine(c.in);
-        }
+    const std::vector<Case> cases = {
+        {p1, false, {key(true, 37, 0)}, {"5 key down 37 0"}},
+        {p2, false, {key(true, 37, 0)}, {}},
+        {p1, false, {key(true, 17, 2)}, {"5 key down 17 2"}},
+        {p2, false, {key(true, 17, 2)}, {}},
+        {p2, false, {key(true, 70, 2)}, {"5 key down 70 0"}},   // Ctrl+F without player 1: F alone
+        {p2, false, {key(false, 65, 0)}, {"5 key up 65 1"}},     // cannot let go of player 1's fire
+        {p12, false, {key(false, 65, 0)}, {"5 key up 65 1", "5 key up 17 0"}},   // as one keyboard
+        {p1, false, {key(true, 27, 0)}, {}},                     // a guest's Esc is its own
+        {p1, true, {key(true, 27, 0), tick}, {"5 key down 27 0", "5 tick"}},
+        {p1, false, {tick}, {}},
+        {p4, false, {joy1}, {"5 joy 1 7 0 0"}},
+        {p2, false, {joy1}, {}},
+        {p1, false, {key(true, 37, 0), key(false, 37, 1), key(true, 39, 0)}, {"5 key down 39 0"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> sent = words(ownCommands(c.mine, c.host, cmds(c.in)), 5);
+        std::sort(sent.begin(), sent.end());
+        std::vector<std::string> want = c.sent;
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(sent, want) << playersDigits(c.mine) << " " << eventLine(c.in.front());
     }
 }
 

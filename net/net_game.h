@@ -1,45 +1,38 @@
 // One machine's side of a running network game, for the window and the headless run alike: the
 // game's input comes from the lockstep. Before step n (each n once) this machine's own events
-// read so far go out for step n + D with a fingerprint of the world; every machine merges the
-// events of a step under one rule. The recorder writes down the game as it is played, so that a
-// game this machine disagrees on with the host can be kept and replayed alone.
+// read so far go out for step n + D as its own players' commands (and the host's, on the host),
+// with a fingerprint of the world; every machine merges the commands of a step under one rule
+// and hands the game the key lines that do them. The recorder writes down the game as it is
+// played, so that a game this machine disagrees on with the host can be kept and replayed alone.
 //
-// Two ways to play. With a fixed delay (--delay D) step n runs once every machine's events for
+// Two ways to play. With a fixed delay (--delay D) step n runs once every machine's commands for
 // it are in, and the fingerprint is the world's after step n - 1. When the host's start says the
-// machines predict, D is 1 and step n runs at once: this machine's own events as read, the
-// others' as held so far, and where a machine's events are not in yet, its players' keys stay as
-// they are and its joystick where it was. When the real events of a step turn out otherwise,
-// the game is put back to the step and run again to the present, unseen and unheard. A step is
-// settled once every machine's events for it are in and it has run with them: only settled
-// steps are written down (trace, recording, kept game) and fingerprinted, and only they set the
-// labels. No machine runs further beyond its last settled step than a round trip (the delay the
-// lockstep would need) and one step, or kRunAhead steps, whichever is less; and a step that ends
-// the game (the last tick, Esc, the step limit) waits until it is settled.
+// machines predict, D is 1 and step n runs at once: this machine's own commands as read, the
+// others' as held so far, and where a machine's commands are not in yet, its players' controls
+// stay as they are and its joystick where it was. The rollback beside the game
+// (replay/rollback.h) puts the game back and runs it again when the real commands of a step turn
+// out otherwise; the lockstep feeds it. Only settled steps are written down (trace, recording,
+// kept game) and fingerprinted, and only they set the labels. No machine runs further beyond its
+// last settled step than a round trip (the delay the lockstep would need) and one step, or
+// kRunAhead steps, whichever is less.
 #pragma once
 
 #include "core/joystick_seam.h"
 #include "net/session.h"
 #include "replay/input.h"
 #include "replay/recorder.h"
-#include "replay/snapshot.h"
+#include "replay/rollback.h"
 
 #include <algorithm>
 #include <array>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace hopshot {
 
-// What the corrections of one machine's game came to.
-struct RerunMeasures {
-    long rollbacks = 0;        // times the game was put back
-    long stepsAgain = 0;       // steps run again, all told
-    long longestSteps = 0;     // the most steps of one correction
-    double longestMs = 0;      // and the longest one took (restore and run again)
-};
-
-class NetGame : public InputSource {
+class NetGame : public InputSource, private StepFeed {
 public:
     // `options`: this machine's own screen options, for the kept replay. `own`: where this
     // machine's own events come from (the window's keys and timer, or its script). `ownSticks`:
@@ -66,52 +59,31 @@ public:
     void perturbAfter(long step) { perturbAfter_ = step; }
     // Tests: how far beyond its last settled step this machine may run (at most kRunAhead),
     // whatever the round trip.
-    void runAhead(long steps) { ahead_ = std::clamp<long>(steps, 0, kRunAhead); }
-    const RerunMeasures& reruns() const { return reruns_; }
-    long settled() const { return settled_; }
+    void runAhead(long steps) {
+        if (rollback_) rollback_->setAhead(steps);
+    }
+    const RerunMeasures& reruns() const { return rollback_ ? rollback_->reruns() : noReruns_; }
+    long settled() const { return rollback_ ? rollback_->settled() : stepsDone_; }
 
 private:
-    // One step run ahead of its settling, kept until it settles.
-    struct Ran {
-        std::vector<ScriptEvent> events;   // handed to the game before it
-        FedGameSnapshot before;            // the game before those events
-        std::vector<int> sounds;           // the banks its latest run played
-        std::vector<int> heard;            // those of them that were heard
-    };
-    static constexpr long kSlots = kRunAhead + 4;
-
-    // The sound of a game that predicts: every bank is noted for its step; those of a step run
-    // for the first time are heard too.
-    class StepSounds : public SoundOut {
-    public:
-        void play(int bank) override {
-            banks.push_back(bank);
-            if (heard) heard->play(bank);
-        }
-        SoundOut* heard = nullptr;
-        std::vector<int> banks;
-    };
-
     void readOwnSticks(std::vector<ScriptEvent>& pending);
     bool stopped();   // the game must stop now: stopReason_ says why (empty: left)
     Turn lockstepTurn(long n, std::vector<ScriptEvent>& out);
     Turn predictedTurn(long n, std::vector<ScriptEvent>& out);
-    void catchUp();
-    void runAgain(long from);
-    void settleReady();
-    void settle(long step);
-    void takeSettled(long step);
-    void backToSettled();
     void showSettled();
-    bool endsGame(const std::vector<ScriptEvent>& events, const World& w) const;
-    Ran& slot(long step) { return ran_[size_t(step % kSlots)]; }
+    StepCommands takePending();
+
+    // --- the rollback's feed: the lockstep ---
+    StepCommands held(long step) const override { return session_.lockstep().peek(step); }
+    bool complete(long step) const override { return session_.lockstep().ready(step); }
+    StepCommands take(long step) override;
+    void settled(long step, const World& w, uint64_t draws) override;
 
     NetSession& session_;
     int game_;
     int delay_;
     bool predicts_;
     long stepLimit_;
-    long ahead_ = kRunAhead;   // steps this machine may run beyond its last settled one
     Players mine_{};
     InputSource& own_;
     JoystickService* ownSticks_;
@@ -128,15 +100,10 @@ private:
 
     // --- prediction ---
     GameInput* in_ = nullptr;
-    StepSounds sounds_;
-    std::vector<Ran> ran_;               // by step, kSlots of them round
-    long ranFor_ = 0;                    // the last step run (first or again)
-    long settled_ = 0;                   // the last step settled
-    long taken_ = 0;                     // the last step whose events were taken for good
+    std::unique_ptr<Rollback> rollback_;
     std::map<long, uint64_t> hashes_;    // the fingerprints of the last steps settled
-    std::vector<int> late_;              // banks first played by a run again, to be heard
     int32_t settledTime_ = 0, settledScore_ = 0;   // what the labels show
-    RerunMeasures reruns_;
+    RerunMeasures noReruns_;
 };
 
 }  // namespace hopshot

@@ -56,7 +56,9 @@ std::vector<Line> randomEvents(int machine, long steps, int delay, std::mt19937&
     return v;
 }
 
-// Two games of every machine's events; the scripts each machine plays and the one merged script.
+// Two games of every machine's events; the scripts each machine plays and the one merged script,
+// in which each machine's line does only what it does for that machine's own players: player 2's
+// key let go with no modifier lets go of player 2's key alone (with Shift), not of player 1's fire.
 struct Scripts {
     std::vector<std::string> own;   // per machine, the host first
     std::string merged;
@@ -81,7 +83,9 @@ Scripts makeScripts(int machines, int delay, long steps, unsigned seed) {
             s.own[size_t(m)] += "game\n";
             for (const Line& l : randomEvents(m, steps, delay, r, m == 0)) {
                 s.own[size_t(m)] += "at " + std::to_string(l.step) + " " + l.words + "\n";
-                s.merged += "at " + std::to_string(l.step + delay) + " " + l.words + "\n";
+                const bool ownKeyUp = m == 1 && l.words.rfind("key up", 0) == 0;
+                s.merged += "at " + std::to_string(l.step + delay) + " " +
+                            (ownKeyUp ? l.words.substr(0, l.words.size() - 1) + "1" : l.words) + "\n";
             }
         }
     }

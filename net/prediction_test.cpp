@@ -2,10 +2,12 @@
 // ran ahead and put back, it writes the trace one machine writes for the merged events, and no
 // sound of a step run again is heard twice. In one process, with no network: the host's steps
 // are handed to the guest's lockstep as a far link would hand them over.
+#include "controls/commands.h"
 #include "controls/joystick.h"
 #include "core/setup.h"
 #include "net/net_game.h"
 #include "net/wire.h"
+#include "replay/command_events.h"
 #include "replay/recorder.h"
 #include "testing/headless_test_support.h"
 
@@ -63,7 +65,7 @@ private:
     void deliver(long upTo) {
         for (long s = lockstep_.have(0) + 1; s <= upTo; ++s) {
             auto it = host_.find(s);
-            lockstep_.put(0, s, it == host_.end() ? std::vector<ScriptEvent>{} : it->second);
+            lockstep_.put(0, s, it == host_.end() ? StepCommands{} : commandsOf(it->second));
         }
     }
     NetGame& net_;
@@ -158,15 +160,17 @@ GuestRun playAsGuest(const std::string& guest, const std::string& host, int late
     return run;
 }
 
-// One machine's run of the merged events: the host's lines first in each step, then the
-// guest's, a step later than read.
+// One machine's run of the merged commands, as the key lines that do them: the host's first in
+// each step, then the guest's, a step later than read; each machine's for its own players only.
 std::string mergedTrace(const std::string& guest, const std::string& host, long stepLimit) {
-    Steps merged = stepsOf(host);
-    for (auto& [step, events] : stepsOf(guest))
-        for (ScriptEvent e : events) {
-            e.step = step + 1;
-            merged[e.step].push_back(e);
-        }
+    const Players hostPlayers{true, false, true, false}, guestPlayers{false, true, false, true};
+    Steps merged;
+    auto add = [&](const Players& mine, bool fromHost, long step, const std::vector<ScriptEvent>& events) {
+        for (const ScriptEvent& e : commandEvents(ownCommands(mine, fromHost, commandsOf(events)), step))
+            merged[step].push_back(e);
+    };
+    for (auto& [step, events] : stepsOf(host)) add(hostPlayers, true, step, events);
+    for (auto& [step, events] : stepsOf(guest)) add(guestPlayers, false, step + 1, events);
     std::string text = "joysticks 2\nplayers 1 1 1 1\ngame\n";
     for (const auto& [step, events] : merged)
         for (const ScriptEvent& e : events) text += eventLine(e);

@@ -41,7 +41,7 @@ void tunePeer(ENetPeer* p) {
 }
 
 // Between two machines steps go out in a packet every step; with three or four, whose host passes
-// each guest's steps on to the others, every other step (a step with events at once): the host
+// each guest's steps on to the others, every other step (a step with commands at once): the host
 // stays under 4 KB a second. Those not yet confirmed go again at the same pace while nothing new
 // goes, so a lost packet is made good by the next.
 constexpr int kSendMs = 15;        // every step (a step is 20 ms)
@@ -52,7 +52,7 @@ constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss 
 
 std::string programVersion() {
     if (const char* v = std::getenv("HOPSHOT_TEST_NET_VERSION")) return v;   // tests: a stranger
-    return "hopshot " HOPSHOT_VERSION " net 3";
+    return "hopshot " HOPSHOT_VERSION " net 4";
 }
 
 NetSession::~NetSession() {
@@ -433,7 +433,7 @@ bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
     case MsgKind::Left: {
         LeftMessage m;
         if (!readLeft(bytes, m)) return false;
-        if (m.game != 0 && m.game == lockstep_.game()) lockstep_.drop(m.machine, m.from, releaseEvents(m.players));
+        if (m.game != 0 && m.game == lockstep_.game()) lockstep_.drop(m.machine, m.from, releaseCommands(m.players));
         notices_.push_back(machineName(m.machine) + " (players " + playersList(m.players) + ") left");
         return true;
     }
@@ -527,13 +527,13 @@ void NetSession::dropPeer(ENetPeer* peer) {
     roster_.erase(std::remove_if(roster_.begin(), roster_.end(),
                                  [&](const Machine& m) { return m.id == gone.id; }),
                   roster_.end());
-    // Its events end where the host's copy of them ends; everyone releases its players there.
+    // Its commands end where the host's copy of them ends; everyone releases its players there.
     int game = 0;
     long from = 0;
     if (lockstep_.inGame(gone.id) && !lockstep_.dropped(gone.id)) {
         game = lockstep_.game();
         from = lockstep_.have(gone.id) + 1;
-        lockstep_.drop(gone.id, from, releaseEvents(gone.players));
+        lockstep_.drop(gone.id, from, releaseCommands(gone.players));
     }
     const std::string left = wireLeft({gone.id, gone.players, game, from});
     for (Peer& p : peers_)
@@ -582,18 +582,18 @@ bool NetSession::takeStart(StartMessage& m) {
     return true;
 }
 
-void NetSession::sendStep(long step, const std::vector<ScriptEvent>& events, long hashStep,
+void NetSession::sendStep(long step, const StepCommands& commands, long hashStep,
                           uint64_t hash) {
     const int game = lockstep_.game();
-    lockstep_.put(self_, step, events);
+    lockstep_.put(self_, step, commands);
     const uint32_t fingerprint = uint32_t(hash);
     if (hashStep >= 1) lockstep_.fingerprint(self_, hashStep, fingerprint);
     Held& held = history_[game][self_][step];
-    held.events = events;
+    held.commands = commands;
     held.hasFingerprint = hashStep >= 1;
     held.fingerprint = fingerprint;
     held.madeAt = enet_time_get();
-    if (!events.empty() || stepsDue()) sendSteps();
+    if (!commands.empty() || stepsDue()) sendSteps();
     checkDesync();
 }
 
@@ -640,11 +640,10 @@ void NetSession::sendSteps() {
                 for (auto it = steps.upper_bound(confirmed); it != steps.end(); ++it) {
                     if (!run.steps.empty() && it->first != run.last() + 1) break;   // a gap: later
                     if (run.steps.empty()) run.first = it->first;
-                    size_t size = 1;
-                    for (const ScriptEvent& e : it->second.events) size += wireEventBytes(e);
+                    const size_t size = 1 + wireCommandBytes(it->second.commands);
                     if (long(run.steps.size()) >= kMaxStepsPerRun || bytes + size > kPacketBudget) break;
                     bytes += size;
-                    run.steps.push_back(it->second.events);
+                    run.steps.push_back(it->second.commands);
                     // Only the host's fingerprints matter to a guest, and every one to the host.
                     run.hasFingerprint = it->second.hasFingerprint && (machine == self_ || !host_side_);
                     run.fingerprint = it->second.fingerprint;
@@ -708,11 +707,11 @@ bool NetSession::takeSteps(Peer& from, const std::string& bytes) {
         from.ackDue = true;
         for (long step = run.first; step <= run.last(); ++step) {
             const long before = lockstep_.have(run.machine);
-            const std::vector<ScriptEvent>& events = run.steps[size_t(step - run.first)];
-            lockstep_.put(run.machine, step, events);
+            const StepCommands& commands = run.steps[size_t(step - run.first)];
+            lockstep_.put(run.machine, step, commands);
             if (lockstep_.have(run.machine) == before || !host_side_) continue;
             Held& held = history_[game][run.machine][step];   // for the other guests
-            held.events = events;
+            held.commands = commands;
             if (step == run.last()) {
                 held.hasFingerprint = run.hasFingerprint;
                 held.fingerprint = run.fingerprint;

@@ -72,7 +72,7 @@ public:
     // --- games ---
     void startGame(const StartMessage& m);      // host: tells every machine, then begins
     bool takeStart(StartMessage& m);            // guest: the host has started a game
-    void sendStep(long step, const std::vector<ScriptEvent>& events, long hashStep, uint64_t hash);
+    void sendStep(long step, const StepCommands& commands, long hashStep, uint64_t hash);
     Lockstep& lockstep() { return lockstep_; }
     bool gameOn() const { return gameOn_; }
     void gameOver() { gameOn_ = false; }        // this machine's game has ended
@@ -125,9 +125,9 @@ private:
         int refused = 0;       // its messages that failed their checks
         std::map<int, long> fingerprintSent;   // by machine: the last step a fingerprint went with
     };
-    // A step of a machine as this one keeps it to send: its events and the fingerprint it carries.
+    // A step of a machine as this one keeps it to send: its commands and the fingerprint it carries.
     struct Held {
-        std::vector<ScriptEvent> events;
+        StepCommands commands;
         bool hasFingerprint = false;
         uint32_t fingerprint = 0;
         uint32_t madeAt = 0;   // when it was made (ENet's clock)

@@ -108,57 +108,59 @@ private:
     bool ok_ = true;
 };
 
-// An event in a byte for its kind and small fields, then its numbers.
-enum EventCode : uint8_t { kDown = 0, kUp = 1, kJoy = 2, kMenu = 3, kTick = 4 };
+// A step's commands: a byte naming the players' slots that follow (bits 0..3) and whether the
+// host's commands do (bit 4), never 0 (a step without commands is counted as empty). Players 1
+// and 2 fill a byte each: turn, gun (3 bits each) and fire (2); players 3 and 4 their stick's
+// reading; the host a count and a byte for each command.
+constexpr uint8_t kHostPart = 1 << kPlayers;
 
-void writeEvent(Writer& w, const ScriptEvent& e) {
-    switch (e.kind) {
-    case ScriptEvent::Kind::KeyDown:
-    case ScriptEvent::Kind::KeyUp:
-        w.byte(uint8_t((e.kind == ScriptEvent::Kind::KeyDown ? kDown : kUp) | (e.mask & 7) << 3));
-        w.byte(uint8_t(e.keyCode));
-        break;
-    case ScriptEvent::Kind::Joy:
-        w.byte(uint8_t(kJoy | (e.joystick & 1) << 3));
-        w.number(uint64_t(e.x));
-        w.number(uint64_t(e.y));
-        w.number(e.buttons);
-        break;
-    case ScriptEvent::Kind::Menu: w.byte(uint8_t(kMenu | (int(e.item) & 7) << 3)); break;
-    case ScriptEvent::Kind::Tick: w.byte(kTick); break;
+void writeCommands(Writer& w, const StepCommands& c) {
+    uint8_t head = c.hostCount > 0 ? kHostPart : 0;
+    for (int p = 0; p < kPlayers; ++p)
+        if (!c.players[size_t(p)].empty()) head = uint8_t(head | 1 << p);
+    w.byte(head);
+    for (int p = 0; p < kPlayers; ++p) {
+        const PlayerCommand& pc = c.players[size_t(p)];
+        if (!(head & 1 << p)) continue;
+        if (p < 2) {
+            w.byte(uint8_t(uint8_t(pc.turn) | uint8_t(pc.gun) << 3 | uint8_t(pc.fire) << 6));
+        } else {
+            w.number(uint64_t(pc.stick.x));
+            w.number(uint64_t(pc.stick.y));
+            w.number(pc.stick.buttons);
+        }
     }
+    if (c.hostCount == 0) return;
+    w.number(c.hostCount);
+    for (int i = 0; i < c.hostCount; ++i) w.byte(c.host[size_t(i)]);
 }
 
-bool readEvent(Reader& r, ScriptEvent& e) {
+bool readCommands(Reader& r, StepCommands& c) {
+    c = StepCommands{};
     const uint8_t head = r.byte();
-    const uint8_t code = head & 7, field = head >> 3;
-    e = ScriptEvent{};
-    switch (code) {
-    case kDown:
-    case kUp:
-        if (field > 7) return false;
-        e.kind = code == kDown ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
-        e.mask = int16_t(field);
-        e.keyCode = int16_t(r.byte());
-        break;
-    case kJoy:
-        if (field > 1) return false;
-        e.kind = ScriptEvent::Kind::Joy;
-        e.joystick = field;
-        e.x = int32_t(r.number(0, 65535));
-        e.y = int32_t(r.number(0, 65535));
-        e.buttons = uint32_t(r.number(0, 0xFFFFFFFFll));
-        break;
-    case kMenu:
-        if (field > 7) return false;
-        e.kind = ScriptEvent::Kind::Menu;
-        e.item = MenuItem(field);
-        break;
-    case kTick:
-        if (field != 0) return false;
-        e.kind = ScriptEvent::Kind::Tick;
-        break;
-    default: return false;
+    if (head == 0 || head > (kHostPart | (kHostPart - 1))) return false;
+    for (int p = 0; p < kPlayers; ++p) {
+        if (!(head & 1 << p)) continue;
+        PlayerCommand& pc = c.players[size_t(p)];
+        if (p < 2) {
+            const uint8_t b = r.byte();
+            if (b == 0 || (b & 7) >= kAims || (b >> 3 & 7) >= kAims) return false;   // named, so not empty
+            pc.turn = Aim(b & 7);
+            pc.gun = Aim(b >> 3 & 7);
+            pc.fire = Fire(b >> 6);
+        } else {
+            pc.stick.moved = true;
+            pc.stick.x = int32_t(r.number(0, 65535));
+            pc.stick.y = int32_t(r.number(0, 65535));
+            pc.stick.buttons = uint32_t(r.number(0, 0xFFFFFFFFll));
+        }
+    }
+    if (head & kHostPart) {
+        c.hostCount = uint8_t(r.number(1, kMaxHostCommands));
+        for (int i = 0; i < c.hostCount; ++i) {
+            c.host[size_t(i)] = r.byte();
+            if (c.host[size_t(i)] >= kHostCommandCodes) return false;
+        }
     }
     return r.ok();
 }
@@ -333,14 +335,14 @@ bool readStart(std::string_view bytes, StartMessage& m) {
     return r.done();
 }
 
-size_t wireEventBytes(const ScriptEvent& e) {
+size_t wireCommandBytes(const StepCommands& c) {
     Writer w(MsgKind::Steps);
-    writeEvent(w, e);
+    writeCommands(w, c);
     return w.bytes().size() - 2;
 }
 
 // A run: its machine, first step and number of steps, then, step by step, a count of steps with
-// no events followed by one step's events (count, events), until the run is told; then the
+// no commands followed by one step's commands, until the run is told; then the
 // fingerprint, or a 0 byte where it has none.
 std::string wireSteps(const StepsPacket& p) {
     Writer w(MsgKind::Steps);
@@ -356,15 +358,14 @@ std::string wireSteps(const StepsPacket& p) {
         w.number(uint64_t(run.first));
         w.number(run.steps.size());
         size_t empty = 0;
-        for (const std::vector<ScriptEvent>& step : run.steps) {
+        for (const StepCommands& step : run.steps) {
             if (step.empty()) {
                 ++empty;
                 continue;
             }
             w.number(empty);
             empty = 0;
-            w.number(step.size());
-            for (const ScriptEvent& e : step) writeEvent(w, e);
+            writeCommands(w, step);
         }
         if (empty > 0) w.number(empty);
         w.byte(run.hasFingerprint ? 1 : 0);
@@ -392,12 +393,9 @@ bool readSteps(std::string_view bytes, StepsPacket& p) {
             const int64_t empty = r.number(0, count - int64_t(run.steps.size()));
             run.steps.resize(run.steps.size() + size_t(empty));
             if (int64_t(run.steps.size()) == count) break;
-            const int64_t events = r.number(1, kMaxEventsPerStep);
-            std::vector<ScriptEvent> step(static_cast<size_t>(events));
-            for (ScriptEvent& e : step)
-                if (!readEvent(r, e)) return false;
-            for (ScriptEvent& e : step) e.step = run.first + long(run.steps.size());
-            run.steps.push_back(std::move(step));
+            StepCommands step;
+            if (!readCommands(r, step)) return false;
+            run.steps.push_back(step);
         }
         if (run.last() > kMaxStep) return false;
         const uint8_t has = r.byte();

@@ -1,10 +1,12 @@
 // The wire: every message between machines as bytes. A message is a header (the wire's version,
 // then its kind) and a body of numbers as varints (zigzag for signed ones) and short texts.
 // Everything read is checked against its range before use: a message that fails is refused
-// whole. The steps packet carries, for each machine, a run of consecutive steps in which a run of
-// steps with no events is one count, with the fingerprint of the step it must name.
+// whole. The steps packet carries, for each machine, a run of consecutive steps of its commands in
+// which a run of steps with none is one count, with the fingerprint of the step it must name. A
+// step's commands name the players' slots they fill and whether the host's commands follow.
 #pragma once
 
+#include "core/commands.h"
 #include "net/messages.h"
 
 #include <cstdint>
@@ -14,10 +16,9 @@
 
 namespace hopshot {
 
-constexpr uint8_t kWireVersion = 3;
+constexpr uint8_t kWireVersion = 4;
 constexpr size_t kMaxMessageBytes = 4096;    // the largest message any machine sends
 constexpr size_t kMaxTextBytes = 400;        // a notice, a refusal, a version
-constexpr int kMaxEventsPerStep = 16;        // more from one machine in one step is refused
 constexpr long kMaxStepsPerRun = 128;        // steps of one machine in one packet
 constexpr long kMaxMachineId = 1000000;      // guests are numbered in join order
 constexpr long kMaxStep = 2000000000;
@@ -27,12 +28,12 @@ enum class MsgKind : uint8_t {
     Pause,   // the host holds every machine's game (1) or lets it go on (0)
 };
 
-// One machine's run of steps in a packet: its events step by step from `first`, and the
+// One machine's run of steps in a packet: its commands step by step from `first`, and the
 // fingerprint after step (last - D - 1) when that step exists.
 struct StepRun {
     int machine = 0;
     long first = 1;
-    std::vector<std::vector<ScriptEvent>> steps;
+    std::vector<StepCommands> steps;
     bool hasFingerprint = false;
     uint32_t fingerprint = 0;
     long last() const { return first + long(steps.size()) - 1; }
@@ -78,7 +79,7 @@ bool readStart(std::string_view bytes, StartMessage& m);
 std::string wireSteps(const StepsPacket& p);
 bool readSteps(std::string_view bytes, StepsPacket& p);
 
-// The bytes one event takes in a run (the sender's measure of how much fits in a packet).
-size_t wireEventBytes(const ScriptEvent& e);
+// The bytes one step's commands take in a run (the sender's measure of how much fits in a packet).
+size_t wireCommandBytes(const StepCommands& c);
 
 }  // namespace hopshot

@@ -1,6 +1,7 @@
 #include "net/wire.h"
 
 #include "net/session.h"
+#include "replay/command_events.h"
 
 #include "testing/script_events.h"
 
@@ -42,15 +43,10 @@ StepsPacket aPacket() {
     StepsPacket p;
     p.game = 2;
     p.have = {{0, 17}, {1, 15}};
-    p.runs.push_back({1, 12, {{}, {}, {key(true, 65, 0), key(false, 17, 2)}, {}, {joy, tick, menu}, {}}, true, 0xDEADBEEF});
+    p.runs.push_back({1, 12, {{}, {}, commandsOf({key(true, 65, 0), key(false, 17, 2), key(false, 38, 0)}), {},
+                              commandsOf({joy, tick, menu, key(true, 27, 0)}), {}}, true, 0xDEADBEEF});
     p.runs.push_back({0, 18, {{}}, false, 0});
     return p;
-}
-
-std::string lines(const std::vector<ScriptEvent>& events) {
-    std::string s;
-    for (const ScriptEvent& e : events) s += eventLine(e);
-    return s;
 }
 
 TEST(Wire, AStartAndAPacketOfStepsReadBackAsSent) {
@@ -81,20 +77,17 @@ TEST(Wire, AStartAndAPacketOfStepsReadBackAsSent) {
         EXPECT_EQ(q.runs[r].hasFingerprint, p.runs[r].hasFingerprint);
         EXPECT_EQ(q.runs[r].fingerprint, p.runs[r].fingerprint);
         ASSERT_EQ(q.runs[r].steps.size(), p.runs[r].steps.size());
-        for (size_t k = 0; k < p.runs[r].steps.size(); ++k) {
-            std::vector<ScriptEvent> sent = p.runs[r].steps[k];
-            for (ScriptEvent& e : sent) e.step = p.runs[r].first + long(k);
-            EXPECT_EQ(lines(q.runs[r].steps[k]), lines(sent)) << "run " << r << " step " << k;
-        }
+        for (size_t k = 0; k < p.runs[r].steps.size(); ++k)
+            EXPECT_TRUE(q.runs[r].steps[k] == p.runs[r].steps[k]) << "run " << r << " step " << k;
     }
 }
 
-// A second of a quiet game is a handful of bytes: steps without events are one count.
+// A second of a quiet game is a handful of bytes: steps without commands are one count.
 TEST(Wire, StepsWithoutEventsCostACountAndTheFingerprintFourBytes) {
     StepsPacket p;
     p.game = 1;
     p.have = {{0, 1000}, {1, 998}};
-    p.runs.push_back({1, 995, std::vector<std::vector<ScriptEvent>>(6), true, 7});
+    p.runs.push_back({1, 995, std::vector<StepCommands>(6), true, 7});
     EXPECT_LE(wireSteps(p).size(), 24u);
 }
 
@@ -114,12 +107,10 @@ TEST(Wire, AMessageThatBreaksARuleIsRefusedWhole) {
             if (!readSteps(changed, p)) continue;
             for (const StepRun& run : p.runs) {   // what still reads is within range
                 EXPECT_LE(run.steps.size(), size_t(kMaxStepsPerRun));
-                for (const auto& step : run.steps) {
-                    EXPECT_LE(step.size(), size_t(kMaxEventsPerStep));
-                    for (const ScriptEvent& e : step) {
-                        EXPECT_TRUE(e.mask >= 0 && e.mask <= 7 && e.keyCode >= 0 && e.keyCode <= 255);
-                        EXPECT_TRUE(e.x >= 0 && e.x <= 65535 && e.y >= 0 && e.y <= 65535);
-                    }
+                for (const StepCommands& step : run.steps) {
+                    EXPECT_LE(step.hostCount, kMaxHostCommands);
+                    for (const PlayerCommand& c : step.players)
+                        EXPECT_TRUE(c.stick.x >= 0 && c.stick.x <= 65535 && c.stick.y >= 0 && c.stick.y <= 65535);
                 }
             }
         }
@@ -147,9 +138,27 @@ TEST(Wire, AMessageThatBreaksARuleIsRefusedWhole) {
     };
     for (const auto& [what, bytes] : bad) EXPECT_FALSE(readStart(bytes, m)) << what;
 
-    // Seventeen events in one step, and a run longer than any packet holds.
+    // A step's commands out of range: an aim past the last, nine host commands, a host command
+    // past the menus; and a run longer than any packet holds.
+    const std::string good = wireSteps(aPacket());
+    const size_t firstStep = good.find(char(0x03), 8);   // players 1 and 2's slots in step 14
+    ASSERT_NE(firstStep, std::string::npos);
+    for (const auto& [what, at, byte] : std::vector<std::tuple<const char*, size_t, char>>{
+             {"an aim of 7", firstStep + 1, char(0x07)},
+             {"a step with nothing in it", firstStep, char(0x00)},
+             {"a slot past player 4", firstStep, char(0x23)}}) {
+        std::string changed = good;
+        changed[at] = byte;
+        EXPECT_FALSE(readSteps(changed, p)) << what;
+    }
     StepsPacket many = aPacket();
-    many.runs[0].steps[0] = std::vector<ScriptEvent>(17, key(true, 65, 0));
+    many.runs[0].steps[4].hostCount = kMaxHostCommands;
+    std::string nine = wireSteps(many);
+    const size_t count = nine.find(char(kMaxHostCommands));
+    ASSERT_NE(count, std::string::npos);
+    nine[count] = char(kMaxHostCommands + 1);
+    EXPECT_FALSE(readSteps(nine, p));
+    many.runs[0].steps[4].host[0] = uint8_t(kHostCommandCodes);
     EXPECT_FALSE(readSteps(wireSteps(many), p));
     StepsPacket longRun = aPacket();
     longRun.runs[0].steps.resize(size_t(kMaxStepsPerRun) + 1);

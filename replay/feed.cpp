@@ -1,6 +1,7 @@
 #include "replay/feed.h"
 
 #include "controls/keyboard.h"
+#include "replay/command_events.h"
 #include "game/lifecycle.h"
 
 #include <algorithm>
@@ -48,6 +49,35 @@ void applyEvent(const ScriptEvent& e, Game& g, ScriptJoysticks& joysticks,
     case ScriptEvent::Kind::Joy: joysticks.set(e.joystick, e.x, e.y, e.buttons); break;
     case ScriptEvent::Kind::Tick: countdownTick(g); break;
     }
+}
+
+void applyCommands(const StepCommands& c, Game& g, ScriptJoysticks& joysticks,
+                   const std::function<void(MenuItem)>& flip) {
+    applyPlayerCommands(g.w, c);
+    for (int j = 0; j < 2; ++j) {
+        const StickReading& s = c.players[size_t(2 + j)].stick;
+        if (s.moved) joysticks.set(j, s.x, s.y, s.buttons);
+    }
+    for (int i = 0; i < c.hostCount; ++i) {
+        const uint8_t h = c.host[size_t(i)];
+        if (h == kStop) g.w.running = 0;
+        if (h == kTick) countdownTick(g);
+        if (h >= kMenu) flip(MenuItem(h - kMenu));
+    }
+}
+
+void applyEvents(const std::vector<ScriptEvent>& events, Game& g, ScriptJoysticks& joysticks,
+                 const std::function<void(MenuItem)>& flip) {
+    StepCommands c;
+    for (const ScriptEvent& e : events) {
+        const StepCommands one = commandsOf({e});
+        if (c.hostCount + one.hostCount > kMaxHostCommands) {
+            applyCommands(c, g, joysticks, flip);
+            c = StepCommands{};
+        }
+        followedBy(c, one);
+    }
+    applyCommands(c, g, joysticks, flip);
 }
 
 long scriptStepLimit(long limit, bool scriptTicks, long lastEventStep) {

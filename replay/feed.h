@@ -3,6 +3,7 @@
 // in order; in each game the events reach the game in the yield before their step.
 #pragma once
 
+#include "core/commands.h"
 #include "core/game.h"
 #include "replay/script.h"
 
@@ -49,6 +50,17 @@ private:
 // menu command to `flip`, a tick to the countdown.
 void applyEvent(const ScriptEvent& e, Game& g, ScriptJoysticks& joysticks,
                 const std::function<void(MenuItem)>& flip);
+
+// Hands one step's commands to the game: players 1 and 2's to their controls, players 3 and 4's
+// sticks to the joysticks, then the host's in order (stop, the countdown's tick, menu commands to
+// `flip`).
+void applyCommands(const StepCommands& c, Game& g, ScriptJoysticks& joysticks,
+                   const std::function<void(MenuItem)>& flip);
+
+// Events as they reach a game: translated to commands as they come, folded, and handed over
+// (a run of them at a time where more host commands come than one step holds).
+void applyEvents(const std::vector<ScriptEvent>& events, Game& g, ScriptJoysticks& joysticks,
+                 const std::function<void(MenuItem)>& flip);
 
 // How many steps a scripted game may run: `limit` when one was given (0: none given), else the
 // default 3000, or as far as the game's own countdown ticks go when it has any.

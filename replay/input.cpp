@@ -55,10 +55,7 @@ void GameInput::end() {
 
 void GameInput::applyAgain(const std::vector<ScriptEvent>& events) {
     static ScriptJoysticks none;
-    for (const ScriptEvent& e : events) {
-        if (e.kind == ScriptEvent::Kind::Joy && !joysticks_) continue;
-        applyEvent(e, g_, joysticks_ ? *joysticks_ : none, [](MenuItem) {});
-    }
+    applyEvents(events, g_, joysticks_ ? *joysticks_ : none, [](MenuItem) {});
 }
 
 void GameInput::tapSettled(long step, const std::vector<ScriptEvent>& events) {
@@ -73,12 +70,11 @@ void GameInput::settle(long step, const World& w, uint64_t draws, const std::vec
     if (settled_) settled_(step, w, draws, sounds);
 }
 
+// A yield's events reach the game as the commands they make (a joystick's reading only where
+// the game has joysticks).
 void GameInput::apply(const std::vector<ScriptEvent>& events) {
-    for (const ScriptEvent& e : events) {
-        if (e.kind == ScriptEvent::Kind::Joy && !joysticks_) continue;
-        static ScriptJoysticks none;
-        applyEvent(e, g_, joysticks_ ? *joysticks_ : none, flip_);
-    }
+    static ScriptJoysticks none;
+    applyEvents(events, g_, joysticks_ ? *joysticks_ : none, flip_);
 }
 
 bool GameInput::yieldAfter(long& stepsDone, bool block) {

@@ -6,6 +6,7 @@
 
 #include "net/session.h"
 #include "net/wire.h"
+#include "replay/command_events.h"
 
 #include <enet/enet.h>
 
@@ -66,13 +67,15 @@ public:
 
     // A packet of this machine's steps `first`.. for its game, the last carrying `fingerprint`
     // (what the host takes as the fingerprint after step last - D - 1), confirming what it holds
-    // of the host's.
+    // of the host's. Each step's events fill every slot they give, its players' or not.
     void sendSteps(long first, const std::vector<std::vector<ScriptEvent>>& steps, bool withFingerprint,
                    uint32_t fingerprint) {
         StepsPacket p;
         p.game = start_.game;
         p.have = {{0, hostHave_}};
-        p.runs.push_back(StepRun{id_, first, steps, withFingerprint, fingerprint});
+        std::vector<StepCommands> commands;
+        for (const std::vector<ScriptEvent>& step : steps) commands.push_back(commandsOf(step));
+        p.runs.push_back(StepRun{id_, first, commands, withFingerprint, fingerprint});
         send(wireSteps(p), false);
     }
 
@@ -107,6 +110,7 @@ public:
     long hostHave() const { return hostHave_; }   // the host's last step block seen
     bool disconnected() const { return disconnected_; }
     const std::vector<std::string>& byes() const { return byes_; }     // why the host let it go
+    const std::vector<std::string>& refusals() const { return refusals_; }   // why it would not have it
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -125,6 +129,7 @@ private:
         std::string said;
         long number = 0;
         if (kind == MsgKind::Bye && readText(text, said)) byes_.push_back(said);
+        if (kind == MsgKind::Refuse && readText(text, said)) refusals_.push_back(said);
         if (kind == MsgKind::Over) enet_peer_disconnect(peer_, 0);   // as a guest says goodbye
         if (kind == MsgKind::Welcome && readNumber(text, 1, kMaxMachineId, number)) id_ = int(number);
         if (kind == MsgKind::Start && readStart(text, start_)) {
@@ -143,6 +148,7 @@ private:
     StartMessage start_;
     long hostHave_ = 0;
     std::vector<std::string> byes_;
+    std::vector<std::string> refusals_;
 };
 
 }  // namespace hopshot::testing
