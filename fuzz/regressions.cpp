@@ -1,5 +1,5 @@
 // Replays fuzz inputs through a target, as part of the ordinary test run:
-//   fuzz_regressions TARGET DIR...   (TARGET: script, records, mesh or network)
+//   fuzz_regressions TARGET DIR...   (TARGET: script, records, mesh, network or turn)
 // Feeds every file in the folders to the target; a broken promise aborts, which fails the test.
 #include "fuzz/fuzz_targets.h"
 
@@ -14,7 +14,7 @@
 int main(int argc, char** argv) {
     using Target = int (*)(const uint8_t*, size_t);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh|network DIR...\n");
+        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh|network|turn DIR...\n");
         return 2;
     }
     const std::string name = argv[1];
@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
                           : name == "records" ? hopshot::fuzz::recordsFile
                           : name == "mesh"    ? hopshot::fuzz::meshFile
                           : name == "network" ? hopshot::fuzz::networkMessages
+                          : name == "turn"    ? hopshot::fuzz::turnClient
                                               : nullptr;
     if (!target) {
         std::fprintf(stderr, "fuzz_regressions: no target %s\n", name.c_str());

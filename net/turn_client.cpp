@@ -55,7 +55,11 @@ std::unique_ptr<Client> Client::open(const Address& server, const Credentials& c
     std::unique_ptr<Client> c(new Client(server, credentials, uint64_t(rd()) << 32 | rd()));
     // Tests capture what a real relay sends, as seeds for the fuzz target: ids then follow the
     // same fixed seed as a detached client's.
-    if (std::getenv("HOPSHOT_CAPTURE_TURN")) c->ids_.seed(1);
+    if (const char* path = std::getenv("HOPSHOT_CAPTURE_TURN")) {
+        static int clients = 0;   // each client of this process writes its own file
+        c->capturePath_ = std::string(path) + "." + std::to_string(++clients);
+        c->ids_.seed(1);
+    }
     c->socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (c->socket_ < 0) {
         error = std::string("No UDP socket for the relay: ") + std::strerror(errno) + ".";
@@ -74,9 +78,8 @@ Client::~Client() {
 }
 
 void Client::capture(uint8_t control, std::string_view bytes) {
-    static const char* const path = std::getenv("HOPSHOT_CAPTURE_TURN");
-    if (!path || socket_ < 0) return;
-    if (FILE* f = std::fopen(path, "ab")) {
+    if (capturePath_.empty()) return;
+    if (FILE* f = std::fopen(capturePath_.c_str(), "ab")) {
         // Time since the last record first, so the replay's clock moves as this one did.
         const int64_t gap = capturedAt_ < 0 ? 0 : std::min<int64_t>(now_ - capturedAt_, 0xFFFF);
         capturedAt_ = now_;
@@ -214,7 +217,7 @@ void Client::take(std::string_view datagram, int64_t nowMs) {
     Message m;
     std::string why;
     const bool read = decode(datagram, m, why);
-    if (socket_ >= 0 && std::getenv("HOPSHOT_CAPTURE_TURN")) {
+    if (!capturePath_.empty()) {
         uint8_t slot = 3;
         for (size_t i = 0; i < pending_.size() && i < 3; ++i)
             if (read && pending_[i].id == m.transaction) slot = uint8_t(i);
@@ -334,7 +337,7 @@ bool Client::addPeer(const Address& peer) {
     p.address = peer;
     p.channel = uint16_t(kFirstChannel + peers_.size());
     peers_.push_back(std::move(p));
-    if (socket_ >= 0) {
+    if (!capturePath_.empty()) {
         std::string a(6, '\0');
         for (int i = 0; i < 4; ++i) a[size_t(i)] = char(peer.ip[size_t(i)]);
         a[4] = char(peer.port >> 8), a[5] = char(peer.port & 0xFF);

@@ -125,6 +125,7 @@ private:
     std::vector<Pending> pending_;
     std::vector<Peer> peers_;
     Receiver receiver_;
+    std::string capturePath_;   // tests: what the relay sends, as fuzz seeds
     int64_t capturedAt_ = -1;
 };
 
