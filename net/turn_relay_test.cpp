@@ -67,7 +67,7 @@ turn::Credentials restCredentials(const std::string& name, long validSeconds, co
 // turnserver on 127.0.0.1, one allocation per name, relaying between loopback addresses.
 class Coturn {
 public:
-    Coturn() {
+    explicit Coturn(const std::vector<std::string>& extra = {}) {
         const std::string program = "/usr/bin/turnserver";
         if (!std::filesystem::exists(program)) return;
         dir_ = std::filesystem::temp_directory_path() / ("hopshot-relay-" + std::to_string(getpid()));
@@ -76,16 +76,15 @@ public:
             SilentSocket probe;   // a free port, let go just before the relay takes it
             port_ = probe.port;
         }
-        const std::string port = std::to_string(port_);
-        child_ = proc::start(program,
-                             {"-n", "--listening-ip=127.0.0.1", "--relay-ip=127.0.0.1",
-                              "--listening-port=" + port, "--use-auth-secret",
-                              std::string("--static-auth-secret=") + kSecret, "--realm=hopshot",
-                              "--no-tls", "--no-dtls", "--no-cli", "--no-tcp", "--allow-loopback-peers",
-                              "--user-quota=1", "--pidfile=" + (dir_ / "turnserver.pid").string(),
-                              "--db=" + (dir_ / "turndb").string(), "--log-file=stdout",
-                              "--simple-log", "--no-software-attribute"},
-                             (dir_ / "turnserver").string());
+        std::vector<std::string> args = {
+            "-n", "--listening-ip=127.0.0.1", "--relay-ip=127.0.0.1",
+            "--listening-port=" + std::to_string(port_), "--use-auth-secret",
+            std::string("--static-auth-secret=") + kSecret, "--realm=hopshot", "--no-tls", "--no-dtls",
+            "--no-cli", "--no-tcp", "--allow-loopback-peers", "--user-quota=1",
+            "--pidfile=" + (dir_ / "turnserver.pid").string(), "--db=" + (dir_ / "turndb").string(),
+            "--log-file=stdout", "--simple-log", "--no-software-attribute"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        child_ = proc::start(program, args, (dir_ / "turnserver").string());
         // Ready once it answers a Binding request.
         SilentSocket asker;
         timeval wait{0, 100000};
@@ -143,96 +142,121 @@ uint16_t enetPort(ENetHost* h) {
     return a.port;
 }
 
-TEST(TurnRelay, EnetHostAndGuestMeetOnlyThroughTheRelay) {
-    Coturn relay;
+// A host and two guests, each an ENet host of its own: the guests reach the host only through
+// their stand-ins, and the host serves both with one allocation. The relay grants 3-second
+// allocations, and the exchange lasts 7 s: without refreshes it would stop halfway.
+TEST(TurnRelay, EnetHostAndGuestsMeetOnlyThroughTheRelay) {
+    Coturn relay({"--max-allocate-lifetime=3"});
     REQUIRE_COTURN(relay);
     ASSERT_EQ(enet_initialize(), 0);
+    constexpr int kGuests = 2;
     std::string error;
-    auto hostSide = Client::open(relay.address(), restCredentials("HOSTGAME", 600), error);
-    auto guestSide = Client::open(relay.address(), restCredentials("GUEST234", 600), error);
-    ASSERT_TRUE(hostSide && guestSide) << error;
-    allocate({hostSide.get(), guestSide.get()}, 5000);
-    ASSERT_EQ(hostSide->state(), Client::State::Ready) << hostSide->failure() << relay.log();
-    ASSERT_EQ(guestSide->state(), Client::State::Ready) << guestSide->failure();
-    EXPECT_EQ(hostSide->relayed().ipv4(), kLoopback);
-    EXPECT_NE(hostSide->relayed(), guestSide->relayed());
-    EXPECT_EQ(hostSide->mapped().ipv4(), kLoopback);
+    std::vector<std::unique_ptr<Client>> relays;   // the host's first, then each guest's
+    for (const char* name : {"HOSTGAME", "GUEST234", "GUEST567"}) {
+        relays.push_back(Client::open(relay.address(), restCredentials(name, 600), error));
+        ASSERT_TRUE(relays.back()) << error;
+    }
+    allocate({relays[0].get(), relays[1].get(), relays[2].get()}, 5000);
+    for (const auto& r : relays) {
+        ASSERT_EQ(r->state(), Client::State::Ready) << r->failure() << relay.log();
+        EXPECT_EQ(r->relayed().ipv4(), kLoopback);
+        EXPECT_EQ(r->mapped().ipv4(), kLoopback);
+    }
+    EXPECT_NE(relays[1]->relayed(), relays[2]->relayed());
 
     ENetAddress local{};
     enet_address_set_host(&local, "127.0.0.1");
-    local.port = 0;
-    ENetHost* host = enet_host_create(&local, 4, 2, 0, 0);
-    ENetHost* guest = enet_host_create(&local, 1, 2, 0, 0);
-    ASSERT_TRUE(host && guest);
-    RelayBridge hostBridge(*hostSide, enetPort(host));
-    RelayBridge guestBridge(*guestSide, enetPort(guest));
+    std::vector<ENetHost*> enets;   // the same order
+    std::vector<std::unique_ptr<RelayBridge>> bridges;
+    for (int m = 0; m <= kGuests; ++m) {
+        enets.push_back(enet_host_create(&local, m == 0 ? 4 : 1, 2, 0, 0));
+        ASSERT_TRUE(enets.back());
+        bridges.push_back(std::make_unique<RelayBridge>(*relays[size_t(m)], enetPort(enets.back())));
+    }
     // Each side learns the other's relayed address (the meeting service's part in a game).
-    const uint16_t guestStandIn = hostBridge.add(guestSide->relayed(), error);
-    const uint16_t hostStandIn = guestBridge.add(hostSide->relayed(), error);
-    ASSERT_TRUE(guestStandIn && hostStandIn) << error;
-    ENetAddress to{};
-    enet_address_set_host(&to, "127.0.0.1");
-    to.port = hostStandIn;
-    ASSERT_TRUE(enet_host_connect(guest, &to, 2, 0));
+    std::vector<uint16_t> standInAtHost;
+    for (int g = 1; g <= kGuests; ++g) {
+        standInAtHost.push_back(bridges[0]->add(relays[size_t(g)]->relayed(), error));
+        ENetAddress to{};
+        enet_address_set_host(&to, "127.0.0.1");
+        to.port = bridges[size_t(g)]->add(relays[0]->relayed(), error);
+        ASSERT_TRUE(to.port && standInAtHost.back()) << error;
+        ASSERT_TRUE(enet_host_connect(enets[size_t(g)], &to, 2, 0));
+    }
 
-    constexpr int kPackets = 20;
-    std::vector<std::string> heardByHost, heardByGuest;
-    ENetPeer* guestAtHost = nullptr;
-    ENetPeer* hostAtGuest = nullptr;
+    // Each guest and the host send each other a packet every 100 ms for 7 s, past two lifetimes.
+    constexpr int kPackets = 70;
+    std::vector<ENetPeer*> peerAtHost(kGuests + 1), hostAtGuest(kGuests + 1);
+    std::vector<std::vector<std::string>> heardByHost(kGuests + 1), heardByGuest(kGuests + 1);
     int sent = 0;
-    const int64_t end = nowMs() + 10000;
-    while (nowMs() < end && (heardByHost.size() < kPackets || heardByGuest.size() < kPackets)) {
-        hostBridge.service(nowMs());
-        guestBridge.service(nowMs());
-        for (ENetHost* h : {host, guest}) {
+    int64_t nextSend = 0;
+    const int64_t end = nowMs() + 15000;
+    auto heardAll = [&] {
+        for (int g = 1; g <= kGuests; ++g)
+            if (heardByHost[size_t(g)].size() < kPackets || heardByGuest[size_t(g)].size() < kPackets) return false;
+        return true;
+    };
+    while (nowMs() < end && !heardAll()) {
+        for (auto& b : bridges) b->service(nowMs());
+        for (int m = 0; m <= kGuests; ++m) {
             ENetEvent e;
-            while (enet_host_service(h, &e, 0) > 0) {
-                if (e.type == ENET_EVENT_TYPE_CONNECT) (h == host ? guestAtHost : hostAtGuest) = e.peer;
+            while (enet_host_service(enets[size_t(m)], &e, 0) > 0) {
+                int g = m;
+                for (int k = 1; m == 0 && k <= kGuests; ++k)
+                    if (e.peer->address.port == standInAtHost[size_t(k - 1)]) g = k;
+                if (e.type == ENET_EVENT_TYPE_CONNECT) (m == 0 ? peerAtHost : hostAtGuest)[size_t(g)] = e.peer;
                 if (e.type != ENET_EVENT_TYPE_RECEIVE) continue;
-                (h == host ? heardByHost : heardByGuest)
-                    .emplace_back(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
+                (m == 0 ? heardByHost : heardByGuest)[size_t(g)].emplace_back(
+                    reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
                 enet_packet_destroy(e.packet);
             }
         }
-        if (guestAtHost && hostAtGuest && sent < kPackets) {
-            const std::string a = "from the host " + std::to_string(sent);
-            const std::string b = "from the guest " + std::to_string(sent);
-            enet_peer_send(guestAtHost, 0, enet_packet_create(a.data(), a.size(), ENET_PACKET_FLAG_RELIABLE));
-            enet_peer_send(hostAtGuest, 0, enet_packet_create(b.data(), b.size(), ENET_PACKET_FLAG_RELIABLE));
+        bool connected = true;
+        for (int g = 1; g <= kGuests; ++g) connected = connected && peerAtHost[size_t(g)] && hostAtGuest[size_t(g)];
+        if (connected && sent < kPackets && nowMs() >= nextSend) {
+            for (int g = 1; g <= kGuests; ++g) {
+                const std::string a = "host to " + std::to_string(g) + ": " + std::to_string(sent);
+                const std::string b = "guest " + std::to_string(g) + ": " + std::to_string(sent);
+                enet_peer_send(peerAtHost[size_t(g)], 0, enet_packet_create(a.data(), a.size(), ENET_PACKET_FLAG_RELIABLE));
+                enet_peer_send(hostAtGuest[size_t(g)], 0, enet_packet_create(b.data(), b.size(), ENET_PACKET_FLAG_RELIABLE));
+            }
             ++sent;
+            nextSend = nowMs() + 100;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ASSERT_EQ(heardByHost.size(), size_t(kPackets)) << relay.log();
-    ASSERT_EQ(heardByGuest.size(), size_t(kPackets));
-    for (int i = 0; i < kPackets; ++i) {
-        EXPECT_EQ(heardByHost[size_t(i)], "from the guest " + std::to_string(i));
-        EXPECT_EQ(heardByGuest[size_t(i)], "from the host " + std::to_string(i));
+    for (int g = 1; g <= kGuests; ++g) {
+        SCOPED_TRACE("guest " + std::to_string(g));
+        ASSERT_EQ(heardByHost[size_t(g)].size(), size_t(kPackets)) << relay.log();
+        ASSERT_EQ(heardByGuest[size_t(g)].size(), size_t(kPackets));
+        for (int i = 0; i < kPackets; ++i) {
+            EXPECT_EQ(heardByHost[size_t(g)][size_t(i)], "guest " + std::to_string(g) + ": " + std::to_string(i));
+            EXPECT_EQ(heardByGuest[size_t(g)][size_t(i)], "host to " + std::to_string(g) + ": " + std::to_string(i));
+        }
+        EXPECT_TRUE(relays[0]->channelBound(relays[size_t(g)]->relayed()));
+        EXPECT_TRUE(relays[size_t(g)]->channelBound(relays[0]->relayed()));
     }
-    // The host heard its guest at the guest's stand-in: the relay was the only way between them.
-    EXPECT_EQ(guestAtHost->address.port, guestStandIn);
-    EXPECT_TRUE(hostSide->channelBound(guestSide->relayed()));
-    EXPECT_TRUE(guestSide->channelBound(hostSide->relayed()));
+    for (const auto& r : relays) EXPECT_EQ(r->state(), Client::State::Ready) << r->failure();
 
     // A stranger on this machine writing to a stand-in reaches nobody.
-    const long droppedBefore = hostBridge.dropped();
+    const long droppedBefore = bridges[0]->dropped();
     {
         SilentSocket stranger;
         sockaddr_in standIn{};
         standIn.sin_family = AF_INET;
         standIn.sin_addr.s_addr = htonl(kLoopback);
-        standIn.sin_port = htons(guestStandIn);
+        standIn.sin_port = htons(standInAtHost[0]);
         for (int i = 0; i < 5; ++i)
             ::sendto(stranger.fd, "hello", 5, 0, reinterpret_cast<sockaddr*>(&standIn), sizeof standIn);
-        proc::waitUntil([&] { hostBridge.service(nowMs()); return hostBridge.dropped() - droppedBefore >= 5; }, 2000);
+        proc::waitUntil([&] { bridges[0]->service(nowMs()); return bridges[0]->dropped() - droppedBefore >= 5; }, 2000);
     }
-    EXPECT_EQ(hostBridge.dropped() - droppedBefore, 5);
+    EXPECT_EQ(bridges[0]->dropped() - droppedBefore, 5);
 
-    enet_host_destroy(guest);
-    enet_host_destroy(host);
-    hostSide->close();
-    EXPECT_EQ(hostSide->state(), Client::State::Closed);
-    EXPECT_FALSE(hostSide->send(guestSide->relayed(), "late"));
+    bridges.clear();
+    for (ENetHost* h : enets) enet_host_destroy(h);
+    relays[0]->close();
+    EXPECT_EQ(relays[0]->state(), Client::State::Closed);
+    EXPECT_FALSE(relays[0]->send(relays[1]->relayed(), "late"));
 }
 
 TEST(TurnRelay, AllocationFailuresEndInOneSentenceWithinTheirTime) {
