@@ -17,6 +17,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -300,6 +301,134 @@ TEST(TurnRelay, AllocationFailuresEndInOneSentenceWithinTheirTime) {
         EXPECT_EQ(client->failure().find('\n'), std::string::npos);
         EXPECT_GE(took, c.atLeastMs);
         EXPECT_LE(took, c.atMostMs);
+    }
+}
+
+
+namespace hostile {
+
+const turn::Credentials kCredentials{"1:FAKE2345", "pw"};
+const std::string kKey = turn::longTermKey(kCredentials.username, "fake", "pw");
+
+// An answer to `request` of class `cls`, filled by `fill`, signed with `key` when one is given.
+std::string answer(const turn::Message& request, uint8_t cls, const std::function<void(turn::Message&)>& fill,
+                   const std::string& key = kKey) {
+    turn::Message r;
+    r.method = request.method;
+    r.cls = cls;
+    r.transaction = request.transaction;
+    fill(r);
+    return turn::encode(r, key);
+}
+
+// What coturn says to a request without credentials.
+std::string challenge(const turn::Message& request, const char* nonce = "n1") {
+    return answer(request, turn::kError, [&](turn::Message& r) {
+        r.errorCode = 401;
+        r.realm = "fake";
+        r.nonce = nonce;
+    }, "");
+}
+
+std::string relayed(const turn::Message& request, const std::string& key = kKey) {
+    return answer(request, turn::kSuccess, [](turn::Message& r) {
+        r.xorRelayed = Address::v4(kLoopback, 50000);
+        r.lifetime = 600;
+    }, key);
+}
+
+}  // namespace hostile
+
+// A relay of the test's own on a loopback socket, answering as each case says: what a relay
+// may send is outside input, and no answer of it may crash, hang or fool the client.
+TEST(TurnRelay, AHostileRelayEndsInOneSentenceOrIsIgnored) {
+    using namespace hostile;
+    // Answers to one request, given how many requests with credentials came before it.
+    using Answer = std::function<std::vector<std::string>(const turn::Message&, int)>;
+    struct Case {
+        const char* name;
+        Answer answers;
+        std::string sentence;   // how the failure starts; empty: the allocation is made
+        int allocates;          // Allocate requests the relay hears
+    };
+    const std::string at = "The relay at 127.0.0.1:";
+    const std::vector<Case> cases = {
+        {"508 at once", [](const turn::Message& q, int) {
+             return std::vector<std::string>{answer(q, turn::kError, [](turn::Message& r) { r.errorCode = 508; }, "")};
+         }, " has no room for another relayed address (508 Insufficient Capacity).", 1},
+        {"no relayed address", [](const turn::Message& q, int) {
+             return std::vector<std::string>{q.username ? answer(q, turn::kSuccess, [](turn::Message& r) { r.lifetime = 600; })
+                                                        : challenge(q)};
+         }, " gave no usable relayed address.", 2},
+        {"an IPv6 relayed address", [](const turn::Message& q, int) {
+             return std::vector<std::string>{q.username ? answer(q, turn::kSuccess, [](turn::Message& r) {
+                 r.xorRelayed = Address{2, {0x20, 0x01, 0x0d, 0xb8}, 50000};
+                 r.lifetime = 600;
+             }) : challenge(q)};
+         }, " gave no usable relayed address.", 2},
+        {"stale nonces without end", [](const turn::Message& q, int n) {
+             return std::vector<std::string>{q.username ? answer(q, turn::kError, [&](turn::Message& r) {
+                 r.errorCode = 438;
+                 r.nonce = "n" + std::to_string(n + 2);
+             }, "") : challenge(q)};
+         }, " keeps refusing this machine's nonce.", 2 + turn::kMaxNonceRetries},
+        {"a reason phrase with escapes", [](const turn::Message& q, int) {
+             return std::vector<std::string>{answer(q, turn::kError, [](turn::Message& r) {
+                 r.errorCode = 403;
+                 r.errorReason = "\x1b[2Jgo\naway" + std::string(500, '!');
+             }, "")};
+         }, " refused a relayed address (403 [2Jgoaway!!!!!", 1},
+        {"forged and foreign answers only", [](const turn::Message& q, int) {
+             turn::Message other = q;
+             other.transaction[0] ^= 1;
+             return q.username ? std::vector<std::string>{relayed(q, "a wrong key"), relayed(other), relayed(q, "")}
+                               : std::vector<std::string>{challenge(q)};
+         }, " does not answer.", 2},
+        {"one stale nonce, then an allocation", [](const turn::Message& q, int n) {
+             if (!q.username) return std::vector<std::string>{challenge(q)};
+             if (n > 0) return std::vector<std::string>{relayed(q)};
+             return std::vector<std::string>{answer(q, turn::kError, [](turn::Message& r) {
+                 r.errorCode = 438;
+                 r.nonce = "n2";
+             }, "")};
+         }, "", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SilentSocket fake;
+        std::string error;
+        auto client = Client::open(Address::v4(kLoopback, fake.port), kCredentials, error);
+        ASSERT_TRUE(client) << error;
+        int allocates = 0, signedSoFar = 0;
+        const int64_t end = nowMs() + turn::kTransactionMs + 2000;
+        while (client->state() == Client::State::Allocating && nowMs() < end) {
+            client->service(nowMs());
+            char buf[1500];
+            sockaddr_in from{};
+            socklen_t n = sizeof from;
+            for (ssize_t got; (got = ::recvfrom(fake.fd, buf, sizeof buf, MSG_DONTWAIT,
+                                                reinterpret_cast<sockaddr*>(&from), &n)) > 0;) {
+                turn::Message q;
+                std::string why;
+                ASSERT_TRUE(turn::decode(std::string_view(buf, size_t(got)), q, why)) << why;
+                allocates += q.method == turn::kAllocate;
+                for (const std::string& a : c.answers(q, signedSoFar))
+                    ::sendto(fake.fd, a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), n);
+                signedSoFar += q.username.has_value();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (c.sentence.empty()) {
+            EXPECT_EQ(client->state(), Client::State::Ready) << client->failure();
+            EXPECT_EQ(client->relayed().text(), "127.0.0.1:50000");
+        } else {
+            EXPECT_EQ(client->state(), Client::State::Failed);
+            EXPECT_EQ(client->failure().rfind(at + std::to_string(fake.port) + c.sentence, 0), 0u) << client->failure();
+            EXPECT_LE(client->failure().size(), 160u);
+            for (char ch : client->failure()) EXPECT_GE(uint8_t(ch), 0x20) << client->failure();
+        }
+        // Resends of one request count once: the relay answers each, and the client takes one.
+        EXPECT_EQ(allocates, c.allocates + (c.sentence == " does not answer." ? 4 : 0));
     }
 }
 
