@@ -18,7 +18,8 @@ constexpr int kReadsPerStandIn = 64;   // datagrams taken from one stand-in in o
 
 class RelayBridge {
 public:
-    // ENet's own socket is 127.0.0.1:enetPort; the relay client stays the caller's.
+    // ENet's own socket is 127.0.0.1:enetPort. The relay client stays the caller's, and must
+    // outlive the bridge (the bridge is its receiver until then).
     RelayBridge(turn::Client& relay, uint16_t enetPort);
     ~RelayBridge();
     RelayBridge(const RelayBridge&) = delete;

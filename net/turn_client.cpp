@@ -154,7 +154,7 @@ void Client::request(Kind kind, const Peer* peer, int staleRetries) {
 }
 
 void Client::service(int64_t nowMs) {
-    now_ = nowMs;
+    now_ = std::max(now_, nowMs);   // the clock only goes forward
     if (socket_ >= 0) {
         char buf[kMaxMessageBytes + 1];
         for (int i = 0; i < kReadsPerService; ++i) {
