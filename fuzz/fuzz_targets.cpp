@@ -7,6 +7,7 @@
 #include "replay/script.h"
 #include "scene/scene.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -142,7 +143,7 @@ int turnClient(const uint8_t* data, size_t size) {
     client->setReceiver([&](const turn::Address& from, std::string_view payload) {
         bool known = false;
         for (const turn::Address& p : peers) known = known || p == from;
-        if (!known) broken("data from a peer the client never added");
+        if (!known) broken("data from a peer the client never added, or removed");
         if (payload.size() > turn::kMaxPayloadBytes) broken("a payload larger than a peer may send");
     });
     int64_t now = 0;
@@ -164,7 +165,12 @@ int turnClient(const uint8_t* data, size_t size) {
                     const turn::Address peer = turn::Address::v4(
                         uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3],
                         uint16_t(b[4] << 8 | b[5]));
-                    if (client->addPeer(peer)) peers.push_back(peer);
+                    if (control & 0x40) {
+                        client->removePeer(peer);
+                        peers.erase(std::remove(peers.begin(), peers.end(), peer), peers.end());
+                    } else if (client->addPeer(peer) && std::find(peers.begin(), peers.end(), peer) == peers.end()) {
+                        peers.push_back(peer);
+                    }
                 }
             } else {
                 const auto ids = client->outstanding();

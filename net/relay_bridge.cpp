@@ -35,7 +35,7 @@ uint16_t RelayBridge::add(const turn::Address& peer, std::string& error) {
     for (const StandIn& s : standIns_)
         if (s.peer == peer) return s.port;
     if (standIns_.size() >= size_t(turn::kMaxPeers) || !relay_.addPeer(peer)) {
-        error = "The relay takes no more machines than " + std::to_string(turn::kMaxPeers) + ".";
+        error = "One relayed address serves at most " + std::to_string(turn::kMaxPeers) + " machines at once.";
         return 0;
     }
     StandIn s;
@@ -52,6 +52,16 @@ uint16_t RelayBridge::add(const turn::Address& peer, std::string& error) {
     s.port = ntohs(a.sin_port);
     standIns_.push_back(s);
     return s.port;
+}
+
+void RelayBridge::remove(const turn::Address& peer) {
+    for (auto it = standIns_.begin(); it != standIns_.end(); ++it) {
+        if (!(it->peer == peer)) continue;
+        ::close(it->socket);
+        standIns_.erase(it);
+        relay_.removePeer(peer);
+        return;
+    }
 }
 
 void RelayBridge::service(int64_t nowMs) {

@@ -28,6 +28,8 @@ public:
     // A stand-in for the machine at `peer` (its relayed address): the 127.0.0.1 port ENet
     // reaches it by. 0 with why when the relay takes no more peers or no socket can be had.
     uint16_t add(const turn::Address& peer, std::string& error);
+    // The machine has left: its stand-in closes and the relay forgets it.
+    void remove(const turn::Address& peer);
     // Passes what ENet sent on to the relay, then lets the relay client read and send.
     void service(int64_t nowMs);
 

@@ -331,11 +331,11 @@ void Client::answerAllocate(const Pending& p, const Message& m) {
 }
 
 bool Client::addPeer(const Address& peer) {
-    if (peer.family != 1 || peers_.size() >= size_t(kMaxPeers)) return false;
     if (findPeer(peer)) return true;
+    if (peer.family != 1 || peers_.size() >= size_t(kMaxPeers) || nextChannel_ > kLastChannel) return false;
     Peer p;
     p.address = peer;
-    p.channel = uint16_t(kFirstChannel + peers_.size());
+    p.channel = nextChannel_++;
     peers_.push_back(std::move(p));
     if (!capturePath_.empty()) {
         std::string a(6, '\0');
@@ -344,6 +344,12 @@ bool Client::addPeer(const Address& peer) {
         capture(0x80, a);
     }
     return true;
+}
+
+void Client::removePeer(const Address& peer) {
+    // Answers still due for it find no peer and are dropped.
+    peers_.erase(std::remove_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.address == peer; }),
+                 peers_.end());
 }
 
 bool Client::send(const Address& peer, std::string_view payload) {

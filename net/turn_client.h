@@ -23,7 +23,7 @@ constexpr int kFirstResendMs = 250;           // a request is sent again after 2
 constexpr int kTransactionMs = 4000;          // ... and the relay counts as silent after this
 constexpr int64_t kPermissionRenewMs = 240000;   // permissions last 5 minutes; renewed after 4
 constexpr int64_t kChannelRenewMs = 480000;      // channels last 10 minutes; bound again after 8
-constexpr int kMaxPeers = 8;                  // peers one allocation serves
+constexpr int kMaxPeers = 8;                  // peers one allocation serves at once
 constexpr size_t kMaxPayloadBytes = 1400;     // a datagram to or from a peer (ENet's MTU)
 constexpr size_t kMaxHeldDatagrams = 32;      // per peer, while its permission is being opened
 constexpr size_t kMaxHeldBytes = 32768;       // ... and their bytes
@@ -64,6 +64,9 @@ public:
     // A peer (its address as the relay reaches it): permission and channel follow once
     // allocated. False when it cannot be one (not IPv4, or kMaxPeers already).
     bool addPeer(const Address& peer);
+    // Forgets a peer: its permission and channel are let expire at the relay, and its channel
+    // number is never used again by this allocation (a relay keeps it a while).
+    void removePeer(const Address& peer);
     // False when the datagram is dropped: unknown peer, too large, a failed or closed
     // allocation, or the peer's held datagrams full.
     bool send(const Address& peer, std::string_view payload);
@@ -124,6 +127,7 @@ private:
     bool refreshing_ = false;
     std::vector<Pending> pending_;
     std::vector<Peer> peers_;
+    uint16_t nextChannel_ = kFirstChannel;
     Receiver receiver_;
     std::string capturePath_;   // tests: what the relay sends, as fuzz seeds
     int64_t capturedAt_ = -1;

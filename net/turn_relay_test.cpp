@@ -267,6 +267,15 @@ TEST(TurnRelay, EnetHostAndGuestsMeetOnlyThroughTheRelay) {
     }
     EXPECT_EQ(bridges[0]->dropped() - droppedBefore, 5);
 
+    // A guest that leaves is forgotten, and its place taken; no more than kMaxPeers at once.
+    bridges[0]->remove(relays[2]->relayed());
+    EXPECT_FALSE(relays[0]->send(relays[2]->relayed(), "gone"));
+    int machines = 1;   // guest 1 stays
+    for (uint16_t port = 1; port <= turn::kMaxPeers + 1 && bridges[0]->add(Address::v4(kLoopback, port), error); ++port)
+        ++machines;
+    EXPECT_EQ(machines, turn::kMaxPeers);
+    EXPECT_EQ(error, "One relayed address serves at most 8 machines at once.");
+
     bridges.clear();
     for (ENetHost* h : enets) enet_host_destroy(h);
     relays[0]->close();
