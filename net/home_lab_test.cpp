@@ -132,6 +132,7 @@ TEST(HomeLab, HolePunchingPassesTwoOrdinaryRoutersButNotASymmetricOne) {
         for (const PunchResult& r : {fromHost, guestSide}) {
             EXPECT_STREQ(named(r.state), named(c.expected)) << (c.symmetric ? "symmetric" : "ordinary");
             EXPECT_LE(r.probesSent, limits.rounds + limits.maxAnswers);
+            EXPECT_LE(r.elapsedMs, (limits.rounds + 1) * limits.intervalMs + limits.lingerMs + 500);
             EXPECT_EQ(r.strangers, 0);
         }
         if (c.expected == PunchState::Through) {
