@@ -138,7 +138,8 @@ TEST(HomeLab, HolePunchingPassesTwoOrdinaryRoutersButNotASymmetricOne) {
         if (c.expected == PunchState::Through) {
             EXPECT_EQ(fromHost.through, punchTo(m.coming.peer)[0]);
             EXPECT_EQ(guestSide.through, punchTo(m.found.peer)[0]);
-            EXPECT_LT(std::max(fromHost.elapsedMs, guestSide.elapsedMs), 1000);
+            // Through in a round trip or two, then a short wait for the other side.
+            EXPECT_LT(std::max(fromHost.elapsedMs, guestSide.elapsedMs), 1500);
         }
     }
 }

@@ -88,6 +88,8 @@ int Puncher::msUntilDue(int64_t nowMs) const {
 bool Puncher::receive(const PunchEndpoint& from, std::string_view bytes) {
     if (!isPunchDatagram(bytes)) return false;
     lastWasRound_ = false;
+    // Given up is final: a late answer no longer counts, and the other side is not led on.
+    if (state_ == PunchState::GaveUp) return true;
     const bool wellFormed = bytes.size() == kPunchProbeSize && uint8_t(bytes[4]) == kPunchVersion &&
                             (uint8_t(bytes[5]) == kRound || uint8_t(bytes[5]) == kAnswer);
     const uint64_t theirNonce = wellFormed ? get64(bytes, 6) : 0;
@@ -100,7 +102,7 @@ bool Puncher::receive(const PunchEndpoint& from, std::string_view bytes) {
         return true;
     }
     heard_ = theirNonce;
-    if (echoed == mine_ && state_ != PunchState::Through) {
+    if (echoed == mine_ && state_ == PunchState::Trying) {
         state_ = PunchState::Through;
         through_ = from;
     }

@@ -63,7 +63,7 @@ public:
     // once every round has gone unanswered for an interval. Call at least every interval.
     void tick(int64_t nowMs);
     // A datagram from `from`: true when it was a probe (valid or not), which the caller should
-    // then not read as anything else.
+    // then not read as anything else. Once given up, probes are taken and left unanswered.
     bool receive(const PunchEndpoint& from, std::string_view bytes);
 
     PunchState state() const { return state_; }
