@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
         if (cl.net != CommandLine::Net::None) {
             hopshot::NetOptions n;
             n.host = cl.net == CommandLine::Net::Host;
-            if (!cl.address.empty()) n.address = cl.address;
+            n.address = cl.address;
             n.port = uint16_t(cl.port);
             n.delay = cl.delay;
             n.machines = cl.machines;
@@ -208,6 +208,7 @@ int main(int argc, char** argv) {
         hopshot::NetChoice choice;
         choice.host = cl.net == CommandLine::Net::Host;
         choice.address = cl.address;
+        choice.namesPlayers = cl.presets.playersGiven;
         choice.port = uint16_t(cl.port);
         choice.delay = cl.delay;
         if (const char* out = std::getenv("HOPSHOT_TEST_NET_REPLAY")) choice.replayOut = out;

@@ -5,6 +5,7 @@
 #include "controls/joystick.h"
 #include "game/game_routine.h"
 #include "input/sdl_joysticks.h"
+#include "net/lan_games.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -43,12 +44,23 @@ Players NetSeat::myPlayers() const {
 
 bool NetSeat::open(std::string& error) {
     Players own{};
-    for (int i = 0; i < kPlayers; ++i) own[size_t(i)] = form_.players_[size_t(i)]->isChecked();
+    for (int i = 0; i < kPlayers; ++i)
+        own[size_t(i)] = (choice_.host || choice_.namesPlayers) && form_.players_[size_t(i)]->isChecked();
+    if (!choice_.host && choice_.address.empty()) {
+        std::string said;
+        const bool found = pickLanGame(kLanPort, kLanListenMs, choice_.address, choice_.port, said);
+        std::cerr << "hopshot: " << said << std::endl;
+        if (!found) {
+            error = said;
+            return false;
+        }
+    }
     session_ = choice_.host
                    ? NetSession::host(choice_.port, own, programVersion(), error)
                    : NetSession::join(choice_.address, choice_.port, own, programVersion(),
                                       kJoinWaitMs, error);
     if (!session_) return false;
+    if (choice_.host) session_->announceOnLan(std::make_unique<LanAnnouncer>(kLanPort));
     // A packet wakes the window's event loop, also while a game waits in a yield.
     notifier_ = new QSocketNotifier(session_->socket(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &NetSeat::pump);

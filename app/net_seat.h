@@ -24,7 +24,8 @@ class Form1;
 
 struct NetChoice {
     bool host = false;
-    std::string address;          // guest: the host's address
+    std::string address;          // guest: the host's address; empty: the game heard on the LAN
+    bool namesPlayers = true;     // guest: false takes the first free player the host has
     uint16_t port = kDefaultPort;
     int delay = 0;                // plain lockstep delay; 0: the machines predict
     std::string replayOut;        // tests: each network game's replay is written here

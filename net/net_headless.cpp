@@ -11,9 +11,11 @@ namespace hopshot {
 
 namespace {
 
-// The players a script's machine brings: its last `players` line before its first game.
-Players scriptPlayers(const Script& script) {
-    Players p{true, false, false, false};
+// The players a script's machine brings: its last `players` line before its first game. With
+// none the host brings player 1, as a machine alone does, and a guest names none, so that the
+// host gives it a free one.
+Players scriptPlayers(const Script& script, bool host) {
+    Players p{host, false, false, false};
     for (const ScriptCommand& c : script.commands) {
         if (c.kind == ScriptCommand::Kind::Game) break;
         if (c.kind == ScriptCommand::Kind::Players) p = c.marks;
@@ -123,11 +125,12 @@ public:
 int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
               const NetOptions& n, std::ostream& out, std::ostream& err) {
     std::string problem;
-    auto s = NetSession::host(n.port, scriptPlayers(script), programVersion(), problem);
+    auto s = NetSession::host(n.port, scriptPlayers(script, true), programVersion(), problem);
     if (!s) {
         err << "hopshot: " << problem << "\n";
         return 3;
     }
+    s->announceOnLan(std::make_unique<LanAnnouncer>(n.lanPort, n.lanTargets));
     for (int waited = 0; int(s->roster().size()) < n.machines; waited += 10) {
         if (waited >= n.waitMs) {
             err << "hopshot: only " << s->roster().size() << " of " << n.machines
@@ -179,8 +182,14 @@ public:
 
 int guestGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
                const NetOptions& n, std::ostream& out, std::ostream& err) {
-    std::string problem;
-    auto s = NetSession::join(n.address, n.port, scriptPlayers(script), programVersion(), n.waitMs,
+    std::string problem, address = n.address;
+    uint16_t port = n.port;
+    if (address.empty()) {
+        const bool found = pickLanGame(n.lanPort, kLanListenMs, address, port, problem);
+        err << "hopshot: " << problem << "\n";
+        if (!found) return 3;
+    }
+    auto s = NetSession::join(address, port, scriptPlayers(script, false), programVersion(), n.waitMs,
                               problem);
     if (!s) {
         err << "hopshot: " << problem << "\n";

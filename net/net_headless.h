@@ -2,18 +2,22 @@
 // its settings and games) through the lockstep, writing the same trace as every other machine.
 #pragma once
 
+#include "net/lan_games.h"
 #include "net/session.h"
 #include "replay/headless.h"
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace hopshot {
 
 struct NetOptions {
     bool host = false;
-    std::string address = "127.0.0.1";   // guest: the host's address
+    std::string address;      // guest: the host's address; empty: the one game heard on the LAN
     uint16_t port = kDefaultPort;
+    uint16_t lanPort = kLanPort;         // where games are announced and heard on the LAN
+    std::vector<uint32_t> lanTargets;    // host: where it announces; empty: the LAN's broadcasts
     int delay = 0;            // plain lockstep delay in steps; 0: the machines predict
     int machines = 2;         // host: the machines, itself included, to wait for before game 1
     int waitMs = 30000;       // host: how long to wait for them; guest: for the host's answer

@@ -99,6 +99,7 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
                     return "--players takes the players to check, digits 1 to 4 each at most once "
                            "(or 0 for none), not '" + *v + "'";
                 out.presets.players = *marks;
+                out.presets.playersGiven = true;
                 continue;
             }
             auto on = parseFlag(*v);
@@ -164,11 +165,13 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             if (out.net == CommandLine::Net::Join) return "--host and --join cannot go together";
             out.net = CommandLine::Net::Host;
         } else if (name == "--join") {
-            auto v = take();
-            if (!v || v->empty()) return "--join needs the host's ADDRESS[:PORT]";
+            // The address is optional: with none (or an empty one) the game is found on the LAN.
+            if (!value && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) value = args[++i];
             if (out.net == CommandLine::Net::Host) return "--host and --join cannot go together";
             out.net = CommandLine::Net::Join;
-            out.address = *v;
+            out.address = value.value_or("");
+            const auto v = value;
+            if (!v || v->empty()) continue;
             if (size_t colon = v->rfind(':'); colon != std::string::npos && v->find(':') == colon) {
                 auto port = parsePort(v->substr(colon + 1));
                 if (!port) return "--join takes ADDRESS[:PORT] with a port from 1 to 65535, not '" + *v + "'";
@@ -256,7 +259,8 @@ std::string usageText() {
            "\n"
            "Network play (UDP port 7310 unless given; headless too, with --headless):\n"
            "  --host [PORT]      host a network game that other machines join\n"
-           "  --join ADDRESS[:PORT]  join the game hosted at ADDRESS\n"
+           "  --join [ADDRESS[:PORT]]  join the game hosted at ADDRESS; with none, the one\n"
+           "                     game heard on this LAN (hosts say so on UDP port 7312)\n"
            "  --delay D          plain lockstep: every key D frame steps later, 1 to 10 (default:\n"
            "                     own keys at once, the others' predicted and corrected)\n"
            "  --machines N       headless host: wait for N machines, itself included (default 2)\n"

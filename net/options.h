@@ -14,6 +14,7 @@ namespace hopshot {
 // The check marks the window's menu starts with. The defaults are the menu's own.
 struct WindowPresets {
     std::array<bool, 4> players{true, false, false, false};   // "１Ｐ".."４Ｐ"
+    bool playersGiven = false;   // --players was given (a guest without it takes a free player)
     bool liveCamera = true;
     bool smallScreen = false;
     bool simpleDisplay = false;
@@ -46,7 +47,7 @@ struct CommandLine {
     // Network play, in the window or headless.
     enum class Net { None, Host, Join };
     Net net = Net::None;
-    std::string address;                // Join: the host's address
+    std::string address;                // Join: the host's address; empty: find it on the LAN
     int port = 7310;                    // Host: the port to open; Join: the host's port
     int delay = 0;                      // plain lockstep delay in steps, 1..10; 0: predict
     int machines = 2;                   // headless host: machines to wait for, itself included

@@ -218,6 +218,11 @@ TEST(CommandLineOptions, NetworkPlayHostsOrJoins) {
         {{"--join=friend.example:7401", "--delay", "4"}, Net::Join, "friend.example", 7401, 4},
         {{"--join", "::1"}, Net::Join, "::1", 7310, 0},   // two colons: no port given
         {{"--headless", "s.txt", "--host", "7402", "--delay", "10"}, Net::Host, "", 7402, 10},
+        // No address: the game heard on the LAN, whatever follows.
+        {{"--join"}, Net::Join, "", 7310, 0},
+        {{"--join", "--delay", "2"}, Net::Join, "", 7310, 2},
+        {{"--join="}, Net::Join, "", 7310, 0},
+        {{"--headless", "s.txt", "--join", "--steps", "9"}, Net::Join, "", 7310, 0},
     };
     for (const Case& c : cases) {
         CommandLine cl;
@@ -231,7 +236,6 @@ TEST(CommandLineOptions, NetworkPlayHostsOrJoins) {
     const std::pair<std::vector<std::string>, std::string> bad[] = {
         {{"--host", "0"}, "--host takes a port number from 1 to 65535"},
         {{"--host", "70000"}, "--host takes a port number"},
-        {{"--join"}, "--join needs the host's ADDRESS[:PORT]"},
         {{"--join", "host:x"}, "--join takes ADDRESS[:PORT]"},
         {{"--join", ":7310"}, "--join needs the host's address"},
         {{"--host", "--join", "a"}, "cannot go together"},

@@ -3,6 +3,8 @@
 // plays. Nothing here blocks except join(), which waits for the host's answer.
 #include "net/session.h"
 
+#include "net/lan_games.h"
+
 #include "net/wire.h"
 
 #include <enet/enet.h>
@@ -263,8 +265,18 @@ void NetSession::refuse(Peer& from) {
     }
 }
 
+void NetSession::announceOnLan(std::unique_ptr<LanAnnouncer> lan) {
+    if (host_side_) lan_ = std::move(lan);
+}
+
 void NetSession::service(int waitMs) {
     if (!enet_) return;   // a detached session: nothing comes, nothing goes
+    if (lan_) {
+        LanAnnouncement a{lanHostName(), int(roster_.size()), {}, enet_->address.port};
+        const Players taken = everyonesPlayers();
+        for (int p = 0; p < kPlayers; ++p) a.free[size_t(p)] = !taken[size_t(p)];
+        lan_->step(enet_time_get(), a);
+    }
     ENetEvent e;
     int wait = waitMs;
     while (enet_host_service(enet_, &e, enet_uint32(std::max(wait, 0))) > 0) {
@@ -461,10 +473,11 @@ bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
     }
 }
 
-// A guest's hello. Refused: a different version (both named), a full game, a player already
-// played elsewhere, or no player at all.
+// A guest's hello. Refused: a different version (both named), a full game, or a player already
+// played elsewhere. A guest that names no player takes the first free one, as a machine alone
+// brings one player.
 void NetSession::hostHello(Peer& from, const HelloMessage& hello, bool read) {
-    const Players wanted = hello.players;
+    Players wanted = hello.players;
     std::string refusal;
     if (!read || hello.version != version_) {
         refusal = "it runs " + version_ + ", this machine runs " +
@@ -481,7 +494,7 @@ void NetSession::hostHello(Peer& from, const HelloMessage& hello, bool read) {
         if (free.empty())
             refusal = "the game is full: all four players are taken";
         else if (std::none_of(wanted.begin(), wanted.end(), [](bool b) { return b; }))
-            refusal = "this machine brings no player; join with a free one: --players " + free;
+            wanted[size_t(free.front() - '1')] = true;
         else
             for (const Machine& m : roster_)
                 for (int p = 0; p < kPlayers && refusal.empty(); ++p)
@@ -874,6 +887,7 @@ std::string NetSession::setOwnPlayers(const Players& wanted) {
 }
 
 void NetSession::finish() {
+    lan_.reset();   // no more games to join
     for (Peer& p : peers_)
         if (p.id > 0) send(p.peer, wireSimple(MsgKind::Over));
     flush();

@@ -21,6 +21,8 @@ typedef struct _ENetPeer ENetPeer;
 
 namespace hopshot {
 
+class LanAnnouncer;
+
 constexpr uint16_t kDefaultPort = 7310;
 constexpr int kSilenceMs = 3000;   // a machine not heard from for this long is dropped
 constexpr int kNoStepsMs = 3000;   // in a game: a machine whose steps hold the others up this long
@@ -68,6 +70,8 @@ public:
 
     // Sends and receives whatever is due; waits up to waitMs for the first packet.
     void service(int waitMs);
+    // Host: makes the game known on the LAN through `lan` from now until finish().
+    void announceOnLan(std::unique_ptr<LanAnnouncer> lan);
 
     // --- games ---
     void startGame(const StartMessage& m);      // host: tells every machine, then begins
@@ -193,6 +197,7 @@ private:
     int captured_ = 0;
     uint64_t payloadOut_ = 0;
     uint32_t lastAlive_ = 0;
+    std::unique_ptr<LanAnnouncer> lan_;   // host: what says on the LAN that it hosts
 };
 
 }  // namespace hopshot
