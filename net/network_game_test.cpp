@@ -176,6 +176,26 @@ TEST(NetworkGame, TwoThreeAndFourMachinesWriteTheTraceOfTheMergedEvents) {
         }
 }
 
+// Guests whose scripts name no players (as `hopshot --join ADDRESS` with no --players) each take
+// the first player free when they join, and the game is the one where each named it.
+TEST(NetworkGame, GuestsThatNameNoPlayersTakeTheFirstFreeOne) {
+    for (int machines : {2, 3}) {
+        SCOPED_TRACE(std::to_string(machines) + " machines");
+        NetRun run;
+        run.delay = 0;
+        Scripts s = makeScripts(machines, run.shift(), run.steps, unsigned(60 + machines));
+        for (size_t m = 1; m < s.own.size(); ++m) s.own[m].erase(0, s.own[m].find('\n') + 1);
+        ASSERT_EQ(s.own[1].rfind("game\n", 0), 0u);
+        Machines ms;
+        startMachines(ms, s.own, uint16_t(testPort(0) + machines), run);
+        expectSameTraces(ms, singleMachineTrace(s.merged, run.steps), 60000);
+        for (int m = 2; m <= machines; ++m) {
+            const std::string joined = "machine " + std::to_string(m) + " (players " + std::to_string(m) + ") joined";
+            EXPECT_NE(ms.children[0]->err().find(joined), std::string::npos) << ms.children[0]->err();
+        }
+    }
+}
+
 TEST(NetworkGame, ALossyDelayingReorderingLinkChangesNothing) {
     struct Row {
         int delay;   // 0: the machines predict
