@@ -137,11 +137,39 @@ TEST(LanGames, AGuestWithNoAddressJoinsTheOneGameHeardWithAFreePlayer) {
     ASSERT_TRUE(guest) << error;
     ASSERT_EQ(guest->roster().size(), 2u);
     EXPECT_EQ(guest->roster()[1].players, (Players{false, true, false, false}));
+}
 
-    // Nothing heard on another port: one sentence that says what to do.
-    EXPECT_FALSE(pickLanGame(testPort(1), 300, address, port, message));
-    EXPECT_EQ(message, "no hosted game was heard on this LAN; to join one elsewhere, give its "
-                       "host's address: --join ADDRESS");
+// With no game heard, one sentence that says what to do; with several, each on a line of its own
+// and how to pick one.
+TEST(LanGames, AJoiningMachineSaysWhenItHearsNoGameOrSeveral) {
+    const struct { int games; const char* said; } rows[] = {
+        {0, "no hosted game was heard on this LAN; to join one elsewhere, give its host's address: "
+            "--join ADDRESS"},
+        {2, "2 games are hosted on this LAN; join one with --join ADDRESS[:PORT]:\n"
+            "  den at 127.0.0.1:7400, 1 machine, free players 234\n"
+            "  den at 127.0.0.1:7401, 4 machines, free players none"},
+    };
+    for (const auto& r : rows) {
+        const uint16_t lanPort = testPort(r.games);
+        std::atomic<bool> done{false};
+        std::thread hosts([&] {
+            std::vector<std::unique_ptr<LanAnnouncer>> lan;
+            for (int g = 0; g < r.games; ++g)
+                lan.push_back(std::make_unique<LanAnnouncer>(lanPort, std::vector<uint32_t>{kLoopback}));
+            for (uint32_t ms = 0; !done; ms += 10) {
+                for (int g = 0; g < r.games; ++g)
+                    lan[size_t(g)]->step(ms, {"den", g == 0 ? 1 : 4, {false, g == 0, g == 0, g == 0}, uint16_t(7400 + g)});
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        std::string address, message;
+        uint16_t port = 0;
+        EXPECT_FALSE(pickLanGame(lanPort, kLanListenMs, address, port, message));
+        done = true;
+        hosts.join();
+        EXPECT_EQ(message, r.said);
+        EXPECT_EQ(address, "");
+    }
 }
 
 }  // namespace
