@@ -114,7 +114,7 @@ LanAnnouncer::~LanAnnouncer() {
 }
 
 void LanAnnouncer::step(uint32_t nowMs, const LanAnnouncement& a) {
-    if (fd_ < 0 || (once_ && nowMs - lastMs_ < uint32_t(kAnnounceEveryMs))) return;
+    if (fd_ < 0 || !due(nowMs)) return;
     once_ = true;
     lastMs_ = nowMs;
     const std::string bytes = encodeAnnouncement(a);

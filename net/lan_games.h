@@ -66,6 +66,7 @@ public:
 
     // Sends `a` when the last announcement is kAnnounceEveryMs old (nowMs: any clock in ms).
     void step(uint32_t nowMs, const LanAnnouncement& a);
+    bool due(uint32_t nowMs) const { return !once_ || nowMs - lastMs_ >= uint32_t(kAnnounceEveryMs); }
     int sent() const { return sent_; }   // announcements sent
 
 private:

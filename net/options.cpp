@@ -170,7 +170,7 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             if (out.net == CommandLine::Net::Host) return "--host and --join cannot go together";
             out.net = CommandLine::Net::Join;
             out.address = value.value_or("");
-            const auto v = value;
+            const std::optional<std::string>& v = value;
             if (!v || v->empty()) continue;
             if (size_t colon = v->rfind(':'); colon != std::string::npos && v->find(':') == colon) {
                 auto port = parsePort(v->substr(colon + 1));

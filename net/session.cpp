@@ -4,7 +4,6 @@
 #include "net/session.h"
 
 #include "net/lan_games.h"
-
 #include "net/wire.h"
 
 #include <enet/enet.h>
@@ -271,7 +270,7 @@ void NetSession::announceOnLan(std::unique_ptr<LanAnnouncer> lan) {
 
 void NetSession::service(int waitMs) {
     if (!enet_) return;   // a detached session: nothing comes, nothing goes
-    if (lan_) {
+    if (lan_ && lan_->due(enet_time_get())) {
         LanAnnouncement a{lanHostName(), int(roster_.size()), {}, enet_->address.port};
         const Players taken = everyonesPlayers();
         for (int p = 0; p < kPlayers; ++p) a.free[size_t(p)] = !taken[size_t(p)];
