@@ -283,9 +283,11 @@ void NetSession::letGo(Peer& from, const std::string& why) {
         return;
     }
     if (host_side_ && from.id > 0 && !why.empty()) {
+        // The goodbye goes first and the connection after it; what the machine sends meanwhile
+        // is no longer taken, and after a second the connection goes whether it answers or not.
         expel(peer, why);
-        flush();   // the goodbye goes out now, and the connection with it
-        enet_peer_disconnect_now(peer, 0);
+        flush();
+        leaving_[peer] = enet_time_get();
     } else if (host_side_) {
         dropPeer(peer);
         enet_peer_reset(peer);
@@ -388,6 +390,7 @@ void NetSession::service(int waitMs) {
         ++events;
         auto it = std::find_if(peers_.begin(), peers_.end(),
                                [&](const Peer& p) { return p.peer == e.peer; });
+        if (e.type == ENET_EVENT_TYPE_CONNECT || e.type == ENET_EVENT_TYPE_DISCONNECT) leaving_.erase(e.peer);
         switch (e.type) {
         case ENET_EVENT_TYPE_CONNECT:
             if (host_side_) {
@@ -434,6 +437,13 @@ void NetSession::service(int waitMs) {
             if (p.id < 0 && ENET_TIME_DIFFERENCE(now, p.connectedAt) > enet_uint32(kHelloWaitMs))
                 mute.push_back(p.peer);
         limitStrangers(now);
+        for (auto it = leaving_.begin(); it != leaving_.end();)
+            if (ENET_TIME_DIFFERENCE(now, it->second) > 1000) {
+                enet_peer_disconnect_now(it->first, 0);
+                it = leaving_.erase(it);
+            } else {
+                ++it;
+            }
         // Changes of players answered at most once a second: the roster that stands now.
         for (Peer& p : peers_)
             if (p.answerDue && ENET_TIME_DIFFERENCE(now, p.answeredAt) >= 1000) {

@@ -202,6 +202,7 @@ private:
     // Peers let go while one of their messages was being handled: freed at the next service().
     std::list<Peer> gone_;
     std::map<ENetPeer*, uint32_t> handshakes_;   // host: connections in ENet's handshake, since
+    std::map<ENetPeer*, uint32_t> leaving_;      // host: let go with a goodbye, since
     std::string rosterSent_;         // host: the last roster that went out
     long stepLimit_ = 0;             // host: when this game ends
     std::vector<Machine> roster_;
