@@ -213,6 +213,7 @@ public:
             const std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
             MsgKind kind;
+            if (wireKind(text, kind) && kind == MsgKind::Steps) heardSteps_ = true;
             if (!welcomed_ && wireKind(text, kind) && kind == MsgKind::Hello) {
                 HelloMessage hello;
                 if (!readHello(text, hello)) continue;
@@ -231,12 +232,14 @@ public:
         enet_host_flush(enet_);
     }
     bool welcomed() const { return welcomed_; }
+    bool heardSteps() const { return heardSteps_; }   // the guest has begun its game
     bool guestLeft() const { return left_; }   // it said goodbye, or ENet gave up on it
 
 private:
     ENetHost* enet_ = nullptr;
     ENetPeer* guest_ = nullptr;
     bool welcomed_ = false;
+    bool heardSteps_ = false;
     bool left_ = false;
 };
 
