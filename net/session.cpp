@@ -739,6 +739,7 @@ void NetSession::startGame(const StartMessage& m) {
         p.lastHave = m.delay;
         p.holding = false;
         p.progressAt = now;
+        p.holdingFrom = 0;
     }
 }
 
@@ -1006,7 +1007,7 @@ void NetSession::checkProgress(uint32_t now) {
             }
             const bool first = have <= lockstep_.delay();
             const uint32_t limit = first ? kStartWaitMs : kNoStepsMs;
-            if (!first && heldBackTooLong(p, now, true))
+            if (heldBackTooLong(p, now, !first))   // its first step has a limit of its own
                 late.push_back({p.peer, "it held the game back for more than " + std::to_string(kHeldBackMs / 1000) +
                                             " seconds within " + std::to_string(kHeldBackWindowMs / 1000) +
                                             " seconds"});
