@@ -36,6 +36,8 @@ constexpr const char* kBudgetNames[] = {"packets of steps that bring nothing new
                                         "notices", "messages"};
 constexpr uint32_t kBytesBudget = 256 * 1024;   // bytes a second from one machine, all kinds
 
+constexpr uint32_t kHelloGraceMs = 1000;   // a new connection's time to say hello, spared meanwhile
+
 // Faults named once per machine, one bit each.
 constexpr uint32_t kNamedNonsense = 1;
 
@@ -357,8 +359,12 @@ void NetSession::limitStrangers(uint32_t now) {
     for (const Peer& p : peers_)
         if (p.id < 0) strangers.push_back({p.connectedAt, p.peer});
     if (strangers.size() <= size_t(kStrangers)) return;
+    // The oldest go first; those within their first second (a guest's hello on its way) last,
+    // so that a storm of new connections cannot push a real guest out before it says hello.
     std::sort(strangers.begin(), strangers.end(), [&](const auto& a, const auto& b) {
-        return ENET_TIME_DIFFERENCE(now, a.first) > ENET_TIME_DIFFERENCE(now, b.first);
+        const uint32_t ageA = ENET_TIME_DIFFERENCE(now, a.first), ageB = ENET_TIME_DIFFERENCE(now, b.first);
+        const bool youngA = ageA < kHelloGraceMs, youngB = ageB < kHelloGraceMs;
+        return youngA != youngB ? youngB : ageA > ageB;
     });
     for (size_t k = 0; k + size_t(kStrangers) < strangers.size(); ++k) {
         ENetPeer* p = strangers[k].second;
@@ -606,6 +612,8 @@ bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
         LeftMessage m;
         if (!readLeft(bytes, m)) return false;
         if (m.game != 0 && m.game == lockstep_.game()) lockstep_.drop(m.machine, m.from, releaseEvents(m.players));
+        // A machine let go in a game this one has not yet begun: dropped there as it begins.
+        if (m.game > lockstep_.game() && earlyLeft_.size() < size_t(kMaxMachines)) earlyLeft_.push_back(m);
         note(machineName(m.machine) + " (players " + playersList(m.players) + ") left");
         return true;
     }
@@ -752,6 +760,9 @@ bool NetSession::takeStart(StartMessage& m) {
     paused_ = false;
     hostHave_ = m.delay;
     hostStepsAt_ = enet_time_get();
+    for (const LeftMessage& left : earlyLeft_)
+        if (left.game == m.game) lockstep_.drop(left.machine, left.from, releaseEvents(left.players));
+    earlyLeft_.clear();
     std::vector<std::string> early;
     early.swap(early_);
     for (const std::string& bytes : early) {

@@ -218,6 +218,7 @@ private:
     long hostHave_ = 0;
     std::vector<StartMessage> starts_;
     std::vector<std::string> early_;
+    std::vector<LeftMessage> earlyLeft_;   // guest: machines let go in a game not yet begun
     // Step blocks not yet confirmed by every peer that needs them: game -> machine -> step.
     std::map<int, std::map<int, std::map<long, Held>>> history_;
     std::map<int, PeerSteps> peerHas_;   // by peer machine id
