@@ -48,7 +48,7 @@ bool NetSeat::open(std::string& error) {
         own[size_t(i)] = (choice_.host || choice_.namesPlayers) && form_.players_[size_t(i)]->isChecked();
     if (!choice_.host && choice_.address.empty()) {
         std::string said;
-        const bool found = pickLanGame(kLanPort, kLanListenMs, choice_.address, choice_.port, said);
+        const bool found = pickLanGame(lanQueryPlaces(kLanPort), kLanListenMs, choice_.address, choice_.port, said);
         std::cerr << "hopshot: " << said << std::endl;
         if (!found) {
             error = said;
@@ -60,7 +60,11 @@ bool NetSeat::open(std::string& error) {
                    : NetSession::join(choice_.address, choice_.port, own, programVersion(),
                                       kJoinWaitMs, error);
     if (!session_) return false;
-    if (choice_.host) session_->announceOnLan(std::make_unique<LanAnnouncer>(kLanPort));
+    if (choice_.host) {
+        auto lan = std::make_unique<LanResponder>(kLanPort);
+        if (lan->error().empty()) session_->answerOnLan(std::move(lan));
+        else std::cerr << "hopshot: " << lan->error() << std::endl;   // the game goes on
+    }
     // A packet wakes the window's event loop, also while a game waits in a yield.
     notifier_ = new QSocketNotifier(session_->socket(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &NetSeat::pump);

@@ -16,8 +16,9 @@ namespace hopshot {
 namespace {
 
 constexpr char kMagic[4] = {'h', 's', 'l', 'g'};
+constexpr char kQueryMagic[4] = {'h', 's', 'l', 'q'};
 constexpr size_t kHeader = sizeof kMagic + 1;   // magic and version
-constexpr size_t kMaxAnnouncement = kHeader + 1 + kMaxHostName + 1 + 1 + 2;
+constexpr size_t kMaxAnnouncement = kLanQuerySize;
 
 bool printable(char c) { return c >= 0x20 && c <= 0x7E; }
 
@@ -75,6 +76,20 @@ std::optional<LanAnnouncement> decodeAnnouncement(const std::string& bytes) {
     return a;
 }
 
+std::string encodeQuery() {
+    std::string bytes(kQueryMagic, sizeof kQueryMagic);
+    bytes += char(kLanVersion);
+    bytes.resize(kLanQuerySize, '\0');
+    return bytes;
+}
+
+bool isQuery(const std::string& bytes) {
+    return bytes.size() == kLanQuerySize &&
+           std::equal(kQueryMagic, kQueryMagic + sizeof kQueryMagic, bytes.begin()) &&
+           uint8_t(bytes[4]) == kLanVersion &&
+           std::all_of(bytes.begin() + kHeader, bytes.end(), [](char c) { return c == 0; });
+}
+
 std::string LanGame::where() const { return addressText(address) + ":" + std::to_string(said.port); }
 
 std::string lanHostName() {
@@ -100,59 +115,105 @@ std::vector<uint32_t> lanBroadcastAddresses() {
     return out;
 }
 
-LanAnnouncer::LanAnnouncer(uint16_t port, std::vector<uint32_t> targets)
-    : port_(port), targets_(std::move(targets)) {
+std::vector<LanPlace> lanQueryPlaces(uint16_t port) {
+    std::vector<LanPlace> places;
+    for (uint32_t b : lanBroadcastAddresses()) places.push_back({b, port});
+    return places;
+}
+
+LanResponder::LanResponder(uint16_t port) {
+    const std::string unfound = "this game cannot be found on the LAN (UDP port " + std::to_string(port);
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd_ < 0) return;
+    if (fd_ < 0) {
+        error_ = unfound + ": no socket); guests join it by address";
+        return;
+    }
+    // Several games hosted on one computer each hear a broadcast query and each answer.
     const int yes = 1, ttl = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes);
-    setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);   // no router passes it on
-}
-
-LanAnnouncer::~LanAnnouncer() {
-    if (fd_ >= 0) close(fd_);
-}
-
-void LanAnnouncer::step(uint32_t nowMs, const LanAnnouncement& a) {
-    if (fd_ < 0 || !due(nowMs)) return;
-    once_ = true;
-    lastMs_ = nowMs;
-    const std::string bytes = encodeAnnouncement(a);
-    const std::vector<uint32_t> targets = targets_.empty() ? lanBroadcastAddresses() : targets_;
-    for (size_t i = 0; i < targets.size() && i < kMaxLanTargets; ++i) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(targets[i]);
-        to.sin_port = htons(port_);
-        sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    }
-    ++sent_;
-}
-
-std::vector<LanGame> listenForGames(uint16_t port, int waitMs, std::string& error) {
-    std::vector<LanGame> games;
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        error = "cannot open a socket to hear the games on this LAN";
-        return games;
-    }
-    // Several machines on one computer may listen at once; each hears every broadcast.
-    const int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);   // answers stay on the LAN
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_port = htons(port);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
-        close(fd);
-        error = "cannot listen for the games on this LAN (UDP port " + std::to_string(port) + ")";
+    if (bind(fd_, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
+        close(fd_);
+        fd_ = -1;
+        error_ = unfound + " is taken); guests join it by address";
+    }
+}
+
+LanResponder::~LanResponder() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool LanResponder::mayAnswer(uint32_t nowMs, uint32_t address) {
+    if (nowMs - secondStart_ >= 1000u) {   // a new second: every count starts again
+        secondStart_ = nowMs;
+        thisSecond_ = 0;
+        perAddress_.clear();
+    }
+    if (thisSecond_ >= kLanAnswersPerSecond) return false;
+    auto it = std::find_if(perAddress_.begin(), perAddress_.end(),
+                           [&](const auto& e) { return e.first == address; });
+    if (it == perAddress_.end()) it = perAddress_.insert(perAddress_.end(), {address, 0});
+    if (it->second >= kLanAnswersPerAddress) return false;
+    ++it->second;
+    ++thisSecond_;
+    return true;
+}
+
+void LanResponder::step(uint32_t nowMs, const std::function<LanAnnouncement()>& say) {
+    if (fd_ < 0) return;
+    std::string answer;
+    for (int i = 0; i < kLanReadsPerStep; ++i) {
+        char buffer[kLanQuerySize + 1];   // anything longer is no query
+        sockaddr_in from{};
+        socklen_t fromSize = sizeof from;
+        const ssize_t got = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+        if (got < 0) break;   // nothing more now
+        if (from.sin_family != AF_INET || !isQuery(std::string(buffer, size_t(got)))) continue;
+        // Answers go to one machine's own address only: never a broadcast, multicast or nobody.
+        const uint32_t address = ntohl(from.sin_addr.s_addr);
+        if (from.sin_port == 0 || address == 0 || address == INADDR_BROADCAST || address >> 28 >= 14) continue;
+        if (!mayAnswer(nowMs, address)) continue;
+        if (answer.empty()) answer = encodeAnnouncement(say());
+        if (sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from) ==
+            ssize_t(answer.size()))
+            ++answered_;
+    }
+}
+
+std::vector<LanGame> findGames(const std::vector<LanPlace>& to, int waitMs, std::string& error) {
+    std::vector<LanGame> games;
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = "cannot open a socket to find the games on this LAN";
         return games;
     }
+    const int yes = 1, ttl = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes);
+    setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);   // no router passes a query on
+    const std::string query = encodeQuery();
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(waitMs);
-    for (Clock::time_point now = Clock::now(); now < until; now = Clock::now()) {
+    const Clock::time_point start = Clock::now(), until = start + std::chrono::milliseconds(waitMs);
+    // The queries go out spread over the wait, so that one lost on the way costs little.
+    auto queryAt = [&](int n) { return start + std::chrono::milliseconds(waitMs) * n / kLanQueries; };
+    int asked = 0;
+    for (Clock::time_point now = start; now < until; now = Clock::now()) {
+        if (asked < kLanQueries && now >= queryAt(asked)) {
+            for (size_t i = 0; i < to.size() && i < kMaxLanTargets; ++i) {
+                sockaddr_in place{};
+                place.sin_family = AF_INET;
+                place.sin_addr.s_addr = htonl(to[i].address);
+                place.sin_port = htons(to[i].port);
+                sendto(fd, query.data(), query.size(), 0, reinterpret_cast<const sockaddr*>(&place), sizeof place);
+            }
+            ++asked;
+            continue;
+        }
+        const Clock::time_point wake = asked < kLanQueries ? std::min(until, queryAt(asked)) : until;
         pollfd p{fd, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
         if (poll(&p, 1, int(std::max<long long>(left, 1))) != 1) continue;
         char buffer[kMaxAnnouncement + 1];   // anything longer is no announcement
         sockaddr_in from{};
@@ -172,10 +233,10 @@ std::vector<LanGame> listenForGames(uint16_t port, int waitMs, std::string& erro
     return games;
 }
 
-bool pickLanGame(uint16_t port, int waitMs, std::string& address, uint16_t& gamePort,
+bool pickLanGame(const std::vector<LanPlace>& to, int waitMs, std::string& address, uint16_t& gamePort,
                  std::string& message) {
     std::string error;
-    const std::vector<LanGame> games = listenForGames(port, waitMs, error);
+    const std::vector<LanGame> games = findGames(to, waitMs, error);
     if (!error.empty()) {
         message = error;
         return false;

@@ -43,7 +43,7 @@ TEST(LanLab, AGuestOnTheHostsLanFindsItsGameWithoutAnAddressAndNoOtherHomeHearsI
         return &lab.run(place, HOPSHOT_BINARY, args, place + "-run");
     };
     proc::Child* host = machine("h1", kHostScript, {"--host", "--machines", "2"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // hosting, and saying so
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // hosting, and listening for finders
 
     const auto joinAt = std::chrono::steady_clock::now();
     proc::Child* guest = machine("h1b", kGuestScript, {"--join"});

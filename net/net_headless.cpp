@@ -131,7 +131,9 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         err << "hopshot: " << problem << "\n";
         return 3;
     }
-    s->announceOnLan(std::make_unique<LanAnnouncer>(n.lanPort, n.lanTargets));
+    auto lan = std::make_unique<LanResponder>(n.lanPort);
+    if (lan->error().empty()) s->answerOnLan(std::move(lan));
+    else err << "hopshot: " << lan->error() << "\n";   // the game goes on, found by address only
     // Measured by the clock: a burst of packets ends each service() early.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(n.waitMs);
     while (int(s->roster().size()) < n.machines) {
@@ -188,7 +190,7 @@ int guestGames(const Script& script, HeadlessHost& host, Game& g, const Headless
     std::string problem, address = n.address;
     uint16_t port = n.port;
     if (address.empty()) {
-        const bool found = pickLanGame(n.lanPort, kLanListenMs, address, port, problem);
+        const bool found = pickLanGame(lanQueryPlaces(n.lanPort), kLanListenMs, address, port, problem);
         err << "hopshot: " << problem << "\n";
         if (!found) return 3;
     }

@@ -8,7 +8,6 @@
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 namespace hopshot {
 
@@ -16,8 +15,7 @@ struct NetOptions {
     bool host = false;
     std::string address;      // guest: the host's address; empty: the one game heard on the LAN
     uint16_t port = kDefaultPort;
-    uint16_t lanPort = kLanPort;         // where games are announced and heard on the LAN
-    std::vector<uint32_t> lanTargets;    // host: where it announces; empty: the LAN's broadcasts
+    uint16_t lanPort = kLanPort;         // where hosts hear the LAN's finders
     int delay = 0;            // plain lockstep delay in steps; 0: the machines predict
     int machines = 2;         // host: the machines, itself included, to wait for before game 1
     int waitMs = 30000;       // host: how long to wait for them; guest: for the host's answer

@@ -260,7 +260,7 @@ std::string usageText() {
            "Network play (UDP port 7310 unless given; headless too, with --headless):\n"
            "  --host [PORT]      host a network game that other machines join\n"
            "  --join [ADDRESS[:PORT]]  join the game hosted at ADDRESS; with none, the one\n"
-           "                     game heard on this LAN (hosts say so on UDP port 7312)\n"
+           "                     game that answers when asked on this LAN (UDP 7312)\n"
            "  --delay D          plain lockstep: every key D frame steps later, 1 to 10 (default:\n"
            "                     own keys at once, the others' predicted and corrected)\n"
            "  --machines N       headless host: wait for N machines, itself included (default 2)\n"

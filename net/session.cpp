@@ -375,19 +375,20 @@ void NetSession::limitStrangers(uint32_t now) {
     }
 }
 
-void NetSession::announceOnLan(std::unique_ptr<LanAnnouncer> lan) {
+void NetSession::answerOnLan(std::unique_ptr<LanResponder> lan) {
     if (host_side_) lan_ = std::move(lan);
 }
 
 void NetSession::service(int waitMs) {
     gone_.clear();   // nothing of theirs is being handled now
     if (!enet_) return;   // a detached session: nothing comes, nothing goes
-    if (lan_ && lan_->due(enet_time_get())) {
-        LanAnnouncement a{lanHostName(), int(roster_.size()), {}, enet_->address.port};
-        const Players taken = everyonesPlayers();
-        for (int p = 0; p < kPlayers; ++p) a.free[size_t(p)] = !taken[size_t(p)];
-        lan_->step(enet_time_get(), a);
-    }
+    if (lan_)
+        lan_->step(enet_time_get(), [&] {
+            LanAnnouncement a{lanHostName(), int(roster_.size()), {}, enet_->address.port};
+            const Players taken = everyonesPlayers();
+            for (int p = 0; p < kPlayers; ++p) a.free[size_t(p)] = !taken[size_t(p)];
+            return a;
+        });
     ENetEvent e;
     // The first packet ends the wait; what else is there is taken, within a bounded number of
     // events and time, so that a flood never holds the game's steps. The socket is read on while

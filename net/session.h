@@ -23,7 +23,7 @@ typedef struct _ENetPeer ENetPeer;
 
 namespace hopshot {
 
-class LanAnnouncer;
+class LanResponder;
 
 constexpr uint16_t kDefaultPort = 7310;
 constexpr int kSilenceMs = 3000;   // a machine not heard from for this long is dropped
@@ -80,8 +80,8 @@ public:
 
     // Sends and receives whatever is due; waits up to waitMs for the first packet.
     void service(int waitMs);
-    // Host: makes the game known on the LAN through `lan` from now until finish().
-    void announceOnLan(std::unique_ptr<LanAnnouncer> lan);
+    // Host: answers the LAN's finders through `lan` from now until finish().
+    void answerOnLan(std::unique_ptr<LanResponder> lan);
 
     // --- games ---
     void startGame(const StartMessage& m);      // host: tells every machine, then begins
@@ -236,7 +236,7 @@ private:
     int captured_ = 0;
     uint64_t payloadOut_ = 0;
     uint32_t lastAlive_ = 0;
-    std::unique_ptr<LanAnnouncer> lan_;   // host: what says on the LAN that it hosts
+    std::unique_ptr<LanResponder> lan_;   // host: what answers the LAN's finders
 };
 
 }  // namespace hopshot
