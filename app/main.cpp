@@ -143,6 +143,8 @@ int main(int argc, char** argv) {
             n.delay = cl.delay;
             n.machines = cl.machines;
             n.perturbStep = cl.desyncAfter;
+            n.code = cl.code;
+            n.meet = cl.meet.empty() ? HOPSHOT_DEFAULT_MEET : cl.meet;
             return hopshot::runNetHeadless(o, n, std::cout, std::cerr);
         }
         return hopshot::runHeadless(o, std::cout, std::cerr);

@@ -2,10 +2,15 @@
 
 #include "controls/joystick.h"
 #include "net/net_game.h"
+#include "net/ways_through.h"
 #include "net/world_hash.h"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace hopshot {
 
@@ -19,6 +24,104 @@ Players scriptPlayers(const Script& script) {
         if (c.kind == ScriptCommand::Kind::Players) p = c.marks;
     }
     return p;
+}
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string addressText(uint32_t address) {
+    const std::string withPort = meet::toString({address, 1});
+    return withPort.substr(0, withPort.rfind(':'));
+}
+
+net::SideSend sideSend(NetSession& s) {
+    return [&s](const meet::Endpoint& to, std::string_view bytes) { s.sendSide(to.address, to.port, bytes); };
+}
+
+// Host: its game registered with the meeting service; the code goes to the standard output once
+// it comes, and each guest's path once it has joined. Stepped whenever the session's socket
+// hears anything, in games too, so that the code is kept alive.
+class HostMeeting {
+public:
+    HostMeeting(NetSession& s, const meet::Endpoint& service, const Players& own) : s_(s) {
+        char name[65] = {};
+        if (gethostname(name, sizeof name - 1) != 0 || !name[0]) std::snprintf(name, sizeof name, "hopshot");
+        meet::GameInfo game{std::string(name).substr(0, meet::kMaxNameBytes), 1, 0};
+        for (int p = 0; p < kPlayers; ++p)
+            if (!own[size_t(p)]) game.freePlayers |= uint8_t(1 << p);
+        ways_ = std::make_unique<net::HostWays>(service, net::lanEndpoints(s.localPort()), game, sideSend(s));
+        s.setSideReader([this](uint32_t address, uint16_t port, std::string_view bytes) {
+            const int64_t now = steadyMs();
+            ways_->step(now);
+            return ways_->take({address, port}, bytes, now);
+        });
+    }
+    ~HostMeeting() {
+        ways_->end();
+        s_.setSideReader(nullptr);
+    }
+    // False when the service failed this game, said on `err`.
+    bool step(std::ostream& out, std::ostream& err) {
+        ways_->step(steadyMs());
+        if (!ways_->failure().empty()) {
+            err << "hopshot: " << ways_->failure() << "\n";
+            return false;
+        }
+        if (!ways_->code().empty() && !told_) {
+            told_ = true;
+            out << "invite code: " << ways_->code() << std::endl;
+        }
+        for (const Machine& m : s_.roster()) {
+            meet::Endpoint from;
+            if (m.id == 0 || paths_.count(m.id) || !s_.machineAddress(m.id, from.address, from.port)) continue;
+            paths_.insert(m.id);
+            out << "path: " << net::pathName(ways_->pathOf(from)) << " (machine " << m.id + 1 << ")" << std::endl;
+        }
+        return true;
+    }
+
+private:
+    NetSession& s_;
+    std::unique_ptr<net::HostWays> ways_;
+    bool told_ = false;
+    std::set<int> paths_;
+};
+
+// Guest: the host behind an invite code, its way through found and joined. Null with what the
+// player should read.
+std::unique_ptr<NetSession> joinByCode(const NetOptions& n, const Players& own, std::ostream& out,
+                                       std::string& problem) {
+    if (n.meet.empty()) {
+        problem = "joining by an invite code needs a meeting service: give --meet HOST[:PORT]";
+        return nullptr;
+    }
+    const auto service = net::resolveMeet(n.meet, problem);
+    if (!service) return nullptr;
+    auto s = NetSession::openGuest(own, programVersion(), problem);
+    if (!s) return nullptr;
+    net::GuestWays ways(*service, n.code, net::lanEndpoints(s->localPort()), sideSend(*s));
+    s->setSideReader([&ways](uint32_t address, uint16_t port, std::string_view bytes) {
+        return ways.take({address, port}, bytes, steadyMs());
+    });
+    // Bounded by the service's silence and the punching's rounds.
+    while (ways.state() == net::GuestWays::State::Looking || ways.state() == net::GuestWays::State::Trying) {
+        ways.step(steadyMs());
+        s->service(5);
+    }
+    if (ways.state() == net::GuestWays::State::Failed) {
+        problem = ways.failure();
+        s->setSideReader(nullptr);
+        return nullptr;
+    }
+    // The host goes on answering probes while ENet connects; this side does too.
+    const meet::Endpoint to = ways.through();
+    const bool joined = s->joinHost(addressText(to.address), to.port, n.waitMs, problem);
+    s->setSideReader(nullptr);
+    if (!joined) return nullptr;
+    out << "path: " << net::pathName(ways.path()) << std::endl;
+    return s;
 }
 
 // What the player should hear of (machines joining and leaving), on the error stream.
@@ -128,7 +231,18 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         err << "hopshot: " << problem << "\n";
         return 3;
     }
-    for (int waited = 0; int(s->roster().size()) < n.machines; waited += 10) {
+    std::unique_ptr<HostMeeting> meeting;
+    if (!n.meet.empty()) {
+        const auto service = net::resolveMeet(n.meet, problem);
+        if (!service) {
+            err << "hopshot: " << problem << "\n";
+            return 3;
+        }
+        meeting = std::make_unique<HostMeeting>(*s, *service, scriptPlayers(script));
+    }
+    for (int waited = 0;; waited += 10) {
+        if (meeting && !meeting->step(out, err)) return 3;
+        if (int(s->roster().size()) >= n.machines) break;
         if (waited >= n.waitMs) {
             err << "hopshot: only " << s->roster().size() << " of " << n.machines
                 << " machines came\n";
@@ -180,8 +294,9 @@ public:
 int guestGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
                const NetOptions& n, std::ostream& out, std::ostream& err) {
     std::string problem;
-    auto s = NetSession::join(n.address, n.port, scriptPlayers(script), programVersion(), n.waitMs,
-                              problem);
+    auto s = n.code.empty() ? NetSession::join(n.address, n.port, scriptPlayers(script), programVersion(),
+                                               n.waitMs, problem)
+                            : joinByCode(n, scriptPlayers(script), out, problem);
     if (!s) {
         err << "hopshot: " << problem << "\n";
         return 3;

@@ -1,0 +1,318 @@
+#include "net/ways_through.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/random.h>
+
+#include <algorithm>
+
+namespace hopshot::net {
+
+namespace {
+
+uint32_t drawNonce() {
+    uint32_t n = 0;
+    if (getrandom(&n, sizeof n, 0) != sizeof n) n = 0x68730001;
+    return n == 0 ? 1 : n;
+}
+
+PunchEndpoint toPunch(const meet::Endpoint& e) { return {e.address, e.port}; }
+meet::Endpoint toMeet(const PunchEndpoint& e) { return {e.address, e.port}; }
+
+std::string silentService(const meet::Endpoint& service) {
+    return "The meeting service at " + meet::toString(service) + " does not answer.";
+}
+
+// One clear sentence for an answer that is an error.
+std::string errorSentence(const meet::Message& m) {
+    if (m.type == meet::Type::Error && m.error == meet::ErrorCode::BadVersion)
+        return "The meeting service speaks another version of its protocol (" + std::to_string(m.version) +
+               ", this game speaks " + std::to_string(meet::kVersion) + "): update one of them.";
+    return meet::describe(m.error);
+}
+
+}  // namespace
+
+const char* pathName(Path p) {
+    switch (p) {
+    case Path::Lan: return "lan";
+    case Path::Direct: return "direct";
+    case Path::Punched: return "punched";
+    case Path::Relayed: return "relayed";
+    case Path::None: break;
+    }
+    return "none";
+}
+
+std::vector<meet::Endpoint> lanEndpoints(uint16_t port) {
+    std::vector<meet::Endpoint> out;
+    ifaddrs* all = nullptr;
+    if (getifaddrs(&all) != 0) return out;
+    for (const ifaddrs* i = all; i && out.size() < meet::kMaxLan; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_LOOPBACK) ||
+            !(i->ifa_flags & IFF_UP))
+            continue;
+        const meet::Endpoint e{ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr), port};
+        if (meet::usableEndpoint(e) && std::find(out.begin(), out.end(), e) == out.end()) out.push_back(e);
+    }
+    freeifaddrs(all);
+    return out;
+}
+
+std::optional<meet::Endpoint> resolveMeet(const std::string& text, std::string& why) {
+    std::string host = text;
+    uint16_t port = 7311;
+    if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
+        host = text.substr(0, colon);
+        const std::string p = text.substr(colon + 1);
+        const long n = p.empty() || p.size() > 5 || !std::all_of(p.begin(), p.end(), ::isdigit) ? 0 : std::stol(p);
+        if (n < 1 || n > 65535) {
+            why = "the meeting service's port must be a number from 1 to 65535, not '" + p + "'";
+            return std::nullopt;
+        }
+        port = uint16_t(n);
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+        why = "cannot find the meeting service's address '" + host + "'";
+        return std::nullopt;
+    }
+    const meet::Endpoint e{ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr), port};
+    freeaddrinfo(found);
+    return e;
+}
+
+// --- a request ---
+
+void MeetRequest::begin(const meet::Message& request, int64_t nowMs) {
+    request_ = request;
+    waiting_ = true;
+    firstMs_ = nowMs;
+    nextMs_ = nowMs;
+}
+
+bool MeetRequest::step(int64_t nowMs, const meet::Endpoint& service, const SideSend& send) {
+    if (!waiting_) return true;
+    if (firstMs_ < 0) firstMs_ = nextMs_ = nowMs;   // begun before the clock was at hand
+    if (nowMs - firstMs_ >= kMeetSilentMs) {
+        waiting_ = false;
+        return false;
+    }
+    if (nowMs >= nextMs_) {
+        send(service, meet::encode(request_));
+        nextMs_ = nowMs + kMeetResendMs;
+    }
+    return true;
+}
+
+// --- the host ---
+
+HostWays::HostWays(meet::Endpoint service, std::vector<meet::Endpoint> lan, meet::GameInfo game, SideSend send)
+    : service_(service), lan_(std::move(lan)), game_(std::move(game)), send_(std::move(send)), nonce_(drawNonce()) {
+    if (lan_.size() > meet::kMaxLan) lan_.resize(meet::kMaxLan);
+    meet::Message r;
+    r.type = meet::Type::Register;
+    r.nonce = nonce_++;
+    r.lan = lan_;
+    r.game = game_;
+    request_.begin(r, -1);   // sent at the first step
+}
+
+void HostWays::fail(const std::string& sentence) {
+    if (failure_.empty()) failure_ = sentence;
+}
+
+void HostWays::setGame(uint8_t machines, uint8_t freePlayers) {
+    game_.machines = machines;
+    game_.freePlayers = freePlayers;
+}
+
+void HostWays::step(int64_t nowMs) {
+    if (!failure_.empty()) return;
+    if (request_.waiting()) {
+        if (!request_.step(nowMs, service_, send_)) fail(silentService(service_));
+    } else if (!code_.empty() && refreshAtMs_ >= 0 && nowMs >= refreshAtMs_) {
+        meet::Message r;
+        r.type = meet::Type::Refresh;
+        r.nonce = nonce_++;
+        r.code = code_;
+        r.hostKey = key_;
+        r.game = game_;
+        asked_ = meet::Type::Refresh;
+        request_.begin(r, nowMs);
+        request_.step(nowMs, service_, send_);
+        refreshAtMs_ = -1;
+    }
+    for (Coming& c : coming_) {
+        if (nowMs < c.roundsFromMs || c.puncher->state() != PunchState::Trying) continue;
+        c.puncher->tick(nowMs);
+        if (!c.throughEarly) c.sentRounds = true;
+    }
+}
+
+void HostWays::guestComing(const meet::Message& m, int64_t nowMs) {
+    // A repeated lookup tells again: the guest's attempt goes on as it is.
+    for (const Coming& c : coming_)
+        if (c.publicEndpoint == m.peer && c.puncher->state() == PunchState::Trying) return;
+    coming_.erase(std::remove_if(coming_.begin(), coming_.end(),
+                                 [&](const Coming& c) { return c.publicEndpoint == m.peer; }),
+                  coming_.end());
+    if (int(coming_.size()) >= kMaxComing) coming_.erase(coming_.begin());
+    Coming c;
+    c.publicEndpoint = m.peer;
+    c.lan = m.lan;
+    std::vector<PunchEndpoint> theirs{toPunch(m.peer)};
+    for (const meet::Endpoint& e : m.lan) theirs.push_back(toPunch(e));
+    auto send = send_;
+    c.puncher = std::make_unique<Puncher>(theirs, [send](const PunchEndpoint& to, std::string_view b) { send(toMeet(to), b); });
+    c.roundsFromMs = nowMs + kDirectGraceMs;
+    coming_.push_back(std::move(c));
+}
+
+bool HostWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t nowMs) {
+    if (isPunchDatagram(bytes)) {
+        for (Coming& c : coming_) {
+            const PunchState before = c.puncher->state();
+            c.puncher->receive(toPunch(from), bytes);
+            if (before != PunchState::Through && !c.sentRounds &&
+                (c.puncher->state() == PunchState::Through || c.puncher->lastWasRound()))
+                c.throughEarly = true;
+        }
+        return true;
+    }
+    if (!meet::isMeetingDatagram(bytes)) return false;
+    if (!(from == service_)) return true;   // only the service speaks this protocol to a host
+    meet::Message m;
+    const meet::Decoded d = meet::decode(bytes, m);
+    if (d == meet::Decoded::BadVersion && request_.waiting()) {
+        m.type = meet::Type::Error;
+        m.error = meet::ErrorCode::BadVersion;
+    } else if (d != meet::Decoded::Ok) {
+        return true;
+    }
+    if (m.type == meet::Type::GuestComing) {
+        if (m.code == code_ && !code_.empty() && m.peer.address != 0 && m.peer.port != 0) guestComing(m, nowMs);
+        return true;
+    }
+    if (!request_.answers(m)) return true;
+    request_.done();
+    if (m.type == meet::Type::Error) {
+        fail(errorSentence(m));
+    } else if (m.type == meet::Type::Registered && asked_ == meet::Type::Register) {
+        code_ = m.code;
+        key_ = m.hostKey;
+        refreshAtMs_ = nowMs + std::max(1, int(m.secondsToLive)) * 1000 / 3;
+    } else if (m.type == meet::Type::Refreshed && asked_ == meet::Type::Refresh) {
+        refreshAtMs_ = nowMs + std::max(1, int(m.secondsToLive)) * 1000 / 3;
+    }
+    return true;
+}
+
+void HostWays::end() {
+    if (code_.empty()) return;
+    meet::Message r;
+    r.type = meet::Type::End;
+    r.nonce = nonce_++;
+    r.code = code_;
+    r.hostKey = key_;
+    send_(service_, meet::encode(r));
+    code_.clear();
+    refreshAtMs_ = -1;
+}
+
+Path HostWays::pathOf(const meet::Endpoint& from) const {
+    for (const Coming& c : coming_) {
+        if (std::find(c.lan.begin(), c.lan.end(), from) != c.lan.end()) return Path::Lan;
+        if (from == c.publicEndpoint) return c.sentRounds ? Path::Punched : Path::Direct;
+    }
+    return Path::Direct;   // joined by its address
+}
+
+// --- the guest ---
+
+GuestWays::GuestWays(meet::Endpoint service, std::string code, std::vector<meet::Endpoint> lan, SideSend send,
+                     PunchLimits limits)
+    : service_(service), code_(std::move(code)), lan_(std::move(lan)), send_(std::move(send)), limits_(limits) {
+    if (lan_.size() > meet::kMaxLan) lan_.resize(meet::kMaxLan);
+    meet::Message r;
+    r.type = meet::Type::Lookup;
+    r.nonce = drawNonce();
+    r.code = code_;
+    r.lan = lan_;
+    request_.begin(r, -1);
+}
+
+void GuestWays::fail(const std::string& sentence) {
+    if (state_ == State::Failed) return;
+    state_ = State::Failed;
+    failure_ = sentence;
+}
+
+void GuestWays::step(int64_t nowMs) {
+    if (state_ == State::Looking) {
+        if (!request_.step(nowMs, service_, send_)) fail(silentService(service_));
+    } else if (state_ == State::Trying) {
+        puncher_->tick(nowMs);
+        if (puncher_->state() == PunchState::GaveUp)
+            fail("No way through to the host: its router and this one let nothing pass between them.");
+    }
+}
+
+bool GuestWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t nowMs) {
+    if (isPunchDatagram(bytes)) {
+        if (!puncher_) return true;
+        puncher_->receive(toPunch(from), bytes);
+        if (state_ != State::Trying) return true;
+        if (puncher_->state() != PunchState::Through) {
+            heardHostRound_ = heardHostRound_ || puncher_->lastWasRound();
+            return true;
+        }
+        through_ = toMeet(puncher_->through());
+        const bool lan = std::find(found_.lan.begin(), found_.lan.end(), through_) != found_.lan.end();
+        path_ = lan ? Path::Lan : heardHostRound_ || puncher_->lastWasRound() ? Path::Punched : Path::Direct;
+        state_ = State::Through;
+        return true;
+    }
+    if (!meet::isMeetingDatagram(bytes)) return false;
+    if (!(from == service_) || state_ != State::Looking) return true;
+    meet::Message m;
+    const meet::Decoded d = meet::decode(bytes, m);
+    if (d == meet::Decoded::BadVersion) {
+        m.type = meet::Type::Error;
+        m.error = meet::ErrorCode::BadVersion;
+    } else if (d != meet::Decoded::Ok) {
+        return true;
+    }
+    if (!request_.answers(m)) return true;
+    request_.done();
+    if (m.type == meet::Type::Error) {
+        fail(errorSentence(m));
+        return true;
+    }
+    if (m.type != meet::Type::Found) return true;
+    // The LAN endpoints first, nearest to hand, then the public one.
+    std::vector<PunchEndpoint> theirs;
+    for (const meet::Endpoint& e : m.lan)
+        if (meet::usableEndpoint(e)) theirs.push_back(toPunch(e));
+    // The endpoint the service saw: where the host's datagrams come from, whatever it is.
+    if (m.peer.address != 0 && m.peer.port != 0) theirs.push_back(toPunch(m.peer));
+    if (theirs.empty()) {
+        fail("The meeting service named no address the host can be reached at.");
+        return true;
+    }
+    found_ = m;
+    auto send = send_;
+    puncher_ = std::make_unique<Puncher>(theirs, [send](const PunchEndpoint& to, std::string_view b) { send(toMeet(to), b); },
+                                         limits_);
+    state_ = State::Trying;
+    puncher_->tick(nowMs);
+    return true;
+}
+
+}  // namespace hopshot::net
