@@ -222,6 +222,7 @@ std::vector<std::pair<std::string, std::string>> meetSeeds() {
         m.hostKey = registered.hostKey;
         m.game = {"", 2, 12};
         m.lan = {{0xC0A80107, 7310}};
+        m.relayed = {0xCB00710A, 49152};
         return meet::encode(m);
     };
     meet::Message otherVersion = reg;
@@ -234,6 +235,7 @@ std::vector<std::pair<std::string, std::string>> meetSeeds() {
                                             frame(3, 10, keyed(meet::Type::Lookup)) + frame(0, 1, keyed(meet::Type::End))},
         {"register-expired-lookup", start + frame(2, 255, keyed(meet::Type::Lookup))},
         {"other-version", frame(1, 0, meet::encode(otherVersion))},
+        {"register-lookup-relayed", start + frame(1, 1, keyed(meet::Type::Lookup)) + frame(1, 20, keyed(meet::Type::Relayed))},
     };
 }
 

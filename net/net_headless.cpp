@@ -91,8 +91,9 @@ private:
 
 // Guest: the host behind an invite code, its way through found and joined. Null with what the
 // player should read.
+// The relay's part, when it comes to that, goes to `relay`, which must outlive the session.
 std::unique_ptr<NetSession> joinByCode(const NetOptions& n, const Players& own, std::ostream& out,
-                                       std::string& problem) {
+                                       std::unique_ptr<net::RelayPump>& relay, std::string& problem) {
     if (n.meet.empty()) {
         problem = "joining by an invite code needs a meeting service: give --meet HOST[:PORT]";
         return nullptr;
@@ -105,9 +106,15 @@ std::unique_ptr<NetSession> joinByCode(const NetOptions& n, const Players& own, 
     s->setSideReader([&ways](uint32_t address, uint16_t port, std::string_view bytes) {
         return ways.take({address, port}, bytes, steadyMs());
     });
-    // Bounded by the service's silence and the punching's rounds.
-    while (ways.state() == net::GuestWays::State::Looking || ways.state() == net::GuestWays::State::Trying) {
+    // Bounded by the service's silence, the punching's rounds and the relay's allocation.
+    while (ways.busy()) {
         ways.step(steadyMs());
+        if (ways.state() == net::GuestWays::State::Relaying) {
+            std::string why;
+            relay = net::RelayPump::allocate(ways.found().turn, s->localPort(), why);
+            if (relay) ways.relayReady(relay->relayed(), steadyMs());
+            else ways.relayFailed(why);
+        }
         s->service(5);
     }
     if (ways.state() == net::GuestWays::State::Failed) {
@@ -116,7 +123,11 @@ std::unique_ptr<NetSession> joinByCode(const NetOptions& n, const Players& own, 
         return nullptr;
     }
     // The host goes on answering probes while ENet connects; this side does too.
-    const meet::Endpoint to = ways.through();
+    meet::Endpoint to = ways.through();
+    if (ways.path() == net::Path::Relayed) {
+        to = {0x7F000001, relay->carryTo(to, problem)};
+        if (to.port == 0) return nullptr;
+    }
     const bool joined = s->joinHost(addressText(to.address), to.port, n.waitMs, problem);
     s->setSideReader(nullptr);
     if (!joined) return nullptr;
@@ -294,9 +305,10 @@ public:
 int guestGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
                const NetOptions& n, std::ostream& out, std::ostream& err) {
     std::string problem;
+    std::unique_ptr<net::RelayPump> relay;   // outlives the session that it carries
     auto s = n.code.empty() ? NetSession::join(n.address, n.port, scriptPlayers(script), programVersion(),
                                                n.waitMs, problem)
-                            : joinByCode(n, scriptPlayers(script), out, problem);
+                            : joinByCode(n, scriptPlayers(script), out, relay, problem);
     if (!s) {
         err << "hopshot: " << problem << "\n";
         return 3;

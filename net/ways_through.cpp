@@ -1,22 +1,35 @@
 #include "net/ways_through.h"
 
+#include "net/relay_bridge.h"
+#include "net/turn_client.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/random.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace hopshot::net {
 
 namespace {
 
+// What opens a router toward a relay: a probe's magic alone, which no side takes for a probe.
+constexpr uint8_t kOpener[] = {0x3F, 0xFF, 'h', 'p'};
+
 uint32_t drawNonce() {
     uint32_t n = 0;
     if (getrandom(&n, sizeof n, 0) != sizeof n) n = 0x68730001;
     return n == 0 ? 1 : n;
+}
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 PunchEndpoint toPunch(const meet::Endpoint& e) { return {e.address, e.port}; }
@@ -200,6 +213,17 @@ bool HostWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t 
         if (m.code == code_ && !code_.empty() && m.peer.address != 0 && m.peer.port != 0) guestComing(m, nowMs);
         return true;
     }
+    if (m.type == meet::Type::GuestRelayed) {
+        // Only a guest the service said was coming; a few datagrams toward its relay open this
+        // side's router to what the relay sends from there.
+        for (Coming& c : coming_)
+            if (m.code == code_ && !code_.empty() && c.publicEndpoint == m.peer && c.openers < kOpeners * 4) {
+                c.relayed = m.relayed;
+                for (int i = 0; i < kOpeners; ++i, ++c.openers)
+                    send_(m.relayed, std::string_view(reinterpret_cast<const char*>(kOpener), sizeof kOpener));
+            }
+        return true;
+    }
     if (!request_.answers(m)) return true;
     request_.done();
     if (m.type == meet::Type::Error) {
@@ -227,6 +251,8 @@ void HostWays::end() {
 }
 
 Path HostWays::pathOf(const meet::Endpoint& from) const {
+    for (const Coming& c : coming_)
+        if (from == c.relayed) return Path::Relayed;
     for (const Coming& c : coming_) {
         if (std::find(c.lan.begin(), c.lan.end(), from) != c.lan.end()) return Path::Lan;
         if (from == c.publicEndpoint) return c.sentRounds ? Path::Punched : Path::Direct;
@@ -259,9 +285,31 @@ void GuestWays::step(int64_t nowMs) {
         if (!request_.step(nowMs, service_, send_)) fail(silentService(service_));
     } else if (state_ == State::Trying) {
         puncher_->tick(nowMs);
-        if (puncher_->state() == PunchState::GaveUp)
-            fail("No way through to the host: its router and this one let nothing pass between them.");
+        if (puncher_->state() != PunchState::GaveUp) return;
+        if (found_.turn.offered)
+            state_ = State::Relaying;
+        else
+            fail("No way through to the host: its router and this one let nothing pass between them, "
+                 "and the meeting service offers no relay.");
+    } else if (state_ == State::Telling) {
+        if (!request_.step(nowMs, service_, send_)) fail(silentService(service_));
     }
+}
+
+void GuestWays::relayReady(const meet::Endpoint& relayed, int64_t nowMs) {
+    if (state_ != State::Relaying) return;
+    meet::Message r;
+    r.type = meet::Type::Relayed;
+    r.nonce = drawNonce();
+    r.code = code_;
+    r.relayed = relayed;
+    request_.begin(r, nowMs);
+    request_.step(nowMs, service_, send_);
+    state_ = State::Telling;
+}
+
+void GuestWays::relayFailed(const std::string& why) {
+    if (state_ == State::Relaying) fail("No way through to the host, and the relay failed: " + why);
 }
 
 bool GuestWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t nowMs) {
@@ -280,7 +328,7 @@ bool GuestWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t
         return true;
     }
     if (!meet::isMeetingDatagram(bytes)) return false;
-    if (!(from == service_) || state_ != State::Looking) return true;
+    if (!(from == service_) || (state_ != State::Looking && state_ != State::Telling)) return true;
     meet::Message m;
     const meet::Decoded d = meet::decode(bytes, m);
     if (d == meet::Decoded::BadVersion) {
@@ -293,6 +341,14 @@ bool GuestWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t
     request_.done();
     if (m.type == meet::Type::Error) {
         fail(errorSentence(m));
+        return true;
+    }
+    if (state_ == State::Telling) {
+        if (m.type == meet::Type::RelayNoted) {
+            state_ = State::Through;
+            path_ = Path::Relayed;
+            through_ = found_.peer;
+        }
         return true;
     }
     if (m.type != meet::Type::Found) return true;
@@ -313,6 +369,58 @@ bool GuestWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t
     state_ = State::Trying;
     puncher_->tick(nowMs);
     return true;
+}
+
+// --- the relay on real sockets ---
+
+std::unique_ptr<RelayPump> RelayPump::allocate(const meet::TurnOffer& offer, uint16_t enetPort, std::string& why) {
+    std::unique_ptr<RelayPump> pump(new RelayPump);
+    pump->client_ = turn::Client::open(turn::Address::v4(offer.server.address, offer.server.port),
+                                       {offer.username, offer.password}, why);
+    if (!pump->client_) return nullptr;
+    turn::Client& c = *pump->client_;
+    for (const int64_t start = steadyMs(); c.state() == turn::Client::State::Allocating && steadyMs() - start < kAllocateMs;) {
+        c.service(steadyMs());
+        pollfd p{c.socket(), POLLIN, 0};
+        poll(&p, 1, 10);
+    }
+    if (c.state() != turn::Client::State::Ready) {
+        why = !c.failure().empty() ? c.failure() : "the relay at " + meet::toString(offer.server) + " does not answer";
+        return nullptr;
+    }
+    pump->bridge_ = std::make_unique<RelayBridge>(c, enetPort);
+    return pump;
+}
+
+RelayPump::~RelayPump() {
+    stop_ = true;
+    if (carrier_.joinable()) carrier_.join();
+    bridge_.reset();
+    if (client_) {
+        client_->close();
+        client_->service(steadyMs());
+    }
+}
+
+meet::Endpoint RelayPump::relayed() const {
+    return {client_->relayed().ipv4(), client_->relayed().port};
+}
+
+uint16_t RelayPump::carryTo(const meet::Endpoint& host, std::string& why) {
+    if (carrier_.joinable()) {
+        why = "the relay already carries this machine's game";
+        return 0;
+    }
+    const uint16_t port = bridge_->add(turn::Address::v4(host.address, host.port), why);
+    if (port == 0) return 0;
+    carrier_ = std::thread([this] {
+        while (!stop_) {
+            bridge_->service(steadyMs());
+            pollfd p{client_->socket(), POLLIN, 0};
+            poll(&p, 1, 1);
+        }
+    });
+    return port;
 }
 
 }  // namespace hopshot::net

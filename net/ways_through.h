@@ -15,12 +15,19 @@
 #include "meet/protocol.h"
 #include "net/punch.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
+
+namespace hopshot {
+class RelayBridge;
+namespace turn { class Client; }
+}
 
 namespace hopshot::net {
 
@@ -28,7 +35,8 @@ constexpr int kMeetResendMs = 1000;    // a request unanswered for this long goe
 constexpr int kMeetSilentMs = 4000;    // ... and the service counts as silent after this
 constexpr int kDirectGraceMs = 600;    // host: only answering probes, before punching itself
 constexpr int kMaxComing = 4;          // host: guests being punched toward at once
-constexpr size_t kMaxSideDatagrams = 64;   // datagrams taken in one step, beyond them dropped
+constexpr int kOpeners = 3;            // host: datagrams toward a relayed guest, to open its router
+constexpr int kAllocateMs = 3000;      // guest: the relay's allocation, at most
 
 enum class Path { None, Lan, Direct, Punched, Relayed };
 const char* pathName(Path p);   // "lan", "direct", "punched", "relayed"
@@ -78,10 +86,12 @@ private:
     struct Coming {
         meet::Endpoint publicEndpoint;
         std::vector<meet::Endpoint> lan;
+        meet::Endpoint relayed;     // its allocation at the relay, once it says so
         std::unique_ptr<Puncher> puncher;
         int64_t roundsFromMs = 0;
         bool sentRounds = false;    // this side had to punch before the guest got through
         bool throughEarly = false;  // a probe of the guest's reached this side before its rounds
+        int openers = 0;            // datagrams sent toward its relay
     };
     void fail(const std::string& sentence);
     void guestComing(const meet::Message& m, int64_t nowMs);
@@ -102,14 +112,20 @@ private:
 // The guest: looks the code up, then tries the host's endpoints until one answers.
 class GuestWays {
 public:
-    enum class State { Looking, Trying, Through, Failed };
+    // Relaying: punching gave up and the service offers a relay: the caller allocates there
+    // (found().turn) and says relayReady or relayFailed. Telling: the host is being told.
+    enum class State { Looking, Trying, Relaying, Telling, Through, Failed };
     GuestWays(meet::Endpoint service, std::string code, std::vector<meet::Endpoint> lan, SideSend send,
               PunchLimits limits = {});
 
     void step(int64_t nowMs);
     bool take(const meet::Endpoint& from, std::string_view bytes, int64_t nowMs);
 
+    void relayReady(const meet::Endpoint& relayed, int64_t nowMs);
+    void relayFailed(const std::string& why);
+
     State state() const { return state_; }
+    bool busy() const { return state_ != State::Through && state_ != State::Failed; }
     const std::string& failure() const { return failure_; }
     Path path() const { return path_; }
     meet::Endpoint through() const { return through_; }   // where the host is reached, once Through
@@ -131,6 +147,26 @@ private:
     bool heardHostRound_ = false;
     Path path_ = Path::None;
     meet::Endpoint through_;
+};
+
+// The guest's side of the relay on real sockets: an allocation at the offered TURN relay and a
+// stand-in on 127.0.0.1 that ENet reaches the host by. A thread of its own carries datagrams
+// between them at once, whatever the game's loop is busy with.
+class RelayPump {
+public:
+    // Allocates for the ENet socket on `enetPort`: blocks at most kAllocateMs. Null with why.
+    static std::unique_ptr<RelayPump> allocate(const meet::TurnOffer& offer, uint16_t enetPort, std::string& why);
+    ~RelayPump();
+    meet::Endpoint relayed() const;
+    // The 127.0.0.1 port that stands in for `host`; carrying starts. 0 with why.
+    uint16_t carryTo(const meet::Endpoint& host, std::string& why);
+
+private:
+    RelayPump() = default;
+    std::unique_ptr<turn::Client> client_;
+    std::unique_ptr<RelayBridge> bridge_;
+    std::thread carrier_;
+    std::atomic<bool> stop_{false};
 };
 
 // The meeting service's endpoint from "HOST[:PORT]" (a name or numeric IPv4; the port defaults

@@ -17,6 +17,7 @@ using meet::Endpoint;
 constexpr Endpoint kService{0xCB00710A, 7311};
 constexpr Endpoint kHostLan{0xC0A80102, 7310}, kHostPublic{0xCB007101, 40001};
 constexpr Endpoint kGuestLan{0xC0A80103, 50000}, kGuestPublic{0xCB007102, 40002};
+constexpr Endpoint kRelay{0xCB00710A, 3478}, kGuestRelayed{0xCB00710A, 49152};
 
 enum class Router { Open, Restricted, Closed };
 
@@ -24,7 +25,10 @@ struct Net {
     Router host = Router::Restricted, guest = Router::Restricted;
     bool sameLan = false;
     bool serviceUp = true;
-    meet::Service service{meet::Limits{}, meet::TurnServer{}};
+    meet::Service service;
+    explicit Net(bool relay = false)
+        : service(meet::Limits{}, relay ? meet::TurnServer{kRelay, "lab secret"} : meet::TurnServer{}) {}
+    int openers = 0;   // datagrams the host sent toward the guest's relay
     struct Datagram {
         bool toHost;
         Endpoint from;
@@ -54,6 +58,7 @@ struct Net {
             return;
         }
         sentTo.insert({fromHost, key(to)});
+        if (fromHost && to == kGuestRelayed) ++openers;
         if (to == (fromHost ? kGuestPublic : kHostPublic) && lets(!fromHost, self))
             air.push_back({!fromHost, self, std::string(bytes)});
     }
@@ -82,6 +87,7 @@ Outcome run(Net& net, const std::string& typedCode = "") {
     for (; net.now - start < 20000; net.now += 10) {
         host.step(net.now);
         guest.step(net.now);
+        if (guest.state() == GuestWays::State::Relaying) guest.relayReady(kGuestRelayed, net.now);
         for (size_t n = net.air.size(); n > 0 && !net.air.empty(); --n) {
             auto d = net.air.front();
             net.air.pop_front();
@@ -90,7 +96,9 @@ Outcome run(Net& net, const std::string& typedCode = "") {
         }
         if (guest.state() == GuestWays::State::Through || guest.state() == GuestWays::State::Failed) break;
     }
-    const Endpoint seenByHost = guest.through() == kHostLan ? kGuestLan : kGuestPublic;
+    const Endpoint seenByHost = guest.through() == kHostLan                ? kGuestLan
+                                : guest.path() == Path::Relayed ? kGuestRelayed
+                                                                : kGuestPublic;
     return {guest.state(), guest.path(), host.pathOf(seenByHost), guest.failure(), net.now - start};
 }
 
@@ -98,19 +106,20 @@ TEST(WaysThrough, EachPairOfRoutersGetsTheFirstPathThatWorks) {
     const struct Row {
         const char* what;
         Router host, guest;
-        bool sameLan;
+        bool sameLan, relay;
         GuestWays::State state;
         Path path;
         int64_t withinMs;
     } rows[] = {
-        {"one LAN", Router::Restricted, Router::Restricted, true, GuestWays::State::Through, Path::Lan, 100},
-        {"host's port open", Router::Open, Router::Restricted, false, GuestWays::State::Through, Path::Direct, 100},
-        {"two home routers", Router::Restricted, Router::Restricted, false, GuestWays::State::Through, Path::Punched, 1000},
-        {"a guest's router opens to its host", Router::Restricted, Router::Open, false, GuestWays::State::Through, Path::Punched, 1000},
-        {"nothing passes", Router::Closed, Router::Restricted, false, GuestWays::State::Failed, Path::None, 4000},
+        {"one LAN", Router::Restricted, Router::Restricted, true, false, GuestWays::State::Through, Path::Lan, 100},
+        {"host's port open", Router::Open, Router::Restricted, false, false, GuestWays::State::Through, Path::Direct, 100},
+        {"two home routers", Router::Restricted, Router::Restricted, false, false, GuestWays::State::Through, Path::Punched, 1000},
+        {"a guest's router opens to its host", Router::Restricted, Router::Open, false, false, GuestWays::State::Through, Path::Punched, 1000},
+        {"nothing passes but the relay", Router::Closed, Router::Restricted, false, true, GuestWays::State::Through, Path::Relayed, 3000},
+        {"nothing passes", Router::Closed, Router::Restricted, false, false, GuestWays::State::Failed, Path::None, 4000},
     };
     for (const Row& r : rows) {
-        Net net;
+        Net net(r.relay);
         net.host = r.host;
         net.guest = r.guest;
         net.sameLan = r.sameLan;
@@ -120,6 +129,7 @@ TEST(WaysThrough, EachPairOfRoutersGetsTheFirstPathThatWorks) {
         if (r.state == GuestWays::State::Through) EXPECT_STREQ(pathName(o.hostPath), pathName(r.path)) << r.what;
         else EXPECT_NE(o.failure.find("No way through"), std::string::npos) << o.failure;
         EXPECT_LE(o.ms, r.withinMs) << r.what;
+        EXPECT_EQ(net.openers, r.path == Path::Relayed ? kOpeners : 0) << r.what;
     }
 }
 
