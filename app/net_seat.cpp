@@ -200,12 +200,20 @@ std::optional<bool> NetSeat::checkedPlayer(int p) const {
 
 // One network game, run to its end: every machine starts it from the host's start.
 void NetSeat::play(const StartMessage& m) {
-    starting_ = false;
-    if (!session_ || game_) return;
     Game& g = form_.game_;
-    if (g.w.running != 0) return;
+    if (!session_ || game_ || g.w.running != 0) {
+        starting_ = false;
+        return;
+    }
+    // The generator may take a while to reach the host's: the window stays live meanwhile (no
+    // other start is taken), and closing it or leaving ends the wait.
+    const bool reached = g.rng.advanceTo(m.draws, [this] {
+        QCoreApplication::processEvents();
+        return !form_.ended_ && session_ && !session_->over();
+    });
+    starting_ = false;
+    if (!reached || !session_) return;
     start_ = m;
-    g.rng.advanceTo(m.draws);   // bounded where the start is read
     takeCarried(g.w, m.carried);
     for (int j = 0; j < 2; ++j)
         joysticks_.set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);

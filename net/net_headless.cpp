@@ -251,10 +251,12 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         }
         meeting = std::make_unique<HostMeeting>(*s, *service, scriptPlayers(script));
     }
-    for (int waited = 0;; waited += 10) {
+    // Measured by the clock: a burst of packets ends each service() early.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(n.waitMs);
+    for (;;) {
         if (meeting && !meeting->step(out, err)) return 3;
         if (int(s->roster().size()) >= n.machines) break;
-        if (waited >= n.waitMs) {
+        if (std::chrono::steady_clock::now() >= until) {
             err << "hopshot: only " << s->roster().size() << " of " << n.machines
                 << " machines came\n";
             return 3;
