@@ -31,11 +31,6 @@ int64_t steadyMs() {
                std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::string addressText(uint32_t address) {
-    const std::string withPort = meet::toString({address, 1});
-    return withPort.substr(0, withPort.rfind(':'));
-}
-
 net::SideSend sideSend(NetSession& s) {
     return [&s](const meet::Endpoint& to, std::string_view bytes) { s.sendSide(to.address, to.port, bytes); };
 }
@@ -88,52 +83,6 @@ private:
     bool told_ = false;
     std::set<int> paths_;
 };
-
-// Guest: the host behind an invite code, its way through found and joined. Null with what the
-// player should read.
-// The relay's part, when it comes to that, goes to `relay`, which must outlive the session.
-std::unique_ptr<NetSession> joinByCode(const NetOptions& n, const Players& own, std::ostream& out,
-                                       std::unique_ptr<net::RelayPump>& relay, std::string& problem) {
-    if (n.meet.empty()) {
-        problem = "joining by an invite code needs a meeting service: give --meet HOST[:PORT]";
-        return nullptr;
-    }
-    const auto service = net::resolveMeet(n.meet, problem);
-    if (!service) return nullptr;
-    auto s = NetSession::openGuest(own, programVersion(), problem);
-    if (!s) return nullptr;
-    net::GuestWays ways(*service, n.code, net::lanEndpoints(s->localPort()), sideSend(*s));
-    s->setSideReader([&ways](uint32_t address, uint16_t port, std::string_view bytes) {
-        return ways.take({address, port}, bytes, steadyMs());
-    });
-    // Bounded by the service's silence, the punching's rounds and the relay's allocation.
-    while (ways.busy()) {
-        ways.step(steadyMs());
-        if (ways.state() == net::GuestWays::State::Relaying) {
-            std::string why;
-            relay = net::RelayPump::allocate(ways.found().turn, s->localPort(), why);
-            if (relay) ways.relayReady(relay->relayed(), steadyMs());
-            else ways.relayFailed(why);
-        }
-        s->service(5);
-    }
-    if (ways.state() == net::GuestWays::State::Failed) {
-        problem = ways.failure();
-        s->setSideReader(nullptr);
-        return nullptr;
-    }
-    // The host goes on answering probes while ENet connects; this side does too.
-    meet::Endpoint to = ways.through();
-    if (ways.path() == net::Path::Relayed) {
-        to = {0x7F000001, relay->carryTo(to, problem)};
-        if (to.port == 0) return nullptr;
-    }
-    const bool joined = s->joinHost(addressText(to.address), to.port, n.waitMs, problem);
-    s->setSideReader(nullptr);
-    if (!joined) return nullptr;
-    out << "path: " << net::pathName(ways.path()) << std::endl;
-    return s;
-}
 
 // What the player should hear of (machines joining and leaving), on the error stream.
 void tell(NetSession& s, std::ostream& err) {
@@ -308,13 +257,15 @@ int guestGames(const Script& script, HeadlessHost& host, Game& g, const Headless
                const NetOptions& n, std::ostream& out, std::ostream& err) {
     std::string problem;
     std::unique_ptr<net::RelayPump> relay;   // outlives the session that it carries
+    net::Path path = net::Path::None;
     auto s = n.code.empty() ? NetSession::join(n.address, n.port, scriptPlayers(script), programVersion(),
                                                n.waitMs, problem)
-                            : joinByCode(n, scriptPlayers(script), out, relay, problem);
+                            : net::joinByCode(n.meet, n.code, scriptPlayers(script), n.waitMs, relay, path, problem);
     if (!s) {
         err << "hopshot: " << problem << "\n";
         return 3;
     }
+    if (path != net::Path::None) out << "path: " << net::pathName(path) << std::endl;
     GuestFront front(*s, host, g, o, n, out, err);
     ScriptError error;
     bool more = playScript(script, g, front, error);

@@ -1,6 +1,7 @@
 #include "net/ways_through.h"
 
 #include "net/relay_bridge.h"
+#include "net/session.h"
 #include "net/turn_client.h"
 
 #include <arpa/inet.h>
@@ -370,6 +371,65 @@ bool GuestWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t
     puncher_->tick(nowMs);
     return true;
 }
+
+// --- a guest's whole way ---
+
+namespace {
+
+std::string addressText(uint32_t address) {
+    const std::string withPort = meet::toString({address, 1});
+    return withPort.substr(0, withPort.rfind(':'));
+}
+
+SideSend sideSend(NetSession& s) {
+    return [&s](const meet::Endpoint& to, std::string_view bytes) { s.sendSide(to.address, to.port, bytes); };
+}
+
+}  // namespace
+
+std::unique_ptr<NetSession> joinByCode(const std::string& meetService, const std::string& code, const Players& own,
+                                       int waitMs, std::unique_ptr<RelayPump>& relay, Path& path, std::string& problem) {
+    if (meetService.empty()) {
+        problem = "joining by an invite code needs a meeting service: give --meet HOST[:PORT]";
+        return nullptr;
+    }
+    const auto service = resolveMeet(meetService, problem);
+    if (!service) return nullptr;
+    auto s = NetSession::openGuest(own, programVersion(), problem);
+    if (!s) return nullptr;
+    GuestWays ways(*service, code, lanEndpoints(s->localPort()), sideSend(*s));
+    s->setSideReader([&ways](uint32_t address, uint16_t port, std::string_view bytes) {
+        return ways.take({address, port}, bytes, steadyMs());
+    });
+    // Bounded by the service's silence, the punching's rounds and the relay's allocation.
+    while (ways.busy()) {
+        ways.step(steadyMs());
+        if (ways.state() == GuestWays::State::Relaying) {
+            std::string why;
+            relay = RelayPump::allocate(ways.found().turn, s->localPort(), why);
+            if (relay) ways.relayReady(relay->relayed(), steadyMs());
+            else ways.relayFailed(why);
+        }
+        s->service(5);
+    }
+    if (ways.state() == GuestWays::State::Failed) {
+        problem = ways.failure();
+        s->setSideReader(nullptr);
+        return nullptr;
+    }
+    // The host goes on answering probes while ENet connects; this side does too.
+    meet::Endpoint to = ways.through();
+    if (ways.path() == Path::Relayed) {
+        to = {0x7F000001, relay->carryTo(to, problem)};
+        if (to.port == 0) return nullptr;
+    }
+    const bool joined = s->joinHost(addressText(to.address), to.port, waitMs, problem);
+    s->setSideReader(nullptr);
+    if (!joined) return nullptr;
+    path = ways.path();
+    return s;
+}
+
 
 // --- the relay on real sockets ---
 

@@ -14,6 +14,7 @@
 
 #include "meet/protocol.h"
 #include "net/punch.h"
+#include "net/lockstep.h"
 
 #include <atomic>
 #include <cstdint>
@@ -25,6 +26,7 @@
 #include <vector>
 
 namespace hopshot {
+class NetSession;
 class RelayBridge;
 namespace turn { class Client; }
 }
@@ -168,6 +170,14 @@ private:
     std::thread carrier_;
     std::atomic<bool> stop_{false};
 };
+
+// Guest: the host behind an invite code, found through the service at `meetService` (HOST[:PORT];
+// empty: none named), its way through tried and joined; `path` says which. Blocks for at most
+// the service's silence, the punching's rounds, the relay's allocation and `waitMs`. The relay's
+// part, when it comes to that, goes to `relay`, which must outlive the session. Null with what
+// the player should read.
+std::unique_ptr<NetSession> joinByCode(const std::string& meetService, const std::string& code, const Players& own,
+                                       int waitMs, std::unique_ptr<RelayPump>& relay, Path& path, std::string& problem);
 
 // The meeting service's endpoint from "HOST[:PORT]" (a name or numeric IPv4; the port defaults
 // to the service's own). Empty with why when it cannot be found.
