@@ -161,7 +161,11 @@ std::unique_ptr<NetSession> NetSession::openGuest(const Players& own, const std:
         return nullptr;
     }
     std::unique_ptr<NetSession> s(new NetSession);
-    s->enet_ = enet_host_create(nullptr, 1, 1, 0, 0);
+    // Bound at once (any port), so that its port is known before anything is sent from it.
+    ENetAddress any{};
+    any.host = ENET_HOST_ANY;
+    any.port = 0;
+    s->enet_ = enet_host_create(&any, 1, 1, 0, 0);
     if (!s->enet_) {
         error = "cannot open a UDP socket";
         return nullptr;
