@@ -3,8 +3,9 @@
 //
 // Both sides speak the meeting protocol (meet/protocol.h) and the punching probes (net/punch.h)
 // on the very socket their ENet host uses, so that what the service sees is what the other side
-// must reach. Nothing here owns a socket or knows ENet: the caller sends what `Send` is given,
-// feeds back every datagram that is not ENet's, and steps both with a steady clock in ms.
+// must reach. HostWays and GuestWays own no socket and know no ENet: the caller sends what
+// `SideSend` is given, feeds back every datagram that is not ENet's, and steps both with a steady
+// clock in ms. RelayPump and joinByCode, at the end, put them to work on real sockets.
 //
 // How the host tells "direct" from "punched": it only answers probes for kDirectGraceMs after
 // hearing a guest is coming, and sends rounds of its own after that. A guest whose probes reach
