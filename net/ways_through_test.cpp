@@ -153,6 +153,30 @@ TEST(WaysThrough, AGuestThatCannotMeetItsHostSaysWhyWithinSeconds) {
     }
 }
 
+// A code lives while its host hosts, however long past the service's 30 seconds, and dies with
+// its End.
+TEST(WaysThrough, TheHostKeepsItsCodeAliveAndEndsIt) {
+    for (const bool ended : {false, true}) {
+        Net net;
+        HostWays host(kService, {kHostLan}, {"home", 1, 14}, [&](const Endpoint& to, std::string_view b) { net.send(true, to, b); });
+        for (; net.now < 95000; net.now += 50) {
+            host.step(net.now);
+            net.service.sweep(net.now);
+            for (; !net.air.empty(); net.air.pop_front())
+                if (net.air.front().toHost) host.take(net.air.front().from, net.air.front().bytes, net.now);
+        }
+        ASSERT_TRUE(meet::validCode(host.code()));
+        const std::string code = host.code();
+        if (ended) host.end();
+        GuestWays guest(kService, code, {}, [&](const Endpoint& to, std::string_view b) { net.send(false, to, b); });
+        guest.step(net.now);
+        for (; !net.air.empty(); net.air.pop_front())
+            if (!net.air.front().toHost) guest.take(net.air.front().from, net.air.front().bytes, net.now);
+        EXPECT_EQ(guest.state() == GuestWays::State::Failed, ended) << guest.failure();
+        EXPECT_TRUE(host.failure().empty()) << host.failure();
+    }
+}
+
 // What only the service may say is taken from nobody else, and an answer to no request of ours
 // changes nothing.
 TEST(WaysThrough, MeetingDatagramsFromStrangersOrWithOtherNoncesAreIgnored) {
