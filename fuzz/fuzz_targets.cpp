@@ -190,6 +190,9 @@ int meetMessages(const uint8_t* data, size_t size) {
             if (meet::isRequest(out.type)) broken("the service sends a request");
             if (out.type == meet::Type::GuestComing) {
                 if (!ours || in.type != meet::Type::Lookup || !(out.peer == from)) broken("a guest told of from nowhere");
+            } else if (out.type == meet::Type::GuestRelayed) {
+                if (!ours || in.type != meet::Type::Relayed || !(out.peer == from) || !(out.relayed == in.relayed))
+                    broken("a relayed guest told of from nowhere");
             } else if (!(o.to == from) || out.nonce != in.nonce) {
                 broken("an answer to another address or request");
             }
