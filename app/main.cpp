@@ -145,6 +145,7 @@ int main(int argc, char** argv) {
             n.perturbStep = cl.desyncAfter;
             n.code = cl.code;
             n.meet = cl.meet.empty() ? HOPSHOT_DEFAULT_MEET : cl.meet;
+            n.meetGiven = !cl.meet.empty();
             return hopshot::runNetHeadless(o, n, std::cout, std::cerr);
         }
         return hopshot::runHeadless(o, std::cout, std::cerr);

@@ -196,14 +196,21 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         const auto service = net::resolveMeet(n.meet, problem);
         if (!service) {
             err << "hopshot: " << problem << "\n";
-            return 3;
+            if (n.meetGiven) return 3;
+            err << "hopshot: hosting by address only\n";
+        } else {
+            meeting = std::make_unique<HostMeeting>(*s, *service, scriptPlayers(script));
         }
-        meeting = std::make_unique<HostMeeting>(*s, *service, scriptPlayers(script));
     }
     // Measured by the clock: a burst of packets ends each service() early.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(n.waitMs);
     for (;;) {
-        if (meeting && !meeting->step(out, err)) return 3;
+        if (meeting && !meeting->step(out, err)) {
+            // The build's own service failing leaves hosting by address as it always was.
+            if (n.meetGiven) return 3;
+            err << "hopshot: hosting by address only\n";
+            meeting.reset();
+        }
         if (int(s->roster().size()) >= n.machines) break;
         if (std::chrono::steady_clock::now() >= until) {
             err << "hopshot: only " << s->roster().size() << " of " << n.machines

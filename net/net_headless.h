@@ -19,6 +19,7 @@ struct NetOptions {
     int waitMs = 30000;       // host: how long to wait for them; guest: for the host's answer
     std::string code;         // guest: the invite code to join by, instead of the address
     std::string meet;         // the meeting service's HOST[:PORT]; empty: none (by address only)
+    bool meetGiven = true;    // named by the player, not the build: a host ends when it fails
     long perturbStep = 0;     // tests only: this machine's score is nudged after this step
 };
 
