@@ -22,7 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 
-uint16_t testPort(int slot) { return uint16_t(25000 + (getpid() % 2000) * 8 + slot); }
+// Below the other network tests' ports, so that tests side by side never share one.
+uint16_t testPort(int slot) { return uint16_t(12000 + (getpid() % 1000) * 8 + slot); }
 
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in a{};
