@@ -46,7 +46,7 @@ bool NetSeat::open(std::string& error) {
     Players own{};
     for (int i = 0; i < kPlayers; ++i)
         own[size_t(i)] = (choice_.host || choice_.namesPlayers) && form_.players_[size_t(i)]->isChecked();
-    if (!choice_.host && choice_.address.empty()) {
+    if (!choice_.host && choice_.address.empty() && choice_.code.empty()) {
         std::string said;
         const bool found = pickLanGame(lanQueryPlaces(kLanPort), kLanListenMs, choice_.address, choice_.port, said);
         std::cerr << "hopshot: " << said << std::endl;
@@ -55,10 +55,11 @@ bool NetSeat::open(std::string& error) {
             return false;
         }
     }
-    session_ = choice_.host
-                   ? NetSession::host(choice_.port, own, programVersion(), error)
-                   : NetSession::join(choice_.address, choice_.port, own, programVersion(),
-                                      kJoinWaitMs, error);
+    net::Path path = net::Path::None;
+    session_ = choice_.host            ? NetSession::host(choice_.port, own, programVersion(), error)
+               : !choice_.code.empty() ? net::joinByCode(choice_.meet, choice_.code, own, kJoinWaitMs, relay_, path, error)
+                                       : NetSession::join(choice_.address, choice_.port, own, programVersion(),
+                                                          kJoinWaitMs, error);
     if (!session_) return false;
     if (choice_.host) {
         auto lan = std::make_unique<LanResponder>(kLanPort);

@@ -1,5 +1,7 @@
 #include "net/options.h"
 
+#include "meet/protocol.h"
+
 #include <optional>
 
 #ifndef HOPSHOT_VERSION
@@ -172,13 +174,21 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
             out.address = value.value_or("");
             const std::optional<std::string>& v = value;
             if (!v || v->empty()) continue;
-            if (size_t colon = v->rfind(':'); colon != std::string::npos && v->find(':') == colon) {
+            // Eight characters of the code's alphabet are an invite code, never an address.
+            if (auto code = meet::parseCode(*v)) {
+                out.address.clear();
+                out.code = *code;
+            } else if (size_t colon = v->rfind(':'); colon != std::string::npos && v->find(':') == colon) {
                 auto port = parsePort(v->substr(colon + 1));
                 if (!port) return "--join takes ADDRESS[:PORT] with a port from 1 to 65535, not '" + *v + "'";
                 out.port = *port;
                 out.address = v->substr(0, colon);
                 if (out.address.empty()) return "--join needs the host's address before the port";
             }
+        } else if (name == "--meet") {
+            auto v = take();
+            if (!v || v->empty()) return "--meet needs the meeting service's HOST[:PORT]";
+            out.meet = *v;
         } else if (name == "--delay" || name == "--machines" || name == "--test-desync-after") {
             auto v = take();
             if (!v) return name + " needs a value";
@@ -261,6 +271,8 @@ std::string usageText() {
            "  --host [PORT]      host a network game that other machines join\n"
            "  --join [ADDRESS[:PORT]]  join the game hosted at ADDRESS; with none, the one\n"
            "                     game that answers when asked on this LAN (UDP 7312)\n"
+           "  --join CODE        join the game behind an invite code (through --meet)\n"
+           "  --meet HOST[:PORT] the meeting service that hands out invite codes (UDP 7311)\n"
            "  --delay D          plain lockstep: every key D frame steps later, 1 to 10 (default:\n"
            "                     own keys at once, the others' predicted and corrected)\n"
            "  --machines N       headless host: wait for N machines, itself included (default 2)\n"
