@@ -27,7 +27,6 @@ struct NetChoice {
     std::string address;          // guest: the host's address
     uint16_t port = kDefaultPort;
     int delay = 0;                // plain lockstep delay; 0: the machines predict
-    std::string replayOut;        // tests: each network game's replay is written here
 };
 
 class NetSeat : public QObject {

@@ -20,15 +20,6 @@ std::string playersDigits(const Players& p) {
     return s;
 }
 
-bool parsePlayersDigits(std::string_view s, Players& p) {
-    if (s.size() != p.size()) return false;
-    for (size_t i = 0; i < p.size(); ++i) {
-        if (s[i] != '0' && s[i] != '1') return false;
-        p[i] = s[i] == '1';
-    }
-    return true;
-}
-
 std::string playersList(const Players& p) {
     std::string s;
     for (int i = 0; i < kPlayers; ++i)

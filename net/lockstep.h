@@ -25,7 +25,6 @@ constexpr long kMaxStepLimit = 1000000000;     // the largest step limit a start
 constexpr long kRunAhead = 8;
 
 std::string playersDigits(const Players& p);                 // "1010"
-bool parsePlayersDigits(std::string_view s, Players& p);
 std::string playersList(const Players& p);                   // "1 3"
 
 // The commands that let go of a machine's players' controls when it leaves: steering and fire let

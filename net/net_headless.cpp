@@ -26,16 +26,12 @@ void tell(NetSession& s, std::ostream& err) {
     for (const std::string& n : s.takeNotices()) err << "hopshot: " << n << "\n";
 }
 
-// What the host's start makes every machine share: the players taking part, the generator,
-// the values the setup leaves alone and the joysticks' readings.
+// What the host's start makes every machine share, with the players taking part checked.
 void takeStart(HeadlessHost& host, Game& g, const StartMessage& m) {
     static const MenuItem items[] = {MenuItem::Player1, MenuItem::Player2, MenuItem::Player3,
                                      MenuItem::Player4};
     for (int p = 0; p < kPlayers; ++p) host.setMark(items[p], m.players[size_t(p)]);
-    g.rng.advanceTo(m.draws);
-    takeCarried(g.w, m.carried);
-    for (int j = 0; j < 2; ++j)
-        host.joysticks().set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
+    takeStart(m, g, host.joysticks());
 }
 
 std::array<bool, 4> screenOptions(const HeadlessHost& host) {
@@ -97,23 +93,9 @@ public:
     using NetFront::NetFront;
     bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
         host_.setTimerPhase(timerPhase);
-        StartMessage m;
-        m.game = number;
-        // A delay given fixes the lockstep; else every machine predicts the others.
-        m.predicts = n_.delay == 0;
-        m.delay = n_.delay > 0 ? n_.delay : 1;
-        m.stepLimit = o_.stepLimit > 0 ? o_.stepLimit : kDefaultStepLimit;
-        for (const Machine& mc : s_.roster()) {
-            m.machines.push_back(mc.id);
-            m.machinePlayers.push_back(mc.players);
-        }
-        m.players = s_.everyonesPlayers();
-        m.draws = g_.rng.draws();
-        m.carried = carriedValues(g_.w);
-        for (int j = 0; j < 2; ++j) {
-            const JoyReading r = host_.joystick(j);
-            m.joys[size_t(j)] = {r.x, r.y, r.buttons};
-        }
+        const StartMessage m = hostStart(s_, number, n_.delay,
+                                         o_.stepLimit > 0 ? o_.stepLimit : kDefaultStepLimit, g_,
+                                         host_.joysticks());
         s_.startGame(m);
         if (!playNetGame(s_, m, host_, g_, game.events, o_, n_, out_, err_)) failed = true;
         return true;

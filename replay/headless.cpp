@@ -74,8 +74,6 @@ long HeadlessHost::playGame(int number, InputSource& source, long stepLimit) {
     playing_ = true;
     gameNumber_ = number;
     steps_ = 0;
-    // A game that runs ahead of its events (network play predicting) is written down as its
-    // steps settle; any other as each step runs.
     input_->begin(&source, stepLimit, {},
                   [this](long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
                       if (trace_) writeStepObject(*trace_, gameNumber_, step, w, draws, sounds);
@@ -93,10 +91,7 @@ long HeadlessHost::playGame(int number, InputSource& source, long stepLimit) {
 void HeadlessHost::stepDone() {
     if (!playing_) return;
     ++steps_;
-    std::vector<int> sounds = sound_.take();
-    if (trace_ && !input_->predicting())
-        writeStepObject(*trace_, gameNumber_, steps_, game_->w, game_->rng.draws(), sounds);
-    input_->stepDone(steps_);
+    input_->stepDone(steps_, sound_.take());
 }
 
 // The yield after step k (k = 0: the one after the setup): the events for step k + 1, waited for

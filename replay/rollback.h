@@ -67,7 +67,6 @@ public:
     long granted() const { return grantedFor_; }
     bool stepSettlesAsItRuns(long step) const { return settled_ == step - 1 && feed_.complete(step); }
     const RerunMeasures& reruns() const { return reruns_; }
-    void setAhead(long steps) { ahead_ = std::clamp<long>(steps, 0, kMostAhead); }
     // Tests: the score is nudged after `step` in every run of it, so that the game goes astray.
     void nudgeAfter(long step) { nudgeAfter_ = step; }
 

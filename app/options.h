@@ -1,5 +1,5 @@
 // The command line: the window's check marks and screen, a headless run, network play. Plain
-// standard C++, below the window, so that it is tested without a display.
+// standard C++ with no Qt in it: it is read before any window or display is asked for.
 #pragma once
 
 #include "replay/script.h"

@@ -1,4 +1,4 @@
-#include "net/options.h"
+#include "app/options.h"
 
 #include <gtest/gtest.h>
 
