@@ -438,8 +438,6 @@ void Form1::timer1Tick() {
     if (joysticks_ && !joysticks_->takeArrivals().empty())
         detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (paused_) return;   // the countdown stands still too
-    // In a network game the countdown is the host's; between games the host's start decides.
-    if (net_ && (!net_->inGame() || !net_->isHost())) return;
     ScriptEvent tick;
     tick.kind = ScriptEvent::Kind::Tick;
     takeEvent(tick);

@@ -47,7 +47,7 @@ bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game&
                  std::ostream& out, std::ostream& err) {
     takeStart(host, g, m);
     ScriptInput script;
-    script.begin(own, s.isHost() ? host.timerPhase() : 0);   // the countdown is the host's
+    script.begin(own, host.timerPhase());
     NetGame net(s, m, screenOptions(host), script);
     net.perturbAfter(n.perturbStep);   // tests: a machine that has gone astray
     const long steps = host.playGame(m.game, net, m.stepLimit);

@@ -1,6 +1,6 @@
-// The headless shell: the real game routine with no window, no picture and no sound device, on a
-// virtual clock that advances one tick at every yield, so exactly one frame step runs per yield.
-// A replay script stands in for the player: its events arrive at the yields it names.
+// The headless shell: the real game with no window, no picture and no sound device, stepped as
+// fast as it goes on a virtual clock that advances one tick a step. A replay script stands in for
+// the player: its events reach the game before the steps it names.
 #pragma once
 
 #include "core/game.h"
