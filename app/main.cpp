@@ -142,7 +142,6 @@ int main(int argc, char** argv) {
             n.port = uint16_t(cl.port);
             n.delay = cl.delay;
             n.machines = cl.machines;
-            n.perturbStep = cl.desyncAfter;
             return hopshot::runNetHeadless(o, n, std::cout, std::cerr);
         }
         return hopshot::runHeadless(o, std::cout, std::cerr);

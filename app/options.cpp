@@ -190,13 +190,6 @@ std::string takeMachines(const std::string&, const std::string* v, CommandLine& 
     return {};
 }
 
-std::string takeDesyncAfter(const std::string& name, const std::string* v, CommandLine& out) {
-    auto n = parseSteps(*v);
-    if (!n) return name + " takes a step number, not '" + *v + "'";
-    out.desyncAfter = *n;
-    return {};
-}
-
 using V = Option::Value;
 
 // Every option but --help and --version. A new one is a row here, a take function and a line of
@@ -222,7 +215,6 @@ const Option kOptions[] = {
     {"--join", V::Needed, Kind::Any, takeJoin, "--join needs the host's ADDRESS[:PORT]"},
     {"--delay", V::Needed, Kind::Any, takeDelay},
     {"--machines", V::Needed, Kind::Any, takeMachines},
-    {"--test-desync-after", V::Needed, Kind::Any, takeDesyncAfter},
 };
 
 const Option* findOption(const std::string& name) {
@@ -277,8 +269,7 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
         if (std::string error = o->take(name, value ? &*value : nullptr, out); !error.empty())
             return error;
     }
-    if (out.net == CommandLine::Net::None && (out.delay != 0 || out.desyncAfter != 0))
-        return "--delay and --test-desync-after need --host or --join";
+    if (out.net == CommandLine::Net::None && out.delay != 0) return "--delay needs --host or --join";
     if (out.net != CommandLine::Net::None && !out.replay.empty())
         return "--replay shows a recorded game; it cannot go with --host or --join";
 
@@ -343,7 +334,6 @@ std::string usageText() {
            "  --delay D          plain lockstep: every key D frame steps later, 1 to 10 (default:\n"
            "                     own keys at once, the others' predicted and corrected)\n"
            "  --machines N       headless host: wait for N machines, itself included (default 2)\n"
-           "  --test-desync-after STEP  tests only: nudge this machine's game after STEP\n"
            "\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"

@@ -50,7 +50,6 @@ struct CommandLine {
     int port = 7310;                    // Host: the port to open; Join: the host's port
     int delay = 0;                      // plain lockstep delay in steps, 1..10; 0: predict
     int machines = 2;                   // headless host: machines to wait for, itself included
-    long desyncAfter = 0;               // tests only: nudge this machine's world after a step
 };
 
 // Parses the arguments after the program's name. Returns what is wrong with them, or an empty

@@ -181,6 +181,14 @@ void Lockstep::fingerprint(int machine, long step, uint64_t hash) {
         hashes_.erase(hashes_.begin());
 }
 
+std::optional<uint64_t> Lockstep::fingerprintOf(int machine, long step) const {
+    auto at = hashes_.find(step);
+    if (at == hashes_.end()) return std::nullopt;
+    auto said = at->second.find(machine);
+    if (said == at->second.end()) return std::nullopt;
+    return said->second;
+}
+
 long Lockstep::disagreesAfter(int machine) const {
     const Stream* s = stream(machine);
     return s ? s->disagrees : 0;

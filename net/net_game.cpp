@@ -42,7 +42,6 @@ void NetGame::bind(GameInput& in) {
     if (!predicts_) return;
     in_ = &in;
     rollback_->bind(in);
-    rollback_->nudgeAfter(perturbAfter_);
 }
 
 void NetGame::unbind() {
@@ -186,7 +185,6 @@ void NetGame::handedOver() {
 }
 
 void NetGame::stepDone(long step, Game& g) {
-    if (step == perturbAfter_) g.w.score += 1;
     if (!predicts_) {
         stepsDone_ = step;
         hash_ = worldHash(g.w, g.rng.draws());

@@ -54,9 +54,6 @@ public:
     // The game so far as a script that replays it alone, once it has stopped.
     std::string keptReplay(const World& w);
 
-    // Tests: this machine's score is nudged after `step`, in every run of that step, so that
-    // its game goes astray from there.
-    void perturbAfter(long step) { perturbAfter_ = step; }
     const RerunMeasures& reruns() const { return rollback_ ? rollback_->reruns() : noReruns_; }
     long settled() const { return rollback_ ? rollback_->settled() : stepsDone_; }
 
@@ -91,7 +88,6 @@ private:
     long stepsDone_ = 0;
     uint64_t hash_ = 0;     // the world's fingerprint after the last step run
     bool leaving_ = false;
-    long perturbAfter_ = 0;
 
     // --- prediction ---
     GameInput* in_ = nullptr;

@@ -43,13 +43,12 @@ std::array<bool, 4> screenOptions(const HeadlessHost& host) {
 // D steps ahead, and each step waits for everyone's, or runs ahead of theirs and is corrected.
 // False when the network stopped it.
 bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game& g,
-                 const std::vector<ScriptEvent>& own, const HeadlessOptions& o, const NetOptions& n,
-                 std::ostream& out, std::ostream& err) {
+                 const std::vector<ScriptEvent>& own, const HeadlessOptions& o, std::ostream& out,
+                 std::ostream& err) {
     takeStart(host, g, m);
     ScriptInput script;
     script.begin(own, host.timerPhase());
     NetGame net(s, m, screenOptions(host), script);
-    net.perturbAfter(n.perturbStep);   // tests: a machine that has gone astray
     const long steps = host.playGame(m.game, net, m.stepLimit);
     s.gameOver();
     tell(s, err);
@@ -97,7 +96,7 @@ public:
                                          o_.stepLimit > 0 ? o_.stepLimit : kDefaultStepLimit, g_,
                                          host_.joysticks());
         s_.startGame(m);
-        if (!playNetGame(s_, m, host_, g_, game.events, o_, n_, out_, err_)) failed = true;
+        if (!playNetGame(s_, m, host_, g_, game.events, o_, out_, err_)) failed = true;
         return true;
     }
 };
@@ -153,7 +152,7 @@ public:
             failed = true;
             return false;
         }
-        if (playNetGame(s_, m, host_, g_, own, o_, n_, out_, err_)) return true;
+        if (playNetGame(s_, m, host_, g_, own, o_, out_, err_)) return true;
         failed = true;   // stopped by the network: this machine plays no more
         return false;
     }

@@ -17,7 +17,6 @@ struct NetOptions {
     int delay = 0;            // plain lockstep delay in steps; 0: the machines predict
     int machines = 2;         // host: the machines, itself included, to wait for before game 1
     int waitMs = 30000;       // host: how long to wait for them; guest: for the host's answer
-    long perturbStep = 0;     // tests only: this machine's score is nudged after this step
 };
 
 // Returns 0 when every game ran to its end, 3 when the network ended the run or a game early
