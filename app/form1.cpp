@@ -218,6 +218,7 @@ bool Form1::load() {
             return false;
         }
         takeRecords(game_.w, records);
+        savedRecords_ = records;
     }
     return true;
 }

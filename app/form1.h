@@ -187,6 +187,7 @@ private:
     RecordingSound heard_{&soundBanks_}; // every bank played, passed on and noted for a trace
     std::unique_ptr<SdlJoysticks> joysticks_;
     RecordsPlace recordsPlace_;
+    Records savedRecords_;               // as the file holds them: a game that sets a record saves
     Game game_;                          // after heard_: it holds a reference to it
     LocalInput local_;                   // what the window's handlers read, in arrival order
     GameInput input_;                    // the running game's input, from local_ or elsewhere

@@ -6,6 +6,7 @@
 #include "app/net_seat.h"
 #include "app/screen_area.h"
 #include "game/game_routine.h"
+#include "game/lifecycle.h"
 #include "replay/kept_games.h"
 #include "replay/trace.h"
 
@@ -132,6 +133,13 @@ void Form1::stepDone() {
 // or into the folder of kept games; a game that ran no step is not worth keeping.
 void Form1::afterGame() {
     const bool finished = !ended_;
+    // A record set is saved at once (and again at close): a power cut keeps it. A record reached
+    // in a replay is no record.
+    if (finished && services_.records && !replay_ && recordsOf(game_.w) != savedRecords_) {
+        std::string error;
+        if (saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error)) savedRecords_ = recordsOf(game_.w);
+        else std::cerr << "hopshot: " << error << "\n";
+    }
     if (trace_) {
         if (finished) writeEndObject(*trace_, gameNumber_, steps_, game_.w, heard_.take());
         trace_->flush();

@@ -172,12 +172,20 @@ std::optional<bool> NetSeat::checkedPlayer(int p) const {
 
 // One network game, run to its end: every machine starts it from the host's start.
 void NetSeat::play(const StartMessage& m) {
-    starting_ = false;
-    if (!session_ || game_) return;
     Game& g = form_.game();
-    if (g.w.running != 0) return;
+    if (!session_ || game_ || g.w.running != 0) {
+        starting_ = false;
+        return;
+    }
+    // The generator may take a while to reach the host's: the window stays live meanwhile (no
+    // other start is taken), and closing it or leaving ends the wait.
+    const bool reached = takeStart(m, g, joysticks_, [this] {
+        QCoreApplication::processEvents();
+        return !form_.ended() && session_ && !session_->over();
+    });
+    starting_ = false;
+    if (!reached || !session_) return;
     start_ = m;
-    takeStart(m, g, joysticks_);
     // The players' passes read the joysticks as the events leave them, under the same dead zone
     // on every machine; this machine's own sticks are read once a step and sent.
     JoystickService* own = g.joysticks;

@@ -1,9 +1,11 @@
 // Network play in real windows: a host and a guest, each a program of its own in the X server,
 // play a short game with real keys; both machines must have played the very same events.
 #include "testing/ending_test_support.h"
+#include "testing/hostile_peer.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace hopshot {
@@ -170,6 +172,40 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
     EXPECT_TRUE(guitest::waitFor([&] { return captionOf(guestWindow) == "HopShot"; }, 5000))
         << captionOf(guestWindow);
     ASSERT_TRUE(keys(guestWindow, "key Escape"));
+}
+
+// A start that asks the generator for two billion draws: the guest's window moves it there a few
+// million at a time and stays live meanwhile, so SIGTERM ends it at once, as at any other time.
+TEST(NetWindow, AGuestMovingItsGeneratorForAStartEndsAtOnceOnSigterm) {
+    if (!guitest::app()) GTEST_SKIP() << "no X display";
+    const uint16_t port = uint16_t(testPort() + 1);
+    testing::HostileHost host(port);
+    ASSERT_TRUE(host.listening());
+    ProgramDir dir(true);
+    auto guest = startIn(dir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2"});
+    ASSERT_TRUE(guitest::waitFor([&] {
+        host.pump(0);
+        return host.welcomed();
+    }, 15000)) << guest->err();
+    ASSERT_NE(windowCalled("HopShot — guest"), 0u) << guest->err();
+    StartMessage start;
+    start.game = 1;
+    start.delay = 2;
+    start.machines = {0, 1};
+    start.machinePlayers = {{true, false, false, false}, {false, true, false, false}};
+    start.players = {true, true, false, false};
+    start.draws = uint64_t(kMaxDraws);
+    host.send(wireStart(start));
+    guitest::waitFor([&] {
+        host.pump(0);
+        return false;
+    }, 500);
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(guest->pid, SIGTERM), 0);
+    ASSERT_TRUE(guest->waitEnd(10000));
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+    EXPECT_LT(took, 1.6) << "seconds from SIGTERM to the end; " << guest->err();
+    EXPECT_TRUE(guest->exitedWith(0)) << guest->err();
 }
 
 }  // namespace

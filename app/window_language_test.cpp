@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 
+#include <chrono>
 #include <gtest/gtest.h>
 
 namespace hopshot {
@@ -68,8 +69,13 @@ TEST(WindowMemoryFile, TheSizeAndFullScreenComeBackAndAFileFromOutsideCannotMisl
         {"[window]\nwidth=abc\nheight=\n", {}, false},
         {"\x01\xff[[[\n=\n", {}, false},
     };
+    int written = 0;
     for (const Row& r : rows) {
-        std::ofstream(dir / "hopshot/window.conf", std::ios::binary | std::ios::trunc) << r.text;
+        const fs::path file = dir / "hopshot/window.conf";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << r.text;
+        // Qt keeps what it read of a settings file until the file's size or time changes: each
+        // row's file gets a time of its own, as a file written later from outside would.
+        fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::seconds(++written));
         const WindowState s = memory.read();
         EXPECT_EQ(s.size, r.size) << r.text;
         EXPECT_EQ(s.fullScreen, r.fullScreen) << r.text;

@@ -3,11 +3,13 @@
 #include "meet/protocol.h"
 #include "meet/service.h"
 #include "net/session.h"
+#include "net/turn_client.h"
 #include "net/wire.h"
 #include "records/records.h"
 #include "replay/script.h"
 #include "scene/scene.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -233,6 +235,76 @@ std::vector<std::pair<std::string, std::string>> meetSeeds() {
         {"register-expired-lookup", start + frame(2, 255, keyed(meet::Type::Lookup))},
         {"other-version", frame(1, 0, meet::encode(otherVersion))},
     };
+}
+
+// Whatever a relay sends, the client keeps to its bounds: data only from the peers it added and
+// no larger than a peer may send, a bounded number of requests out and bytes held, a failure
+// told in one sentence, and an end that stays the end.
+int turnClient(const uint8_t* data, size_t size) {
+    using turn::Client;
+    const turn::Address server = turn::Address::v4(0x7F000001, 3478);
+    auto client = Client::detached(server, {"1700000000:FUZZ2345", "secret"});
+    std::vector<turn::Address> peers;
+    client->setReceiver([&](const turn::Address& from, std::string_view payload) {
+        bool known = false;
+        for (const turn::Address& p : peers) known = known || p == from;
+        if (!known) broken("data from a peer the client never added, or removed");
+        if (payload.size() > turn::kMaxPayloadBytes) broken("a payload larger than a peer may send");
+    });
+    int64_t now = 0;
+    client->service(now);
+    bool ended = false;
+    for (size_t at = 0; at + 3 <= size;) {
+        const uint8_t control = data[at];
+        const size_t length = data[at + 1] | size_t(data[at + 2]) << 8;
+        at += 3;
+        if (control & 0x40 && !(control & 0x80)) {
+            now += int64_t(length);
+        } else {
+            const size_t n = std::min(length, size - at);
+            std::string bytes(reinterpret_cast<const char*>(data) + at, n);
+            at += n;
+            if (control & 0x80) {
+                if (bytes.size() >= 6) {
+                    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+                    const turn::Address peer = turn::Address::v4(
+                        uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3],
+                        uint16_t(b[4] << 8 | b[5]));
+                    if (control & 0x40) {
+                        client->removePeer(peer);
+                        peers.erase(std::remove(peers.begin(), peers.end(), peer), peers.end());
+                    } else if (client->addPeer(peer) && std::find(peers.begin(), peers.end(), peer) == peers.end()) {
+                        peers.push_back(peer);
+                    }
+                }
+            } else {
+                const auto ids = client->outstanding();
+                if ((control & 3) < 3 && (control & 3) < int(ids.size()) && bytes.size() >= turn::kHeaderBytes)
+                    std::copy(ids[control & 3].begin(), ids[control & 3].end(), bytes.begin() + 8);
+                turn::Message m;
+                std::string why;
+                if (control & 4 && !client->key().empty() && turn::decode(bytes, m, why))
+                    turn::reseal(bytes, m, client->key());
+                client->take(bytes, now);
+            }
+        }
+        client->service(now);
+        // Each peer is sent a datagram, some too large to go (at most 1,499 bytes).
+        for (const turn::Address& p : peers) client->send(p, std::string(at % 1500, 'p'));
+
+        const bool over = client->state() == Client::State::Failed || client->state() == Client::State::Closed;
+        if (ended && !over) broken("a failed or closed allocation came back");
+        ended = over;
+        if (client->state() == Client::State::Failed) {
+            const std::string& f = client->failure();
+            if (f.empty() || f.back() != '.' || f.find('\n') != std::string::npos) broken("a failure not told in one sentence");
+        }
+        if (client->state() == Client::State::Ready && client->relayed().family != 1) broken("a relayed address that is not IPv4");
+        if (client->outstanding().size() > size_t(2 + 2 * turn::kMaxPeers)) broken("too many requests out");
+        if (client->heldBytes() > size_t(turn::kMaxPeers) * turn::kMaxHeldBytes) broken("too many bytes held");
+    }
+    client->close();
+    return 0;
 }
 
 }  // namespace hopshot::fuzz

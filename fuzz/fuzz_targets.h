@@ -26,5 +26,12 @@ int meetMessages(const uint8_t* data, size_t size);
 // The meeting target's seeds, named: games registered, looked up, refreshed and ended with the
 // codes the target's service hands out, in the framing above.
 std::vector<std::pair<std::string, std::string>> meetSeeds();
+// What a relay sends a TURN client that is allocating, then serving its peers: records of a
+// control byte, two bytes of length (little-endian) and that many bytes. Control 0x80 adds the
+// peer at the record's first 6 bytes (IPv4, port), 0xC0 removes it; 0x40 moves the clock on by
+// the length in ms (no bytes follow); any other is a datagram from the relay, which takes the
+// transaction id of the client's request number (control & 3) when that is below 3, and whose
+// integrity is written again with the client's key when control & 4.
+int turnClient(const uint8_t* data, size_t size);
 
 }  // namespace hopshot::fuzz

@@ -1,5 +1,5 @@
 // Replays fuzz inputs through a target, as part of the ordinary test run:
-//   fuzz_regressions TARGET DIR...   (TARGET: script, records, mesh, network or meet)
+//   fuzz_regressions TARGET DIR...   (TARGET: script, records, mesh, network, meet or turn)
 // Feeds every file in the folders to the target; a broken promise aborts, which fails the test.
 //   fuzz_regressions --seeds meet DIR   writes the meeting target's seeds into DIR
 #include "fuzz/fuzz_targets.h"
@@ -15,7 +15,7 @@
 int main(int argc, char** argv) {
     using Target = int (*)(const uint8_t*, size_t);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh|network|meet DIR...\n");
+        std::fprintf(stderr, "usage: fuzz_regressions script|records|mesh|network|meet|turn DIR...\n");
         return 2;
     }
     const std::string name = argv[1];
@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
                           : name == "mesh"    ? hopshot::fuzz::meshFile
                           : name == "network" ? hopshot::fuzz::networkMessages
                           : name == "meet"    ? hopshot::fuzz::meetMessages
+                          : name == "turn"    ? hopshot::fuzz::turnClient
                                               : nullptr;
     if (!target) {
         std::fprintf(stderr, "fuzz_regressions: no target %s\n", name.c_str());

@@ -101,14 +101,20 @@ void play(const Row& row, uint16_t port) {
     long sent = kDelay;   // steps 1..D hold nothing
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     int waited = 0;
+    long lastSent = 0;
+    auto sentAt = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() < until && !peer.disconnected()) {
-        if (waitpid(host->pid, &host->status, WNOHANG) == host->pid) break;
+        if (host->ended()) break;
         const bool paced = !row.stranger || sent < kDelay + long(seconds() * 50);
         if (row.events && sent < row.lastStep && sent < peer.hostHave() + 4 && paced) ++sent;
         if (row.stranger) row.stranger(port, seconds());
         // The steps the host may not have yet, the last with its fingerprint.
         const long first = std::max<long>(kDelay + 1, sent - 8), last = std::min(sent, row.lastStep);
-        if (row.events && first <= last) {
+        // Sent when a step is new, and again every 15 ms as a guest's go until confirmed.
+        const bool due = last != lastSent || std::chrono::steady_clock::now() - sentAt > std::chrono::milliseconds(15);
+        if (row.events && first <= last && due) {
+            lastSent = last;
+            sentAt = std::chrono::steady_clock::now();
             std::vector<std::vector<ScriptEvent>> steps;
             for (long k = first; k <= last; ++k) steps.push_back(row.events(k));
             const uint32_t print = row.fingerprint ? row.fingerprint(last) : 0;

@@ -220,11 +220,14 @@ StartMessage hostStart(const NetSession& s, int number, int delay, long stepLimi
     return m;
 }
 
-void takeStart(const StartMessage& m, Game& g, ScriptJoysticks& joysticks) {
-    g.rng.advanceTo(m.draws);   // bounded where the start is read
+bool takeStart(const StartMessage& m, Game& g, ScriptJoysticks& joysticks,
+               const std::function<bool()>& goOn) {
+    // Bounded where the start is read.
+    if (!g.rng.advanceTo(m.draws, [&] { return !goOn || goOn(); })) return false;
     takeCarried(g.w, m.carried);
     for (int j = 0; j < 2; ++j)
         joysticks.set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
+    return true;
 }
 
 }  // namespace hopshot

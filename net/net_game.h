@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -105,7 +106,9 @@ StartMessage hostStart(const NetSession& s, int number, int delay, long stepLimi
 
 // What the host's start makes this machine share before its setup: the generator, the values the
 // setup leaves alone and the joysticks' readings. The players it marks are the front end's to
-// show.
-void takeStart(const StartMessage& m, Game& g, ScriptJoysticks& joysticks);
+// show. The generator may take a while to get there: `goOn` is asked in between, and false from
+// it stops the wait and takes nothing (false back).
+bool takeStart(const StartMessage& m, Game& g, ScriptJoysticks& joysticks,
+               const std::function<bool()>& goOn = {});
 
 }  // namespace hopshot

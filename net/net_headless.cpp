@@ -4,6 +4,7 @@
 #include "net/net_game.h"
 #include "net/world_hash.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -109,8 +110,10 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         err << "hopshot: " << problem << "\n";
         return 3;
     }
-    for (int waited = 0; int(s->roster().size()) < n.machines; waited += 10) {
-        if (waited >= n.waitMs) {
+    // Measured by the clock: a burst of packets ends each service() early.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(n.waitMs);
+    while (int(s->roster().size()) < n.machines) {
+        if (std::chrono::steady_clock::now() >= until) {
             err << "hopshot: only " << s->roster().size() << " of " << n.machines
                 << " machines came\n";
             return 3;

@@ -8,7 +8,11 @@
 #include <enet/enet.h>
 #include <enet/time.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <chrono>
+#include <iterator>
 #include <limits>
 
 namespace hopshot {
@@ -16,7 +20,24 @@ namespace hopshot {
 namespace {
 
 constexpr int kPingMs = 500;   // keeps a quiet link measured and its silence noticed
-constexpr int kPeerCount = kMaxMachines + 4;   // room to refuse a fifth machine politely
+// Room for the guests, for connections that have not joined yet (kStrangers at most), and to
+// refuse a fifth machine politely: a real guest always finds a free one.
+constexpr int kPeerCount = 20;
+
+// What one machine may send in a second: a few times what an honest machine sends in a game.
+// On the host, from a guest: steps that bring nothing new, keep-alives, hellos, changes of
+// players and "ends"; on a guest, from the host: notices, rosters, pauses and leavings, and each
+// other kind.
+constexpr int kBudget[] = {250, 50, 30, 10, 2, 20, 10};
+constexpr const char* kBudgetNames[] = {"packets of steps that bring nothing new", "keep-alives",
+                                        "hellos", "\"players\" messages", "\"ends\" messages",
+                                        "notices", "messages"};
+constexpr uint32_t kBytesBudget = 256 * 1024;   // bytes a second from one machine, all kinds
+
+constexpr uint32_t kHelloGraceMs = 1000;   // a new connection's time to say hello, spared meanwhile
+
+// Faults named once per machine, one bit each.
+constexpr uint32_t kNamedNonsense = 1;
 
 bool enetReady() {
     static const bool ok = [] {
@@ -62,9 +83,7 @@ NetSession::~NetSession() {
         if (enet_host_service(enet_, &e, 20) <= 0) continue;
         if (e.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(e.packet);
         if (e.type == ENET_EVENT_TYPE_DISCONNECT)
-            peers_.erase(std::remove_if(peers_.begin(), peers_.end(),
-                                        [&](const Peer& p) { return p.peer == e.peer; }),
-                         peers_.end());
+            peers_.remove_if([&](const Peer& p) { return p.peer == e.peer; });
     }
     for (Peer& p : peers_) enet_peer_disconnect_now(p.peer, 0);
     enet_host_flush(enet_);
@@ -125,7 +144,7 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
     Peer host;
     host.peer = peer;
     host.id = 0;
-    host.heard = enet_time_get();
+    host.heard = host.saidAt = enet_time_get();
     s->peers_.push_back(host);
 
     const enet_uint32 until = enet_time_get() + enet_uint32(timeoutMs);
@@ -152,8 +171,8 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
         } else if (e.type == ENET_EVENT_TYPE_RECEIVE) {
             const std::string bytes(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
             enet_packet_destroy(e.packet);
-            s->peers_[0].heard = enet_time_get();
-            s->handle(s->peers_[0], bytes);
+            s->peers_.front().heard = enet_time_get();
+            s->handle(s->peers_.front(), bytes);
         } else if (e.type == ENET_EVENT_TYPE_DISCONNECT) {
             s->hostLeft_ = true;
         }
@@ -214,7 +233,8 @@ std::unique_ptr<NetSession> NetSession::detached(bool host, int roundTripMs) {
 }
 
 void NetSession::receive(size_t peer, const std::string& bytes) {
-    if (peer < peers_.size()) handle(peers_[peer], bytes);
+    gone_.clear();   // nothing of theirs is being handled now
+    if (peer < peers_.size()) handle(*std::next(peers_.begin(), long(peer)), bytes);
 }
 
 // No packet larger than the largest message, and little waiting data, from anyone.
@@ -226,17 +246,33 @@ void NetSession::limitPackets() {
 // A message that fails its checks is dropped and counted; a machine that keeps sending them is
 // let go.
 void NetSession::refuse(Peer& from) {
-    if (++from.refused <= kRefusalsTolerated) return;
-    notices_.push_back((from.id < 0 ? std::string("a machine that never joined")
-                                    : machineName(from.id)) + " sent too many messages that make no sense: it is let go");
+    if (++from.refused <= kRefusalsTolerated || (from.namedFaults & kNamedNonsense)) return;
+    from.namedFaults |= kNamedNonsense;
+    note((from.id < 0 ? std::string("a machine that never joined") : machineName(from.id)) +
+         " sent too many messages that make no sense: it is let go");
+    letGo(from, "");
+}
+
+// A machine is let go at once: the host drops a guest (telling it why, when there is a why), a
+// guest leaves its host. The Peer stays readable until the next service().
+void NetSession::letGo(Peer& from, const std::string& why) {
     ENetPeer* peer = from.peer;
     if (!peer) {   // a detached session's peer
-        const int id = from.id;
-        peers_.erase(std::remove_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.id == id && !p.peer; }),
-                     peers_.end());
+        for (auto it = peers_.begin(); it != peers_.end(); ++it)
+            if (&*it == &from) {
+                gone_.splice(gone_.end(), peers_, it);
+                break;
+            }
+        if (!host_side_) hostLeft_ = over_ = true;
         return;
     }
-    if (host_side_) {
+    if (host_side_ && from.id > 0 && !why.empty()) {
+        // The goodbye goes first and the connection after it; what the machine sends meanwhile
+        // is no longer taken, and after a second the connection goes whether it answers or not.
+        expel(peer, why);
+        flush();
+        leaving_[peer] = enet_time_get();
+    } else if (host_side_) {
         dropPeer(peer);
         enet_peer_reset(peer);
     } else {
@@ -245,14 +281,104 @@ void NetSession::refuse(Peer& from) {
     }
 }
 
+// What a machine sends is counted per second, by kind and in bytes, before it is handled; the
+// first message over a budget lets the machine go, named once. False: it was let go.
+bool NetSession::withinBudget(Peer& from, Budget b, size_t bytes) {
+    const uint32_t now = enet_time_get();
+    if (ENET_TIME_DIFFERENCE(now, from.countedFrom) >= 1000) {
+        from.countedFrom = now;
+        from.counted.fill(0);
+        from.bytesCounted = 0;
+    }
+    from.bytesCounted += uint32_t(bytes);
+    const bool bytesOver = from.bytesCounted > kBytesBudget;
+    const bool countOnly = b == kBudgets;   // steps: by their bytes alone, until they prove old
+    if (!bytesOver && (countOnly || ++from.counted[size_t(b)] <= kBudget[b])) return true;
+    const std::string what = bytesOver || countOnly ? std::to_string(kBytesBudget / 1024) + " KB"
+                                       : std::to_string(kBudget[b]) + " " + kBudgetNames[b];
+    if (!host_side_) {
+        note("the host sent more than " + what + " in a second: this machine leaves the network game");
+    } else if (from.id <= 0) {
+        note("a machine that never joined sent more than " + what + " in a second: it is let go");
+    }
+    letGo(from, "it sent more than " + what + " in a second");
+    return false;
+}
+
+// Notices wait to be read; however many a flood would make, only the first few are kept.
+void NetSession::note(const std::string& text) {
+    if (notices_.size() < kNoticesKept) notices_.push_back(text);
+    else if (notices_.size() == kNoticesKept) notices_.push_back("... and more notices than can be shown");
+}
+
+bool NetSession::socketHoldsData() const {
+    pollfd p{int(enet_->socket), POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+// Host: connections that have not joined (still in ENet's handshake, or connected without a
+// valid hello) get short limits and a number of their own, so they never fill the host.
+void NetSession::limitStrangers(uint32_t now) {
+    std::vector<std::pair<uint32_t, ENetPeer*>> strangers;
+    std::map<ENetPeer*, uint32_t> handshakes;
+    for (size_t i = 0; i < enet_->peerCount; ++i) {
+        ENetPeer* p = &enet_->peers[i];
+        const bool shaking = p->state == ENET_PEER_STATE_ACKNOWLEDGING_CONNECT ||
+                             p->state == ENET_PEER_STATE_CONNECTION_PENDING ||
+                             p->state == ENET_PEER_STATE_CONNECTION_SUCCEEDED ||
+                             p->state == ENET_PEER_STATE_CONNECTING;
+        if (!shaking) continue;
+        auto it = handshakes_.find(p);
+        const uint32_t since = it == handshakes_.end() ? now : it->second;
+        if (ENET_TIME_DIFFERENCE(now, since) > enet_uint32(kHandshakeMs)) {
+            enet_peer_reset(p);
+            continue;
+        }
+        handshakes[p] = since;
+        strangers.push_back({since, p});
+    }
+    handshakes_.swap(handshakes);
+    for (const Peer& p : peers_)
+        if (p.id < 0) strangers.push_back({p.connectedAt, p.peer});
+    if (strangers.size() <= size_t(kStrangers)) return;
+    // The oldest go first; those within their first second (a guest's hello on its way) last,
+    // so that a storm of new connections cannot push a real guest out before it says hello.
+    std::sort(strangers.begin(), strangers.end(), [&](const auto& a, const auto& b) {
+        const uint32_t ageA = ENET_TIME_DIFFERENCE(now, a.first), ageB = ENET_TIME_DIFFERENCE(now, b.first);
+        const bool youngA = ageA < kHelloGraceMs, youngB = ageB < kHelloGraceMs;
+        return youngA != youngB ? youngB : ageA > ageB;
+    });
+    for (size_t k = 0; k + size_t(kStrangers) < strangers.size(); ++k) {
+        ENetPeer* p = strangers[k].second;
+        handshakes_.erase(p);
+        dropPeer(p);
+        enet_peer_reset(p);
+    }
+}
+
 void NetSession::service(int waitMs) {
+    gone_.clear();   // nothing of theirs is being handled now
     if (!enet_) return;   // a detached session: nothing comes, nothing goes
     ENetEvent e;
-    int wait = waitMs;
-    while (enet_host_service(enet_, &e, enet_uint32(std::max(wait, 0))) > 0) {
-        wait = 0;   // the first packet ends the wait; take what else is there and return
+    // The first packet ends the wait; what else is there is taken, within a bounded number of
+    // events and time, so that a flood never holds the game's steps. The socket is read on while
+    // it holds datagrams, even those that make no event (a peer already let go), so that they
+    // never crowd out the others'.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point began{};
+    int events = 0;
+    for (int wait = std::max(waitMs, 0), turn = 0;; wait = 0, ++turn) {
+        const int got = enet_host_service(enet_, &e, enet_uint32(wait));
+        if (turn == 0) began = Clock::now();   // counted from the end of the wait
+        if (got < 0) break;
+        if (got == 0) {
+            if (Clock::now() - began >= std::chrono::milliseconds(kServiceMs) || !socketHoldsData()) break;
+            continue;
+        }
+        ++events;
         auto it = std::find_if(peers_.begin(), peers_.end(),
                                [&](const Peer& p) { return p.peer == e.peer; });
+        if (e.type == ENET_EVENT_TYPE_CONNECT || e.type == ENET_EVENT_TYPE_DISCONNECT) leaving_.erase(e.peer);
         switch (e.type) {
         case ENET_EVENT_TYPE_CONNECT:
             if (host_side_) {
@@ -275,6 +401,7 @@ void NetSession::service(int waitMs) {
         case ENET_EVENT_TYPE_DISCONNECT: dropPeer(e.peer); break;
         case ENET_EVENT_TYPE_NONE: break;
         }
+        if (events >= kServiceEvents || Clock::now() - began >= std::chrono::milliseconds(kServiceMs)) break;
     }
     sendAlive();
     const enet_uint32 now = enet_time_get();
@@ -293,10 +420,26 @@ void NetSession::service(int waitMs) {
             silent.push_back(p.peer);
     // A connection that has not said a valid hello in time is let go: its slot is free again.
     std::vector<ENetPeer*> mute;
-    if (host_side_)
+    if (host_side_) {
         for (const Peer& p : peers_)
             if (p.id < 0 && ENET_TIME_DIFFERENCE(now, p.connectedAt) > enet_uint32(kHelloWaitMs))
                 mute.push_back(p.peer);
+        limitStrangers(now);
+        for (auto it = leaving_.begin(); it != leaving_.end();)
+            if (ENET_TIME_DIFFERENCE(now, it->second) > 1000) {
+                enet_peer_disconnect_now(it->first, 0);
+                it = leaving_.erase(it);
+            } else {
+                ++it;
+            }
+        // Changes of players answered at most once a second: the roster that stands now.
+        for (Peer& p : peers_)
+            if (p.answerDue && ENET_TIME_DIFFERENCE(now, p.answeredAt) >= 1000) {
+                p.answerDue = false;
+                p.answeredAt = now;
+                sendRoster();
+            }
+    }
     for (ENetPeer* p : mute) {
         dropPeer(p);
         enet_peer_disconnect_now(p, 0);
@@ -331,7 +474,22 @@ void NetSession::sendAlive() {
 }
 
 void NetSession::handle(Peer& from, const std::string& bytes) {
+    from.saidAt = enet_time_get();
     MsgKind kind;
+    const bool known = wireKind(bytes, kind);
+    // Counted before it is handled: steps by their bytes now, and by their number when they
+    // turn out to bring nothing new.
+    Budget budget = kBudgets;
+    if (host_side_ && from.id < 0) budget = Hellos;   // whatever it is, it is taken as a hello
+    else if (known && kind == MsgKind::Alive) budget = Alives;
+    else if (known && kind == MsgKind::Steps) budget = kBudgets;
+    else if (host_side_ && known && kind == MsgKind::Hello) budget = Hellos;
+    else if (host_side_ && known && kind == MsgKind::Ends) budget = Endings;
+    else if (host_side_ && known && kind == MsgKind::Players) budget = PlayerChanges;
+    else if (host_side_) budget = kBudgets;   // nothing a guest may say: the refusals count it
+    else budget = known && (kind == MsgKind::Notice || kind == MsgKind::Roster || kind == MsgKind::Pause ||
+                            kind == MsgKind::Left) ? HostNews : HostOther;
+    if (!withinBudget(from, budget, bytes.size())) return;
     if (host_side_ && from.id < 0) {   // a machine that has not joined may only say hello
         HelloMessage hello;
         const bool read = readHello(bytes, hello);
@@ -339,14 +497,18 @@ void NetSession::handle(Peer& from, const std::string& bytes) {
         else refuse(from);
         return;
     }
-    if (!wireKind(bytes, kind)) {
+    if (!known) {
         refuse(from);
         return;
     }
     bool ok = true;
+    bool fresh = false;
     switch (kind) {
     case MsgKind::Alive: break;
-    case MsgKind::Steps: ok = takeSteps(from, bytes); break;
+    case MsgKind::Steps:
+        ok = takeSteps(from, bytes, fresh);
+        if (!fresh && !withinBudget(from, OldSteps, 0)) return;
+        break;
     case MsgKind::Hello: ok = host_side_; break;   // said again while the welcome was on its way
     default: ok = host_side_ ? hostMessage(from, kind, bytes) : guestMessage(kind, bytes); break;
     }
@@ -359,26 +521,42 @@ bool NetSession::hostMessage(Peer& from, MsgKind kind, const std::string& bytes)
     if (kind == MsgKind::Players) {
         Players wanted;
         if (!readPlayers(bytes, wanted)) return false;
+        // Answered at once, then at most once a second (the roster that stands then): nothing a
+        // machine sends makes more come back.
+        const uint32_t now = enet_time_get();
+        const bool answer = from.answeredAt == 0 || ENET_TIME_DIFFERENCE(now, from.answeredAt) >= 1000;
         for (const Machine& m : roster_)
             for (int p = 0; p < kPlayers; ++p)
                 if (m.id != from.id && m.players[size_t(p)] && wanted[size_t(p)]) {
-                    send(from.peer, wireText(MsgKind::Notice, "player " + std::to_string(p + 1) +
-                                                                  " is already played on " + machineName(m.id)));
+                    if (answer)
+                        send(from.peer, wireText(MsgKind::Notice, "player " + std::to_string(p + 1) +
+                                                                      " is already played on " + machineName(m.id)));
                     wanted[size_t(p)] = false;
                 }
         from.players = wanted;
         for (Machine& m : roster_)
             if (m.id == from.id) m.players = wanted;
-        sendRoster();
+        if (answer) {
+            from.answeredAt = now;
+            from.answerDue = false;
+            sendRoster();
+        } else {
+            from.answerDue = true;
+        }
         return true;
     }
     if (kind == MsgKind::Ends) {
+        // Taken once, from a machine of this game that has sent none of its steps (it leaves
+        // before its first), naming a limit that is not the host's; anything else makes no sense.
         long limit = 0;
         if (!readNumber(bytes, 0, kMaxStepLimit, limit)) return false;
+        if (from.saidEnds || !lockstep_.inGame(from.id) || lockstep_.have(from.id) > lockstep_.delay() ||
+            limit == stepLimit_)
+            return false;
+        from.saidEnds = true;
         endsDiffered_ = true;
-        notices_.push_back(machineName(from.id) + " (players " + playersList(from.players) +
-                           ") ends its games after " + std::to_string(limit) +
-                           " steps, the host's games end elsewhere: it leaves");
+        note(machineName(from.id) + " (players " + playersList(from.players) + ") ends its games after " +
+             std::to_string(limit) + " steps, the host's games end elsewhere: it leaves");
         return true;
     }
     return false;
@@ -415,7 +593,9 @@ bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
         LeftMessage m;
         if (!readLeft(bytes, m)) return false;
         if (m.game != 0 && m.game == lockstep_.game()) lockstep_.drop(m.machine, m.from, releaseCommands(m.players));
-        notices_.push_back(machineName(m.machine) + " (players " + playersList(m.players) + ") left");
+        // A machine let go in a game this one has not yet begun: dropped there as it begins.
+        if (m.game > lockstep_.game() && earlyLeft_.size() < size_t(kMaxMachines)) earlyLeft_.push_back(m);
+        note(machineName(m.machine) + " (players " + playersList(m.players) + ") left");
         return true;
     }
     case MsgKind::Bye: {
@@ -428,7 +608,7 @@ bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
     case MsgKind::Notice: {
         std::string text;
         if (!readText(bytes, text)) return false;
-        notices_.push_back(text);
+        note(text);
         return true;
     }
     case MsgKind::Over: over_ = true; return bytes.size() == 2;
@@ -480,27 +660,30 @@ void NetSession::hostHello(Peer& from, const HelloMessage& hello, bool read) {
     roster_.push_back({from.id, wanted});
     send(from.peer, wireNumber(MsgKind::Welcome, from.id));
     sendRoster();
-    notices_.push_back(machineName(from.id) + " (players " + playersList(wanted) + ") joined");
+    note(machineName(from.id) + " (players " + playersList(wanted) + ") joined");
 }
 
+// The roster goes to every guest when it changed.
 void NetSession::sendRoster() {
     std::vector<std::pair<int, Players>> roster;
     for (const Machine& m : roster_) roster.push_back({m.id, m.players});
     const std::string bytes = wireRoster(roster);
+    if (bytes == rosterSent_) return;
+    rosterSent_ = bytes;
     for (Peer& p : peers_)
         if (p.id > 0) send(p.peer, bytes);
 }
 
-void NetSession::dropPeer(ENetPeer* peer) {
+void NetSession::dropPeer(ENetPeer* peer, const std::string& why) {
     auto it = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.peer == peer; });
     if (it == peers_.end()) return;
-    const Peer gone = *it;
-    peers_.erase(it);
+    gone_.splice(gone_.end(), peers_, it);   // freed at the next service(): it may be in use
+    const Peer& gone = gone_.back();
     peerHas_.erase(gone.id);
     if (!host_side_) {
         if (!over_ || gameOn_) {   // not the goodbye after the host's last game
             hostLeft_ = over_ = true;
-            notices_.push_back("the host left");
+            note("the host left");
         }
         return;
     }
@@ -520,7 +703,7 @@ void NetSession::dropPeer(ENetPeer* peer) {
     for (Peer& p : peers_)
         if (p.id > 0) send(p.peer, left);
     sendRoster();
-    notices_.push_back(machineName(gone.id) + " (players " + playersList(gone.players) + ") left");
+    note(machineName(gone.id) + " (players " + playersList(gone.players) + ") left" + (why.empty() ? "" : ", " + why));
 }
 
 bool NetSession::playsIn(int game, int machine) const {
@@ -532,6 +715,7 @@ bool NetSession::playsIn(int game, int machine) const {
 
 void NetSession::startGame(const StartMessage& m) {
     gameMachines_[m.game] = m.machines;
+    stepLimit_ = m.stepLimit;
     const std::string text = wireStart(m);
     for (Peer& p : peers_)
         if (p.id > 0 && std::count(m.machines.begin(), m.machines.end(), p.id)) send(p.peer, text);
@@ -544,6 +728,7 @@ void NetSession::startGame(const StartMessage& m) {
         p.lastHave = m.delay;
         p.holding = false;
         p.progressAt = now;
+        p.holdingFrom = 0;
     }
 }
 
@@ -556,10 +741,15 @@ bool NetSession::takeStart(StartMessage& m) {
     paused_ = false;
     hostHave_ = m.delay;
     hostStepsAt_ = enet_time_get();
+    for (const LeftMessage& left : earlyLeft_)
+        if (left.game == m.game) lockstep_.drop(left.machine, left.from, releaseCommands(left.players));
+    earlyLeft_.clear();
     std::vector<std::string> early;
     early.swap(early_);
-    if (!peers_.empty())
-        for (const std::string& bytes : early) handle(peers_.front(), bytes);
+    for (const std::string& bytes : early) {
+        if (peers_.empty()) break;   // the host was let go on the way
+        handle(peers_.front(), bytes);
+    }
     return true;
 }
 
@@ -653,14 +843,18 @@ void NetSession::sendSteps() {
 // A peer's packet of steps: what it holds of this game (so that what it has is sent no more),
 // then its steps, and on the host the steps of one guest that the others still need. False:
 // the packet broke a rule, and is dropped.
-bool NetSession::takeSteps(Peer& from, const std::string& bytes) {
+bool NetSession::takeSteps(Peer& from, const std::string& bytes, bool& fresh) {
+    fresh = false;
     StepsPacket packet;
     if (from.id < 0 || !readSteps(bytes, packet)) return false;
     const int game = packet.game;
     if (!host_side_ && game > lockstep_.game()) {
         // A game this machine has not begun: kept for its start (the next game's only; its
         // steps come again anyway until confirmed).
-        if (early_.size() < kEarlyPackets) early_.push_back(bytes);
+        if (early_.size() < kEarlyPackets) {
+            early_.push_back(bytes);
+            fresh = true;
+        }
         return true;
     }
     PeerSteps& has = peerHas_[from.id];
@@ -670,6 +864,7 @@ bool NetSession::takeSteps(Peer& from, const std::string& bytes) {
             if (!lockstep_.inGame(machine) && game == lockstep_.game()) return false;   // no such machine
             if (has.steps.size() >= size_t(kMaxMachines) && !has.steps.count(machine)) return false;
             long& confirmed = has.steps[machine];
+            fresh = fresh || step > confirmed;
             confirmed = std::max(confirmed, step);
         }
     pruneHistory();
@@ -690,6 +885,7 @@ bool NetSession::takeSteps(Peer& from, const std::string& bytes) {
             const long before = lockstep_.have(run.machine);
             const StepCommands& commands = run.steps[size_t(step - run.first)];
             lockstep_.put(run.machine, step, commands);
+            fresh = fresh || lockstep_.have(run.machine) != before;
             if (lockstep_.have(run.machine) == before || !host_side_) continue;
             Held& held = history_[game][run.machine][step];   // for the other guests
             held.commands = commands;
@@ -739,7 +935,7 @@ void NetSession::pruneHistory() {
 // The host's world is the reference: a guest whose fingerprint differs is dropped, and the others
 // play on. (A guest finds out for itself, from the host's fingerprints: see desyncStep.)
 void NetSession::checkDesync() {
-    for (const std::string& n : lockstep_.takeNotices()) notices_.push_back(n);
+    for (const std::string& n : lockstep_.takeNotices()) note(n);
     if (!host_side_) return;
     for (int id : lockstep_.disagreeing()) {
         auto it = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.id == id; });
@@ -755,12 +951,9 @@ long NetSession::desyncStep() const { return host_side_ ? 0 : lockstep_.disagree
 void NetSession::expel(ENetPeer* peer, const std::string& reason) {
     auto it = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return p.peer == peer; });
     if (it == peers_.end()) return;
-    const std::string name = machineName(it->id) + " (players " + playersList(it->players) + ")";
     send(peer, wireText(MsgKind::Bye, reason));
     if (peer) enet_peer_disconnect_later(peer, 0);
-    dropPeer(peer);
-    // dropPeer's notice says it left; this one says why.
-    notices_.back() = name + " left, dropped by the host: " + reason;
+    dropPeer(peer, "dropped by the host: " + reason);
 }
 
 // In a game, a machine whose steps hold this one up is given a few seconds, more for its first
@@ -769,8 +962,17 @@ void NetSession::expel(ENetPeer* peer, const std::string& reason) {
 void NetSession::checkProgress(uint32_t now) {
     if (!gameOn_) return;
     if (paused_) {   // held: the waits start again when the game goes on
-        for (Peer& p : peers_) p.progressAt = now;
+        for (Peer& p : peers_) {
+            p.progressAt = now;
+            p.holdingFrom = 0;
+        }
         hostStepsAt_ = now;
+        // A paused host still says it is there; one that says nothing for long has gone.
+        if (!host_side_ && !peers_.empty() && expelled_.empty() &&
+            ENET_TIME_DIFFERENCE(now, peers_.front().saidAt) > enet_uint32(kPausedHostMs)) {
+            expelled_ = "it sent nothing for " + std::to_string(kPausedHostMs / 1000) + " seconds";
+            over_ = true;
+        }
         return;
     }
     const long needed = lockstep_.have(self_) - lockstep_.delay();   // the step this machine waits for
@@ -787,6 +989,7 @@ void NetSession::checkProgress(uint32_t now) {
             // waited with the others for a third one is not late when they all go on at once.
             if (have >= needed) {
                 p.holding = false;
+                heldBackTooLong(p, now, false);
                 continue;
             }
             if (!p.holding) {
@@ -795,7 +998,11 @@ void NetSession::checkProgress(uint32_t now) {
             }
             const bool first = have <= lockstep_.delay();
             const uint32_t limit = first ? kStartWaitMs : kNoStepsMs;
-            if (ENET_TIME_DIFFERENCE(now, p.progressAt) > limit)
+            if (heldBackTooLong(p, now, !first))   // its first step has a limit of its own
+                late.push_back({p.peer, "it held the game back for more than " + std::to_string(kHeldBackMs / 1000) +
+                                            " seconds within " + std::to_string(kHeldBackWindowMs / 1000) +
+                                            " seconds"});
+            else if (ENET_TIME_DIFFERENCE(now, p.progressAt) > limit)
                 late.push_back({p.peer, first ? "it did not start game " + std::to_string(lockstep_.game()) +
                                                     " within " + std::to_string(kStartWaitMs / 1000) + " seconds"
                                               : "it sent no steps for " + std::to_string(kNoStepsMs / 1000) +
@@ -814,6 +1021,33 @@ void NetSession::checkProgress(uint32_t now) {
     }
 }
 
+// A machine that keeps the others waiting, however it spreads its waits: each wait counts beyond
+// twice its round trip and a quarter of a second (what an honest machine's packet may take), and
+// more than kHeldBackMs of that within any kHeldBackWindowMs drops it. True: it is to be dropped.
+bool NetSession::heldBackTooLong(Peer& p, uint32_t now, bool holding) {
+    if (!holding) {
+        p.holdingFrom = 0;
+        return false;
+    }
+    if (p.holdingFrom == 0) p.holdingFrom = p.holdCheckedAt = now | 1;
+    const uint32_t grace = 2 * (p.peer ? p.peer->roundTripTime : 0) + 250;
+    const uint32_t waited = ENET_TIME_DIFFERENCE(now, p.holdingFrom);
+    if (waited > grace) {
+        const uint32_t counted = std::min<uint32_t>(ENET_TIME_DIFFERENCE(now, p.holdCheckedAt), waited - grace);
+        const size_t slot = (now / 100) % p.heldBack.size();
+        if (p.heldBackSlot[slot] != now / 100) {
+            p.heldBackSlot[slot] = now / 100;
+            p.heldBack[slot] = 0;
+        }
+        p.heldBack[slot] = uint16_t(std::min<uint32_t>(p.heldBack[slot] + counted, 60000));
+    }
+    p.holdCheckedAt = now;
+    uint32_t total = 0;
+    for (size_t k = 0; k < p.heldBack.size(); ++k)
+        if (now / 100 - p.heldBackSlot[k] < p.heldBack.size()) total += p.heldBack[k];
+    return total > uint32_t(kHeldBackMs);
+}
+
 void NetSession::setPaused(bool on) {
     paused_ = on;
     if (!host_side_) return;
@@ -823,7 +1057,7 @@ void NetSession::setPaused(bool on) {
 }
 
 void NetSession::leaveForStepLimit(long own, long host) {
-    notices_.push_back("the host ends its games after " + std::to_string(host) +
+    note("the host ends its games after " + std::to_string(host) +
                        " steps, this machine after " + std::to_string(own) +
                        ": the machines disagree on when a game ends");
     if (!peers_.empty()) send(peers_.front().peer, wireNumber(MsgKind::Ends, own));

@@ -10,7 +10,9 @@
 #include "net/messages.h"
 #include "net/wire.h"
 
+#include <array>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +29,14 @@ constexpr int kNoStepsMs = 3000;   // in a game: a machine whose steps hold the 
 constexpr int kStartWaitMs = 10000;   // ... or that has not sent its first step of a game
 constexpr int kHostStepsMs = 15000;   // guest: the host's steps held up this long end the game
 constexpr int kHelloWaitMs = 2000;    // a connection that says no valid hello is let go after this
+constexpr int kHandshakeMs = 5000;    // ... and one still in ENet's handshake, after this
+constexpr int kStrangers = 12;        // connections not yet joined kept at once, the oldest go
+constexpr int kHeldBackMs = 3000;     // a machine that held the game back this long ...
+constexpr int kHeldBackWindowMs = 10000;   // ... within this long is dropped
+constexpr int kPausedHostMs = 15000;  // guest: a paused host that says nothing this long has gone
+constexpr int kServiceEvents = 200;   // network events taken in one service() at most
+constexpr int kServiceMs = 4;         // ... and its time for them
+constexpr size_t kNoticesKept = 64;   // notices waiting to be read, at most
 constexpr long kStepWindow = 24;      // steps a machine may send beyond this machine's own
 constexpr long kHeldSteps = 256;      // steps of one machine kept for peers that lag
 constexpr int kRefusalsTolerated = 20;   // messages that fail their checks, before a machine goes
@@ -112,6 +122,9 @@ public:
     uint64_t payloadSent() const { return payloadOut_; }
 
 private:
+    // What a machine may send in a second, counted before it is handled (steps only when they
+    // bring nothing new: the window of steps bounds the rest).
+    enum Budget { OldSteps, Alives, Hellos, PlayerChanges, Endings, HostNews, HostOther, kBudgets };
     struct Peer {
         ENetPeer* peer = nullptr;
         int id = -1;           // -1 until welcomed
@@ -125,6 +138,18 @@ private:
         uint32_t connectedAt = 0;
         int refused = 0;       // its messages that failed their checks
         std::map<int, long> fingerprintSent;   // by machine: the last step a fingerprint went with
+        uint32_t countedFrom = 0;              // the second its messages are counted in
+        std::array<int, kBudgets> counted{};
+        uint32_t bytesCounted = 0;
+        uint32_t saidAt = 0;                   // when a message last came from it
+        uint32_t answeredAt = 0;               // host: when its change of players was last answered
+        bool answerDue = false;                // ... and one is waiting for the second to pass
+        bool saidEnds = false;
+        uint32_t namedFaults = 0;              // kinds of fault already named, one bit each
+        // The game it held back, in tenths of a second over the last 10 s: ms counted per slot.
+        std::array<uint16_t, kHeldBackWindowMs / 100> heldBack{};
+        std::array<uint32_t, kHeldBackWindowMs / 100> heldBackSlot{};
+        uint32_t holdingFrom = 0, holdCheckedAt = 0;
     };
     // A step of a machine as this one keeps it to send: its commands and the fingerprint it carries.
     struct Held {
@@ -146,10 +171,16 @@ private:
     bool guestMessage(MsgKind kind, const std::string& bytes);
     void hostHello(Peer& from, const HelloMessage& hello, bool read);
     void refuse(Peer& from);
+    bool withinBudget(Peer& from, Budget b, size_t bytes);
+    void letGo(Peer& from, const std::string& why);
+    void note(const std::string& text);
+    bool heldBackTooLong(Peer& p, uint32_t now, bool holding);
+    void limitStrangers(uint32_t now);
+    bool socketHoldsData() const;
     void limitPackets();
     static bool connected(const Peer& p);
     void flush();
-    void dropPeer(ENetPeer* peer);
+    void dropPeer(ENetPeer* peer, const std::string& why = "");
     void expel(ENetPeer* peer, const std::string& reason);   // host: tells a guest why, drops it
     void checkProgress(uint32_t now);
     void send(ENetPeer* peer, const std::string& text);
@@ -158,7 +189,7 @@ private:
     void sendSteps();
     bool stepsDue() const;
     void sendAlive();
-    bool takeSteps(Peer& from, const std::string& bytes);
+    bool takeSteps(Peer& from, const std::string& bytes, bool& fresh);
     void pruneHistory();
     bool playsIn(int game, int machine) const;
 
@@ -167,7 +198,13 @@ private:
     int self_ = 0;
     std::string version_;
     Players own_{};
-    std::vector<Peer> peers_;        // host: its guests; guest: the host
+    std::list<Peer> peers_;          // host: its guests; guest: the host
+    // Peers let go while one of their messages was being handled: freed at the next service().
+    std::list<Peer> gone_;
+    std::map<ENetPeer*, uint32_t> handshakes_;   // host: connections in ENet's handshake, since
+    std::map<ENetPeer*, uint32_t> leaving_;      // host: let go with a goodbye, since
+    std::string rosterSent_;         // host: the last roster that went out
+    long stepLimit_ = 0;             // host: when this game ends
     std::vector<Machine> roster_;
     int nextId_ = 1;
 
@@ -177,9 +214,11 @@ private:
     bool endsDiffered_ = false;
     bool paused_ = false;
     uint32_t hostStepsAt_ = 0;       // guest: when the host's steps last moved on
+    uint32_t pausedAt_ = 0;          // guest: when the host's pause came
     long hostHave_ = 0;
     std::vector<StartMessage> starts_;
     std::vector<std::string> early_;
+    std::vector<LeftMessage> earlyLeft_;   // guest: machines let go in a game not yet begun
     // Step blocks not yet confirmed by every peer that needs them: game -> machine -> step.
     std::map<int, std::map<int, std::map<long, Held>>> history_;
     std::map<int, PeerSteps> peerHas_;   // by peer machine id

@@ -99,6 +99,7 @@ long HeadlessHost::playGame(int number, InputSource& source, long stepLimit) {
     input_->end();
     std::vector<int> sounds = sound_.take();
     if (trace_) writeEndObject(*trace_, number, steps_, game_->w, sounds);
+    if (afterEachGame_) afterEachGame_();
     return steps_;
 }
 
@@ -213,6 +214,14 @@ int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
         return 1;
     }
     takeRecords(g.w, records);
+    // A record set is saved as soon as its game ends (and again at the end): a kill or a power
+    // cut keeps it.
+    host.afterEachGame([&] {
+        if (recordsOf(g.w) == records) return;
+        std::string failed;
+        if (saveRecords(place.writePath, recordsOf(g.w), failed)) records = recordsOf(g.w);
+        else err << failed << "\n";
+    });
 
     int code = 0;   // what the games' player says of them; the records are saved all the same
     if (games) {

@@ -77,6 +77,9 @@ public:
     // The same with the events of another source (network play), stopped after stepLimit steps.
     long playGame(int number, InputSource& source, long stepLimit);
 
+    // Called after every game's teardown (the records it may have set are saved there).
+    void afterEachGame(std::function<void()> done) { afterEachGame_ = std::move(done); }
+
     ScriptJoysticks& joysticks() { return joysticks_; }
     int timerPhase() const { return timerPhase_; }
 
@@ -103,6 +106,7 @@ private:
 
     RecordingSound& sound_;
     std::ostream* trace_;
+    std::function<void()> afterEachGame_;
     Game* game_ = nullptr;
 
     std::map<MenuItem, bool> marks_;

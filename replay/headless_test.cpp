@@ -1,12 +1,20 @@
 #include "replay/headless.h"
 #include "testing/headless_test_support.h"
 
+#include "records/records.h"
+
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <thread>
 
 namespace hopshot {
 namespace {
@@ -182,6 +190,51 @@ TEST(HeadlessRun, FilesThatCannotBeUsedAreReportedWithExitCodeOne) {
         EXPECT_EQ(out.str(), "");
     }
     EXPECT_FALSE(fs::exists(dir.path() / "gun3.x")) << "the records were written";
+}
+
+// A record set in a game is in the file as soon as that game ends: a run killed outright in its
+// next game (kill -9, a power cut) keeps it. The run is a process of its own, killed for real.
+TEST(HeadlessRecords, ARecordSurvivesAKillRightAfterItIsSet) {
+    struct Row {
+        const char* players;
+        bool coop;
+    } rows[] = {{"1 0 0 0", false}, {"1 1 0 0", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.players);
+        TempDir dir;
+        // Records that any game beats; a first game that counts its minute down, then one that
+        // runs on for a long while.
+        std::ofstream(dir.path() / "gun3.x", std::ios::binary) << "OLD\r\n-2000000000\r\nOLD TOO\r\n-2000000000\r\n";
+        std::string script = std::string("name KEPT\nplayers ") + row.players + "\ngame\n";
+        for (int t = 2; t <= 61; ++t) script += "at " + std::to_string(t) + " tick\n";
+        script += "game\nat 1000000 tick\n";
+        std::ofstream(dir.path() / "run.replay") << script;
+        const std::string gun3 = (dir.path() / "gun3.x").string();
+        auto kept = [&] {
+            Records r;
+            std::string error;
+            return loadRecords(gun3, r, error) && (row.coop ? r.nameCoop : r.nameSolo) == "KEPT";
+        };
+
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            HeadlessOptions o{(dir.path() / "run.replay").string(), "", dir.path().string()};
+            std::ostringstream out, err;
+            _exit(runHeadless(o, out, err));
+        }
+        bool running = true, seen = false;
+        for (int waited = 0; waited < 30000 && running && !seen; waited += 5) {
+            seen = kept();
+            running = waitpid(pid, nullptr, WNOHANG) == 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_TRUE(running) << "the run ended before it was killed";
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        EXPECT_TRUE(seen) << "the record was not in the file while the run went on";
+        EXPECT_TRUE(kept()) << "the record was lost with the kill";
+    }
 }
 
 // A checked player 3 or 4 whose joystick is not there is named at each game's start.

@@ -153,10 +153,12 @@ struct Child {
         return s.str();
     }
 
+    bool reaped = false;   // its end was taken once: asking again would wait for nothing
+
     // Waits for the end; false if it is still running after timeoutMs.
     bool waitEnd(int timeoutMs) {
         for (int waited = 0; waited <= timeoutMs; waited += 20) {
-            if (waitpid(pid, &status, WNOHANG) == pid) return true;
+            if (reaped || waitpid(pid, &status, WNOHANG) == pid) return reaped = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return false;
@@ -164,7 +166,7 @@ struct Child {
     bool exitedWith(int code) const { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
     ~Child() {
-        if (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+        if (pid > 0 && !reaped && waitpid(pid, &status, WNOHANG) == 0) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
         }

@@ -64,6 +64,16 @@ public:
         enet_host_flush(enet_);
     }
     void sendAlive() { send(wireSimple(MsgKind::Alive), false); }
+    // The same message `count` times at once, unreliably (nothing holds a flood back), in one
+    // flush: a few million a second on loopback.
+    void flood(const std::string& text, int count) {
+        if (!peer_ || disconnected_) return;
+        for (int k = 0; k < count; ++k) {
+            ENetPacket* p = enet_packet_create(text.data(), text.size(), ENET_PACKET_FLAG_UNSEQUENCED);
+            if (enet_peer_send(peer_, 0, p) != 0) enet_packet_destroy(p);
+        }
+        enet_host_flush(enet_);
+    }
 
     // A packet of this machine's steps `first`.. for its game, the last carrying `fingerprint`
     // (what the host takes as the fingerprint after step last - D - 1), confirming what it holds
@@ -149,6 +159,94 @@ private:
     long hostHave_ = 0;
     std::vector<std::string> byes_;
     std::vector<std::string> refusals_;
+};
+
+// A connection whose handshake is never finished: ENet's connect goes out and the host's answer
+// is never read. renew() lets it go (unannounced) and makes a new one from another port.
+class HalfOpen {
+public:
+    explicit HalfOpen(uint16_t port) : port_(port) { renew(); }
+    ~HalfOpen() { close(); }
+    HalfOpen(const HalfOpen&) = delete;
+    HalfOpen& operator=(const HalfOpen&) = delete;
+    void renew() {
+        close();
+        enet_ = enet_host_create(nullptr, 1, 1, 0, 0);
+        ENetAddress to{};
+        enet_address_set_host(&to, "127.0.0.1");
+        to.port = port_;
+        if (enet_ && enet_host_connect(enet_, &to, 1, 0)) enet_host_flush(enet_);
+    }
+
+private:
+    void close() {
+        if (enet_) enet_host_destroy(enet_);
+        enet_ = nullptr;
+    }
+    uint16_t port_;
+    ENetHost* enet_ = nullptr;
+};
+
+// A host of the test's own on the wire: it welcomes one guest, starts its game and then says
+// what the test makes it say (or nothing at all), answering ENet's pings all the while.
+class HostileHost {
+public:
+    explicit HostileHost(uint16_t port) {
+        static const bool ready = enet_initialize() == 0;
+        (void)ready;
+        ENetAddress at{};
+        at.host = ENET_HOST_ANY;
+        at.port = port;
+        enet_ = enet_host_create(&at, 4, 1, 0, 0);
+    }
+    ~HostileHost() {
+        if (enet_) enet_host_destroy(enet_);
+    }
+    HostileHost(const HostileHost&) = delete;
+    HostileHost& operator=(const HostileHost&) = delete;
+    bool listening() const { return enet_ != nullptr; }
+
+    // Takes what comes; a hello is welcomed as machine 1 and, with `start`, its game begins.
+    void pump(int waitMs, const StartMessage* start = nullptr) {
+        ENetEvent e;
+        for (int wait = waitMs; enet_host_service(enet_, &e, enet_uint32(wait)) > 0; wait = 0) {
+            if (e.type == ENET_EVENT_TYPE_CONNECT) guest_ = e.peer;
+            if (e.type == ENET_EVENT_TYPE_DISCONNECT && e.peer == guest_) {
+                guest_ = nullptr;
+                left_ = true;
+            }
+            if (e.type != ENET_EVENT_TYPE_RECEIVE) continue;
+            const std::string text(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
+            enet_packet_destroy(e.packet);
+            MsgKind kind;
+            if (wireKind(text, kind) && kind == MsgKind::Steps) heardSteps_ = true;
+            if (!welcomed_ && wireKind(text, kind) && kind == MsgKind::Hello) {
+                HelloMessage hello;
+                if (!readHello(text, hello)) continue;
+                welcomed_ = true;
+                send(wireNumber(MsgKind::Welcome, 1));
+                send(wireRoster({{0, {true, false, false, false}}, {1, hello.players}}));
+                if (start) send(wireStart(*start));
+            }
+        }
+    }
+    void send(const std::string& text, bool reliable = true) {
+        if (!guest_) return;
+        ENetPacket* p = enet_packet_create(text.data(), text.size(),
+                                           reliable ? ENET_PACKET_FLAG_RELIABLE : ENET_PACKET_FLAG_UNSEQUENCED);
+        if (enet_peer_send(guest_, 0, p) != 0) enet_packet_destroy(p);
+        enet_host_flush(enet_);
+    }
+    bool welcomed() const { return welcomed_; }
+    bool heardSteps() const { return heardSteps_; }   // the guest has begun its game
+    bool guestLeft() const { return left_; }   // it said goodbye, or ENet gave up on it
+
+private:
+    ENetHost* enet_ = nullptr;
+    ENetPeer* guest_ = nullptr;
+    bool welcomed_ = false;
+    bool heardSteps_ = false;
+    bool left_ = false;
 };
 
 }  // namespace hopshot::testing

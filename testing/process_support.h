@@ -34,21 +34,28 @@ struct Child {
     pid_t pid = -1;
     std::string outPath, errPath;
     int status = -1;
+    bool reaped = false;   // its end was taken: the pid is no longer its own
 
     std::string out() const { return slurp(outPath); }
     std::string err() const { return slurp(errPath); }
+    // Whether it has ended, without waiting; once it has, it stays so.
+    bool ended() {
+        if (!reaped && pid > 0 && waitpid(pid, &status, WNOHANG) == pid) reaped = true;
+        return reaped;
+    }
     bool waitEnd(int timeoutMs) {
         for (int waited = 0; waited <= timeoutMs; waited += 10) {
-            if (waitpid(pid, &status, WNOHANG) == pid) return true;
+            if (ended()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return false;
     }
     int exitCode() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
     void killNow() {
-        if (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+        if (pid > 0 && !ended()) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
+            reaped = true;
         }
     }
     ~Child() { killNow(); }

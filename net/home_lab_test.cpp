@@ -1,0 +1,252 @@
+// Network play's ways through, tried in the home lab (scripts/homelab): two homes behind NAT
+// routers and a public network, in network namespaces. Every machine here is a real UDP socket
+// inside its home; the meeting service and coturn run as real processes on the public network.
+// Without root, network namespaces or iptables the tests skip, saying why.
+#include "meet/protocol.h"
+#include "meet/turn_credentials.h"
+#include "net/punch.h"
+#include "testing/home_lab.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <regex>
+
+namespace hopshot::net {
+namespace {
+
+using meet::Endpoint;
+using meet::Message;
+using meet::Type;
+
+#define NEED_HOME_LAB()                                                              \
+    if (!lab::whyNoLab().empty()) GTEST_SKIP() << "no home lab here: " << lab::whyNoLab()
+
+constexpr char kSecret[] = "lab-relay-secret-7";
+
+// A machine in a home: its socket, speaking the meeting protocol with the service in net.
+struct Machine {
+    int fd = -1;
+
+    void send(const Endpoint& to, const std::string& bytes) const {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(to.address);
+        a.sin_port = htons(to.port);
+        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    // The next meeting message within timeoutMs; type Ended with nonce 0 when none came.
+    Message receive(int timeoutMs = 2000) const {
+        Message m;
+        m.type = Type::Ended;
+        for (int waited = 0; waited < timeoutMs; waited += 100) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 100) != 1) continue;
+            char buffer[meet::kMaxDatagram];
+            const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+            if (got > 0 && meet::decode(std::string_view(buffer, size_t(got)), m) == meet::Decoded::Ok) return m;
+        }
+        return m;
+    }
+    Message ask(Message request) const {
+        static uint32_t nonce = 0x4C414200;
+        request.nonce = ++nonce;
+        send({lab::kPublicServer, lab::kMeetPort}, meet::encode(request));
+        return receive();
+    }
+};
+
+// What the host and the guest learnt from the service.
+struct Met {
+    Message registered, found, coming;
+};
+
+// The host behind router 1 registers, the guest behind router 2 looks its code up, and the host
+// hears the guest is coming.
+Met meetThroughService(const Machine& host, const Machine& guest) {
+    Met m;
+    Message r;
+    r.type = Type::Register;
+    r.lan = {{0xC6336402, 7310}};
+    r.game = {"home one", 1, 14};
+    m.registered = host.ask(r);
+    Message lookup;
+    lookup.type = Type::Lookup;
+    lookup.code = m.registered.code;
+    lookup.lan = {{0xC6336482, 7310}};
+    m.found = guest.ask(lookup);
+    m.coming = host.receive();
+    return m;
+}
+
+TEST(HomeLab, HostAndGuestBehindRoutersLearnEachOthersPublicEndpoints) {
+    NEED_HOME_LAB();
+    lab::HomeLab lab(false);
+    ASSERT_TRUE(lab.ok()) << lab.error();
+    ASSERT_NE(lab.startMeet(HOPSHOT_MEET_BINARY), nullptr);
+    const Machine host{lab.udpSocket("h1")}, guest{lab.udpSocket("h2")};
+    ASSERT_GE(host.fd, 0);
+    ASSERT_GE(guest.fd, 0);
+    const Met m = meetThroughService(host, guest);
+
+    ASSERT_EQ(m.registered.type, Type::Registered);
+    EXPECT_TRUE(meet::validCode(m.registered.code)) << m.registered.code;
+    // The service sees the routers, never the homes' own addresses.
+    EXPECT_EQ(m.registered.seen.address, lab::kRouter1) << meet::toString(m.registered.seen);
+    ASSERT_EQ(m.found.type, Type::Found) << int(m.found.error);
+    EXPECT_EQ(m.found.peer, m.registered.seen);
+    EXPECT_EQ(m.found.seen.address, lab::kRouter2) << meet::toString(m.found.seen);
+    EXPECT_EQ(m.found.game.hostName, "home one");
+    ASSERT_EQ(m.coming.type, Type::GuestComing);
+    EXPECT_EQ(m.coming.code, m.registered.code);
+    EXPECT_EQ(m.coming.peer, m.found.seen);
+}
+
+std::vector<PunchEndpoint> punchTo(const Endpoint& e) { return {{e.address, e.port}}; }
+
+const char* named(PunchState s) {
+    return s == PunchState::Through ? "through" : s == PunchState::GaveUp ? "gave up" : "trying";
+}
+
+TEST(HomeLab, HolePunchingPassesTwoOrdinaryRoutersButNotASymmetricOne) {
+    NEED_HOME_LAB();
+    const struct { bool symmetric; PunchState expected; } cases[] = {
+        {false, PunchState::Through},
+        {true, PunchState::GaveUp},
+    };
+    const PunchLimits limits;
+    for (const auto& c : cases) {
+        lab::HomeLab lab(c.symmetric);
+        ASSERT_TRUE(lab.ok()) << lab.error();
+        ASSERT_NE(lab.startMeet(HOPSHOT_MEET_BINARY), nullptr);
+        const Machine host{lab.udpSocket("h1")}, guest{lab.udpSocket("h2")};
+        const Met m = meetThroughService(host, guest);
+        ASSERT_EQ(m.found.type, Type::Found);
+        ASSERT_EQ(m.coming.type, Type::GuestComing);
+
+        // Both at once, from the sockets the service saw, to the endpoints it told.
+        auto fromGuest = std::async(std::launch::async, [&] { return punchOnSocket(guest.fd, punchTo(m.found.peer), limits); });
+        const PunchResult fromHost = punchOnSocket(host.fd, punchTo(m.coming.peer), limits);
+        const PunchResult guestSide = fromGuest.get();
+        for (const PunchResult& r : {fromHost, guestSide}) {
+            EXPECT_STREQ(named(r.state), named(c.expected)) << (c.symmetric ? "symmetric" : "ordinary");
+            EXPECT_LE(r.probesSent, limits.rounds + limits.maxAnswers);
+            EXPECT_LE(r.elapsedMs, (limits.rounds + 1) * limits.intervalMs + limits.lingerMs + 500);
+            EXPECT_EQ(r.strangers, 0);
+        }
+        if (c.expected == PunchState::Through) {
+            EXPECT_EQ(fromHost.through, punchTo(m.coming.peer)[0]);
+            EXPECT_EQ(guestSide.through, punchTo(m.found.peer)[0]);
+            // Through in a round trip or two, then a short wait for the other side.
+            EXPECT_LT(std::max(fromHost.elapsedMs, guestSide.elapsedMs), 1500);
+        }
+    }
+}
+
+TEST(HomeLab, TheRelayCarriesAGuestBehindASymmetricRouterToTheOtherHome) {
+    NEED_HOME_LAB();
+    const std::string uclient = lab::findProgram("turnutils_uclient");
+    if (lab::findProgram("turnserver").empty() || uclient.empty())
+        GTEST_SKIP() << "no TURN relay here: coturn is missing (apt-get install coturn)";
+    lab::HomeLab lab(true);
+    ASSERT_TRUE(lab.ok()) << lab.error();
+    ASSERT_TRUE(lab.startRelay(kSecret)) << lab.relayLog().substr(0, 4000);
+    const std::filesystem::path secretFile = lab.dir() / "turn-secret";
+    {
+        std::ofstream(secretFile) << kSecret << "\n";
+        std::filesystem::permissions(secretFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    ASSERT_NE(lab.startMeet(HOPSHOT_MEET_BINARY, {"--turn", "203.0.113.10:3478", "--turn-secret-file",
+                                                  secretFile.string()}), nullptr);
+    const Machine host{lab.udpSocket("h1")}, guest{lab.udpSocket("h2")};
+    const Met m = meetThroughService(host, guest);
+    ASSERT_EQ(m.found.type, Type::Found);
+    ASSERT_TRUE(m.found.turn.offered);
+    EXPECT_EQ(m.found.turn.server, (Endpoint{lab::kPublicServer, lab::kTurnPort}));
+
+    const int64_t inTenMinutes = int64_t(std::time(nullptr)) + 600;
+    const struct {
+        const char* what;
+        std::string username, password;
+        bool relayed;
+    } cases[] = {
+        {"the service's credentials", m.found.turn.username, m.found.turn.password, true},
+        {"made with another secret", meet::turnCredentials("another secret", inTenMinutes, m.registered.code).username,
+         meet::turnCredentials("another secret", inTenMinutes, m.registered.code).password, false},
+        {"expired", meet::turnCredentials(kSecret, inTenMinutes - 1200, m.registered.code).username,
+         meet::turnCredentials(kSecret, inTenMinutes - 1200, m.registered.code).password, false},
+    };
+    for (const auto& c : cases) {
+        // The host sends a datagram to each of the relay's ports, so that its router lets the
+        // relay's answers in: a host behind a router hears a relayed guest no other way.
+        for (int port = lab::kRelayFirstPort; port <= lab::kRelayLastPort; ++port)
+            host.send({lab::kPublicServer, uint16_t(port)}, "open");
+        // The guest, behind the symmetric router, allocates a relay and sends five messages
+        // through it to the host's public endpoint; the host echoes them.
+        proc::Child& client = lab.run("h2", uclient,
+            {"-u", c.username, "-w", c.password, "-e", lab::addressText(m.registered.seen.address),
+             "-r", std::to_string(m.registered.seen.port), "-n", "5", "-m", "1", "-c", "-X", "-z", "50",
+             lab::addressText(lab::kPublicServer)},
+            "uclient");
+        int relayed = 0;
+        bool ended = false;   // once reaped, a child's pid is no longer its own to wait for
+        for (int waited = 0; waited < 8000 && !(ended = client.waitEnd(0)); waited += 50) {
+            pollfd p{host.fd, POLLIN, 0};
+            if (poll(&p, 1, 50) != 1) continue;
+            char buffer[2048];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            const ssize_t got = recvfrom(host.fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            const uint16_t port = ntohs(from.sin_port);
+            if (got <= 0 || ntohl(from.sin_addr.s_addr) != lab::kPublicServer || port < lab::kRelayFirstPort ||
+                port > lab::kRelayLastPort)
+                continue;
+            ++relayed;
+            sendto(host.fd, buffer, size_t(got), 0, reinterpret_cast<sockaddr*>(&from), length);
+        }
+        ASSERT_TRUE(ended || client.waitEnd(2000)) << c.what << ": " << client.out() << client.err();
+        const std::string said = client.out() + client.err();
+        std::smatch counts;
+        const bool finished = std::regex_search(said, counts, std::regex("start_mclient: tot_send_msgs=([0-9]+), tot_recv_msgs=([0-9]+)"));
+        if (c.relayed) {
+            EXPECT_EQ(relayed, 5) << c.what << "\n" << said << lab.relayLog().substr(0, 4000);
+            ASSERT_TRUE(finished) << said;
+            EXPECT_EQ(counts[2].str(), "5") << c.what << ": the echoes came back through the relay";
+        } else {
+            EXPECT_EQ(relayed, 0) << c.what;
+            EXPECT_NE(said.find("Cannot complete Allocation"), std::string::npos) << c.what << "\n" << said;
+        }
+    }
+}
+
+TEST(HomeLab, ABroadcastReachesTheMachinesOfItsOwnLanOnly) {
+    NEED_HOME_LAB();
+    lab::HomeLab lab(false);
+    ASSERT_TRUE(lab.ok()) << lab.error();
+    constexpr uint16_t kPort = 7312;
+    const int sender = lab.udpSocket("h1", 0, true);
+    const struct { const char* place; bool hears; } listeners[] = {
+        {"h1b", true}, {"h2", false}, {"net", false}, {"r2", false},
+    };
+    std::vector<int> fds;
+    for (const auto& l : listeners) fds.push_back(lab.udpSocket(l.place, kPort));
+    for (uint32_t to : {lab::kHome1Broadcast, uint32_t(INADDR_BROADCAST)}) {
+        const std::string hello = "a game on this LAN " + lab::addressText(to);
+        Machine{sender}.send({to, kPort}, hello);
+        for (size_t i = 0; i < fds.size(); ++i) {
+            ASSERT_GE(fds[i], 0) << listeners[i].place;
+            pollfd p{fds[i], POLLIN, 0};
+            std::string heard;
+            if (poll(&p, 1, listeners[i].hears ? 1000 : 200) == 1) {
+                char buffer[128];
+                const ssize_t got = recv(fds[i], buffer, sizeof buffer, 0);
+                heard.assign(buffer, size_t(std::max<ssize_t>(got, 0)));
+            }
+            EXPECT_EQ(heard, listeners[i].hears ? hello : "") << listeners[i].place << " from " << lab::addressText(to);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace hopshot::net
