@@ -107,8 +107,6 @@ struct NetRun {
     int shift() const { return delay > 0 ? delay : 1; }   // steps from an own event to the game
     long steps = 300;
     std::vector<uint16_t> guestPorts;   // where each guest joins; empty: the host's own port
-    std::vector<std::vector<std::string>> extraArgs;   // per machine
-    std::vector<std::vector<std::string>> env;         // per machine
 };
 
 // Starts the host and then each guest once the one before has joined, so the join order is the
@@ -130,9 +128,7 @@ void startMachines(Machines& ms, const std::vector<std::string>& scripts, uint16
             const uint16_t to = m - 1 < run.guestPorts.size() ? run.guestPorts[m - 1] : port;
             args.insert(args.end(), {"--join", "127.0.0.1:" + std::to_string(to)});
         }
-        if (m < run.extraArgs.size()) args.insert(args.end(), run.extraArgs[m].begin(), run.extraArgs[m].end());
-        ms.children.push_back(proc::start(HOPSHOT_BINARY, args, (d / "run").string(),
-                                          m < run.env.size() ? run.env[m] : std::vector<std::string>{}));
+        ms.children.push_back(proc::start(HOPSHOT_BINARY, args, (d / "run").string()));
         if (m == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         } else {
