@@ -142,6 +142,9 @@ int main(int argc, char** argv) {
             n.port = uint16_t(cl.port);
             n.delay = cl.delay;
             n.machines = cl.machines;
+            n.code = cl.code;
+            n.meet = cl.meet.empty() ? HOPSHOT_DEFAULT_MEET : cl.meet;
+            n.meetGiven = !cl.meet.empty();
             return hopshot::runNetHeadless(o, n, std::cout, std::cerr);
         }
         return hopshot::runHeadless(o, std::cout, std::cerr);
@@ -207,6 +210,12 @@ int main(int argc, char** argv) {
         hopshot::NetChoice choice;
         choice.host = cl.net == CommandLine::Net::Host;
         choice.address = cl.address;
+        choice.code = cl.code;
+        choice.meet = cl.meet.empty() ? HOPSHOT_DEFAULT_MEET : cl.meet;
+        if (choice.host && !cl.meet.empty()) {
+            std::cerr << "hopshot: the window hosts by address only for now; give --headless SCRIPT to host by invite code\n";
+            return 3;
+        }
         choice.port = uint16_t(cl.port);
         choice.delay = cl.delay;
         if (!window.openNetwork(choice)) return 3;

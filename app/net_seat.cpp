@@ -40,10 +40,11 @@ Players NetSeat::myPlayers() const {
 
 bool NetSeat::open(std::string& error) {
     const Players own = form_.menuPlayers();
-    session_ = choice_.host
-                   ? NetSession::host(choice_.port, own, programVersion(), error)
-                   : NetSession::join(choice_.address, choice_.port, own, programVersion(),
-                                      kJoinWaitMs, error);
+    net::Path path = net::Path::None;
+    session_ = choice_.host            ? NetSession::host(choice_.port, own, programVersion(), error)
+               : !choice_.code.empty() ? net::joinByCode(choice_.meet, choice_.code, own, kJoinWaitMs, relay_, path, error)
+                                       : NetSession::join(choice_.address, choice_.port, own, programVersion(),
+                                                          kJoinWaitMs, error);
     if (!session_) return false;
     // A packet wakes the window's event loop, also while a game waits in a yield.
     notifier_ = new QSocketNotifier(session_->socket(), QSocketNotifier::Read, this);

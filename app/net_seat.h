@@ -6,6 +6,7 @@
 
 #include "net/net_game.h"
 #include "net/session.h"
+#include "net/ways_through.h"
 #include "replay/feed.h"
 
 #include <QObject>
@@ -25,6 +26,8 @@ class Form1;
 struct NetChoice {
     bool host = false;
     std::string address;          // guest: the host's address
+    std::string code;             // guest: the host's invite code instead, found through `meet`
+    std::string meet;             // the meeting service's HOST[:PORT]
     uint16_t port = kDefaultPort;
     int delay = 0;                // plain lockstep delay; 0: the machines predict
 };
@@ -70,6 +73,7 @@ private:
 
     Form1& form_;
     NetChoice choice_;
+    std::unique_ptr<net::RelayPump> relay_;   // a relayed guest's way to its host; outlives the session
     std::unique_ptr<NetSession> session_;
     QSocketNotifier* notifier_ = nullptr;
     QTimer pump_;

@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include "meet/protocol.h"
+
 #include <optional>
 
 #ifndef HOPSHOT_VERSION
@@ -90,7 +92,7 @@ std::string takeMark(const std::string& name, const std::string* v, CommandLine&
     return {};
 }
 
-// A file name, kept as it is.
+// A name (a file, a folder, a service's address), kept as it is.
 template <std::string CommandLine::*File>
 std::string takeFile(const std::string&, const std::string* v, CommandLine& out) {
     out.*File = *v;
@@ -166,7 +168,11 @@ std::string takeJoin(const std::string&, const std::string* v, CommandLine& out)
     if (out.net == CommandLine::Net::Host) return "--host and --join cannot go together";
     out.net = CommandLine::Net::Join;
     out.address = *v;
-    if (size_t colon = v->rfind(':'); colon != std::string::npos && v->find(':') == colon) {
+    // Eight characters of the code's alphabet are an invite code, never an address.
+    if (auto code = meet::parseCode(*v)) {
+        out.address.clear();
+        out.code = *code;
+    } else if (size_t colon = v->rfind(':'); colon != std::string::npos && v->find(':') == colon) {
         auto port = parsePort(v->substr(colon + 1));
         if (!port) return "--join takes ADDRESS[:PORT] with a port from 1 to 65535, not '" + *v + "'";
         out.port = *port;
@@ -213,6 +219,7 @@ const Option kOptions[] = {
     {"--steps", V::Needed, Kind::Headless, takeSteps},
     {"--host", V::Optional, Kind::Any, takeHost},
     {"--join", V::Needed, Kind::Any, takeJoin, "--join needs the host's ADDRESS[:PORT]"},
+    {"--meet", V::Needed, Kind::Any, takeFile<&CommandLine::meet>, "--meet needs the meeting service's HOST[:PORT]"},
     {"--delay", V::Needed, Kind::Any, takeDelay},
     {"--machines", V::Needed, Kind::Any, takeMachines},
 };
@@ -331,6 +338,8 @@ std::string usageText() {
            "Network play (UDP port 7310 unless given; headless too, with --headless):\n"
            "  --host [PORT]      host a network game that other machines join\n"
            "  --join ADDRESS[:PORT]  join the game hosted at ADDRESS\n"
+           "  --join CODE        join the game behind an invite code (through --meet)\n"
+           "  --meet HOST[:PORT] the meeting service that hands out invite codes (UDP 7311)\n"
            "  --delay D          plain lockstep: every key D frame steps later, 1 to 10 (default:\n"
            "                     own keys at once, the others' predicted and corrected)\n"
            "  --machines N       headless host: wait for N machines, itself included (default 2)\n"

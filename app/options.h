@@ -47,6 +47,8 @@ struct CommandLine {
     enum class Net { None, Host, Join };
     Net net = Net::None;
     std::string address;                // Join: the host's address
+    std::string code;                   // Join: the host's invite code instead
+    std::string meet;                   // the meeting service's HOST[:PORT]; empty: the build's
     int port = 7310;                    // Host: the port to open; Join: the host's port
     int delay = 0;                      // plain lockstep delay in steps, 1..10; 0: predict
     int machines = 2;                   // headless host: machines to wait for, itself included

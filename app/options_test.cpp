@@ -192,6 +192,7 @@ TEST(CommandLineOptions, HelpHasALineForEveryOption) {
                                "--wire 0|1", "--headless SCRIPT", "--trace OUT", "--dir DIR",
                                "--steps N", "--nosound", "--scale N", "--fullscreen",
                                "--render-height N", "--calm", "--record FILE", "--replay FILE",
+                               "--join CODE", "--meet HOST[:PORT]",
                                "--help", "--version"}) {
         std::istringstream lines(help);
         std::string line;
@@ -239,11 +240,35 @@ TEST(CommandLineOptions, NetworkPlayHostsOrJoins) {
         {{"--delay", "3"}, "--delay needs --host or --join"},
         {{"--headless", "s", "--host", "--machines", "5"}, "--machines takes 2, 3 or 4"},
         {{"--replay", "r.txt", "--join", "a"}, "cannot go with --host or --join"},
+        {{"--host", "--meet"}, "--meet needs the meeting service's HOST[:PORT]"},
     };
     for (const auto& [args, message] : bad) {
         CommandLine cl;
         const std::string error = parseCommandLine(args, cl);
         EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+}
+
+// A code is told from an address by its form alone: eight characters of the code's alphabet, in
+// any case, with dashes or spaces anywhere.
+TEST(CommandLineOptions, JoinTakesAnInviteCodeOrAnAddress) {
+    const struct {
+        std::vector<std::string> args;
+        std::string code, address, meet;
+    } cases[] = {
+        {{"--join", "k7mq-4xz9"}, "K7MQ4XZ9", "", ""},
+        {{"--join", "K7MQ 4XZ9", "--meet", "meet.example:7311"}, "K7MQ4XZ9", "", "meet.example:7311"},
+        {{"--join", "gamebox2"}, "", "gamebox2", ""},          // an O: not of the alphabet
+        {{"--join", "K7MQ4XZ9:7310"}, "", "K7MQ4XZ9", ""},     // a port: an address
+        {{"--join", "K7MQ4XZ"}, "", "K7MQ4XZ", ""},            // seven characters
+        {{"--host", "--meet", "203.0.113.10"}, "", "", "203.0.113.10"},
+    };
+    for (const auto& c : cases) {
+        CommandLine cl;
+        ASSERT_EQ(parseCommandLine(c.args, cl), "") << c.args[1];
+        EXPECT_EQ(cl.code, c.code) << c.args[1];
+        EXPECT_EQ(cl.address, c.address) << c.args[1];
+        EXPECT_EQ(cl.meet, c.meet) << c.args[1];
     }
 }
 

@@ -10,6 +10,12 @@
 // (30 s a link; K: row K only; D: the pure lockstep with input delay D, for comparison; without
 // it the machines predict one another and correct their games.)
 //
+// The last row, "relayed", is two machines whose guest reaches the host through a real TURN
+// relay (coturn's turnserver, started on 127.0.0.1 for the row; skipped where it is missing), as
+// a guest behind a router that nothing else passes does: its allocation, the relay bridge's
+// stand-in, ENet through both. Its connect time runs from the allocation's first request to the
+// host's welcome. The JSON rows carry `path` and `connect_ms` (from the join to the welcome).
+//
 // Columns: the link (round trip, loss, machines); D, the input delay; own, how long a machine's
 // own key takes to show on its own screen (the mean, ms, from the yield that reads it to the end
 // of the step it changes); steps a second held by the host and the guests (the slowest); the
@@ -22,8 +28,11 @@
 #include "controls/joystick.h"
 #include "core/setup.h"
 #include "game/game_routine.h"
+#include "meet/turn_credentials.h"
 #include "net/net_game.h"
 #include "net/session.h"
+#include "net/ways_through.h"
+#include "testing/process_support.h"
 #include "testing/lossy_relay.h"
 
 #include <unistd.h>
@@ -33,7 +42,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -54,7 +66,41 @@ struct Link {
     int oneWayMs;     // the relay holds each datagram this long, give or take 5 ms
     double loss;
     int machines = 2;
+    bool relayed = false;   // through a TURN relay on 127.0.0.1 instead of the lossy one
 };
+
+constexpr char kRelaySecret[] = "bench relay secret";
+
+// turnserver on 127.0.0.1:port relaying between loopback addresses; null where it is missing or
+// does not start.
+std::unique_ptr<proc::Child> startRelay(uint16_t port) {
+    const char* program = "/usr/bin/turnserver";
+    if (!std::filesystem::exists(program)) return nullptr;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("hopshot-bench-relay-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    auto child = proc::start(program,
+        {"-n", "--listening-ip=127.0.0.1", "--relay-ip=127.0.0.1", "--listening-port=" + std::to_string(port),
+         "--use-auth-secret", std::string("--static-auth-secret=") + kRelaySecret, "--realm=hopshot-bench",
+         "--no-tls", "--no-dtls", "--no-cli", "--no-tcp", "--allow-loopback-peers",
+         "--pidfile=" + (dir / "pid").string(), "--db=" + (dir / "db").string(), "--log-file=stdout", "--simple-log"},
+        (dir / "turnserver").string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // the relay's own start
+    return child->pid > 0 ? std::move(child) : nullptr;
+}
+
+// The guest through the relay: an allocation, a stand-in for the host, and ENet's join through it.
+std::unique_ptr<NetSession> joinRelayed(uint16_t relayPort, uint16_t hostPort, const Players& own,
+                                        std::unique_ptr<net::RelayPump>& pump, std::string& error) {
+    auto s = NetSession::openGuest(own, programVersion(), error);
+    if (!s) return nullptr;
+    const meet::TurnCredentials c = meet::turnCredentials(kRelaySecret, int64_t(std::time(nullptr)) + 600, "BENCH234");
+    meet::TurnOffer offer{true, {0x7F000001, relayPort}, c.username, c.password};
+    pump = net::RelayPump::allocate(offer, s->localPort(), error);
+    if (!pump) return nullptr;
+    const uint16_t standIn = pump->carryTo({0x7F000001, hostPort}, error);
+    if (standIn == 0 || !s->joinHost("127.0.0.1", standIn, 30000, error)) return nullptr;
+    return s;
+}
 
 // One machine's steps: one a tick (20 ms) at most, each as soon as its input lets it run.
 struct Player {
@@ -135,9 +181,17 @@ struct Player {
 };
 
 bool runLink(const Link& link, int seconds, uint16_t port, int delay, bool json) {
+    // The relay and its pump outlive the sessions they carry.
+    std::unique_ptr<proc::Child> turnserver;
+    std::unique_ptr<net::RelayPump> pump;
     std::vector<Player> ms(size_t(link.machines));
     std::vector<std::unique_ptr<proc::LossyRelay>> relays;
     std::string error;
+    double connectMs = 0;
+    if (link.relayed && !(turnserver = startRelay(uint16_t(port + 7)))) {
+        std::fprintf(stderr, "%s: no TURN relay here (coturn's turnserver): the row is skipped\n", link.name);
+        return true;
+    }
     auto bringing = [](int m) {
         Players p{};
         p[size_t(m)] = true;
@@ -150,19 +204,22 @@ bool runLink(const Link& link, int seconds, uint16_t port, int delay, bool json)
     }
     for (int g = 1; g < link.machines; ++g) {
         const uint16_t relayPort = uint16_t(port + g);
-        relays.push_back(std::make_unique<proc::LossyRelay>(relayPort, port, link.loss,
+        if (!link.relayed) relays.push_back(std::make_unique<proc::LossyRelay>(relayPort, port, link.loss,
                                                             std::max(0, link.oneWayMs - 5),
                                                             link.oneWayMs + 5, (seconds + 40) * 1000, unsigned(g)));
         std::atomic<bool> joining{true};
+        const Clock::time_point joinAt = Clock::now();
         std::thread joiner([&] {
-            ms[size_t(g)].session = NetSession::join("127.0.0.1", relayPort, bringing(g), programVersion(),
-                                                     30000, error);
+            ms[size_t(g)].session = link.relayed
+                ? joinRelayed(uint16_t(port + 7), port, bringing(g), pump, error)
+                : NetSession::join("127.0.0.1", relayPort, bringing(g), programVersion(), 30000, error);
             joining = false;
         });
         while (joining) {   // the host answers (and answers again) meanwhile
             for (int k = 0; k < g; ++k) ms[size_t(k)].session->service(k == 0 ? 5 : 0);
         }
         joiner.join();
+        connectMs = std::max(connectMs, msSince(joinAt));
         if (!ms[size_t(g)].session) {
             std::fprintf(stderr, "%s: machine %d could not connect: %s\n", link.name, g + 1, error.c_str());
             return false;
@@ -228,10 +285,11 @@ bool runLink(const Link& link, int seconds, uint16_t port, int delay, bool json)
                     "\"host_steps_per_s\":%.2f,\"guest_steps_per_s\":%.2f,\"longest_pause_ms\":%.0f,"
                     "\"rollbacks_per_s\":%.2f,\"longest_rerun_steps\":%ld,\"longest_rerun_ms\":%.3f,"
                     "\"host_out_bps\":%.0f,\"host_in_bps\":%.0f,\"guest_out_bps\":%.0f,\"guest_in_bps\":%.0f,"
-                    "\"enet_header_share\":%.2f}\n",
+                    "\"enet_header_share\":%.2f,\"path\":\"%s\",\"connect_ms\":%.0f}\n",
                     link.name, link.machines, 2 * link.oneWayMs, link.loss, m.delay,
                     m.predicts ? "true" : "false", ownMs, ms[0].done / s, guestSteps, pause, rollbacks,
-                    rerunSteps, rerunMs, out(0), in(0), out(1), in(1), headers / 100);
+                    rerunSteps, rerunMs, out(0), in(0), out(1), in(1), headers / 100,
+                    link.relayed ? "relayed" : "direct", connectMs);
     else
         std::printf("%-22s %3d %5.0f ms %9.1f %9.1f %8.0f ms %6d %7.1f %4ld %6.3f ms %9.0f %9.0f %9.0f %9.0f %6.0f %%\n",
                     link.name, m.delay, ownMs, ms[0].done / s, guestSteps, pause, longPauses, rollbacks,
@@ -261,6 +319,7 @@ int main(int argc, char** argv) {
         {"200 ms", 100, 0.0},
         {"200 ms, 20 %", 100, 0.20},
         {"LAN, 4 machines", 0, 0.0, 4},
+        {"relayed", 0, 0.0, 2, true},
     };
     if (!json)
         std::printf("%-22s %3s %8s %9s %9s %11s %6s %7s %4s %9s %9s %9s %9s %9s %8s\n", "link", "D", "own",

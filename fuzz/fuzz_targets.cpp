@@ -190,6 +190,9 @@ int meetMessages(const uint8_t* data, size_t size) {
             if (meet::isRequest(out.type)) broken("the service sends a request");
             if (out.type == meet::Type::GuestComing) {
                 if (!ours || in.type != meet::Type::Lookup || !(out.peer == from)) broken("a guest told of from nowhere");
+            } else if (out.type == meet::Type::GuestRelayed) {
+                if (!ours || in.type != meet::Type::Relayed || !(out.peer == from) || !(out.relayed == in.relayed))
+                    broken("a relayed guest told of from nowhere");
             } else if (!(o.to == from) || out.nonce != in.nonce) {
                 broken("an answer to another address or request");
             }
@@ -222,6 +225,7 @@ std::vector<std::pair<std::string, std::string>> meetSeeds() {
         m.hostKey = registered.hostKey;
         m.game = {"", 2, 12};
         m.lan = {{0xC0A80107, 7310}};
+        m.relayed = {0xCB00710A, 49152};
         return meet::encode(m);
     };
     meet::Message otherVersion = reg;
@@ -234,6 +238,7 @@ std::vector<std::pair<std::string, std::string>> meetSeeds() {
                                             frame(3, 10, keyed(meet::Type::Lookup)) + frame(0, 1, keyed(meet::Type::End))},
         {"register-expired-lookup", start + frame(2, 255, keyed(meet::Type::Lookup))},
         {"other-version", frame(1, 0, meet::encode(otherVersion))},
+        {"register-lookup-relayed", start + frame(1, 1, keyed(meet::Type::Lookup)) + frame(1, 20, keyed(meet::Type::Relayed))},
     };
 }
 

@@ -127,7 +127,8 @@ struct Reader {
 }  // namespace
 
 bool isRequest(Type t) {
-    return t == Type::Register || t == Type::Refresh || t == Type::End || t == Type::Lookup;
+    return t == Type::Register || t == Type::Refresh || t == Type::End || t == Type::Lookup ||
+           t == Type::Relayed;
 }
 
 bool isMeetingDatagram(std::string_view bytes) {
@@ -189,6 +190,17 @@ std::string encode(const Message& m) {
         w.bytes(m.code);
         w.endpoint(m.peer);
         w.lan(m.lan);
+        break;
+    case Type::Relayed:
+        w.bytes(m.code);
+        w.endpoint(m.relayed);
+        break;
+    case Type::RelayNoted:
+        break;
+    case Type::GuestRelayed:
+        w.bytes(m.code);
+        w.endpoint(m.peer);
+        w.endpoint(m.relayed);
         break;
     case Type::Error:
         w.u8(uint8_t(m.error));
@@ -256,6 +268,17 @@ Decoded decode(std::string_view bytes, Message& m, std::string* why) {
         m.code = r.code();
         m.peer = r.seenEndpoint("guest's public endpoint has no port");
         m.lan = r.lan();
+        break;
+    case Type::Relayed:
+        m.code = r.code();
+        m.relayed = r.endpoint("relayed endpoint unusable");
+        break;
+    case Type::RelayNoted:
+        break;
+    case Type::GuestRelayed:
+        m.code = r.code();
+        m.peer = r.seenEndpoint("guest's public endpoint has no port");
+        m.relayed = r.endpoint("relayed endpoint unusable");
         break;
     case Type::Error: {
         const uint8_t e = r.u8("error missing");

@@ -29,6 +29,8 @@
 //   Refresh   code, host key (8 bytes), machines, free players
 //   End       code, host key
 //   Lookup    code, LAN count, the guest's LAN endpoints
+//   Relayed   code, the guest's relayed endpoint (its allocation at the TURN relay): sent by a
+//             guest that found no other way through, so that its host opens its router to it
 // Answers (service -> game):
 //   Registered  code, host key, the host's public endpoint as seen, the code's seconds to live
 //               (refresh well before they run out), TURN offer
@@ -36,9 +38,12 @@
 //   Ended       nothing
 //   Found       the host's public endpoint, LAN count and endpoints, the guest's own public
 //               endpoint as seen, the game (host name, machines, free players), TURN offer
+//   RelayNoted  nothing: the host has been told of the guest's relayed endpoint
 //   Error       one byte, ErrorCode below
 // And to the host, at the moment a guest's Lookup is answered, so both can punch at once:
 //   GuestComing code, the guest's public endpoint as seen, LAN count and endpoints
+// And to the host, at the moment a guest's Relayed is answered:
+//   GuestRelayed code, the guest's public endpoint as seen, its relayed endpoint
 //
 // Datagrams get lost: a game repeats a request that hears no answer (a second apart is well
 // within the service's budgets), and a repeated Lookup tells the host again.
@@ -58,7 +63,7 @@
 namespace hopshot::meet {
 
 constexpr std::array<uint8_t, 4> kMagic = {0x3F, 0xFF, 'h', 'm'};
-constexpr uint8_t kVersion = 1;
+constexpr uint8_t kVersion = 2;   // 2: Relayed, RelayNoted, GuestRelayed
 constexpr size_t kHeaderSize = 10;          // magic, version, type, nonce
 constexpr size_t kMinRequest = 192;         // bytes: requests are padded up to this
 constexpr size_t kMaxDatagram = 512;        // bytes: anything longer is not ours
@@ -75,7 +80,8 @@ constexpr int kMaxSecondsToLive = 3600;
 
 enum class Type : uint8_t {
     Register = 1, Registered = 2, Refresh = 3, Refreshed = 4, End = 5, Ended = 6,
-    Lookup = 7, Found = 8, GuestComing = 9, Error = 15,
+    Lookup = 7, Found = 8, GuestComing = 9, Relayed = 10, RelayNoted = 11, GuestRelayed = 12,
+    Error = 15,
 };
 
 enum class ErrorCode : uint8_t {
@@ -118,7 +124,9 @@ struct Message {
     HostKey hostKey{};
     std::vector<Endpoint> lan;   // Register: the host's; Lookup, GuestComing: the guest's; Found: the host's
     Endpoint seen;               // Registered, Refreshed, Found: the requester's public endpoint as seen
-    Endpoint peer;               // Found: the host's public endpoint; GuestComing: the guest's
+    Endpoint peer;               // Found: the host's public endpoint; GuestComing, GuestRelayed:
+                                 // the guest's
+    Endpoint relayed;            // Relayed, GuestRelayed: the guest's relayed endpoint
     GameInfo game;               // Register, Refresh (machines, free players), Found
     uint16_t secondsToLive = 0;  // Registered, Refreshed
     TurnOffer turn;              // Registered, Refreshed, Found

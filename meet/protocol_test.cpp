@@ -15,7 +15,7 @@ Message full(Type t) {
     m.type = t;
     m.nonce = 0xDEADBEEF;
     if (t == Type::Refresh || t == Type::End || t == Type::Lookup || t == Type::Registered ||
-        t == Type::GuestComing)
+        t == Type::GuestComing || t == Type::Relayed || t == Type::GuestRelayed)
         m.code = "K7MQ4XZ9";
     if (t == Type::Refresh || t == Type::End || t == Type::Registered) m.hostKey = {1, 2, 3, 4, 5, 6, 7, 250};
     if (t == Type::Register || t == Type::Lookup || t == Type::Found || t == Type::GuestComing)
@@ -24,7 +24,8 @@ Message full(Type t) {
         m.seen = {0xCB007107, 40001};
         m.turn = {true, {0xC6336401, 3478}, std::string(kMaxUsername, 'u'), std::string(kMaxPassword, '=')};
     }
-    if (t == Type::Found || t == Type::GuestComing) m.peer = {0x7F000001, 50000};
+    if (t == Type::Found || t == Type::GuestComing || t == Type::GuestRelayed) m.peer = {0x7F000001, 50000};
+    if (t == Type::Relayed || t == Type::GuestRelayed) m.relayed = {0xCB00710A, 49152};
     if (t == Type::Register || t == Type::Found) m.game.hostName = std::string(kMaxNameBytes, '\xC3');
     if (t == Type::Register || t == Type::Refresh || t == Type::Found) m.game = {m.game.hostName, 4, 15};
     if (t == Type::Registered || t == Type::Refreshed) m.secondsToLive = kMaxSecondsToLive;
@@ -34,7 +35,8 @@ Message full(Type t) {
 }
 
 const Type kTypes[] = {Type::Register, Type::Registered, Type::Refresh, Type::Refreshed, Type::End,
-                       Type::Ended, Type::Lookup, Type::Found, Type::GuestComing, Type::Error};
+                       Type::Ended, Type::Lookup, Type::Found, Type::GuestComing, Type::Relayed,
+                       Type::RelayNoted, Type::GuestRelayed, Type::Error};
 
 TEST(MeetProtocol, EveryMessageAtItsLargestReadsBackAndNoAnswerOutgrowsARequest) {
     for (Type t : kTypes) {
@@ -64,7 +66,7 @@ TEST(MeetProtocol, EveryFieldOutOfRangeIsRefused) {
         {"another magic", Type::Lookup, set(1, 0xFE), Decoded::NotOurs},
         {"header cut", Type::Lookup, [](std::string& b) { b.resize(9); }, Decoded::NotOurs},
         {"too long", Type::Lookup, [](std::string& b) { b.resize(kMaxDatagram + 1); }, Decoded::NotOurs},
-        {"another version", Type::Lookup, set(4, 2), Decoded::BadVersion},
+        {"another version", Type::Lookup, set(4, kVersion + 1), Decoded::BadVersion},
         {"unknown type", Type::Lookup, set(5, 10), Decoded::Malformed},
         {"request not padded", Type::Lookup, cut(1), Decoded::Malformed},
         {"padding not zero", Type::Lookup, set(kMinRequest - 1, 1), Decoded::Malformed},
@@ -94,6 +96,8 @@ TEST(MeetProtocol, EveryFieldOutOfRangeIsRefused) {
         {"username 33 long", Type::Registered, set(41, 33), Decoded::Malformed},
         {"username space", Type::Registered, set(42, ' '), Decoded::Malformed},
         {"password not base64", Type::Registered, set(75, '-'), Decoded::Malformed},
+        {"relayed to loopback", Type::Relayed, set(18, 127), Decoded::Malformed},
+        {"guest relayed to port 0", Type::GuestRelayed, [](std::string& b) { b[28] = b[29] = 0; }, Decoded::Malformed},
         {"guest coming port 0", Type::GuestComing, [](std::string& b) { b[22] = b[23] = 0; }, Decoded::Malformed},
     };
     for (const Case& c : cases) {

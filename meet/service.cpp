@@ -183,6 +183,24 @@ std::vector<Outgoing> Service::take(const Endpoint& from, std::string_view bytes
             coming.lan = in.lan;
             out.push_back({g.host, encode(coming)});
         }
+    } else if (decoded == Decoded::Ok && in.type == Type::Relayed) {
+        // A guest that found no other way through: its host is told where its relay is. Counted
+        // as a lookup, so that it guesses no faster.
+        const auto it = games_.find(in.code);
+        if (!s->lookups.spend(limits_.lookupRate, limits_.lookupBurst, nowMs)) {
+            refuse();
+        } else if (it == games_.end() || it->second.expiresMs <= nowMs) {
+            error(ErrorCode::UnknownCode);
+        } else {
+            answer.type = Type::RelayNoted;
+            out.push_back({from, encode(answer)});
+            Message relayed;
+            relayed.type = Type::GuestRelayed;
+            relayed.code = in.code;
+            relayed.peer = from;
+            relayed.relayed = in.relayed;
+            out.push_back({it->second.host, encode(relayed)});
+        }
     } else if (decoded == Decoded::Ok && (in.type == Type::Refresh || in.type == Type::End)) {
         auto it = games_.find(in.code);
         // The key compared in full whatever its first difference, so timing tells nothing.

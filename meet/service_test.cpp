@@ -27,7 +27,7 @@ struct Harness {
             EXPECT_LE(o.bytes.size(), bytes.size());
             Message a;
             EXPECT_EQ(decode(o.bytes, a), Decoded::Ok);
-            EXPECT_EQ(o.to, a.type == Type::GuestComing ? kHost : from);
+            EXPECT_EQ(o.to, a.type == Type::GuestComing || a.type == Type::GuestRelayed ? kHost : from);
             answers.push_back(a);
         }
         return answers;
@@ -81,6 +81,29 @@ TEST(MeetService, CodesLiveWhileRefreshedAndDieWhenLeftOrEnded) {
             const Message a = s.send == Type::Lookup ? h.lookup(kGuest, r.code) : h.keyed(s.send, r, s.flip);
             EXPECT_EQ(a.type, s.answer) << c.what;
             if (a.type == Type::Error) { EXPECT_EQ(a.error, s.error) << c.what; }
+        }
+    }
+}
+
+// A guest's relayed endpoint reaches the host of a live code only.
+TEST(MeetService, ARelayedGuestIsToldToItsHost) {
+    const struct { const char* what; bool live; std::vector<Type> answers; } cases[] = {
+        {"a live code", true, {Type::RelayNoted, Type::GuestRelayed}},
+        {"an unknown code", false, {Type::Error}},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        const Message r = h.reg(kHost);
+        Message m;
+        m.type = Type::Relayed;
+        m.code = c.live ? r.code : "ABCDEFGH";
+        m.relayed = {0xC6336401, 49153};
+        const auto a = h.send(kGuest, m);
+        ASSERT_EQ(a.size(), c.answers.size()) << c.what;
+        for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].type, c.answers[i]) << c.what;
+        if (c.live) {
+            EXPECT_EQ(a[1].peer, kGuest);
+            EXPECT_EQ(a[1].relayed, m.relayed);
         }
     }
 }

@@ -5,10 +5,12 @@
 #include "meet/protocol.h"
 #include "meet/turn_credentials.h"
 #include "net/punch.h"
+#include "testing/headless_test_support.h"
 #include "testing/home_lab.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <future>
 #include <regex>
@@ -217,6 +219,76 @@ TEST(HomeLab, TheRelayCarriesAGuestBehindASymmetricRouterToTheOtherHome) {
             EXPECT_EQ(relayed, 0) << c.what;
             EXPECT_NE(said.find("Cannot complete Allocation"), std::string::npos) << c.what << "\n" << said;
         }
+    }
+}
+
+// Two real headless machines, on one LAN or one in each home, by invite code: the host prints its code, the
+// guest joins by it alone, and both say which way they came through. Each plays its own keys;
+// both write the trace of one machine playing the merged keys (a guest's own key let go says so
+// with its Shift, as the host replays it; the host's timer ticks are its own), one step after the
+// key as the prediction runs it.
+TEST(HomeLab, TwoHomesPlayByInviteCodeThroughTheFirstWayThatWorks) {
+    NEED_HOME_LAB();
+    constexpr long kSteps = 300;
+    const std::string host = "players 1 0 0 0\ngame\nat 10 key down 37 0\nat 51 tick\nat 60 key down 17 2\n"
+                             "at 90 key up 17 0\nat 101 tick\nat 140 key up 37 0\nat 151 tick\nat 201 tick\nat 251 tick\n";
+    const std::string guest = "players 0 1 0 0\ngame\nat 20 key down 65 0\nat 70 key up 65 0\nat 150 key down 87 0\n";
+    const std::string merged = "joysticks 2\nplayers 1 1 0 0\ngame\nat 11 key down 37 0\nat 21 key down 65 0\n"
+                               "at 52 tick\nat 61 key down 17 2\nat 71 key up 65 1\nat 91 key up 17 0\nat 102 tick\n"
+                               "at 141 key up 37 0\nat 151 key down 87 0\nat 152 tick\nat 202 tick\nat 252 tick\n";
+    const testing::RunResult one = testing::runScript(merged, kSteps);
+    ASSERT_EQ(one.code, 0) << one.err;
+    const struct { bool symmetric; const char* guestPlace; const char* path; long connectMs; } cases[] = {
+        {false, "h1b", "lan", 3000},
+        {false, "h2", "punched", 3000},
+        {true, "h2", "relayed", 5000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (c.symmetric && lab::findProgram("turnserver").empty()) {
+            std::printf("no TURN relay here (apt-get install coturn): the relayed game is not tried\n");
+            continue;
+        }
+        lab::HomeLab lab(c.symmetric);
+        ASSERT_TRUE(lab.ok()) << lab.error();
+        std::vector<std::string> meetArgs;
+        if (c.symmetric) {
+            ASSERT_TRUE(lab.startRelay(kSecret)) << lab.relayLog().substr(0, 4000);
+            const std::filesystem::path secretFile = lab.dir() / "turn-secret";
+            std::ofstream(secretFile) << kSecret << "\n";
+            std::filesystem::permissions(secretFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+            meetArgs = {"--turn", "203.0.113.10:3478", "--turn-secret-file", secretFile.string()};
+        }
+        ASSERT_NE(lab.startMeet(HOPSHOT_MEET_BINARY, meetArgs), nullptr);
+        auto machine = [&](const std::string& place, const std::string& script, std::vector<std::string> role) -> proc::Child& {
+            const std::filesystem::path d = lab.dir() / place;
+            std::filesystem::create_directories(d);
+            std::ofstream(d / "script") << script;
+            std::vector<std::string> args{"--headless", (d / "script").string(), "--trace", (d / "trace").string(),
+                                          "--dir", d.string(), "--steps", std::to_string(kSteps), "--meet", "203.0.113.10"};
+            args.insert(args.end(), role.begin(), role.end());
+            return lab.run(place, HOPSHOT_BINARY, args, place + "-run");
+        };
+        proc::Child& h = machine("h1", host, {"--host"});
+        std::smatch code;
+        std::string said;
+        ASSERT_TRUE(proc::waitUntil([&] { said = h.out();
+            return std::regex_search(said, code, std::regex("invite code: ([2-9A-Z]{8})\n")); }, 5000)) << h.err();
+        const std::string invite = code[1];
+        const auto start = std::chrono::steady_clock::now();
+        proc::Child& g = machine(c.guestPlace, guest, {"--join", invite});
+        ASSERT_TRUE(proc::waitUntil([&] { return g.out().find("path: ") != std::string::npos; }, 10000)) << g.err();
+        const long connectMs = long(std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start).count());
+        EXPECT_NE(g.out().find(std::string("path: ") + c.path + "\n"), std::string::npos) << g.out() << g.err();
+        EXPECT_LE(connectMs, c.connectMs);
+        for (proc::Child* m : {&h, &g}) {
+            ASSERT_TRUE(m->waitEnd(30000));
+            EXPECT_EQ(m->exitCode(), 0) << m->err();
+        }
+        EXPECT_NE(h.out().find(std::string("path: ") + c.path + " (machine 2)\n"), std::string::npos) << h.out();
+        for (const char* place : {"h1", c.guestPlace})
+            EXPECT_TRUE(proc::slurp((lab.dir() / place / "trace").string()) == one.traceText) << place << "'s trace differs";
     }
 }
 

@@ -2,11 +2,15 @@
 
 #include "controls/joystick.h"
 #include "net/net_game.h"
+#include "net/ways_through.h"
 #include "net/world_hash.h"
+
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace hopshot {
 
@@ -21,6 +25,64 @@ Players scriptPlayers(const Script& script) {
     }
     return p;
 }
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+net::SideSend sideSend(NetSession& s) {
+    return [&s](const meet::Endpoint& to, std::string_view bytes) { s.sendSide(to.address, to.port, bytes); };
+}
+
+// Host: its game registered with the meeting service; the code goes to the standard output once
+// it comes, and each guest's path once it has joined. Stepped whenever the session's socket
+// hears anything, in games too, so that the code is kept alive.
+class HostMeeting {
+public:
+    HostMeeting(NetSession& s, const meet::Endpoint& service, const Players& own) : s_(s) {
+        char name[65] = {};
+        if (gethostname(name, sizeof name - 1) != 0 || !name[0]) std::snprintf(name, sizeof name, "hopshot");
+        meet::GameInfo game{std::string(name).substr(0, meet::kMaxNameBytes), 1, 0};
+        for (int p = 0; p < kPlayers; ++p)
+            if (!own[size_t(p)]) game.freePlayers |= uint8_t(1 << p);
+        ways_ = std::make_unique<net::HostWays>(service, net::lanEndpoints(s.localPort()), game, sideSend(s));
+        s.setSideReader([this](uint32_t address, uint16_t port, std::string_view bytes) {
+            const int64_t now = steadyMs();
+            ways_->step(now);
+            return ways_->take({address, port}, bytes, now);
+        });
+    }
+    ~HostMeeting() {
+        ways_->end();
+        s_.setSideReader(nullptr);
+    }
+    // False when the service failed this game, said on `err`.
+    bool step(std::ostream& out, std::ostream& err) {
+        ways_->step(steadyMs());
+        if (!ways_->failure().empty()) {
+            err << "hopshot: " << ways_->failure() << "\n";
+            return false;
+        }
+        if (!ways_->code().empty() && !told_) {
+            told_ = true;
+            out << "invite code: " << ways_->code() << std::endl;
+        }
+        for (const Machine& m : s_.roster()) {
+            meet::Endpoint from;
+            if (m.id == 0 || paths_.count(m.id) || !s_.machineAddress(m.id, from.address, from.port)) continue;
+            paths_.insert(m.id);
+            out << "path: " << net::pathName(ways_->pathOf(from)) << " (machine " << m.id + 1 << ")" << std::endl;
+        }
+        return true;
+    }
+
+private:
+    NetSession& s_;
+    std::unique_ptr<net::HostWays> ways_;
+    bool told_ = false;
+    std::set<int> paths_;
+};
 
 // What the player should hear of (machines joining and leaving), on the error stream.
 void tell(NetSession& s, std::ostream& err) {
@@ -110,9 +172,27 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
         err << "hopshot: " << problem << "\n";
         return 3;
     }
+    std::unique_ptr<HostMeeting> meeting;
+    if (!n.meet.empty()) {
+        const auto service = net::resolveMeet(n.meet, problem);
+        if (!service) {
+            err << "hopshot: " << problem << "\n";
+            if (n.meetGiven) return 3;
+            err << "hopshot: hosting by address only\n";
+        } else {
+            meeting = std::make_unique<HostMeeting>(*s, *service, scriptPlayers(script));
+        }
+    }
     // Measured by the clock: a burst of packets ends each service() early.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(n.waitMs);
-    while (int(s->roster().size()) < n.machines) {
+    for (;;) {
+        if (meeting && !meeting->step(out, err)) {
+            // The build's own service failing leaves hosting by address as it always was.
+            if (n.meetGiven) return 3;
+            err << "hopshot: hosting by address only\n";
+            meeting.reset();
+        }
+        if (int(s->roster().size()) >= n.machines) break;
         if (std::chrono::steady_clock::now() >= until) {
             err << "hopshot: only " << s->roster().size() << " of " << n.machines
                 << " machines came\n";
@@ -164,12 +244,16 @@ public:
 int guestGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessOptions& o,
                const NetOptions& n, std::ostream& out, std::ostream& err) {
     std::string problem;
-    auto s = NetSession::join(n.address, n.port, scriptPlayers(script), programVersion(), n.waitMs,
-                              problem);
+    std::unique_ptr<net::RelayPump> relay;   // outlives the session that it carries
+    net::Path path = net::Path::None;
+    auto s = n.code.empty() ? NetSession::join(n.address, n.port, scriptPlayers(script), programVersion(),
+                                               n.waitMs, problem)
+                            : net::joinByCode(n.meet, n.code, scriptPlayers(script), n.waitMs, relay, path, problem);
     if (!s) {
         err << "hopshot: " << problem << "\n";
         return 3;
     }
+    if (path != net::Path::None) out << "path: " << net::pathName(path) << std::endl;
     GuestFront front(*s, host, g, o, n, out, err);
     ScriptError error;
     bool more = playScript(script, g, front, error);

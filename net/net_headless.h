@@ -17,6 +17,9 @@ struct NetOptions {
     int delay = 0;            // plain lockstep delay in steps; 0: the machines predict
     int machines = 2;         // host: the machines, itself included, to wait for before game 1
     int waitMs = 30000;       // host: how long to wait for them; guest: for the host's answer
+    std::string code;         // guest: the invite code to join by, instead of the address
+    std::string meet;         // the meeting service's HOST[:PORT]; empty: none (by address only)
+    bool meetGiven = true;    // named by the player, not the build: a host ends when it fails
 };
 
 // Returns 0 when every game ran to its end, 3 when the network ended the run or a game early

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <iterator>
 #include <limits>
 
@@ -69,12 +70,38 @@ constexpr int kAliveMs = 200;   // a reliable packet held back by repeated loss 
 
 }  // namespace
 
+namespace {
+
+// The sessions whose sockets have a side reader, by ENet host: ENet's intercept names only the host.
+std::mutex sidesLock;
+std::map<ENetHost*, NetSession::SideReader*> sides;
+
+int ENET_CALLBACK interceptSide(ENetHost* host, ENetEvent*) {
+    NetSession::SideReader* take = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(sidesLock);
+        auto it = sides.find(host);
+        if (it != sides.end()) take = it->second;
+    }
+    if (!take || !*take || host->receivedDataLength == 0) return 0;
+    const std::string_view bytes(reinterpret_cast<const char*>(host->receivedData), host->receivedDataLength);
+    return (*take)(ENET_NET_TO_HOST_32(host->receivedAddress.host), host->receivedAddress.port, bytes) ? 1 : 0;
+}
+
+void forgetSide(ENetHost* host) {
+    std::lock_guard<std::mutex> hold(sidesLock);
+    sides.erase(host);
+}
+
+}  // namespace
+
 std::string programVersion() {
     return "hopshot " HOPSHOT_VERSION " net 4";
 }
 
 NetSession::~NetSession() {
     if (!enet_) return;
+    forgetSide(enet_);
     // A goodbye the others hear at once (a second at most), else they find out by the silence.
     for (Peer& p : peers_) enet_peer_disconnect_later(p.peer, 0);   // after what is still queued
     ENetEvent e;
@@ -119,28 +146,50 @@ std::unique_ptr<NetSession> NetSession::host(uint16_t port, const Players& own,
 std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_t port,
                                              const Players& own, const std::string& version,
                                              int timeoutMs, std::string& error) {
-    const std::string where = address + ":" + std::to_string(port);
+    auto s = openGuest(own, version, error);
+    if (!s || !s->joinHost(address, port, timeoutMs, error)) return nullptr;
+    return s;
+}
+
+std::unique_ptr<NetSession> NetSession::openGuest(const Players& own, const std::string& version,
+                                                  std::string& error) {
     if (!enetReady()) {
         error = "the network library could not start";
         return nullptr;
     }
     std::unique_ptr<NetSession> s(new NetSession);
-    s->enet_ = enet_host_create(nullptr, 1, 1, 0, 0);
-    ENetAddress to{};
-    if (!s->enet_ || enet_address_set_host(&to, address.c_str()) != 0) {
-        error = "cannot find the address " + address;
+    // Bound at once (any port), so that its port is known before anything is sent from it.
+    ENetAddress any{};
+    any.host = ENET_HOST_ANY;
+    any.port = 0;
+    s->enet_ = enet_host_create(&any, 1, 1, 0, 0);
+    if (!s->enet_) {
+        error = "cannot open a UDP socket";
         return nullptr;
     }
     s->limitPackets();
+    s->version_ = version;
+    s->own_ = own;
+    return s;
+}
+
+bool NetSession::joinHost(const std::string& address, uint16_t port, int timeoutMs, std::string& error) {
+    const std::string where = address + ":" + std::to_string(port);
+    NetSession* s = this;
+    ENetAddress to{};
+    if (enet_address_set_host(&to, address.c_str()) != 0) {
+        error = "cannot find the address " + address;
+        return false;
+    }
     to.port = port;
     ENetPeer* peer = enet_host_connect(s->enet_, &to, 1, 0);
     if (peer) enet_peer_timeout(peer, 0, 60000, 60000);
     if (!peer) {
         error = "cannot reach " + where;
-        return nullptr;
+        return false;
     }
-    s->version_ = version;
-    s->own_ = own;
+    const std::string& version = version_;
+    const Players own = own_;
     Peer host;
     host.peer = peer;
     host.id = 0;
@@ -179,14 +228,55 @@ std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_
     }
     if (!s->refusal_.empty()) {
         error = "the host at " + where + " refused to let this machine join: " + s->refusal_;
-        return nullptr;
+        return false;
     }
     if (!s->welcomed_) {
         error = connected ? "the host at " + where + " did not answer"
                           : "no hopshot host answers at " + where;
-        return nullptr;
+        return false;
     }
-    return s;
+    return true;
+}
+
+
+void NetSession::setSideReader(SideReader take) {
+    if (!enet_) return;
+    std::lock_guard<std::mutex> hold(sidesLock);
+    side_ = std::move(take);
+    if (side_) {
+        sides[enet_] = &side_;
+        enet_->intercept = interceptSide;
+    } else {
+        sides.erase(enet_);
+        enet_->intercept = nullptr;
+    }
+}
+
+void NetSession::sendSide(uint32_t address, uint16_t port, std::string_view bytes) {
+    if (!enet_) return;
+    ENetAddress to{};
+    to.host = ENET_HOST_TO_NET_32(address);
+    to.port = port;
+    ENetBuffer buffer;
+    buffer.data = const_cast<char*>(bytes.data());
+    buffer.dataLength = bytes.size();
+    enet_socket_send(enet_->socket, &to, &buffer, 1);
+}
+
+uint16_t NetSession::localPort() const {
+    ENetAddress a{};
+    if (!enet_ || enet_socket_get_address(enet_->socket, &a) != 0) return 0;
+    return a.port;
+}
+
+bool NetSession::machineAddress(int id, uint32_t& address, uint16_t& port) const {
+    for (const Peer& p : peers_)
+        if (p.id == id && p.peer) {
+            address = ENET_NET_TO_HOST_32(p.peer->address.host);
+            port = p.peer->address.port;
+            return true;
+        }
+    return false;
 }
 
 int NetSession::socket() const { return enet_ ? int(enet_->socket) : -1; }

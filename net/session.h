@@ -12,10 +12,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 typedef struct _ENetHost ENetHost;
@@ -62,6 +64,22 @@ public:
     static std::unique_ptr<NetSession> join(const std::string& address, uint16_t port,
                                             const Players& own, const std::string& version,
                                             int timeoutMs, std::string& error);
+
+    // Guest: a session with its socket open and no host yet, so that the ways through may use
+    // that socket first; joinHost then joins from it.
+    static std::unique_ptr<NetSession> openGuest(const Players& own, const std::string& version,
+                                                 std::string& error);
+    bool joinHost(const std::string& address, uint16_t port, int timeoutMs, std::string& error);
+
+    // Datagrams on this session's socket that are not ENet's (the meeting service's, punching
+    // probes): each goes to `take` first (IPv4 address and port in host byte order), and those
+    // it takes ENet never sees.
+    using SideReader = std::function<bool(uint32_t address, uint16_t port, std::string_view bytes)>;
+    void setSideReader(SideReader take);
+    void sendSide(uint32_t address, uint16_t port, std::string_view bytes);
+    uint16_t localPort() const;
+    // Where a machine's packets come from; false when it is not connected here.
+    bool machineAddress(int id, uint32_t& address, uint16_t& port) const;
 
     // A session with no network under it, for feeding it messages (fuzzing): one peer, a guest
     // that has not yet said hello (host side) or the host that has welcomed it (guest side).
@@ -194,6 +212,7 @@ private:
     bool playsIn(int game, int machine) const;
 
     ENetHost* enet_ = nullptr;
+    SideReader side_;
     bool host_side_ = false;
     int self_ = 0;
     std::string version_;
