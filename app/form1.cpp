@@ -30,6 +30,7 @@
 #include <QRegularExpression>
 #include <QProxyStyle>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 
 #include <iostream>
 #include <string_view>
@@ -348,6 +349,39 @@ void Form1::startChosen() {
     }
 }
 
+std::array<bool, kPlayers> Form1::menuPlayers() const {
+    std::array<bool, kPlayers> marks{};
+    for (int i = 0; i < kPlayers; ++i) marks[size_t(i)] = players_[size_t(i)]->isChecked();
+    return marks;
+}
+
+void Form1::showMenuPlayers(const std::array<bool, kPlayers>& marks) {
+    for (int i = 0; i < kPlayers; ++i) {
+        QSignalBlocker quiet(players_[size_t(i)]);
+        players_[size_t(i)]->setChecked(marks[size_t(i)]);
+    }
+}
+
+std::array<bool, 4> Form1::screenMarks() const {
+    return {liveCamera_->isChecked(), smallScreen_->isChecked(), simpleDisplay_->isChecked(),
+            wireframe_->isChecked()};
+}
+
+JoystickService* Form1::ownJoysticks() { return joysticks_.get(); }
+
+void Form1::warn(const std::string& text) { boxes_->show(text, "HopShot", MessageBoxes::Icon::Warning); }
+
+void Form1::playFrom(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
+                     const std::vector<ScriptEvent>& first, const std::function<std::string()>& stoppedBy) {
+    beforeGame();
+    for (const ScriptEvent& e : first) noteEvent(e);
+    beginInput(source, stepLimit, joysticks, false);
+    startCommand(game_);   // setup, the frame loop through our yields, the teardown
+    endInput();
+    stoppedBy_ = stoppedBy();
+    afterGame();
+}
+
 void Form1::takeEvent(const ScriptEvent& e) {
     local_.push(e);
     if (!input_.active()) applyQueued();
@@ -364,7 +398,6 @@ void Form1::beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joy
                        bool flipMarks) {
     flipMarks_ = flipMarks;
     input_.setJoysticks(joysticks);
-    // A network game that predicts is written down as its steps settle (see NetGame).
     input_.begin(&source, stepLimit, [this](const ScriptEvent& e) { noteEvent(e); },
                  [this](long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
                      if (trace_) writeStepObject(*trace_, gameNumber_, step, w, draws, sounds);
@@ -406,8 +439,6 @@ void Form1::timer1Tick() {
     if (joysticks_ && !joysticks_->takeArrivals().empty())
         detectJoystick(game_.controller, game_.joysticks, kJoystickMargin);
     if (paused_) return;   // the countdown stands still too
-    // In a network game the countdown is the host's; between games the host's start decides.
-    if (net_ && (!net_->inGame() || !net_->isHost())) return;
     ScriptEvent tick;
     tick.kind = ScriptEvent::Kind::Tick;
     takeEvent(tick);

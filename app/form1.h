@@ -6,7 +6,7 @@
 #include "core/game.h"
 #include "core/host.h"
 #include "audio/sound.h"
-#include "net/options.h"
+#include "app/options.h"
 #include "records/records.h"
 #include "replay/headless.h"
 #include "replay/input.h"
@@ -17,6 +17,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <map>
@@ -82,7 +83,6 @@ public:
     bool startReplay(const Script& script, const std::string& trace, std::string& error);
     void runReplay();
     bool replaying() const { return replay_ != nullptr; }
-    long stepsInGame() const { return steps_; }
 
     // Host
     bool checked(MenuItem item) const override;
@@ -137,6 +137,20 @@ public:
     // over it. In a network game the host's pause holds every machine.
     void setPaused(bool on);
     bool paused() const { return paused_; }
+
+    // What a network seat asks of the window. The players' check marks as the menu shows them,
+    // and set without telling anyone (the roster's answer, not the player's choice).
+    std::array<bool, kPlayers> menuPlayers() const;
+    void showMenuPlayers(const std::array<bool, kPlayers>& marks);
+    std::array<bool, 4> screenMarks() const;   // live camera, small screen, simple, wireframe
+    InputSource& ownInput() { return local_; }   // the window's keys, timer and menus
+    JoystickService* ownJoysticks();             // the system's joysticks; null: none read
+    void warn(const std::string& text);          // a warning box
+    // One game from `source` to its end, written down like any game (the kept games, --record,
+    // --trace) with `first` as its first events, its joystick events setting `joysticks`.
+    // `stoppedBy` is asked at the end why the game was stopped from outside (empty: it was not).
+    void playFrom(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
+                  const std::vector<ScriptEvent>& first, const std::function<std::string()>& stoppedBy);
 
 private:
     bool promptKeyEvent(const QKeyEvent& event);
@@ -221,7 +235,6 @@ private:
     std::map<quint32, ulong> promptLetGo_;   // ignored keys let go, with the time they were
     std::chrono::steady_clock::time_point promptOpened_;
 
-    friend class NetSeat;
     std::unique_ptr<NetSeat> net_;   // network play; null when playing alone
 };
 

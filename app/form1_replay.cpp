@@ -124,10 +124,7 @@ void Form1::noteEvent(ScriptEvent e) {
 
 void Form1::stepDone() {
     ++steps_;
-    input_.stepDone(steps_);
-    const std::vector<int> sounds = heard_.take();
-    if (trace_ && !input_.predicting())
-        writeStepObject(*trace_, gameNumber_, steps_, game_.w, game_.rng.draws(), sounds);
+    input_.stepDone(steps_, heard_.take());
     if (recording_) recording_->tap->setStep(steps_ + 1);
     if (replay_) showReplayState();
 }

@@ -8,7 +8,7 @@
 #include "replay/headless.h"
 #include "replay/kept_games.h"
 #include "replay/script.h"
-#include "net/options.h"
+#include "app/options.h"
 #include "records/program_place.h"
 
 #include <QAbstractNativeEventFilter>
@@ -142,7 +142,6 @@ int main(int argc, char** argv) {
             n.port = uint16_t(cl.port);
             n.delay = cl.delay;
             n.machines = cl.machines;
-            n.perturbStep = cl.desyncAfter;
             n.code = cl.code;
             n.meet = cl.meet.empty() ? HOPSHOT_DEFAULT_MEET : cl.meet;
             n.meetGiven = !cl.meet.empty();
@@ -220,7 +219,6 @@ int main(int argc, char** argv) {
         }
         choice.port = uint16_t(cl.port);
         choice.delay = cl.delay;
-        if (const char* out = std::getenv("HOPSHOT_TEST_NET_REPLAY")) choice.replayOut = out;
         if (!window.openNetwork(choice)) return 3;
     }
     // Every game is written down: to --record's file, or into the folder of the last games.

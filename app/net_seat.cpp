@@ -3,17 +3,15 @@
 #include "app/form1.h"
 #include "controls/commands.h"
 #include "controls/joystick.h"
-#include "game/game_routine.h"
 #include "input/sdl_joysticks.h"
 #include "net/lan_games.h"
+#include "replay/kept_games.h"
 
 #include <QApplication>
 #include <QDateTime>
-#include <QSignalBlocker>
-#include <QDir>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -34,8 +32,7 @@ NetSeat::NetSeat(Form1& form, const NetChoice& choice) : form_(form), choice_(ch
 NetSeat::~NetSeat() = default;
 
 Players NetSeat::myPlayers() const {
-    Players p{};
-    for (int i = 0; i < kPlayers; ++i) p[size_t(i)] = form_.players_[size_t(i)]->isChecked();
+    Players p = form_.menuPlayers();
     if (session_)   // the roster has the last word on what this machine brings
         for (const Machine& m : session_->roster())
             if (m.id == session_->self()) return m.players;
@@ -43,9 +40,8 @@ Players NetSeat::myPlayers() const {
 }
 
 bool NetSeat::open(std::string& error) {
-    Players own{};
-    for (int i = 0; i < kPlayers; ++i)
-        own[size_t(i)] = (choice_.host || choice_.namesPlayers) && form_.players_[size_t(i)]->isChecked();
+    Players own = form_.menuPlayers();
+    if (!choice_.host && !choice_.namesPlayers) own = {};   // the host gives it a free player
     if (!choice_.host && choice_.address.empty() && choice_.code.empty()) {
         std::string said;
         const bool found = pickLanGame(lanQueryPlaces(kLanPort), kLanListenMs, choice_.address, choice_.port, said);
@@ -87,11 +83,7 @@ void NetSeat::pump() {
     }
     if (!session_->isHost()) {
         // The marks follow what the host agreed this machine brings.
-        const Players mine = myPlayers();
-        for (int i = 0; i < kPlayers; ++i) {
-            QSignalBlocker quiet(form_.players_[size_t(i)]);
-            form_.players_[size_t(i)]->setChecked(mine[size_t(i)]);
-        }
+        form_.showMenuPlayers(myPlayers());
     }
     if (!inGame() && !starting_ && session_->over()) {
         const bool hostLeft = session_->hostLeft();
@@ -130,7 +122,7 @@ QString NetSeat::caption() const {
 void NetSeat::showCaption() { form_.setWindowTitle(caption()); }
 
 void NetSeat::tellProblem(const std::string& text) {
-    form_.boxes_->show(text, "HopShot", MessageBoxes::Icon::Warning);
+    form_.warn(text);
 }
 
 bool NetSeat::keyEvent(ScriptEvent& e) {
@@ -153,23 +145,8 @@ bool NetSeat::startChosen() {
         return true;
     }
     if (game_ || starting_) return true;
-    Game& g = form_.game_;
-    StartMessage m;
-    m.game = ++gamesStarted_;
-    // A delay given fixes the lockstep; else every machine predicts the others.
-    m.predicts = choice_.delay == 0;
-    m.delay = choice_.delay > 0 ? choice_.delay : 1;
-    for (const Machine& mc : session_->roster()) {
-        m.machines.push_back(mc.id);
-        m.machinePlayers.push_back(mc.players);
-    }
-    m.players = session_->everyonesPlayers();
-    m.draws = g.rng.draws();
-    m.carried = carriedValues(g.w);
-    for (int j = 0; j < 2; ++j) {
-        const JoyReading r = joysticks_.reading(j);
-        m.joys[size_t(j)] = {r.x, r.y, r.buttons};
-    }
+    const StartMessage m =
+        hostStart(*session_, ++gamesStarted_, choice_.delay, 0, form_.game(), joysticks_);
     session_->startGame(m);
     play(m);
     return true;
@@ -199,14 +176,9 @@ void NetSeat::pauseChanged(bool on) {
 
 void NetSeat::playersChanged() {
     if (!session_) return;
-    Players wanted{};
-    for (int i = 0; i < kPlayers; ++i) wanted[size_t(i)] = form_.players_[size_t(i)]->isChecked();
-    const std::string problem = session_->setOwnPlayers(wanted);
+    const std::string problem = session_->setOwnPlayers(form_.menuPlayers());
     if (!problem.empty()) lastNotice_ = problem;
-    for (int i = 0; i < kPlayers; ++i) {
-        QSignalBlocker quiet(form_.players_[size_t(i)]);
-        form_.players_[size_t(i)]->setChecked(myPlayers()[size_t(i)]);
-    }
+    form_.showMenuPlayers(myPlayers());
     showCaption();
 }
 
@@ -217,52 +189,40 @@ std::optional<bool> NetSeat::checkedPlayer(int p) const {
 
 // One network game, run to its end: every machine starts it from the host's start.
 void NetSeat::play(const StartMessage& m) {
-    Game& g = form_.game_;
+    Game& g = form_.game();
     if (!session_ || game_ || g.w.running != 0) {
         starting_ = false;
         return;
     }
     // The generator may take a while to reach the host's: the window stays live meanwhile (no
     // other start is taken), and closing it or leaving ends the wait.
-    const bool reached = g.rng.advanceTo(m.draws, [this] {
+    const bool reached = takeStart(m, g, joysticks_, [this] {
         QCoreApplication::processEvents();
-        return !form_.ended_ && session_ && !session_->over();
+        return !form_.ended() && session_ && !session_->over();
     });
     starting_ = false;
     if (!reached || !session_) return;
     start_ = m;
-    takeCarried(g.w, m.carried);
-    for (int j = 0; j < 2; ++j)
-        joysticks_.set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
     // The players' passes read the joysticks as the events leave them, under the same dead zone
     // on every machine; this machine's own sticks are read once a step and sent.
     JoystickService* own = g.joysticks;
     g.joysticks = &joysticks_;
     detectJoystick(g.controller, &joysticks_, kJoystickMargin);
-    const std::array<bool, 4> options{form_.liveCamera_->isChecked(), form_.smallScreen_->isChecked(),
-                                      form_.simpleDisplay_->isChecked(), form_.wireframe_->isChecked()};
-    game_ = std::make_unique<NetGame>(*session_, m, options, form_.local_, form_.joysticks_.get());
+    game_ = std::make_unique<NetGame>(*session_, m, form_.screenMarks(), form_.ownInput(),
+                                      form_.ownJoysticks());
     showCaption();
 
     // Written down like any game (the kept games, --record, --trace): the events that reach it
     // are the merged ones, noted as they are handed over.
-    form_.beforeGame();
-    for (const ScriptEvent& e : startJoyEvents(m)) form_.noteEvent(e);
-    form_.beginInput(*game_, m.stepLimit, &joysticks_, false);
-    startCommand(g);   // setup, the frame loop through our yields, the teardown
-    form_.endInput();
+    form_.playFrom(*game_, m.stepLimit, &joysticks_, startJoyEvents(m), [this]() -> std::string {
+        if (!game_->stopReason().empty()) return game_->stopReason();
+        return leaving_ ? "this machine left the network game" : "";
+    });
     const std::string stop = game_->stopReason();
-    if (!stop.empty()) form_.stoppedBy_ = stop;
-    else if (leaving_) form_.stoppedBy_ = "this machine left the network game";
-    form_.afterGame();
 
     const bool desync = session_ && session_->desyncStep() != 0;
     std::string kept;
-    if (desync || !choice_.replayOut.empty()) {
-        const std::string replay = game_->keptReplay(g.w);
-        if (!choice_.replayOut.empty()) std::ofstream(choice_.replayOut, std::ios::binary) << replay;
-        if (desync) kept = keepReplay(replay, m.game);
-    }
+    if (desync) kept = keepReplay(game_->keptReplay(g.w), m.game);
     game_.reset();
     start_.reset();
     g.joysticks = own;
@@ -287,14 +247,16 @@ void NetSeat::play(const StartMessage& m) {
 
 // A disagreed game's replay goes where the kept games go.
 std::string NetSeat::keepReplay(const std::string& replay, int game) {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                  QStringLiteral("/hopshot/replays");
-    QDir().mkpath(dir);
-    const QString name = dir + QStringLiteral("/desync-") +
-                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
-                         QStringLiteral("-game%1.replay").arg(game);
-    std::ofstream(name.toStdString(), std::ios::binary) << replay;
-    return name.toStdString();
+    const std::string dir = keptGamesDir();
+    if (dir.empty()) return {};
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) return {};
+    const std::string name = dir + "/desync-" +
+                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString() +
+                             "-game" + std::to_string(game) + ".replay";
+    std::ofstream(name, std::ios::binary) << replay;
+    return name;
 }
 
 void NetSeat::leave() {

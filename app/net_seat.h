@@ -31,7 +31,6 @@ struct NetChoice {
     std::string meet;             // the meeting service's HOST[:PORT]
     uint16_t port = kDefaultPort;
     int delay = 0;                // plain lockstep delay; 0: the machines predict
-    std::string replayOut;        // tests: each network game's replay is written here
 };
 
 class NetSeat : public QObject {

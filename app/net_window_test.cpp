@@ -19,11 +19,8 @@ namespace fs = std::filesystem;
 
 uint16_t testPort() { return uint16_t(24000 + (getpid() % 2000) * 2); }
 
-// The program from its own directory (its own high-score file), with a test-only environment
-// variable naming where each network game's replay goes.
-std::unique_ptr<Child> startIn(const ProgramDir& dir, const std::vector<std::string>& args,
-                               const std::string& replayOut) {
-    setenv("HOPSHOT_TEST_NET_REPLAY", replayOut.c_str(), 1);
+// The program from its own directory (its own high-score file).
+std::unique_ptr<Child> startIn(const ProgramDir& dir, const std::vector<std::string>& args) {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     setenv("XDG_CONFIG_HOME", dir.path("config").c_str(), 1);   // its window's size, its own
     std::vector<std::string> all;
@@ -41,7 +38,6 @@ std::unique_ptr<Child> startIn(const ProgramDir& dir, const std::vector<std::str
     for (char** e = environ; *e; ++e) envp.push_back(*e);
     envp.push_back(nullptr);
     guitest::spawnInto(*child, argv, envp);
-    unsetenv("HOPSHOT_TEST_NET_REPLAY");
     return child;
 }
 
@@ -69,14 +65,15 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
     const uint16_t port = testPort();
     ProgramDir hostDir(true), guestDir(true);
     const std::string hostReplay = hostDir.path("net.replay"), guestReplay = guestDir.path("net.replay");
+    // Each machine writes down the games it played, as any player's run can be.
     auto host = startIn(hostDir, {"--host", std::to_string(port), "--players", "1", "--trace",
-                                  hostDir.path("trace")}, hostReplay);
+                                  hostDir.path("trace"), "--record", hostReplay});
     const unsigned long hostWindow = windowCalled("HopShot — host, 1 machine, players 1");
     ASSERT_NE(hostWindow, 0u) << host->err();
 
     // The guest names no player: it takes the first free one, player 2.
     auto guest = startIn(guestDir, {"--join", "127.0.0.1:" + std::to_string(port), "--trace",
-                                    guestDir.path("trace")}, guestReplay);
+                                    guestDir.path("trace"), "--record", guestReplay});
     const unsigned long guestWindow = windowCalled("HopShot — guest, 2 machines, players 1 2");
     ASSERT_NE(guestWindow, 0u) << guest->err();
     EXPECT_TRUE(guitest::waitFor([&] {
@@ -86,8 +83,7 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
 
     // A third machine wanting player 2 too is refused at once, with a message box saying why.
     ProgramDir thirdDir(true);
-    auto third = startIn(thirdDir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2"},
-                         thirdDir.path("net.replay"));
+    auto third = startIn(thirdDir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2"});
     const unsigned long box = windowCalled("HopShot$");
     ASSERT_NE(box, 0u) << third->err();
     QImage shown;
@@ -160,7 +156,7 @@ TEST(NetWindow, AHostAndAGuestPlayOneGameWithTheSameEvents) {
     EXPECT_GT(std::count(trace.begin(), trace.end(), '\n'), 20);
     EXPECT_TRUE(trace == Child::slurp(guestDir.path("trace")));
     auto alone = startIn(hostDir, {"--headless", hostReplay, "--trace", hostDir.path("alone"),
-                                   "--dir", hostDir.path()}, "");
+                                   "--dir", hostDir.path()});
     ASSERT_TRUE(alone->waitEnd(20000));
     EXPECT_TRUE(alone->exitedWith(0)) << alone->err();
     EXPECT_TRUE(Child::slurp(hostDir.path("alone")) == trace);
@@ -187,8 +183,7 @@ TEST(NetWindow, AGuestMovingItsGeneratorForAStartEndsAtOnceOnSigterm) {
     testing::HostileHost host(port);
     ASSERT_TRUE(host.listening());
     ProgramDir dir(true);
-    auto guest = startIn(dir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2"},
-                         dir.path("net.replay"));
+    auto guest = startIn(dir, {"--join", "127.0.0.1:" + std::to_string(port), "--players", "2"});
     ASSERT_TRUE(guitest::waitFor([&] {
         host.pump(0);
         return host.welcomed();

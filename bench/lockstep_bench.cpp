@@ -170,7 +170,7 @@ struct Player {
         lastStep = Clock::now();
         lastTick = tick;
         ++done;
-        input->stepDone(done);
+        input->stepDone(done, {});
         // A key read before step n changes step n + D: it shows once that step has run.
         while (!this->keys.empty() && this->keys.front().first <= done) {
             ownKeyMs += msSince(this->keys.front().second);

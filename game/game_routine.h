@@ -10,8 +10,9 @@ namespace hopshot {
 // Returns when that game has ended, or at once when the program ended inside a yield.
 void startCommand(Game& g);
 
-void runGame(Game& g);      // setup, then the frame loop
-void frameLoop(Game& g);    // one frame step per tick until running drops, then the teardown
+// Setup, then one frame step per tick of the host's clock, yielding to it between them, until
+// running drops; then the teardown. Nothing while a game runs.
+void runGame(Game& g);
 void frameStep(Game& g);    // one step: hopper pass, blood pass, player passes, overview view
 // The same step unseen and unheard, for steps run again from a saved state: no view is drawn,
 // and the banks the rules play go to `instead` (a MutedSound counts them) instead of the game's

@@ -20,15 +20,6 @@ std::string playersDigits(const Players& p) {
     return s;
 }
 
-bool parsePlayersDigits(std::string_view s, Players& p) {
-    if (s.size() != p.size()) return false;
-    for (size_t i = 0; i < p.size(); ++i) {
-        if (s[i] != '0' && s[i] != '1') return false;
-        p[i] = s[i] == '1';
-    }
-    return true;
-}
-
 std::string playersList(const Players& p) {
     std::string s;
     for (int i = 0; i < kPlayers; ++i)
@@ -188,6 +179,14 @@ void Lockstep::fingerprint(int machine, long step, uint64_t hash) {
     if (byMachine.size() >= playing) hashes_.erase(step);
     while (!hashes_.empty() && hashes_.begin()->first < step - kKeptFingerprints)
         hashes_.erase(hashes_.begin());
+}
+
+std::optional<uint64_t> Lockstep::fingerprintOf(int machine, long step) const {
+    auto at = hashes_.find(step);
+    if (at == hashes_.end()) return std::nullopt;
+    auto said = at->second.find(machine);
+    if (said == at->second.end()) return std::nullopt;
+    return said->second;
 }
 
 long Lockstep::disagreesAfter(int machine) const {

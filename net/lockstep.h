@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +26,6 @@ constexpr long kMaxStepLimit = 1000000000;     // the largest step limit a start
 constexpr long kRunAhead = 8;
 
 std::string playersDigits(const Players& p);                 // "1010"
-bool parsePlayersDigits(std::string_view s, Players& p);
 std::string playersList(const Players& p);                   // "1 3"
 
 // The commands that let go of a machine's players' controls when it leaves: steering and fire let
@@ -70,6 +70,8 @@ public:
     // whose fingerprint differs from the host's for the same step disagrees from that step on.
     void fingerprint(int machine, long step, uint64_t hash);
     long disagreesAfter(int machine) const;   // the first such step; 0: none found
+    // What a machine said of the world after `step`, while not every machine has.
+    std::optional<uint64_t> fingerprintOf(int machine, long step) const;
     std::vector<int> disagreeing() const;     // the machines that disagree with the host
 
 private:

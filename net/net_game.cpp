@@ -42,7 +42,6 @@ void NetGame::bind(GameInput& in) {
     if (!predicts_) return;
     in_ = &in;
     rollback_->bind(in);
-    rollback_->nudgeAfter(perturbAfter_);
 }
 
 void NetGame::unbind() {
@@ -186,7 +185,6 @@ void NetGame::handedOver() {
 }
 
 void NetGame::stepDone(long step, Game& g) {
-    if (step == perturbAfter_) g.w.score += 1;
     if (!predicts_) {
         stepsDone_ = step;
         hash_ = worldHash(g.w, g.rng.draws());
@@ -198,6 +196,38 @@ void NetGame::stepDone(long step, Game& g) {
 
 std::string NetGame::keptReplay(const World& w) {
     return recorder_.gameEnded(w, stepsDone_, true, stopReason_).alone;
+}
+
+StartMessage hostStart(const NetSession& s, int number, int delay, long stepLimit, const Game& g,
+                       const ScriptJoysticks& joysticks) {
+    StartMessage m;
+    m.game = number;
+    // A delay given fixes the lockstep; else every machine predicts the others.
+    m.predicts = delay == 0;
+    m.delay = delay > 0 ? delay : 1;
+    m.stepLimit = stepLimit;
+    for (const Machine& mc : s.roster()) {
+        m.machines.push_back(mc.id);
+        m.machinePlayers.push_back(mc.players);
+    }
+    m.players = s.everyonesPlayers();
+    m.draws = g.rng.draws();
+    m.carried = carriedValues(g.w);
+    for (int j = 0; j < 2; ++j) {
+        const JoyReading r = joysticks.reading(j);
+        m.joys[size_t(j)] = {r.x, r.y, r.buttons};
+    }
+    return m;
+}
+
+bool takeStart(const StartMessage& m, Game& g, ScriptJoysticks& joysticks,
+               const std::function<bool()>& goOn) {
+    // Bounded where the start is read.
+    if (!g.rng.advanceTo(m.draws, [&] { return !goOn || goOn(); })) return false;
+    takeCarried(g.w, m.carried);
+    for (int j = 0; j < 2; ++j)
+        joysticks.set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
+    return true;
 }
 
 }  // namespace hopshot

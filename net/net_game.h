@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -54,14 +55,6 @@ public:
     // The game so far as a script that replays it alone, once it has stopped.
     std::string keptReplay(const World& w);
 
-    // Tests: this machine's score is nudged after `step`, in every run of that step, so that
-    // its game goes astray from there.
-    void perturbAfter(long step) { perturbAfter_ = step; }
-    // Tests: how far beyond its last settled step this machine may run (at most kRunAhead),
-    // whatever the round trip.
-    void runAhead(long steps) {
-        if (rollback_) rollback_->setAhead(steps);
-    }
     const RerunMeasures& reruns() const { return rollback_ ? rollback_->reruns() : noReruns_; }
     long settled() const { return rollback_ ? rollback_->settled() : stepsDone_; }
 
@@ -96,7 +89,6 @@ private:
     long stepsDone_ = 0;
     uint64_t hash_ = 0;     // the world's fingerprint after the last step run
     bool leaving_ = false;
-    long perturbAfter_ = 0;
 
     // --- prediction ---
     GameInput* in_ = nullptr;
@@ -105,5 +97,18 @@ private:
     int32_t settledTime_ = 0, settledScore_ = 0;   // what the labels show
     RerunMeasures noReruns_;
 };
+
+// The host's start of game `number`: the machines and the players each brings as the session
+// has them, the lockstep's delay (0: the machines predict), the step limit, and what every
+// machine must share before its setup, taken from this machine's game and joysticks.
+StartMessage hostStart(const NetSession& s, int number, int delay, long stepLimit, const Game& g,
+                       const ScriptJoysticks& joysticks);
+
+// What the host's start makes this machine share before its setup: the generator, the values the
+// setup leaves alone and the joysticks' readings. The players it marks are the front end's to
+// show. The generator may take a while to get there: `goOn` is asked in between, and false from
+// it stops the wait and takes nothing (false back).
+bool takeStart(const StartMessage& m, Game& g, ScriptJoysticks& joysticks,
+               const std::function<bool()>& goOn = {});
 
 }  // namespace hopshot

@@ -91,16 +91,12 @@ void tell(NetSession& s, std::ostream& err) {
     for (const std::string& n : s.takeNotices()) err << "hopshot: " << n << "\n";
 }
 
-// What the host's start makes every machine share: the players taking part, the generator,
-// the values the setup leaves alone and the joysticks' readings.
+// What the host's start makes every machine share, with the players taking part checked.
 void takeStart(HeadlessHost& host, Game& g, const StartMessage& m) {
     static const MenuItem items[] = {MenuItem::Player1, MenuItem::Player2, MenuItem::Player3,
                                      MenuItem::Player4};
     for (int p = 0; p < kPlayers; ++p) host.setMark(items[p], m.players[size_t(p)]);
-    g.rng.advanceTo(m.draws);
-    takeCarried(g.w, m.carried);
-    for (int j = 0; j < 2; ++j)
-        host.joysticks().set(j, m.joys[size_t(j)].x, m.joys[size_t(j)].y, m.joys[size_t(j)].buttons);
+    takeStart(m, g, host.joysticks());
 }
 
 std::array<bool, 4> screenOptions(const HeadlessHost& host) {
@@ -112,13 +108,12 @@ std::array<bool, 4> screenOptions(const HeadlessHost& host) {
 // D steps ahead, and each step waits for everyone's, or runs ahead of theirs and is corrected.
 // False when the network stopped it.
 bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game& g,
-                 const std::vector<ScriptEvent>& own, const HeadlessOptions& o, const NetOptions& n,
-                 std::ostream& out, std::ostream& err) {
+                 const std::vector<ScriptEvent>& own, const HeadlessOptions& o, std::ostream& out,
+                 std::ostream& err) {
     takeStart(host, g, m);
     ScriptInput script;
-    script.begin(own, s.isHost() ? host.timerPhase() : 0);   // the countdown is the host's
+    script.begin(own, host.timerPhase());
     NetGame net(s, m, screenOptions(host), script);
-    net.perturbAfter(n.perturbStep);   // tests: a machine that has gone astray
     const long steps = host.playGame(m.game, net, m.stepLimit);
     s.gameOver();
     tell(s, err);
@@ -162,25 +157,11 @@ public:
     using NetFront::NetFront;
     bool playGame(int number, const ScriptCommand& game, int timerPhase) override {
         host_.setTimerPhase(timerPhase);
-        StartMessage m;
-        m.game = number;
-        // A delay given fixes the lockstep; else every machine predicts the others.
-        m.predicts = n_.delay == 0;
-        m.delay = n_.delay > 0 ? n_.delay : 1;
-        m.stepLimit = o_.stepLimit > 0 ? o_.stepLimit : kDefaultStepLimit;
-        for (const Machine& mc : s_.roster()) {
-            m.machines.push_back(mc.id);
-            m.machinePlayers.push_back(mc.players);
-        }
-        m.players = s_.everyonesPlayers();
-        m.draws = g_.rng.draws();
-        m.carried = carriedValues(g_.w);
-        for (int j = 0; j < 2; ++j) {
-            const JoyReading r = host_.joystick(j);
-            m.joys[size_t(j)] = {r.x, r.y, r.buttons};
-        }
+        const StartMessage m = hostStart(s_, number, n_.delay,
+                                         o_.stepLimit > 0 ? o_.stepLimit : kDefaultStepLimit, g_,
+                                         host_.joysticks());
         s_.startGame(m);
-        if (!playNetGame(s_, m, host_, g_, game.events, o_, n_, out_, err_)) failed = true;
+        if (!playNetGame(s_, m, host_, g_, game.events, o_, out_, err_)) failed = true;
         return true;
     }
 };
@@ -259,7 +240,7 @@ public:
             failed = true;
             return false;
         }
-        if (playNetGame(s_, m, host_, g_, own, o_, n_, out_, err_)) return true;
+        if (playNetGame(s_, m, host_, g_, own, o_, out_, err_)) return true;
         failed = true;   // stopped by the network: this machine plays no more
         return false;
     }

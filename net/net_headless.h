@@ -22,7 +22,6 @@ struct NetOptions {
     std::string code;         // guest: the invite code to join by, instead of the address
     std::string meet;         // the meeting service's HOST[:PORT]; empty: none (by address only)
     bool meetGiven = true;    // named by the player, not the build: a host ends when it fails
-    long perturbStep = 0;     // tests only: this machine's score is nudged after this step
 };
 
 // Returns 0 when every game ran to its end, 3 when the network ended the run or a game early

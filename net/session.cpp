@@ -14,8 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
-#include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <limits>
 
@@ -99,7 +97,6 @@ void forgetSide(ENetHost* host) {
 }  // namespace
 
 std::string programVersion() {
-    if (const char* v = std::getenv("HOPSHOT_TEST_NET_VERSION")) return v;   // tests: a stranger
     return "hopshot " HOPSHOT_VERSION " net 4";
 }
 
@@ -299,30 +296,15 @@ void NetSession::send(ENetPeer* peer, const std::string& bytes) {
     if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
 }
 
-// Tests: with HOPSHOT_CAPTURE_NET set, the first datagrams each session takes are written to that
-// file as the network fuzz target reads them (the fuzzing's seeds come from real games).
-void NetSession::capture(const std::string& bytes) {
-    static const char* const path = std::getenv("HOPSHOT_CAPTURE_NET");
-    if (!path || captured_ >= 400) return;
-    ++captured_;
-    std::FILE* f = std::fopen(path, "ab");
-    if (!f) return;
-    const unsigned char head[3] = {static_cast<unsigned char>(host_side_ ? 0 : 1),
-                                   static_cast<unsigned char>(bytes.size() & 0xff),
-                                   static_cast<unsigned char>(bytes.size() >> 8)};
-    std::fwrite(head, 1, 3, f);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 bool NetSession::connected(const Peer& p) { return p.peer && p.peer->state == ENET_PEER_STATE_CONNECTED; }
 
 void NetSession::flush() {
     if (enet_) enet_host_flush(enet_);
 }
 
-std::unique_ptr<NetSession> NetSession::detached(bool host) {
+std::unique_ptr<NetSession> NetSession::detached(bool host, int roundTripMs) {
     std::unique_ptr<NetSession> s(new NetSession);
+    s->detachedRoundTrip_ = roundTripMs;
     s->host_side_ = host;
     s->version_ = programVersion();
     Peer p;
@@ -594,7 +576,6 @@ void NetSession::sendAlive() {
 }
 
 void NetSession::handle(Peer& from, const std::string& bytes) {
-    capture(bytes);
     from.saidAt = enet_time_get();
     MsgKind kind;
     const bool known = wireKind(bytes, kind);
@@ -1233,7 +1214,7 @@ std::vector<std::string> NetSession::takeNotices() {
 }
 
 int NetSession::roundTripMs() const {
-    int rtt = 0;
+    int rtt = detachedRoundTrip_;
     for (const Peer& p : peers_)
         if (p.id >= 0 || !host_side_) rtt = std::max(rtt, p.peer ? int(p.peer->roundTripTime) : 0);
     return rtt;

@@ -85,8 +85,9 @@ public:
 
     // A session with no network under it, for feeding it messages (fuzzing): one peer, a guest
     // that has not yet said hello (host side) or the host that has welcomed it (guest side).
-    // What it would send goes nowhere.
-    static std::unique_ptr<NetSession> detached(bool host);
+    // What it would send goes nowhere. It stands for a link of `roundTripMs` (what the delay
+    // and a predicting game's reach ahead are worked out from).
+    static std::unique_ptr<NetSession> detached(bool host, int roundTripMs = 0);
     // A datagram as it would come from peers_[peer].
     void receive(size_t peer, const std::string& bytes);
 
@@ -200,7 +201,6 @@ private:
     bool socketHoldsData() const;
     void limitPackets();
     static bool connected(const Peer& p);
-    void capture(const std::string& bytes);
     void flush();
     void dropPeer(ENetPeer* peer, const std::string& why = "");
     void expel(ENetPeer* peer, const std::string& reason);   // host: tells a guest why, drops it
@@ -252,7 +252,7 @@ private:
     std::vector<std::string> notices_;
     std::string refusal_;            // guest: the host's reason, while joining
     bool welcomed_ = false;
-    int captured_ = 0;
+    int detachedRoundTrip_ = 0;      // a detached session's link, in ms
     uint64_t payloadOut_ = 0;
     uint32_t lastAlive_ = 0;
     std::unique_ptr<LanResponder> lan_;   // host: what answers the LAN's finders

@@ -1,5 +1,6 @@
 #include "records/program_place.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace hopshot {
@@ -23,6 +24,14 @@ ProgramPlace programPlaceOf(const std::string& dir) {
         break;
     }
     return place;
+}
+
+std::string dataHome() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg == '/') return std::string(xdg) + "/hopshot";
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return {};
+    return std::string(home) + "/.local/share/hopshot";
 }
 
 ProgramPlace programPlace() {

@@ -23,4 +23,9 @@ ProgramPlace programPlace();
 // The same for a program in dir ("." when empty).
 ProgramPlace programPlaceOf(const std::string& dir);
 
+// The folder the program keeps its own data in, wherever it is installed: $XDG_DATA_HOME/hopshot
+// when that is an absolute path, else ~/.local/share/hopshot. Empty when neither variable says
+// where.
+std::string dataHome();
+
 }  // namespace hopshot

@@ -2,8 +2,11 @@
 // prefix, installed by the Debian package, or alone.
 #include "records/program_place.h"
 
+#include "records/records.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -53,6 +56,42 @@ TEST(ProgramPlace, FindsTheAssetsBesideItselfOrInEitherInstalledPlace) {
 
 TEST(ProgramPlace, AnUnknownFolderIsTheCurrentOne) {
     EXPECT_EQ(programPlaceOf("").dir, ".");
+}
+
+// The data home, and the high-score file and kept games that live in it, from one reading of
+// the environment: each variable set, unset, empty or relative.
+TEST(ProgramPlace, TheDataHomeFollowsTheEnvironmentForEveryFileKeptThere) {
+    struct Case {
+        const char* xdg;    // null: unset
+        const char* home;   // null: unset
+        const char* data;   // the data home expected
+    };
+    const Case cases[] = {
+        {"/x/data", "/h", "/x/data/hopshot"},
+        {nullptr, "/h", "/h/.local/share/hopshot"},
+        {"relative/data", "/h", "/h/.local/share/hopshot"},
+        {"", "/h", "/h/.local/share/hopshot"},
+        {"/x/data", nullptr, "/x/data/hopshot"},
+        {nullptr, "", ""},
+        {"relative/data", nullptr, ""},
+    };
+    const char* oldXdg = std::getenv("XDG_DATA_HOME");
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedXdg = oldXdg ? oldXdg : "", savedHome = oldHome ? oldHome : "";
+    auto put = [](const char* name, const char* value) {
+        if (value) ::setenv(name, value, 1);
+        else ::unsetenv(name);
+    };
+    for (const Case& c : cases) {
+        put("XDG_DATA_HOME", c.xdg);
+        put("HOME", c.home);
+        EXPECT_EQ(dataHome(), c.data) << (c.xdg ? c.xdg : "-") << " " << (c.home ? c.home : "-");
+        // With no data home, an installed program's records stay in its own folder.
+        const RecordsPlace place = recordsPlace("/prog", false);
+        EXPECT_EQ(place.writePath, std::string(*c.data ? c.data : "/prog") + "/gun3.x");
+    }
+    put("XDG_DATA_HOME", oldXdg ? savedXdg.c_str() : nullptr);
+    put("HOME", oldHome ? savedHome.c_str() : nullptr);
 }
 
 }  // namespace

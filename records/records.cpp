@@ -1,6 +1,7 @@
 #include "records/records.h"
 
 #include "records/number_text.h"
+#include "records/program_place.h"
 
 #include <cctype>
 #include <cerrno>
@@ -84,13 +85,6 @@ std::string nameLine(const std::string& held) {
 
 bool dirWritable(const std::string& dir) { return ::access(dir.c_str(), W_OK) == 0; }
 
-std::string dataHome() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && *xdg == '/') return std::string(xdg) + "/hopshot";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : ".") + "/.local/share/hopshot";
-}
-
 }  // namespace
 
 Records parseRecords(const std::string& text) {
@@ -132,8 +126,9 @@ RecordsPlace recordsPlace(const std::string& programDir) {
 
 RecordsPlace recordsPlace(const std::string& programDir, bool programDirWritable) {
     const std::string local = programDir + "/" + kRecordsFile;
-    if (programDirWritable) return {local, local};
-    const std::string home = dataHome() + "/" + kRecordsFile;
+    const std::string data = dataHome();
+    if (programDirWritable || data.empty()) return {local, local};
+    const std::string home = data + "/" + kRecordsFile;
     std::error_code ec;
     // Read the file kept in the data directory; until there is one, the program's own.
     return {fs::exists(home, ec) ? home : local, home};

@@ -32,9 +32,14 @@ TEST(CommandEvents, KeyLinesReadBackAsTheCommandsTheyWereWrittenFrom) {
         EXPECT_TRUE(back == c) << n;
         for (int p = -1; p < kPlayers; ++p) {
             const StepCommands alone = commandsOf(commandEvents(c, 9, p));
-            for (int q = 0; q < kPlayers; ++q)
-                if (q != p) EXPECT_TRUE(alone.players[size_t(q)].empty()) << "player " << p + 1 << " touches " << q + 1;
-            if (p >= 0) EXPECT_EQ(alone.hostCount, 0) << "player " << p + 1;
+            for (int q = 0; q < kPlayers; ++q) {
+                if (q != p) {
+                    EXPECT_TRUE(alone.players[size_t(q)].empty()) << "player " << p + 1 << " touches " << q + 1;
+                }
+            }
+            if (p >= 0) {
+                EXPECT_EQ(alone.hostCount, 0) << "player " << p + 1;
+            }
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "game/game_routine.h"
 #include "controls/keyboard.h"
 #include "game/lifecycle.h"
+#include "game/match.h"
 #include "controls/joystick.h"
 #include "replay/trace.h"
 
@@ -74,14 +75,25 @@ long HeadlessHost::playGame(int number, InputSource& source, long stepLimit) {
     playing_ = true;
     gameNumber_ = number;
     steps_ = 0;
-    // A game that runs ahead of its events (network play predicting) is written down as its
-    // steps settle; any other as each step runs.
     input_->begin(&source, stepLimit, {},
                   [this](long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
                       if (trace_) writeStepObject(*trace_, gameNumber_, step, w, draws, sounds);
                   });
 
-    startCommand(*game_);
+    // As fast as it goes: the events of each step, waited for when they are not yet there, then
+    // the step. The clock advances a tick a step.
+    Match match(*game_);
+    if (match.begin()) {
+        for (;;) {
+            ++tick_;
+            input_->yieldAfter(steps_, true);
+            if (!match.running()) break;
+            match.step();
+            game_->w.lastTick = tick_;
+            stepDone();
+        }
+        match.end();
+    }
 
     playing_ = false;
     input_->end();
@@ -94,10 +106,7 @@ long HeadlessHost::playGame(int number, InputSource& source, long stepLimit) {
 void HeadlessHost::stepDone() {
     if (!playing_) return;
     ++steps_;
-    std::vector<int> sounds = sound_.take();
-    if (trace_ && !input_->predicting())
-        writeStepObject(*trace_, gameNumber_, steps_, game_->w, game_->rng.draws(), sounds);
-    input_->stepDone(steps_);
+    input_->stepDone(steps_, sound_.take());
 }
 
 // The yield after step k (k = 0: the one after the setup): the events for step k + 1, waited for

@@ -1,6 +1,6 @@
-// The headless shell: the real game routine with no window, no picture and no sound device, on a
-// virtual clock that advances one tick at every yield, so exactly one frame step runs per yield.
-// A replay script stands in for the player: its events arrive at the yields it names.
+// The headless shell: the real game with no window, no picture and no sound device, stepped as
+// fast as it goes on a virtual clock that advances one tick a step. A replay script stands in for
+// the player: its events reach the game before the steps it names.
 #pragma once
 
 #include "core/game.h"
@@ -28,9 +28,6 @@ struct HeadlessOptions {
                               // given, so 3000, or as far as a game's own countdown ticks go
 };
 
-// Runs a whole script: parses it first (an error runs nothing), then its games in order, then the
-// close handler. Prints a line per game and the records to `out`, errors to `err`. Returns the
-// process exit code: 0 done, 1 a file that cannot be read or written, 2 an error in the script.
 class HeadlessHost;
 
 // Who plays the games of a headless run once the script is read and the window's start-up is
@@ -38,6 +35,9 @@ class HeadlessHost;
 using HeadlessGames = std::function<int(const Script& script, HeadlessHost& host, Game& g,
                                         std::ostream& out, std::ostream& err)>;
 
+// Runs a whole script: parses it first (an error runs nothing), then its games in order, then the
+// close handler. Prints a line per game and the records to `out`, errors to `err`. Returns the
+// process exit code: 0 done, 1 a file that cannot be read or written, 2 an error in the script.
 int runHeadless(const HeadlessOptions& o, std::ostream& out, std::ostream& err,
                 const HeadlessGames& games = {});
 

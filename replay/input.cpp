@@ -51,6 +51,8 @@ void GameInput::begin(InputSource* source, long stepLimit, Tap tap, Settled sett
 void GameInput::end() {
     if (source_) source_->unbind();
     source_ = nullptr;
+    tap_ = {};
+    settled_ = {};
 }
 
 void GameInput::applyAgain(const std::vector<ScriptEvent>& events) {

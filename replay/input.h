@@ -82,10 +82,9 @@ public:
         : g_(g), joysticks_(joysticks), flip_(std::move(flip)) {}
 
     // A game begins with this source; stepLimit 0: no limit. The tap sees each event, tagged
-    // with the step before which it reached the game.
-    // With a source that predicts, `settled` sees each step once it is settled, in order, and
-    // the tap its events; otherwise neither is called for it, and the front end writes each step
-    // down as it runs.
+    // with the step before which it reached the game. `settled` sees each step once it is
+    // written down for good (the trace): as it runs (stepDone), or with a source that predicts,
+    // once it is settled, in order, with its events to the tap then.
     void begin(InputSource* source, long stepLimit = 0, Tap tap = {}, Settled settled = {});
     void end();
     bool predicting() const { return source_ && source_->predicts(); }
@@ -99,7 +98,10 @@ public:
     // than the one run last: `stepsDone` is then lowered to that step.
     bool yieldAfter(long& stepsDone, bool block = false);
     bool granted(long stepsDone) const { return grantedFor_ == stepsDone + 1; }
-    void stepDone(long step) {
+    // After frame step `step`, with the banks it played: written down at once unless the source
+    // predicts, then handed to the source.
+    void stepDone(long step, const std::vector<int>& sounds) {
+        if (settled_ && !predicting()) settled_(step, g_.w, g_.rng.draws(), sounds);
         if (source_) source_->stepDone(step, g_);
     }
 

@@ -1,5 +1,7 @@
 #include "replay/kept_games.h"
 
+#include "records/program_place.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,11 +30,8 @@ constexpr auto kWritingLeftoverAge = std::chrono::minutes(1);   // a write takes
 }  // namespace
 
 std::string keptGamesDir() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && *xdg == '/') return std::string(xdg) + "/hopshot/replays";
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) return {};
-    return std::string(home) + "/.local/share/hopshot/replays";
+    const std::string data = dataHome();
+    return data.empty() ? data : data + "/replays";
 }
 
 std::string keptGameName(std::time_t when, int32_t score, int repeat) {

@@ -12,8 +12,7 @@ namespace hopshot {
 
 constexpr int kKeptGames = 20;
 
-// $XDG_DATA_HOME/hopshot/replays, by default ~/.local/share/hopshot/replays. Empty when neither
-// variable says where.
+// "replays" in the data home (see dataHome). Empty when there is no data home.
 std::string keptGamesDir();
 
 // "2026-12-07_110533_score_1234.replay" for a game that ended at local time `when`. `repeat` > 1

@@ -97,7 +97,6 @@ public:
     JoystickTap(JoystickService* inner, const Controller& controller, Recorder& recorder)
         : inner_(inner), controller_(controller), recorder_(recorder) {}
 
-    void setInner(JoystickService* inner) { inner_ = inner; }
     // The step whose passes read next; 0 outside a game (nothing is written).
     void setStep(long step) { step_ = step; }
     void gameStarts() { last_ = {}; }   // the first reading of every game is written

@@ -126,7 +126,6 @@ void Rollback::runAgain(long from) {
             in_->applyAgain(r.events);
             silentFrameStep(g, noted);
         }
-        if (k == nudgeAfter_) g.w.score += 1;
         r.sounds = noted.banks;
         for (int b : notYetHeard(r.sounds, r.heard)) late_.push_back(b);
     }

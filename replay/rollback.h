@@ -67,9 +67,6 @@ public:
     long granted() const { return grantedFor_; }
     bool stepSettlesAsItRuns(long step) const { return settled_ == step - 1 && feed_.complete(step); }
     const RerunMeasures& reruns() const { return reruns_; }
-    void setAhead(long steps) { ahead_ = std::clamp<long>(steps, 0, kMostAhead); }
-    // Tests: the score is nudged after `step` in every run of it, so that the game goes astray.
-    void nudgeAfter(long step) { nudgeAfter_ = step; }
 
 private:
     // One step run ahead of its settling, kept until it settles.
@@ -112,7 +109,6 @@ private:
     long taken_ = 0;        // the last step whose commands were taken for good
     std::vector<int> late_;  // banks first played by a run again, to be heard
     RerunMeasures reruns_;
-    long nudgeAfter_ = 0;
 };
 
 }  // namespace hopshot

@@ -74,8 +74,9 @@ bool parseScript(std::string_view text, Script& script, ScriptError& error);
 // "FILE: cannot read the script"; `line` is the bad line (0 when the file cannot be read).
 bool loadScript(const std::string& path, Script& script, std::string& message, int* line = nullptr);
 
-// One `at N …` line alone (comment and blanks allowed), as network play receives them. `line`
-// is the number that errors and the event carry.
+// One `at N …` line alone (comment and blanks allowed), as the recorder writes it, so that a
+// written line can be read back as the event it came from. `line` is the number that errors and
+// the event carry.
 bool parseEventLine(std::string_view text, int line, ScriptEvent& event, ScriptError& error);
 
 // The script's own names of the values a `set` line may change, and their table sizes (1 for a

@@ -1,4 +1,4 @@
-#include "net/options.h"
+#include "app/options.h"
 
 #include <gtest/gtest.h>
 
@@ -241,7 +241,7 @@ TEST(CommandLineOptions, NetworkPlayHostsOrJoins) {
         {{"--join", ":7310"}, "--join needs the host's address"},
         {{"--host", "--join", "a"}, "cannot go together"},
         {{"--host", "--delay", "11"}, "--delay takes a number of steps from 1 to 10"},
-        {{"--delay", "3"}, "--delay and --test-desync-after need --host or --join"},
+        {{"--delay", "3"}, "--delay needs --host or --join"},
         {{"--headless", "s", "--host", "--machines", "5"}, "--machines takes 2, 3 or 4"},
         {{"--replay", "r.txt", "--join", "a"}, "cannot go with --host or --join"},
         {{"--host", "--meet"}, "--meet needs the meeting service's HOST[:PORT]"},

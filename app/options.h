@@ -1,5 +1,5 @@
 // The command line: the window's check marks and screen, a headless run, network play. Plain
-// standard C++, below the window, so that it is tested without a display.
+// standard C++ with no Qt in it: it is read before any window or display is asked for.
 #pragma once
 
 #include "replay/script.h"
@@ -53,7 +53,6 @@ struct CommandLine {
     int port = 7310;                    // Host: the port to open; Join: the host's port
     int delay = 0;                      // plain lockstep delay in steps, 1..10; 0: predict
     int machines = 2;                   // headless host: machines to wait for, itself included
-    long desyncAfter = 0;               // tests only: nudge this machine's world after a step
 };
 
 // Parses the arguments after the program's name. Returns what is wrong with them, or an empty
