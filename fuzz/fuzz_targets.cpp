@@ -193,6 +193,9 @@ int meetMessages(const uint8_t* data, size_t size) {
             } else if (out.type == meet::Type::GuestRelayed) {
                 if (!ours || in.type != meet::Type::Relayed || !(out.peer == from) || !(out.relayed == in.relayed))
                     broken("a relayed guest told of from nowhere");
+            } else if (out.type == meet::Type::HostRelay) {
+                if (!ours || in.type != meet::Type::HostRelayed || !(o.to == in.peer) || !(out.relayed == in.relayed))
+                    broken("a host's relay told of from nowhere");
             } else if (!(o.to == from) || out.nonce != in.nonce) {
                 broken("an answer to another address or request");
             }
@@ -228,6 +231,13 @@ std::vector<std::pair<std::string, std::string>> meetSeeds() {
         m.relayed = {0xCB00710A, 49152};
         return meet::encode(m);
     };
+    // The host tells the guest that said it is relayed where its own relay is.
+    meet::Message toGuest;
+    meet::decode(keyed(meet::Type::Relayed), toGuest);
+    toGuest.type = meet::Type::HostRelayed;
+    toGuest.peer = meetSource(1);
+    toGuest.relayed = {0xCB00710A, 49153};
+    const std::string hostRelayed = meet::encode(toGuest);
     meet::Message otherVersion = reg;
     otherVersion.version = meet::kVersion + 1;
     const std::string start = frame(0, 0, meet::encode(reg));
@@ -239,6 +249,7 @@ std::vector<std::pair<std::string, std::string>> meetSeeds() {
         {"register-expired-lookup", start + frame(2, 255, keyed(meet::Type::Lookup))},
         {"other-version", frame(1, 0, meet::encode(otherVersion))},
         {"register-lookup-relayed", start + frame(1, 1, keyed(meet::Type::Lookup)) + frame(1, 20, keyed(meet::Type::Relayed))},
+        {"register-relayed-host-relayed", start + frame(1, 1, keyed(meet::Type::Relayed)) + frame(0, 2, hostRelayed)},
     };
 }
 

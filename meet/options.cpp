@@ -12,7 +12,8 @@ namespace hopshot::meet {
 
 const char* const kUsage =
     "usage: hopshot-meet [--listen ADDRESS[:PORT]] [--turn ADDRESS[:PORT] --turn-secret-file FILE]\n"
-    "                    [--code-seconds N] [--max-codes N] [--max-codes-per-address N]\n"
+    "                    [--code-seconds N] [--credential-seconds N] [--max-codes N]\n"
+    "                    [--max-codes-per-address N]\n"
     "\n"
     "The meeting service of hopshot: hands out invite codes for hosted games and tells a guest\n"
     "holding a code where its host is (and the host where its guest is), so that both can reach\n"
@@ -25,6 +26,9 @@ const char* const kUsage =
     "                              must be readable by its owner only\n"
     "  --code-seconds N            a code lives N seconds after its host's last refresh\n"
     "                              (1..3600, default 30)\n"
+    "  --credential-seconds N      the relay's credentials handed out last N seconds (10..86400,\n"
+    "                              default 600); the relay checks them when an allocation is\n"
+    "                              made, and the allocation lives on past them while refreshed\n"
     "  --max-codes N               live codes on the service (1..1000000, default 10000)\n"
     "  --max-codes-per-address N   live codes from one address (1..1000, default 4)\n"
     "  --help                      this text\n"
@@ -51,6 +55,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
             return true;
         }
         if (a != "--listen" && a != "--turn" && a != "--turn-secret-file" && a != "--code-seconds" &&
+            a != "--credential-seconds" &&
             a != "--max-codes" && a != "--max-codes-per-address") {
             why = "unknown option " + a + " (see --help)";
             return false;
@@ -79,6 +84,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
             o.turnSecretFile = v;
         } else if (a == "--code-seconds" && number(v, 1, kMaxSecondsToLive, n)) {
             o.limits.codeSeconds = int(n);
+        } else if (a == "--credential-seconds" && number(v, 10, 86400, n)) {
+            o.limits.credentialSeconds = int(n);
         } else if (a == "--max-codes" && number(v, 1, 1000000, n)) {
             o.limits.maxCodes = size_t(n);
         } else if (a == "--max-codes-per-address" && number(v, 1, 1000, n)) {

@@ -53,6 +53,14 @@ struct Reader {
         if (!why && !usableEndpoint(e)) fail(what);
         return e;
     }
+    // A relayed endpoint, or 0.0.0.0:0 for none.
+    Endpoint relayOrNone(const char* what) {
+        Endpoint e;
+        e.address = u32(what);
+        e.port = u16(what);
+        if (!why && !(e == Endpoint{}) && !usableEndpoint(e)) fail(what);
+        return e;
+    }
     // A public endpoint as the service saw it: any address, but a port.
     Endpoint seenEndpoint(const char* what) {
         Endpoint e;
@@ -128,7 +136,7 @@ struct Reader {
 
 bool isRequest(Type t) {
     return t == Type::Register || t == Type::Refresh || t == Type::End || t == Type::Lookup ||
-           t == Type::Relayed;
+           t == Type::Relayed || t == Type::HostRelayed;
 }
 
 bool isMeetingDatagram(std::string_view bytes) {
@@ -200,6 +208,16 @@ std::string encode(const Message& m) {
     case Type::GuestRelayed:
         w.bytes(m.code);
         w.endpoint(m.peer);
+        w.endpoint(m.relayed);
+        break;
+    case Type::HostRelayed:
+        w.bytes(m.code);
+        w.bytes(std::string_view(reinterpret_cast<const char*>(m.hostKey.data()), m.hostKey.size()));
+        w.endpoint(m.peer);
+        w.endpoint(m.relayed);
+        break;
+    case Type::HostRelay:
+        w.bytes(m.code);
         w.endpoint(m.relayed);
         break;
     case Type::Error:
@@ -279,6 +297,16 @@ Decoded decode(std::string_view bytes, Message& m, std::string* why) {
         m.code = r.code();
         m.peer = r.seenEndpoint("guest's public endpoint has no port");
         m.relayed = r.endpoint("relayed endpoint unusable");
+        break;
+    case Type::HostRelayed:
+        m.code = r.code();
+        m.hostKey = r.hostKey();
+        m.peer = r.seenEndpoint("guest's public endpoint has no port");
+        m.relayed = r.relayOrNone("relayed endpoint unusable");
+        break;
+    case Type::HostRelay:
+        m.code = r.code();
+        m.relayed = r.relayOrNone("relayed endpoint unusable");
         break;
     case Type::Error: {
         const uint8_t e = r.u8("error missing");

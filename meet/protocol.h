@@ -31,6 +31,10 @@
 //   Lookup    code, LAN count, the guest's LAN endpoints
 //   Relayed   code, the guest's relayed endpoint (its allocation at the TURN relay): sent by a
 //             guest that found no other way through, so that its host opens its router to it
+//   HostRelayed  code, host key, the guest's public endpoint (as GuestRelayed named it), the
+//             host's own relayed endpoint, or 0.0.0.0:0 when the host has none: sent by a host
+//             told of a relayed guest, so that the guest reaches it relay to relay, whatever
+//             router either stands behind
 // Answers (service -> game):
 //   Registered  code, host key, the host's public endpoint as seen, the code's seconds to live
 //               (refresh well before they run out), TURN offer
@@ -38,12 +42,15 @@
 //   Ended       nothing
 //   Found       the host's public endpoint, LAN count and endpoints, the guest's own public
 //               endpoint as seen, the game (host name, machines, free players), TURN offer
-//   RelayNoted  nothing: the host has been told of the guest's relayed endpoint
+//   RelayNoted  nothing: the other side has been told of the relayed endpoint
 //   Error       one byte, ErrorCode below
 // And to the host, at the moment a guest's Lookup is answered, so both can punch at once:
 //   GuestComing code, the guest's public endpoint as seen, LAN count and endpoints
 // And to the host, at the moment a guest's Relayed is answered:
 //   GuestRelayed code, the guest's public endpoint as seen, its relayed endpoint
+// And to the guest, at the moment its host's HostRelayed is answered (only to a guest that sent
+// Relayed for that code, to the endpoint it sent it from):
+//   HostRelay   code, the host's relayed endpoint, or 0.0.0.0:0: the host has no relay of its own
 //
 // Datagrams get lost: a game repeats a request that hears no answer (a second apart is well
 // within the service's budgets), and a repeated Lookup tells the host again.
@@ -63,7 +70,7 @@
 namespace hopshot::meet {
 
 constexpr std::array<uint8_t, 4> kMagic = {0x3F, 0xFF, 'h', 'm'};
-constexpr uint8_t kVersion = 2;   // 2: Relayed, RelayNoted, GuestRelayed
+constexpr uint8_t kVersion = 3;   // 2: Relayed, RelayNoted, GuestRelayed; 3: HostRelayed, HostRelay
 constexpr size_t kHeaderSize = 10;          // magic, version, type, nonce
 constexpr size_t kMinRequest = 192;         // bytes: requests are padded up to this
 constexpr size_t kMaxDatagram = 512;        // bytes: anything longer is not ours
@@ -81,7 +88,7 @@ constexpr int kMaxSecondsToLive = 3600;
 enum class Type : uint8_t {
     Register = 1, Registered = 2, Refresh = 3, Refreshed = 4, End = 5, Ended = 6,
     Lookup = 7, Found = 8, GuestComing = 9, Relayed = 10, RelayNoted = 11, GuestRelayed = 12,
-    Error = 15,
+    HostRelayed = 13, HostRelay = 14, Error = 15,
 };
 
 enum class ErrorCode : uint8_t {
@@ -124,9 +131,10 @@ struct Message {
     HostKey hostKey{};
     std::vector<Endpoint> lan;   // Register: the host's; Lookup, GuestComing: the guest's; Found: the host's
     Endpoint seen;               // Registered, Refreshed, Found: the requester's public endpoint as seen
-    Endpoint peer;               // Found: the host's public endpoint; GuestComing, GuestRelayed:
-                                 // the guest's
-    Endpoint relayed;            // Relayed, GuestRelayed: the guest's relayed endpoint
+    Endpoint peer;               // Found: the host's public endpoint; GuestComing, GuestRelayed,
+                                 // HostRelayed: the guest's
+    Endpoint relayed;            // Relayed, GuestRelayed: the guest's relayed endpoint;
+                                 // HostRelayed, HostRelay: the host's (0.0.0.0:0: none)
     GameInfo game;               // Register, Refresh (machines, free players), Found
     uint16_t secondsToLive = 0;  // Registered, Refreshed
     TurnOffer turn;              // Registered, Refreshed, Found

@@ -15,17 +15,19 @@ Message full(Type t) {
     m.type = t;
     m.nonce = 0xDEADBEEF;
     if (t == Type::Refresh || t == Type::End || t == Type::Lookup || t == Type::Registered ||
-        t == Type::GuestComing || t == Type::Relayed || t == Type::GuestRelayed)
+        t == Type::GuestComing || t == Type::Relayed || t == Type::GuestRelayed || t == Type::HostRelayed ||
+        t == Type::HostRelay)
         m.code = "K7MQ4XZ9";
-    if (t == Type::Refresh || t == Type::End || t == Type::Registered) m.hostKey = {1, 2, 3, 4, 5, 6, 7, 250};
+    if (t == Type::Refresh || t == Type::End || t == Type::Registered || t == Type::HostRelayed) m.hostKey = {1, 2, 3, 4, 5, 6, 7, 250};
     if (t == Type::Register || t == Type::Lookup || t == Type::Found || t == Type::GuestComing)
         m.lan = {{kLan, 7310}, {kLan + 1, 7310}, {0x0A000002, 1}, {0xDFFFFFFF, 65535}};
     if (t == Type::Registered || t == Type::Refreshed || t == Type::Found) {
         m.seen = {0xCB007107, 40001};
         m.turn = {true, {0xC6336401, 3478}, std::string(kMaxUsername, 'u'), std::string(kMaxPassword, '=')};
     }
-    if (t == Type::Found || t == Type::GuestComing || t == Type::GuestRelayed) m.peer = {0x7F000001, 50000};
-    if (t == Type::Relayed || t == Type::GuestRelayed) m.relayed = {0xCB00710A, 49152};
+    if (t == Type::Found || t == Type::GuestComing || t == Type::GuestRelayed || t == Type::HostRelayed)
+        m.peer = {0x7F000001, 50000};
+    if (t == Type::Relayed || t == Type::GuestRelayed || t == Type::HostRelayed || t == Type::HostRelay) m.relayed = {0xCB00710A, 49152};
     if (t == Type::Register || t == Type::Found) m.game.hostName = std::string(kMaxNameBytes, '\xC3');
     if (t == Type::Register || t == Type::Refresh || t == Type::Found) m.game = {m.game.hostName, 4, 15};
     if (t == Type::Registered || t == Type::Refreshed) m.secondsToLive = kMaxSecondsToLive;
@@ -36,7 +38,7 @@ Message full(Type t) {
 
 const Type kTypes[] = {Type::Register, Type::Registered, Type::Refresh, Type::Refreshed, Type::End,
                        Type::Ended, Type::Lookup, Type::Found, Type::GuestComing, Type::Relayed,
-                       Type::RelayNoted, Type::GuestRelayed, Type::Error};
+                       Type::RelayNoted, Type::GuestRelayed, Type::HostRelayed, Type::HostRelay, Type::Error};
 
 TEST(MeetProtocol, EveryMessageAtItsLargestReadsBackAndNoAnswerOutgrowsARequest) {
     for (Type t : kTypes) {
@@ -98,6 +100,8 @@ TEST(MeetProtocol, EveryFieldOutOfRangeIsRefused) {
         {"password not base64", Type::Registered, set(75, '-'), Decoded::Malformed},
         {"relayed to loopback", Type::Relayed, set(18, 127), Decoded::Malformed},
         {"guest relayed to port 0", Type::GuestRelayed, [](std::string& b) { b[28] = b[29] = 0; }, Decoded::Malformed},
+        {"host relayed to loopback", Type::HostRelayed, set(32, 127), Decoded::Malformed},
+        {"host relay with an address but no port", Type::HostRelay, [](std::string& b) { b[22] = b[23] = 0; }, Decoded::Malformed},
         {"guest coming port 0", Type::GuestComing, [](std::string& b) { b[22] = b[23] = 0; }, Decoded::Malformed},
     };
     for (const Case& c : cases) {

@@ -192,6 +192,11 @@ std::vector<Outgoing> Service::take(const Endpoint& from, std::string_view bytes
         } else if (it == games_.end() || it->second.expiresMs <= nowMs) {
             error(ErrorCode::UnknownCode);
         } else {
+            std::vector<Endpoint>& guests = it->second.relayedGuests;
+            if (std::find(guests.begin(), guests.end(), from) == guests.end()) {
+                if (guests.size() >= kMaxRelayedGuests) guests.erase(guests.begin());
+                guests.push_back(from);
+            }
             answer.type = Type::RelayNoted;
             out.push_back({from, encode(answer)});
             Message relayed;
@@ -201,7 +206,8 @@ std::vector<Outgoing> Service::take(const Endpoint& from, std::string_view bytes
             relayed.relayed = in.relayed;
             out.push_back({it->second.host, encode(relayed)});
         }
-    } else if (decoded == Decoded::Ok && (in.type == Type::Refresh || in.type == Type::End)) {
+    } else if (decoded == Decoded::Ok &&
+               (in.type == Type::Refresh || in.type == Type::End || in.type == Type::HostRelayed)) {
         auto it = games_.find(in.code);
         // The key compared in full whatever its first difference, so timing tells nothing.
         uint8_t differs = 1;
@@ -211,6 +217,18 @@ std::vector<Outgoing> Service::take(const Endpoint& from, std::string_view bytes
         }
         if (differs) {
             error(ErrorCode::UnknownCode);
+        } else if (in.type == Type::HostRelayed) {
+            // Passed on only to a guest that said it is relayed, where it said so from.
+            answer.type = Type::RelayNoted;
+            out.push_back({from, encode(answer)});
+            const std::vector<Endpoint>& guests = it->second.relayedGuests;
+            if (std::find(guests.begin(), guests.end(), in.peer) != guests.end()) {
+                Message relay;
+                relay.type = Type::HostRelay;
+                relay.code = in.code;
+                relay.relayed = in.relayed;
+                out.push_back({in.peer, encode(relay)});
+            }
         } else if (in.type == Type::End) {
             drop(it);
             answer.type = Type::Ended;

@@ -28,6 +28,8 @@ struct Limits {
     double globalBurst = 4000;
 };
 
+constexpr size_t kMaxRelayedGuests = 4;   // per code; the oldest is forgotten first
+
 struct TurnServer {
     Endpoint server;
     std::string secret;
@@ -75,6 +77,7 @@ private:
         std::vector<Endpoint> lan;
         GameInfo info;
         uint64_t owner = 0;          // the source that registered it, for its count of codes
+        std::vector<Endpoint> relayedGuests;   // who sent Relayed: the only ones told HostRelay
         int64_t expiresMs = 0;
     };
 

@@ -236,6 +236,7 @@ TEST(MeetProgram, RefusesToStartWithoutAUsableSecret) {
                              secretFile("s", fs::perms::owner_read | fs::perms::others_read).string()}, "chmod 600"},
         {"a relay on loopback", {"--turn", "127.0.0.1"}, "--turn wants"},
         {"code seconds 0", {"--code-seconds", "0"}, "out of range"},
+        {"credentials of 9 seconds", {"--credential-seconds", "9"}, "out of range"},
         {"unknown option", {"--port", "1"}, "unknown option"},
     };
     for (const auto& c : cases) {

@@ -27,7 +27,9 @@ struct Harness {
             EXPECT_LE(o.bytes.size(), bytes.size());
             Message a;
             EXPECT_EQ(decode(o.bytes, a), Decoded::Ok);
-            EXPECT_EQ(o.to, a.type == Type::GuestComing || a.type == Type::GuestRelayed ? kHost : from);
+            EXPECT_EQ(o.to, a.type == Type::GuestComing || a.type == Type::GuestRelayed ? kHost
+                            : a.type == Type::HostRelay                                  ? m.peer
+                                                                                         : from);
             answers.push_back(a);
         }
         return answers;
@@ -104,6 +106,48 @@ TEST(MeetService, ARelayedGuestIsToldToItsHost) {
         if (c.live) {
             EXPECT_EQ(a[1].peer, kGuest);
             EXPECT_EQ(a[1].relayed, m.relayed);
+        }
+    }
+}
+
+// The host's own relayed endpoint (or none) reaches a guest that said it is relayed, and only
+// with the host's key.
+TEST(MeetService, AHostsRelayIsToldToItsRelayedGuestOnly) {
+    const struct {
+        const char* what;
+        bool guestRelayed;   // the guest sent Relayed first
+        uint8_t flip;        // of the host key
+        Endpoint relayed;    // the host's
+        std::vector<Type> answers;
+    } cases[] = {
+        {"its relayed guest", true, 0, {0xC6336401, 49160}, {Type::RelayNoted, Type::HostRelay}},
+        {"no relay of its own", true, 0, {}, {Type::RelayNoted, Type::HostRelay}},
+        {"a guest that never said it is relayed", false, 0, {0xC6336401, 49160}, {Type::RelayNoted}},
+        {"a wrong host key", true, 1, {0xC6336401, 49160}, {Type::Error}},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        const Message r = h.reg(kHost);
+        if (c.guestRelayed) {
+            Message m;
+            m.type = Type::Relayed;
+            m.code = r.code;
+            m.relayed = {0xC6336401, 49153};
+            ASSERT_EQ(h.send(kGuest, m).size(), 2u) << c.what;
+        }
+        Message m;
+        m.type = Type::HostRelayed;
+        m.code = r.code;
+        m.hostKey = r.hostKey;
+        m.hostKey[3] ^= c.flip;
+        m.peer = kGuest;
+        m.relayed = c.relayed;
+        const auto a = h.send(kHost, m);
+        ASSERT_EQ(a.size(), c.answers.size()) << c.what;
+        for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].type, c.answers[i]) << c.what;
+        if (a.size() == 2) {
+            EXPECT_EQ(a[1].code, r.code);
+            EXPECT_EQ(a[1].relayed, c.relayed) << c.what;
         }
     }
 }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <future>
 #include <regex>
+#include <thread>
 
 namespace hopshot::net {
 namespace {
@@ -84,7 +85,7 @@ Met meetThroughService(const Machine& host, const Machine& guest) {
 
 TEST(HomeLab, HostAndGuestBehindRoutersLearnEachOthersPublicEndpoints) {
     NEED_HOME_LAB();
-    lab::HomeLab lab(false);
+    lab::HomeLab lab(0);
     ASSERT_TRUE(lab.ok()) << lab.error();
     ASSERT_NE(lab.startMeet(HOPSHOT_MEET_BINARY), nullptr);
     const Machine host{lab.udpSocket("h1")}, guest{lab.udpSocket("h2")};
@@ -151,7 +152,7 @@ TEST(HomeLab, TheRelayCarriesAGuestBehindASymmetricRouterToTheOtherHome) {
     const std::string uclient = lab::findProgram("turnutils_uclient");
     if (lab::findProgram("turnserver").empty() || uclient.empty())
         GTEST_SKIP() << "no TURN relay here: coturn is missing (apt-get install coturn)";
-    lab::HomeLab lab(true);
+    lab::HomeLab lab(1);
     ASSERT_TRUE(lab.ok()) << lab.error();
     ASSERT_TRUE(lab.startRelay(kSecret)) << lab.relayLog().substr(0, 4000);
     const std::filesystem::path secretFile = lab.dir() / "turn-secret";
@@ -226,38 +227,60 @@ TEST(HomeLab, TheRelayCarriesAGuestBehindASymmetricRouterToTheOtherHome) {
 // guest joins by it alone, and both say which way they came through. Each plays its own keys;
 // both write the trace of one machine playing the merged keys (a guest's own key let go says so
 // with its Shift, as the host replays it; the host's timer ticks are its own), one step after the
-// key as the prediction runs it.
+// key as the prediction runs it. Behind two symmetric routers both sides allocate at the relay
+// and meet relay to relay.
+//
+// The long game outlives its relay credentials: the service hands out 10-second ones, the relay
+// grants 4-second allocations, and the host waits for a third machine (on its own LAN, taking
+// the free player 3) that comes only after the credentials expired; the game then plays through
+// the relay, its allocations refreshed all along. The relay checks credentials when an
+// allocation is made; later requests of the allocation must keep its username (a changed one is
+// refused, 441), and the relay takes them past the credentials' expiry.
 TEST(HomeLab, TwoHomesPlayByInviteCodeThroughTheFirstWayThatWorks) {
     NEED_HOME_LAB();
     constexpr long kSteps = 300;
+    constexpr int kCredentialSeconds = 10;
     const std::string host = "players 1 0 0 0\ngame\nat 10 key down 37 0\nat 51 tick\nat 60 key down 17 2\n"
                              "at 90 key up 17 0\nat 101 tick\nat 140 key up 37 0\nat 151 tick\nat 201 tick\nat 251 tick\n";
     const std::string guest = "players 0 1 0 0\ngame\nat 20 key down 65 0\nat 70 key up 65 0\nat 150 key down 87 0\n";
-    const std::string merged = "joysticks 2\nplayers 1 1 0 0\ngame\nat 11 key down 37 0\nat 21 key down 65 0\n"
-                               "at 52 tick\nat 61 key down 17 2\nat 71 key up 65 1\nat 91 key up 17 0\nat 102 tick\n"
-                               "at 141 key up 37 0\nat 151 key down 87 0\nat 152 tick\nat 202 tick\nat 252 tick\n";
-    const testing::RunResult one = testing::runScript(merged, kSteps);
-    ASSERT_EQ(one.code, 0) << one.err;
-    const struct { bool symmetric; const char* guestPlace; const char* path; long connectMs; } cases[] = {
-        {false, "h1b", "lan", 3000},
-        {false, "h2", "punched", 3000},
-        {true, "h2", "relayed", 5000},
+    const std::string keys = "game\nat 11 key down 37 0\nat 21 key down 65 0\n"
+                             "at 52 tick\nat 61 key down 17 2\nat 71 key up 65 1\nat 91 key up 17 0\nat 102 tick\n"
+                             "at 141 key up 37 0\nat 151 key down 87 0\nat 152 tick\nat 202 tick\nat 252 tick\n";
+    const struct {
+        int symmetric;   // routers: 0 none, 1 router 2, 2 both
+        const char* guestPlace;
+        const char* path;
+        long connectMs;
+        bool longGame;   // short credentials, and a third machine after they expired
+    } cases[] = {
+        {0, "h1b", "lan", 3000, false},
+        {0, "h2", "punched", 3000, false},
+        {1, "h2", "relayed", 5000, false},
+        {2, "h2", "relayed", 5000, false},
+        {1, "h2", "relayed", 5000, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+        SCOPED_TRACE(std::string(c.path) + " behind " + std::to_string(c.symmetric) + " symmetric routers" +
+                     (c.longGame ? ", past the credentials" : ""));
         if (c.symmetric && lab::findProgram("turnserver").empty()) {
             std::printf("no TURN relay here (apt-get install coturn): the relayed game is not tried\n");
             continue;
         }
+        const testing::RunResult one =
+            testing::runScript(std::string("joysticks 2\nplayers 1 1 ") + (c.longGame ? "1" : "0") + " 0\n" + keys, kSteps);
+        ASSERT_EQ(one.code, 0) << one.err;
         lab::HomeLab lab(c.symmetric);
         ASSERT_TRUE(lab.ok()) << lab.error();
         std::vector<std::string> meetArgs;
         if (c.symmetric) {
-            ASSERT_TRUE(lab.startRelay(kSecret)) << lab.relayLog().substr(0, 4000);
+            const std::vector<std::string> shortLived{"--max-allocate-lifetime=4", "--verbose"};
+            ASSERT_TRUE(lab.startRelay(kSecret, c.longGame ? shortLived : std::vector<std::string>{}))
+                << lab.relayLog().substr(0, 4000);
             const std::filesystem::path secretFile = lab.dir() / "turn-secret";
             std::ofstream(secretFile) << kSecret << "\n";
             std::filesystem::permissions(secretFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
             meetArgs = {"--turn", "203.0.113.10:3478", "--turn-secret-file", secretFile.string()};
+            if (c.longGame) meetArgs.insert(meetArgs.end(), {"--credential-seconds", std::to_string(kCredentialSeconds)});
         }
         ASSERT_NE(lab.startMeet(HOPSHOT_MEET_BINARY, meetArgs), nullptr);
         auto machine = [&](const std::string& place, const std::string& script, std::vector<std::string> role) -> proc::Child& {
@@ -269,7 +292,7 @@ TEST(HomeLab, TwoHomesPlayByInviteCodeThroughTheFirstWayThatWorks) {
             args.insert(args.end(), role.begin(), role.end());
             return lab.run(place, HOPSHOT_BINARY, args, place + "-run");
         };
-        proc::Child& h = machine("h1", host, {"--host"});
+        proc::Child& h = machine("h1", host, {"--host", "--machines", c.longGame ? "3" : "2"});
         std::smatch code;
         std::string said;
         ASSERT_TRUE(proc::waitUntil([&] { said = h.out();
@@ -282,19 +305,31 @@ TEST(HomeLab, TwoHomesPlayByInviteCodeThroughTheFirstWayThatWorks) {
             std::chrono::steady_clock::now() - start).count());
         EXPECT_NE(g.out().find(std::string("path: ") + c.path + "\n"), std::string::npos) << g.out() << g.err();
         EXPECT_LE(connectMs, c.connectMs);
-        for (proc::Child* m : {&h, &g}) {
-            ASSERT_TRUE(m->waitEnd(30000));
-            EXPECT_EQ(m->exitCode(), 0) << m->err();
+        std::vector<std::pair<const char*, proc::Child*>> machines{{"h1", &h}, {c.guestPlace, &g}};
+        if (c.longGame) {
+            std::this_thread::sleep_until(start + std::chrono::seconds(kCredentialSeconds + 3));
+            machines.push_back({"h1b", &machine("h1b", "game\n", {"--join", invite})});
+        }
+        for (auto& [place, m] : machines) {
+            ASSERT_TRUE(m->waitEnd(30000)) << place;
+            EXPECT_EQ(m->exitCode(), 0) << place << ": " << m->err();
         }
         EXPECT_NE(h.out().find(std::string("path: ") + c.path + " (machine 2)\n"), std::string::npos) << h.out();
-        for (const char* place : {"h1", c.guestPlace})
+        for (auto& [place, m] : machines)
             EXPECT_TRUE(proc::slurp((lab.dir() / place / "trace").string()) == one.traceText) << place << "'s trace differs";
+        if (c.longGame) {
+            // Both allocations, the guest's and its host's, refreshed every 2 s and past the credentials.
+            const std::string log = lab.relayLog();
+            size_t refreshes = 0;
+            for (size_t at = 0; (at = log.find("REFRESH processed, success", at)) != std::string::npos; ++at) ++refreshes;
+            EXPECT_GE(refreshes, size_t(2 * kCredentialSeconds / 2)) << log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
+        }
     }
 }
 
 TEST(HomeLab, ABroadcastReachesTheMachinesOfItsOwnLanOnly) {
     NEED_HOME_LAB();
-    lab::HomeLab lab(false);
+    lab::HomeLab lab(0);
     ASSERT_TRUE(lab.ok()) << lab.error();
     constexpr uint16_t kPort = 7312;
     const int sender = lab.udpSocket("h1", 0, true);

@@ -31,7 +31,7 @@ const char kMerged[] = "joysticks 2\nplayers 1 1 0 0\ngame\nat 11 key down 37 0\
 
 TEST(LanLab, AGuestOnTheHostsLanFindsItsGameWithoutAnAddressAndNoOtherHomeHearsIt) {
     if (!lab::whyNoLab().empty()) GTEST_SKIP() << "no home lab here: " << lab::whyNoLab();
-    lab::HomeLab lab(false);
+    lab::HomeLab lab(0);
     ASSERT_TRUE(lab.ok()) << lab.error();
     auto machine = [&](const std::string& place, const std::string& script, std::vector<std::string> net) {
         const fs::path d = lab.dir() / place;

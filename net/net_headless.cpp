@@ -49,10 +49,13 @@ public:
         for (int p = 0; p < kPlayers; ++p)
             if (!own[size_t(p)]) game.freePlayers |= uint8_t(1 << p);
         ways_ = std::make_unique<net::HostWays>(service, net::lanEndpoints(s.localPort()), game, sideSend(s));
+        relay_ = std::make_unique<net::HostRelayPump>(s.localPort());
         s.setSideReader([this](uint32_t address, uint16_t port, std::string_view bytes) {
             const int64_t now = steadyMs();
             ways_->step(now);
-            return ways_->take({address, port}, bytes, now);
+            const bool taken = ways_->take({address, port}, bytes, now);
+            relay_->step(*ways_);
+            return taken;
         });
     }
     ~HostMeeting() {
@@ -62,6 +65,7 @@ public:
     // False when the service failed this game, said on `err`.
     bool step(std::ostream& out, std::ostream& err) {
         ways_->step(steadyMs());
+        relay_->step(*ways_);
         if (!ways_->failure().empty()) {
             err << "hopshot: " << ways_->failure() << "\n";
             return false;
@@ -74,7 +78,8 @@ public:
             meet::Endpoint from;
             if (m.id == 0 || paths_.count(m.id) || !s_.machineAddress(m.id, from.address, from.port)) continue;
             paths_.insert(m.id);
-            out << "path: " << net::pathName(ways_->pathOf(from)) << " (machine " << m.id + 1 << ")" << std::endl;
+            const net::Path path = relay_->standsIn(from) ? net::Path::Relayed : ways_->pathOf(from);
+            out << "path: " << net::pathName(path) << " (machine " << m.id + 1 << ")" << std::endl;
         }
         return true;
     }
@@ -82,6 +87,7 @@ public:
 private:
     NetSession& s_;
     std::unique_ptr<net::HostWays> ways_;
+    std::unique_ptr<net::HostRelayPump> relay_;   // after the ways: it goes first
     bool told_ = false;
     std::set<int> paths_;
 };

@@ -126,9 +126,11 @@ void Client::request(Kind kind, const Peer* peer, int staleRetries) {
     case Kind::Allocate:
         m.method = kAllocate;
         m.requestedTransport = kTransportUdp;
+        m.lifetime = kAskedLifetime;
         break;
     case Kind::Refresh:
         m.method = kRefresh;
+        m.lifetime = kAskedLifetime;
         break;
     case Kind::Permission:
     case Kind::Bind:

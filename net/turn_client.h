@@ -28,6 +28,9 @@ constexpr size_t kMaxPayloadBytes = 1400;     // a datagram to or from a peer (E
 constexpr size_t kMaxHeldDatagrams = 32;      // per peer, while its permission is being opened
 constexpr size_t kMaxHeldBytes = 32768;       // ... and their bytes
 constexpr int kMaxNonceRetries = 3;           // 438 Stale Nonce answered in a row for one request
+// Asked on every Allocate and Refresh: the default lifetime, named so that the relay's own cap
+// (coturn's max-allocate-lifetime) applies to refreshes as it does to the allocation.
+constexpr uint32_t kAskedLifetime = 600;
 
 struct Credentials {
     std::string username;   // coturn's REST form: "EXPIRY:NAME"

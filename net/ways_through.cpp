@@ -217,11 +217,15 @@ bool HostWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t 
     if (m.type == meet::Type::GuestRelayed) {
         // Only a guest the service said was coming; a few datagrams toward its relay open this
         // side's router to what the relay sends from there.
+        // It hears where this host's own relay is, once there is one: relay to relay passes
+        // whatever router either side stands behind.
         for (Coming& c : coming_)
             if (m.code == code_ && !code_.empty() && c.publicEndpoint == m.peer && c.openers < kOpeners * 4) {
                 c.relayed = m.relayed;
                 for (int i = 0; i < kOpeners; ++i, ++c.openers)
                     send_(m.relayed, std::string_view(reinterpret_cast<const char*>(kOpener), sizeof kOpener));
+                c.awaitsRelay = true;
+                if (relay_ != Relay::None || !turn_.offered) tellRelay(c);
             }
         return true;
     }
@@ -232,9 +236,11 @@ bool HostWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t 
     } else if (m.type == meet::Type::Registered && asked_ == meet::Type::Register) {
         code_ = m.code;
         key_ = m.hostKey;
+        turn_ = m.turn;
         refreshAtMs_ = nowMs + std::max(1, int(m.secondsToLive)) * 1000 / 3;
     } else if (m.type == meet::Type::Refreshed && asked_ == meet::Type::Refresh) {
         refreshAtMs_ = nowMs + std::max(1, int(m.secondsToLive)) * 1000 / 3;
+        turn_ = m.turn;   // fresh credentials, for an allocation made later in a long game
     }
     return true;
 }
@@ -249,6 +255,47 @@ void HostWays::end() {
     send_(service_, meet::encode(r));
     code_.clear();
     refreshAtMs_ = -1;
+}
+
+void HostWays::tellRelay(Coming& c) {
+    if (code_.empty()) return;
+    meet::Message r;
+    r.type = meet::Type::HostRelayed;
+    r.nonce = nonce_++;
+    r.code = code_;
+    r.hostKey = key_;
+    r.peer = c.publicEndpoint;
+    r.relayed = relay_ == Relay::Ready ? relayed_ : meet::Endpoint{};
+    // Not waited for: a guest that hears nothing asks again, and its host tells it again.
+    send_(service_, meet::encode(r));
+    c.awaitsRelay = false;
+}
+
+bool HostWays::relayWanted() const {
+    if (relay_ != Relay::None || !turn_.offered) return false;
+    return std::any_of(coming_.begin(), coming_.end(), [](const Coming& c) { return c.awaitsRelay; });
+}
+
+void HostWays::relayReady(const meet::Endpoint& relayed) {
+    if (relay_ != Relay::None) return;
+    relay_ = Relay::Ready;
+    relayed_ = relayed;
+    for (Coming& c : coming_)
+        if (c.awaitsRelay) tellRelay(c);
+}
+
+void HostWays::relayFailed() {
+    if (relay_ != Relay::None) return;
+    relay_ = Relay::Failed;
+    for (Coming& c : coming_)
+        if (c.awaitsRelay) tellRelay(c);
+}
+
+std::vector<meet::Endpoint> HostWays::relayedGuests() const {
+    std::vector<meet::Endpoint> out;
+    for (const Coming& c : coming_)
+        if (c.relayed.port != 0) out.push_back(c.relayed);
+    return out;
 }
 
 Path HostWays::pathOf(const meet::Endpoint& from) const {
@@ -294,6 +341,16 @@ void GuestWays::step(int64_t nowMs) {
                  "and the meeting service offers no relay.");
     } else if (state_ == State::Telling) {
         if (!request_.step(nowMs, service_, send_)) fail(silentService(service_));
+    } else if (state_ == State::Awaiting) {
+        if (nowMs >= awaitUntilMs_) {
+            // No relay of the host's own came: its public endpoint, its router opened toward ours.
+            through_ = found_.peer;
+            state_ = State::Through;
+        } else if (nowMs >= askAgainMs_) {
+            // A lost word on the way: the host is told again, and tells again.
+            send_(service_, meet::encode(relayedRequest_));
+            askAgainMs_ = nowMs + kHostRelayAskMs;
+        }
     }
 }
 
@@ -304,6 +361,7 @@ void GuestWays::relayReady(const meet::Endpoint& relayed, int64_t nowMs) {
     r.nonce = drawNonce();
     r.code = code_;
     r.relayed = relayed;
+    relayedRequest_ = r;
     request_.begin(r, nowMs);
     request_.step(nowMs, service_, send_);
     state_ = State::Telling;
@@ -329,13 +387,21 @@ bool GuestWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t
         return true;
     }
     if (!meet::isMeetingDatagram(bytes)) return false;
-    if (!(from == service_) || (state_ != State::Looking && state_ != State::Telling)) return true;
+    if (!(from == service_) || (state_ != State::Looking && state_ != State::Telling && state_ != State::Awaiting))
+        return true;
     meet::Message m;
     const meet::Decoded d = meet::decode(bytes, m);
     if (d == meet::Decoded::BadVersion) {
         m.type = meet::Type::Error;
         m.error = meet::ErrorCode::BadVersion;
     } else if (d != meet::Decoded::Ok) {
+        return true;
+    }
+    if (m.type == meet::Type::HostRelay) {
+        if (state_ != State::Awaiting || m.code != code_) return true;
+        // Relay to relay; or, when the host has none, its public endpoint as before.
+        through_ = m.relayed.port != 0 ? m.relayed : found_.peer;
+        state_ = State::Through;
         return true;
     }
     if (!request_.answers(m)) return true;
@@ -346,9 +412,10 @@ bool GuestWays::take(const meet::Endpoint& from, std::string_view bytes, int64_t
     }
     if (state_ == State::Telling) {
         if (m.type == meet::Type::RelayNoted) {
-            state_ = State::Through;
+            state_ = State::Awaiting;
             path_ = Path::Relayed;
-            through_ = found_.peer;
+            awaitUntilMs_ = nowMs + kHostRelayWaitMs;
+            askAgainMs_ = nowMs + kHostRelayAskMs;
         }
         return true;
     }
@@ -481,6 +548,81 @@ uint16_t RelayPump::carryTo(const meet::Endpoint& host, std::string& why) {
         }
     });
     return port;
+}
+
+// --- the host's relay on real sockets ---
+
+HostRelayPump::HostRelayPump(uint16_t enetPort) : enetPort_(enetPort) {}
+
+HostRelayPump::~HostRelayPump() {
+    stop_ = true;
+    if (worker_.joinable()) worker_.join();
+    bridge_.reset();
+    if (client_) {
+        client_->close();
+        client_->service(steadyMs());
+    }
+}
+
+void HostRelayPump::run(meet::TurnOffer offer) {
+    std::string why;
+    auto client = turn::Client::open(turn::Address::v4(offer.server.address, offer.server.port),
+                                     {offer.username, offer.password}, why);
+    for (const int64_t start = steadyMs();
+         client && !stop_ && client->state() == turn::Client::State::Allocating && steadyMs() - start < kAllocateMs;) {
+        client->service(steadyMs());
+        pollfd p{client->socket(), POLLIN, 0};
+        poll(&p, 1, 10);
+    }
+    if (!client || client->state() != turn::Client::State::Ready) {
+        state_ = 3;
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        client_ = std::move(client);
+        bridge_ = std::make_unique<RelayBridge>(*client_, enetPort_);
+    }
+    state_ = 2;
+    while (!stop_) {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            bridge_->service(steadyMs());
+        }
+        pollfd p{client_->socket(), POLLIN, 0};
+        poll(&p, 1, 1);
+    }
+}
+
+void HostRelayPump::step(HostWays& ways) {
+    if (state_ == 0 && ways.relayWanted()) {
+        state_ = 1;
+        worker_ = std::thread([this, offer = ways.relayOffer()] { run(offer); });
+    }
+    if (state_ == 3 && !told_) {
+        told_ = true;
+        ways.relayFailed();
+    }
+    if (state_ != 2) return;
+    {
+        // Each guest's stand-in before it hears where to send: its first datagrams find a way.
+        const std::lock_guard<std::mutex> hold(lock_);
+        for (const meet::Endpoint& g : ways.relayedGuests()) {
+            if (std::find(carried_.begin(), carried_.end(), g) != carried_.end()) continue;
+            carried_.push_back(g);
+            std::string why;
+            if (const uint16_t port = bridge_->add(turn::Address::v4(g.address, g.port), why)) standIns_.push_back(port);
+        }
+    }
+    if (!told_) {
+        told_ = true;
+        ways.relayReady({client_->relayed().ipv4(), client_->relayed().port});
+    }
+}
+
+bool HostRelayPump::standsIn(const meet::Endpoint& from) const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return from.address == 0x7F000001 && std::find(standIns_.begin(), standIns_.end(), from.port) != standIns_.end();
 }
 
 }  // namespace hopshot::net

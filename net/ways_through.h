@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -39,7 +40,9 @@ constexpr int kMeetSilentMs = 4000;    // ... and the service counts as silent a
 constexpr int kDirectGraceMs = 600;    // host: only answering probes, before punching itself
 constexpr int kMaxComing = 4;          // host: guests being punched toward at once
 constexpr int kOpeners = 3;            // host: datagrams toward a relayed guest, to open its router
-constexpr int kAllocateMs = 3000;      // guest: the relay's allocation, at most
+constexpr int kAllocateMs = 3000;      // the relay's allocation, at most
+constexpr int kHostRelayWaitMs = 2000; // guest: waiting for the host's own relayed endpoint
+constexpr int kHostRelayAskMs = 700;   // ... and asking again after this
 
 enum class Path { None, Lan, Direct, Punched, Relayed };
 const char* pathName(Path p);   // "lan", "direct", "punched", "relayed"
@@ -80,6 +83,17 @@ public:
     // Ends the code at the service (one End, not waited for).
     void end();
 
+    // The host's own allocation, for guests that came through no other way: wanted once a
+    // relayed guest waits for it and the service offers a relay (relayOffer()). The caller
+    // allocates and says relayReady or relayFailed; each relayed guest then hears, through the
+    // service, where to reach this host relay to relay (or that it has no relay of its own).
+    bool relayWanted() const;
+    const meet::TurnOffer& relayOffer() const { return turn_; }
+    void relayReady(const meet::Endpoint& relayed);
+    void relayFailed();
+    // The relayed endpoints of the guests that said they are relayed, for the host's relay.
+    std::vector<meet::Endpoint> relayedGuests() const;
+
     const std::string& code() const { return code_; }   // empty until registered
     const std::string& failure() const { return failure_; }   // one sentence; empty while well
     // How a guest whose ENet connection came from `from` got through.
@@ -95,9 +109,11 @@ private:
         bool sentRounds = false;    // this side had to punch before the guest got through
         bool throughEarly = false;  // a probe of the guest's reached this side before its rounds
         int openers = 0;            // datagrams sent toward its relay
+        bool awaitsRelay = false;   // told relayed; not yet told of this host's relay
     };
     void fail(const std::string& sentence);
     void guestComing(const meet::Message& m, int64_t nowMs);
+    void tellRelay(Coming& c);
 
     meet::Endpoint service_;
     std::vector<meet::Endpoint> lan_;
@@ -110,6 +126,9 @@ private:
     int64_t refreshAtMs_ = -1;
     uint32_t nonce_;
     std::vector<Coming> coming_;
+    meet::TurnOffer turn_;          // the latest the service offered
+    enum class Relay { None, Ready, Failed } relay_ = Relay::None;
+    meet::Endpoint relayed_;        // this host's own, once Ready
 };
 
 // The guest: looks the code up, then tries the host's endpoints until one answers.
@@ -117,7 +136,9 @@ class GuestWays {
 public:
     // Relaying: punching gave up and the service offers a relay: the caller allocates there
     // (found().turn) and says relayReady or relayFailed. Telling: the host is being told.
-    enum class State { Looking, Trying, Relaying, Telling, Through, Failed };
+    // Awaiting: the host is told, and its own relayed endpoint may come; without one the host
+    // is reached at its public endpoint, its router opened toward this side's relay.
+    enum class State { Looking, Trying, Relaying, Telling, Awaiting, Through, Failed };
     GuestWays(meet::Endpoint service, std::string code, std::vector<meet::Endpoint> lan, SideSend send,
               PunchLimits limits = {});
 
@@ -150,6 +171,36 @@ private:
     bool heardHostRound_ = false;
     Path path_ = Path::None;
     meet::Endpoint through_;
+    meet::Message relayedRequest_;
+    int64_t awaitUntilMs_ = 0, askAgainMs_ = 0;
+};
+
+// The host's side of the relay on real sockets: its own allocation, made on a thread of its own
+// once a relayed guest needs it (the game's loop never waits for the relay), and a stand-in on
+// 127.0.0.1 for each relayed guest, which ENet hears the guest from.
+class HostRelayPump {
+public:
+    explicit HostRelayPump(uint16_t enetPort);
+    ~HostRelayPump();
+    // Starts the allocation when `ways` want one, tells them how it went, and carries each of
+    // their relayed guests.
+    void step(HostWays& ways);
+    // Whether ENet hears a machine from `from` through this relay.
+    bool standsIn(const meet::Endpoint& from) const;
+
+private:
+    void run(meet::TurnOffer offer);
+
+    uint16_t enetPort_;
+    std::thread worker_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> state_{0};   // 0 idle, 1 allocating, 2 ready, 3 failed
+    bool told_ = false;
+    mutable std::mutex lock_;     // the client and the bridge, shared with the worker
+    std::unique_ptr<turn::Client> client_;
+    std::unique_ptr<RelayBridge> bridge_;
+    std::vector<meet::Endpoint> carried_;
+    std::vector<uint16_t> standIns_;
 };
 
 // The guest's side of the relay on real sockets: an allocation at the offered TURN relay and a

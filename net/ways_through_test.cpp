@@ -17,7 +17,7 @@ using meet::Endpoint;
 constexpr Endpoint kService{0xCB00710A, 7311};
 constexpr Endpoint kHostLan{0xC0A80102, 7310}, kHostPublic{0xCB007101, 40001};
 constexpr Endpoint kGuestLan{0xC0A80103, 50000}, kGuestPublic{0xCB007102, 40002};
-constexpr Endpoint kRelay{0xCB00710A, 3478}, kGuestRelayed{0xCB00710A, 49152};
+constexpr Endpoint kRelay{0xCB00710A, 3478}, kGuestRelayed{0xCB00710A, 49152}, kHostRelayed{0xCB00710A, 49153};
 
 enum class Router { Open, Restricted, Closed };
 
@@ -66,12 +66,14 @@ struct Net {
 
 struct Outcome {
     GuestWays::State state;
+    Endpoint through;
     Path guestPath, hostPath;
     std::string failure;
     int64_t ms;
 };
 
-Outcome run(Net& net, const std::string& typedCode = "") {
+// The host's own allocation, when it wants one, is made (hostRelays) or fails.
+Outcome run(Net& net, const std::string& typedCode = "", bool hostRelays = true) {
     HostWays host(kService, {kHostLan}, {"home", 1, 14}, [&](const Endpoint& to, std::string_view b) { net.send(true, to, b); });
     for (; host.code().empty() && net.now < 5000; net.now += 10) {
         host.step(net.now);
@@ -88,6 +90,10 @@ Outcome run(Net& net, const std::string& typedCode = "") {
         host.step(net.now);
         guest.step(net.now);
         if (guest.state() == GuestWays::State::Relaying) guest.relayReady(kGuestRelayed, net.now);
+        if (host.relayWanted()) {
+            if (hostRelays) host.relayReady(kHostRelayed);
+            else host.relayFailed();
+        }
         for (size_t n = net.air.size(); n > 0 && !net.air.empty(); --n) {
             auto d = net.air.front();
             net.air.pop_front();
@@ -99,31 +105,34 @@ Outcome run(Net& net, const std::string& typedCode = "") {
     const Endpoint seenByHost = guest.through() == kHostLan                ? kGuestLan
                                 : guest.path() == Path::Relayed ? kGuestRelayed
                                                                 : kGuestPublic;
-    return {guest.state(), guest.path(), host.pathOf(seenByHost), guest.failure(), net.now - start};
+    return {guest.state(), guest.through(), guest.path(), host.pathOf(seenByHost), guest.failure(), net.now - start};
 }
 
 TEST(WaysThrough, EachPairOfRoutersGetsTheFirstPathThatWorks) {
     const struct Row {
         const char* what;
         Router host, guest;
-        bool sameLan, relay;
+        bool sameLan, relay, hostRelays;
         GuestWays::State state;
         Path path;
+        Endpoint through;   // where the guest reaches its host
         int64_t withinMs;
     } rows[] = {
-        {"one LAN", Router::Restricted, Router::Restricted, true, false, GuestWays::State::Through, Path::Lan, 100},
-        {"host's port open", Router::Open, Router::Restricted, false, false, GuestWays::State::Through, Path::Direct, 100},
-        {"two home routers", Router::Restricted, Router::Restricted, false, false, GuestWays::State::Through, Path::Punched, 1000},
-        {"a guest's router opens to its host", Router::Restricted, Router::Open, false, false, GuestWays::State::Through, Path::Punched, 1000},
-        {"nothing passes but the relay", Router::Closed, Router::Restricted, false, true, GuestWays::State::Through, Path::Relayed, 3000},
-        {"nothing passes", Router::Closed, Router::Restricted, false, false, GuestWays::State::Failed, Path::None, 4000},
+        {"one LAN", Router::Restricted, Router::Restricted, true, false, false, GuestWays::State::Through, Path::Lan, kHostLan, 100},
+        {"host's port open", Router::Open, Router::Restricted, false, false, false, GuestWays::State::Through, Path::Direct, kHostPublic, 100},
+        {"two home routers", Router::Restricted, Router::Restricted, false, false, false, GuestWays::State::Through, Path::Punched, kHostPublic, 1000},
+        {"a guest's router opens to its host", Router::Restricted, Router::Open, false, false, false, GuestWays::State::Through, Path::Punched, kHostPublic, 1000},
+        {"nothing passes but the relay: relay to relay", Router::Closed, Router::Restricted, false, true, true, GuestWays::State::Through, Path::Relayed, kHostRelayed, 3000},
+        {"the host's own allocation fails: its opened router", Router::Closed, Router::Restricted, false, true, false, GuestWays::State::Through, Path::Relayed, kHostPublic, 3000},
+        {"nothing passes", Router::Closed, Router::Restricted, false, false, false, GuestWays::State::Failed, Path::None, {}, 4000},
     };
     for (const Row& r : rows) {
         Net net(r.relay);
         net.host = r.host;
         net.guest = r.guest;
         net.sameLan = r.sameLan;
-        const Outcome o = run(net);
+        const Outcome o = run(net, "", r.hostRelays);
+        EXPECT_EQ(o.through, r.through) << r.what;
         EXPECT_EQ(o.state, r.state) << r.what << ": " << o.failure;
         EXPECT_STREQ(pathName(o.guestPath), pathName(r.path)) << r.what;
         if (r.state == GuestWays::State::Through) EXPECT_STREQ(pathName(o.hostPath), pathName(r.path)) << r.what;

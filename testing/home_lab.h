@@ -96,14 +96,15 @@ inline const std::string& whyNoLab() {
 class HomeLab {
 public:
     // Makes the lab under a prefix no other test process uses; ok() says whether it stands.
-    explicit HomeLab(bool symmetricRouter2) {
+    // Router 2 symmetric with 1, both routers with 2.
+    explicit HomeLab(int symmetricRouters) {
         static int made = 0;
         prefix_ = "hlt" + std::to_string(getpid()) + char('a' + made++ % 26);
         clearLabsOfEndedTests();
         dir_ = fs::temp_directory_path() / ("hopshot-lab-" + prefix_);
         fs::create_directories(dir_);
         std::vector<std::string> args{"up", "--prefix", prefix_};
-        if (symmetricRouter2) args.push_back("--symmetric");
+        if (symmetricRouters > 0) args.push_back(symmetricRouters > 1 ? "--both-symmetric" : "--symmetric");
         up_ = homelab(args, &error_) == 0;
     }
     ~HomeLab() {
@@ -168,20 +169,20 @@ public:
     }
 
     // coturn in net on 203.0.113.10:3478, taking credentials made with `secret` the TURN REST
-    // way, relaying from its ports 49152..49159 only; false when it did not answer within
-    // 5 seconds. Its log is relayLog().
-    bool startRelay(const std::string& secret) {
+    // way, relaying from its ports 49152..49159 only, with `more` options; false when it did
+    // not answer within 5 seconds. Its log is relayLog().
+    bool startRelay(const std::string& secret, const std::vector<std::string>& more = {}) {
         const std::string turnserver = findProgram("turnserver");
         if (turnserver.empty()) return false;
         const std::string ip = addressText(kPublicServer);
-        run("net", turnserver,
-            {"-n", "--listening-ip=" + ip, "--relay-ip=" + ip, "--listening-port=" + std::to_string(kTurnPort),
+        std::vector<std::string> args{"-n", "--listening-ip=" + ip, "--relay-ip=" + ip, "--listening-port=" + std::to_string(kTurnPort),
              "--use-auth-secret", "--static-auth-secret=" + secret, "--realm=hopshot-lab",
              "--no-tls", "--no-dtls", "--no-cli", "--no-tcp",
              "--min-port=" + std::to_string(kRelayFirstPort), "--max-port=" + std::to_string(kRelayLastPort),
              "--log-file=" + (dir_ / "turn.log").string(), "--simple-log",
-             "--pidfile=" + (dir_ / "turn.pid").string(), "--db=" + (dir_ / "turndb").string()},
-            "turnserver");
+             "--pidfile=" + (dir_ / "turn.pid").string(), "--db=" + (dir_ / "turndb").string()};
+        args.insert(args.end(), more.begin(), more.end());
+        run("net", turnserver, args, "turnserver");
         return answersStun();
     }
     std::string relayLog() const { return proc::slurp((dir_ / "turn.log").string()); }
