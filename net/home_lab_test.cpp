@@ -227,15 +227,10 @@ TEST(HomeLab, TheRelayCarriesAGuestBehindASymmetricRouterToTheOtherHome) {
 // guest joins by it alone, and both say which way they came through. Each plays its own keys;
 // both write the trace of one machine playing the merged keys (a guest's own key let go says so
 // with its Shift, as the host replays it; the host's timer ticks are its own), one step after the
-// key as the prediction runs it. Behind two symmetric routers both sides allocate at the relay
-// and meet relay to relay.
-//
-// The long game outlives its relay credentials: the service hands out 10-second ones, the relay
-// grants 4-second allocations, and the host waits for a third machine (on its own LAN, taking
-// the free player 3) that comes only after the credentials expired; the game then plays through
-// the relay, its allocations refreshed all along. The relay checks credentials when an
-// allocation is made; later requests of the allocation must keep its username (a changed one is
-// refused, 441), and the relay takes them past the credentials' expiry.
+// key as the prediction runs it. Behind two symmetric routers both sides meet relay to relay.
+// The long game outlives 10-second relay credentials: its host waits for a third machine (on
+// its LAN, taking player 3) until they expired, and the relay, granting 4-second allocations with
+// nonces stale every 3 s, refreshes both allocations all along.
 TEST(HomeLab, TwoHomesPlayByInviteCodeThroughTheFirstWayThatWorks) {
     NEED_HOME_LAB();
     constexpr long kSteps = 300;
@@ -273,7 +268,7 @@ TEST(HomeLab, TwoHomesPlayByInviteCodeThroughTheFirstWayThatWorks) {
         ASSERT_TRUE(lab.ok()) << lab.error();
         std::vector<std::string> meetArgs;
         if (c.symmetric) {
-            const std::vector<std::string> shortLived{"--max-allocate-lifetime=4", "--verbose"};
+            const std::vector<std::string> shortLived{"--max-allocate-lifetime=4", "--stale-nonce=3", "--verbose"};
             ASSERT_TRUE(lab.startRelay(kSecret, c.longGame ? shortLived : std::vector<std::string>{}))
                 << lab.relayLog().substr(0, 4000);
             const std::filesystem::path secretFile = lab.dir() / "turn-secret";
@@ -318,7 +313,6 @@ TEST(HomeLab, TwoHomesPlayByInviteCodeThroughTheFirstWayThatWorks) {
         for (auto& [place, m] : machines)
             EXPECT_TRUE(proc::slurp((lab.dir() / place / "trace").string()) == one.traceText) << place << "'s trace differs";
         if (c.longGame) {
-            // Both allocations, the guest's and its host's, refreshed every 2 s and past the credentials.
             const std::string log = lab.relayLog();
             size_t refreshes = 0;
             for (size_t at = 0; (at = log.find("REFRESH processed, success", at)) != std::string::npos; ++at) ++refreshes;
