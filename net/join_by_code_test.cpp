@@ -170,7 +170,6 @@ TEST(JoinByCode, AMeetingThatGoesWrongEndsInOneClearSentence) {
     } rows[] = {
         {"a wrong code", {"--join", "wxyz-2345", "--meet", meetAt(meetPort)}, "This code is unknown or has expired.", 3000},
         {"an expired code", {"--join", expired, "--meet", meetAt(meetPort)}, "This code is unknown or has expired.", 3000},
-        {"no service named", {"--join", "ABCDEFGH"}, "give --meet HOST[:PORT]", 3000},
         {"a service that is down", {"--join", "ABCDEFGH", "--meet", meetAt(nobody)},
          "The meeting service at " + meetAt(nobody) + " does not answer.", 7000},
         {"a host whose service is down", {"--host", std::to_string(testPort(3)), "--meet", meetAt(nobody)},
@@ -188,6 +187,29 @@ TEST(JoinByCode, AMeetingThatGoesWrongEndsInOneClearSentence) {
         EXPECT_EQ(o.err.find("hopshot: "), o.err.rfind("hopshot: ")) << r.what << ": one sentence, not " << o.err;
         EXPECT_LE(o.ms, r.withinMs) << r.what;
         EXPECT_EQ(o.out.find("path:"), std::string::npos) << r.what;
+    }
+}
+
+// The build's meeting service (HOPSHOT_DEFAULT_MEET, empty unless a packager sets one) stands in
+// for --meet: with none, joining and hosting say at once which option gives a code; with one,
+// both go to it.
+TEST(JoinByCode, TheBuildsMeetingServiceOrTheOptionToGive) {
+    const bool none = std::string_view(HOPSHOT_DEFAULT_MEET).empty();
+    const std::vector<std::string> roles[] = {{"--join", "ABCDEFGH"}, {"--host", std::to_string(testPort(5))}};
+    for (const auto& role : roles) {
+        TempDir dir;
+        std::ofstream(dir.path() / "script") << "game\n";
+        std::vector<std::string> args{"--headless", (dir.path() / "script").string(), "--dir", dir.path().string()};
+        args.insert(args.end(), role.begin(), role.end());
+        auto child = proc::start(HOPSHOT_BINARY, args, (dir.path() / "run").string());
+        // The host goes on by address; a guest ends.
+        const bool said = proc::waitUntil([&] {
+            return child->err().find("--meet") != std::string::npos || child->err().find("meeting service") != std::string::npos ||
+                   child->out().find("invite code: ") != std::string::npos || child->ended();
+        }, none ? 3000 : 7000);
+        EXPECT_TRUE(said) << role[0] << ": " << child->err();
+        EXPECT_EQ(child->err().find("give --meet HOST[:PORT]") != std::string::npos, none) << role[0] << ": " << child->err();
+        child->killNow();
     }
 }
 
