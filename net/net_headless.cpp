@@ -184,8 +184,9 @@ int hostGames(const Script& script, HeadlessHost& host, Game& g, const HeadlessO
     if (lan->error().empty()) s->answerOnLan(std::move(lan));
     else err << "hopshot: " << lan->error() << "\n";   // the game goes on, found by address only
     std::unique_ptr<HostMeeting> meeting;
-    if (n.meet.empty()) err << "hopshot: hosting by address only; for an invite code give --meet HOST[:PORT]\n";
-    if (!n.meet.empty()) {
+    if (n.meet.empty()) {
+        err << "hopshot: hosting by address only; for an invite code give --meet HOST[:PORT]\n";
+    } else {
         const auto service = net::resolveMeet(n.meet, problem);
         if (!service) {
             err << "hopshot: " << problem << "\n";

@@ -5,7 +5,7 @@
 // on the very socket their ENet host uses, so that what the service sees is what the other side
 // must reach. HostWays and GuestWays own no socket and know no ENet: the caller sends what
 // `SideSend` is given, feeds back every datagram that is not ENet's, and steps both with a steady
-// clock in ms. RelayPump and joinByCode, at the end, put them to work on real sockets.
+// clock in ms. HostRelayPump, RelayPump and joinByCode put them to work on real sockets.
 //
 // How the host tells "direct" from "punched": it only answers probes for kDirectGraceMs after
 // hearing a guest is coming, and sends rounds of its own after that. A guest whose probes reach
