@@ -12,6 +12,8 @@
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -97,8 +99,18 @@ uint8_t freePlayers(const NetSession& s) {
 }  // namespace
 
 net::Path addressPath(uint32_t a) {
-    const bool home = (a >> 24) == 127 || (a >> 24) == 10 || (a >> 20) == 0xAC1 || (a >> 16) == 0xC0A8 ||
-                      (a >> 16) == 0xA9FE;
+    if ((a >> 24) == 127) return net::Path::Lan;
+    // On the LAN: in the subnet of one of this machine's own interfaces.
+    ifaddrs* all = nullptr;
+    if (getifaddrs(&all) != 0) return net::Path::Direct;
+    bool home = false;
+    for (const ifaddrs* i = all; i && !home; i = i->ifa_next) {
+        if (!i->ifa_addr || !i->ifa_netmask || i->ifa_addr->sa_family != AF_INET) continue;
+        const uint32_t own = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+        const uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr);
+        home = (own & mask) == (a & mask);
+    }
+    freeifaddrs(all);
     return home ? net::Path::Lan : net::Path::Direct;
 }
 

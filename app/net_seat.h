@@ -75,8 +75,8 @@ private:
     std::thread thread_;
 };
 
-// The path a guest came or went by when no meeting service chose it: "lan" for a private or
-// loopback address, "direct" for any other.
+// The path a guest came or went by when no meeting service chose it: "lan" for an address in the
+// subnet of one of this machine's interfaces (or loopback), "direct" for any other.
 net::Path addressPath(uint32_t address);
 
 // What the network dialog shows of a seat: its machines with their players and paths.

@@ -416,7 +416,7 @@ void NetworkDialog::showLanGames() {
         lines << tr("%1 — マシン %2、空きプレイヤー %3（%4）")
                      .arg(QString::fromStdString(g.said.hostName))
                      .arg(g.said.machines)
-                     .arg(QString::fromStdString(playersList(g.said.free)))
+                     .arg(g.said.free == Players{} ? tr("なし") : QString::fromStdString(playersList(g.said.free)))
                      .arg(QString::fromStdString(g.where()));
     QStringList shown;
     for (int i = 0; i < lan_->count(); ++i) shown << lan_->item(i)->text();

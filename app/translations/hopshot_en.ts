@@ -342,5 +342,9 @@
         <source>LANにゲームは聞こえません。</source>
         <translation>No game is heard on the LAN.</translation>
     </message>
+    <message>
+        <source>なし</source>
+        <translation>none</translation>
+    </message>
 </context>
 </TS>
