@@ -418,15 +418,15 @@ void NetworkDialog::showLanGames() {
                      .arg(g.said.machines)
                      .arg(g.said.free == Players{} ? tr("なし") : QString::fromStdString(playersList(g.said.free)))
                      .arg(QString::fromStdString(g.where()));
+    if (lines.isEmpty()) lines << tr("LANにゲームは聞こえません。");
     QStringList shown;
     for (int i = 0; i < lan_->count(); ++i) shown << lan_->item(i)->text();
     if (shown == lines) return;
     const int row = lan_->currentRow();
     lan_->clear();
     lan_->addItems(lines);
-    if (lines.isEmpty()) lan_->addItem(tr("LANにゲームは聞こえません。"));
-    if (row >= 0 && row < lines.size()) lan_->setCurrentRow(row);
-    else if (!lines.isEmpty()) lan_->setCurrentRow(0);
+    if (shownGames_.empty()) return;
+    lan_->setCurrentRow(row >= 0 && row < lines.size() ? row : 0);
 }
 
 }  // namespace hopshot

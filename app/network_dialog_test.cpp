@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 const std::string kDialog = "ネットワーク対戦";   // the dialog's title
 
-uint16_t testPort() { return uint16_t(28000 + (getpid() % 1500) * 4); }
+uint16_t testPort() { return uint16_t(28000 + (getpid() % 1000) * 8); }
 
 std::vector<unsigned long> windows(const std::string& name) {
     std::vector<unsigned long> ids;
@@ -92,6 +92,7 @@ struct TwoWindows {
     const char* guestPlace;
     bool symmetric;           // router 2 gives every destination a new port
     bool byCode;              // else by address, port testPort()
+    bool commandLine;         // hosted by --host --meet, not from the dialog
     const char* guestTypes;   // what the guest types: "CODE", an address, or "" to pick from the LAN
     const char* path;         // what each caption says of machine 2's path
 };
@@ -100,15 +101,20 @@ TEST(NetDialog, TwoWindowsStartAGameFromTheirDialogs) {
     if (!guitest::app()) GTEST_SKIP() << "no X display";
     const std::string port = std::to_string(testPort());
     const TwoWindows cases[] = {
-        {"by address on this machine", "", "", false, false, "127.0.0.1:PORT", "lan"},
-        {"a game heard on the LAN", "h1", "h1b", false, false, "", "lan"},
-        {"by code across two home routers", "h1", "h2", false, true, "CODE", "punched"},
-        {"by code through a symmetric router", "h1", "h2", true, true, "CODE", "relayed"},
+        {"by address on this machine", "", "", false, false, false, "127.0.0.1:PORT", "lan"},
+        {"by code from the command line", "", "", false, true, true, "CODE", "lan"},
+        {"a game heard on the LAN", "h1", "h1b", false, false, false, "", "lan"},
+        {"by code across two home routers", "h1", "h2", false, true, false, "CODE", "punched"},
+        {"by code through a symmetric router", "h1", "h2", true, true, false, "CODE", "relayed"},
     };
+    // The meeting service on this machine, for the hosts here.
+    const std::string here = "127.0.0.1:" + std::to_string(testPort() + 5);
+    auto meetHere = proc::start(HOPSHOT_MEET_BINARY, {"--listen", here}, "/tmp/hopshot-dialog-meet2-" + std::to_string(getpid()));
+    ASSERT_TRUE(proc::waitUntil([&] { return meetHere->out().find("listening") != std::string::npos; }, 5000));
     for (const TwoWindows& c : cases) {
         SCOPED_TRACE(c.name);
         std::unique_ptr<lab::HomeLab> lab;
-        std::string meet = "203.0.113.10:7311";
+        std::string meet = *c.hostPlace ? "203.0.113.10:7311" : here;
         if (*c.hostPlace) {
             if (!lab::whyNoLab().empty()) {
                 std::cout << "[ SKIPPED  ] " << c.name << ": no home lab here (" << lab::whyNoLab() << ")\n";
@@ -123,12 +129,16 @@ TEST(NetDialog, TwoWindowsStartAGameFromTheirDialogs) {
             ASSERT_TRUE(lab->startRelay("lab-secret"));
         }
         Window host, guest;
-        ASSERT_TRUE(host.open({}, 0, lab.get(), c.hostPlace)) << host.said();
+        std::vector<std::string> hostArgs;
+        if (c.commandLine) hostArgs = {"--host", std::to_string(testPort() + 6), "--meet", meet};
+        ASSERT_TRUE(host.open(hostArgs, 0, lab.get(), c.hostPlace)) << host.said();
         ASSERT_TRUE(host.openDialog("h")) << host.said();
-        const bool keyed = c.byCode ? press(host.dialog, "alt+i alt+m ctrl+a", meet)
-                                    : press(host.dialog, "alt+a alt+p ctrl+a", port);
-        ASSERT_TRUE(keyed);
-        ASSERT_TRUE(press(host.dialog, "alt+h"));
+        if (!c.commandLine) {
+            const bool keyed = c.byCode ? press(host.dialog, "alt+i alt+m ctrl+a", meet)
+                                        : press(host.dialog, "alt+a alt+p ctrl+a", port);
+            ASSERT_TRUE(keyed);
+            ASSERT_TRUE(press(host.dialog, "alt+h"));
+        }
         // The code as the host's window shows it, read out to the guest.
         std::string code;
         if (c.byCode) {
@@ -164,7 +174,7 @@ TEST(NetDialog, TwoWindowsStartAGameFromTheirDialogs) {
         EXPECT_NE(captionOf(host.window).find("machine 2 " + std::string(c.path)), std::string::npos)
             << captionOf(host.window);
         guitest::pump(500);   // the dialogs show what the captions say
-        const std::string shot = std::string("net-dialog-") + (*c.hostPlace ? c.path : "loopback");
+        const std::string shot = std::string("net-dialog-") + (*c.hostPlace ? c.path : c.byCode ? "command-line" : "loopback");
         guitest::keepShot(guitest::grabShown(host.dialog), shot + "-host-dialog");
         guitest::keepShot(guitest::grabShown(guest.dialog), shot + "-guest-dialog");
 
