@@ -30,11 +30,12 @@ QString buildMeet;
 constexpr int kRefreshMs = 250;
 constexpr int kLanPauseMs = 1000;   // between one round of LAN queries and the next
 
-QString sentence(std::string text) {
-    if (text.empty()) return {};
-    text[0] = char(std::toupper(static_cast<unsigned char>(text[0])));
-    if (text.back() != '.') text += '.';
-    return QString::fromStdString(text);
+QString sentence(const std::string& text) {
+    QString s = QString::fromStdString(text);
+    if (s.isEmpty()) return s;
+    s[0] = s[0].toUpper();
+    if (!s.endsWith(QLatin1Char('.')) && !s.endsWith(QChar(0x3002))) s += QLatin1Char('.');
+    return s;
 }
 
 QPushButton* button(const char* name, const QString& text, QWidget* parent) {
@@ -271,7 +272,8 @@ void NetworkDialog::hostChosen() {
     c.fromDialog = true;
     if (byCode_->isChecked()) {
         c.meet = meetService().toStdString();
-        if (c.meet.empty()) return say(tr("招待コードにはミーティングサービスが要ります。下の欄に名前を入れてください。"));
+        if (c.meet.empty())
+            return fail(tr("招待コードにはミーティングサービスが要ります。下の欄に名前を入れてください。").toStdString());
     }
     if (open(c)) say(byCode_->isChecked() ? tr("招待コードを待っています…") : tr("ホストしています。"));
 }

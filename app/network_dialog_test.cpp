@@ -149,6 +149,12 @@ TEST(NetDialog, TwoWindowsStartAGameFromTheirDialogs) {
                 return !code.empty();
             }, 8000)) << host.said();
             EXPECT_TRUE(host.hears("invite code: " + code)) << host.said();
+            // The dialog's Copy puts the code on the clipboard, where a player pastes it from.
+            guitest::pump(500);   // the dialog shows the code as the caption does
+            ASSERT_TRUE(press(host.dialog, "alt+o"));
+            EXPECT_TRUE(guitest::waitFor([&] {
+                return shOut("timeout 5 xclip -o -selection clipboard 2>/dev/null") == code;
+            }, 5000)) << "the clipboard holds no code";
         }
 
         ASSERT_TRUE(guest.open({}, 640, lab.get(), c.guestPlace)) << guest.said();
@@ -196,8 +202,9 @@ TEST(NetDialog, TwoWindowsStartAGameFromTheirDialogs) {
 // Each failure of a guest's joining in the dialog: its sentence within its time, and Cancel.
 struct Failure {
     const char* name;
+    bool hosting;          // hosting by code from the dialog; else joining
     const char* typed;     // what the guest types
-    const char* service;   // the meeting service: "live", "silent" or "" (none needed)
+    const char* service;   // the meeting service: "live", "silent" or "none" (the field left empty)
     const char* sentence;  // what the dialog (and the standard error) end with; empty: cancelled
     int withinMs;
 };
@@ -228,19 +235,28 @@ TEST(NetDialog, EachFailureEndsInItsSentenceAndCancelStopsTheAttempt) {
 
     const std::string fullAt = "127.0.0.1:" + std::to_string(base + 2), nobody = "127.0.0.1:" + std::to_string(base + 3);
     const Failure cases[] = {
-        {"a wrong code", "2222-2222", "live", "This code is unknown or has expired.", 3000},
-        {"a meeting service that does not answer", "2222-2222", "silent", "does not answer.", 7000},
-        {"no host at the address", nobody.c_str(), "", "no hopshot host answers at " , 8000},
-        {"a full host", fullAt.c_str(), "", "the game is full: all four players are taken", 4000},
-        {"cancelled while connecting", "2222-2222", "silent", "", 800},
+        {"a wrong code", false, "2222-2222", "live", "This code is unknown or has expired.", 3000},
+        {"a meeting service that does not answer", false, "2222-2222", "silent", "does not answer.", 7000},
+        {"no meeting service named", false, "2222-2222", "none", "needs a meeting service", 1000},
+        {"no host at the address", false, nobody.c_str(), "silent", "no hopshot host answers at ", 8000},
+        {"a full host", false, fullAt.c_str(), "silent", "the game is full: all four players are taken", 4000},
+        {"cancelled while connecting", false, "2222-2222", "silent", "", 800},
+        {"hosting where the meeting service does not answer", true, "", "silent", "does not answer.", 7000},
+        {"hosting by code with no meeting service", true, "", "none", "ミーティングサービスが要ります", 1000},
     };
     for (const Failure& c : cases) {
         SCOPED_TRACE(c.name);
         const size_t before = guest.said().size();
-        const std::string service = std::string(c.service) == "live" ? live : silent;
-        ASSERT_TRUE(press(guest.dialog, "alt+m ctrl+a", service));
-        ASSERT_TRUE(press(guest.dialog, "alt+c ctrl+a", c.typed));
-        ASSERT_TRUE(press(guest.dialog, "alt+j"));
+        const std::string service = std::string(c.service) == "live" ? live : std::string(c.service) == "none" ? "" : silent;
+        ASSERT_TRUE(press(guest.window, c.hosting ? "ctrl+h" : "ctrl+j"));
+        ASSERT_TRUE(press(guest.dialog, "alt+m ctrl+a BackSpace", service));
+        if (c.hosting) {
+            ASSERT_TRUE(press(guest.dialog, "alt+i alt+p ctrl+a", std::to_string(base + 5)));
+            ASSERT_TRUE(press(guest.dialog, "alt+h"));
+        } else {
+            ASSERT_TRUE(press(guest.dialog, "alt+c ctrl+a", c.typed));
+            ASSERT_TRUE(press(guest.dialog, "alt+j"));
+        }
         const auto asked = std::chrono::steady_clock::now();
         guitest::pump(300);
         guitest::keepShot(guitest::grabShown(guest.dialog), "net-dialog-connecting");
