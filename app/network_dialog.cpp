@@ -28,7 +28,8 @@ namespace {
 
 QString buildMeet;
 constexpr int kRefreshMs = 250;
-constexpr int kLanPauseMs = 1000;   // between one round of LAN queries and the next
+constexpr int kLanAskMs = 600;      // a round of LAN queries: its three queries and their answers
+constexpr int kLanPauseMs = 1200;   // between one round and the next
 
 QString sentence(const std::string& text) {
     QString s = QString::fromStdString(text);
@@ -126,7 +127,7 @@ NetworkDialog::NetworkDialog(Form1& form) : QDialog(&form), form_(form) {
                 continue;
             }
             std::string error;
-            std::vector<LanGame> games = findGames(lanQueryPlaces(kLanPort), kLanListenMs, error);
+            std::vector<LanGame> games = findGames(lanQueryPlaces(kLanPort), kLanAskMs, error);
             {
                 std::lock_guard<std::mutex> hold(heardLock_);
                 heard_ = std::move(games);
