@@ -115,6 +115,7 @@ public:
 
     // --- what the network dialog shows ---
     const std::string& inviteCode() const { return code_; }   // empty: none (yet)
+    uint16_t port() const { return session_ ? session_->localPort() : 0; }
     std::vector<SeatMachine> machines() const;
     // The session ended or never began (the host's meeting failed, the host left, Esc).
     bool left() const { return !session_; }

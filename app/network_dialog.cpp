@@ -368,6 +368,7 @@ void NetworkDialog::refresh() {
     if (live) {
         if (!seatShown_) tabs_->setCurrentIndex(seat->isHost() ? 0 : 1);
         seatShown_ = true;
+        if (seat->isHost()) port_->setText(QString::number(seat->port()));   // also a --host PORT's
         const QString code = QString::fromStdString(seat->inviteCode());
         if (code_->text() != code) {
             code_->setText(code);
