@@ -8,6 +8,7 @@
 #include "app/key_codes.h"
 #include "app/language.h"
 #include "app/net_seat.h"
+#include "app/network_dialog.h"
 #include "app/screen_area.h"
 #include "game/lifecycle.h"
 #include "records/number_text.h"
@@ -325,6 +326,20 @@ void Form1::buildMenus(const WindowPresets& presets) {
     connect(solo, &QAction::triggered, this, &Form1::showSoloRecord);
     QAction* coop = addItem(records, "協力モード", tr("協力モード"));
     connect(coop, &QAction::triggered, this, &Form1::showCoopRecord);
+
+    // Network play: the dialog, between games only.
+    QMenu* network = addSubmenu(menuBar(), "ネットワーク", tr("ネットワーク"));
+    const std::pair<QAction*, NetworkDialog::Tab> networkItems[] = {
+        {addItem(network, "ホスト", tr("ゲームをホスト…")), NetworkDialog::Tab::Host},
+        {addItem(network, "参加", tr("ゲームに参加…")), NetworkDialog::Tab::Join}};
+    networkItems[0].first->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    networkItems[1].first->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    for (const auto& [action, tab] : networkItems) {
+        action->setShortcutContext(Qt::ApplicationShortcut);
+        connect(action, &QAction::triggered, this, [this, tab = tab] {
+            if (game_.w.running == 0 && !replay_) NetworkDialog::showFor(*this, tab);
+        });
+    }
 }
 
 // --- menu commands and the timer ---
@@ -413,11 +428,15 @@ void Form1::endInput() {
     applyQueued();
 }
 
-bool Form1::openNetwork(const NetChoice& choice) {
+bool Form1::openNetwork(const NetChoice& choice, std::string* told) {
     net_ = std::make_unique<NetSeat>(*this, choice);
     std::string error;
     if (!net_->open(error)) {
         net_.reset();
+        if (told) {
+            *told = error;
+            return false;
+        }
         error[0] = char(std::toupper(static_cast<unsigned char>(error[0])));
         boxes_->show(error + ".", "HopShot", MessageBoxes::Icon::Critical);
         return false;

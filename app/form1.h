@@ -71,8 +71,10 @@ public:
 
     Game& game() { return game_; }
 
-    // Network play: hosts or joins now. False when that cannot be (a message box has said why).
-    bool openNetwork(const NetChoice& choice);
+    // Network play: hosts or joins now. False when that cannot be: `error` says why, or with
+    // none given a message box has.
+    bool openNetwork(const NetChoice& choice, std::string* error = nullptr);
+    NetSeat* netSeat() const { return net_.get(); }   // null: no network play yet
     // How large the window opens, the size the 3D view is drawn at, calm drawing. Before show().
     void setScreen(const ScreenOptions& options);
     // Writing games down: after load(). False when a file cannot be written (error says which).

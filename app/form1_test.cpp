@@ -138,11 +138,12 @@ TEST_F(Form1Test, TheMenuTreeHasEveryItemWithItsCaptionAndMark) {
         {"人数設定", {"人数0", "人数1", "人数2", "人数3"}},
         {"画面設定", {"ライブカメラ", "小さい画面", "簡易表示", "ワイヤーフレームモード"}},
         {"ハイスコア", {"ひとりモード", "協力モード"}},
+        {"ネットワーク", {"ホスト", "参加"}},
     };
     auto nameOf = [](QAction* a) { return a->menu() ? a->menu()->objectName() : a->objectName(); };
     std::vector<QString> bar;
     for (QAction* a : form->menuBar()->actions()) bar.push_back(nameOf(a));
-    EXPECT_EQ(bar, (std::vector<QString>{"ゲーム", "設定", "ハイスコア"}));
+    EXPECT_EQ(bar, (std::vector<QString>{"ゲーム", "設定", "ハイスコア", "ネットワーク"}));
     for (const auto& [menuName, items] : tree) {
         auto* menu = child<QMenu>(menuName);
         ASSERT_NE(menu, nullptr);
@@ -162,6 +163,7 @@ TEST_F(Form1Test, TheMenuTreeHasEveryItemWithItsCaptionAndMark) {
         {"簡易表示", "簡易表示", true, false},
         {"ワイヤーフレームモード", "ワイヤーフレームモード", true, false},
         {"ひとりモード", "１人モード", false, false}, {"協力モード", "協力モード", false, false},
+        {"ホスト", "ゲームをホスト…", false, false}, {"参加", "ゲームに参加…", false, false},
     };
     for (const Item& i : items) {
         QAction* a = action(i.name);

@@ -4,6 +4,7 @@
 #include "app/language.h"
 #include "app/window_memory.h"
 #include "app/net_seat.h"
+#include "app/network_dialog.h"
 #include "net/net_headless.h"
 #include "replay/headless.h"
 #include "replay/kept_games.h"
@@ -190,10 +191,13 @@ int main(int argc, char** argv) {
     services.recordsDir = QString::fromStdString(place.dir);
     services.recordsInDataHome = place.installed;
     hopshot::Form1 window(cl.presets, QString::fromStdString(place.assets), services);
+    hopshot::NetworkDialog::setBuildMeet(QStringLiteral(HOPSHOT_DEFAULT_MEET));
     window.setScreen(cl.screen);
     // The size and full screen of the last run, where the command line does not choose them.
     const hopshot::WindowMemory memory(hopshot::windowMemoryPath());
     const hopshot::WindowState remembered = memory.read();
+    // A meeting service named on the command line is the network dialog's from now on.
+    if (!cl.meet.empty()) memory.writeMeetService(QString::fromStdString(cl.meet));
     bool fullScreen = cl.screen.fullScreen;
     if (!cl.screen.scaleGiven) {
         if (remembered.size.isValid())
@@ -213,10 +217,7 @@ int main(int argc, char** argv) {
         choice.namesPlayers = cl.presets.playersGiven;
         choice.code = cl.code;
         choice.meet = cl.meet.empty() ? HOPSHOT_DEFAULT_MEET : cl.meet;
-        if (choice.host && !cl.meet.empty()) {
-            std::cerr << "hopshot: the window hosts by address only for now; give --headless SCRIPT to host by invite code\n";
-            return 3;
-        }
+        choice.meetGiven = !cl.meet.empty();
         choice.port = uint16_t(cl.port);
         choice.delay = cl.delay;
         if (!window.openNetwork(choice)) return 3;

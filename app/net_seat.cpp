@@ -11,6 +11,12 @@
 #include <QDateTime>
 #include <QSocketNotifier>
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -21,7 +27,125 @@ namespace {
 
 constexpr int kJoinWaitMs = 5000;
 
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+net::SideSend sideSend(NetSession& s) {
+    return [&s](const meet::Endpoint& to, std::string_view bytes) { s.sendSide(to.address, to.port, bytes); };
+}
+
+std::string dotted(uint32_t address) {
+    in_addr a{htonl(address)};
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+// A guest's join through an invite code, as joinByCode does it, but looking at `cancel` at every
+// turn: the lookup, the ways tried and the relay's allocation end as soon as it is set.
+std::unique_ptr<NetSession> joinByCodeUnless(const std::atomic<bool>& cancel, const NetChoice& c, const Players& own,
+                                             JoinedSession& out, std::string& problem) {
+    if (c.meet.empty()) {
+        problem = "joining by an invite code needs a meeting service: name one in the network dialog or give --meet HOST[:PORT]";
+        return nullptr;
+    }
+    const auto service = net::resolveMeet(c.meet, problem);
+    if (!service) return nullptr;
+    auto s = NetSession::openGuest(own, programVersion(), problem);
+    if (!s) return nullptr;
+    net::GuestWays ways(*service, c.code, net::lanEndpoints(s->localPort()), sideSend(*s));
+    s->setSideReader([&ways](uint32_t address, uint16_t port, std::string_view bytes) {
+        return ways.take({address, port}, bytes, steadyMs());
+    });
+    while (ways.busy() && !cancel) {
+        ways.step(steadyMs());
+        if (ways.state() == net::GuestWays::State::Relaying) {
+            std::string why;
+            out.relay = net::RelayPump::allocate(ways.found().turn, s->localPort(), why);
+            if (out.relay) ways.relayReady(out.relay->relayed(), steadyMs());
+            else ways.relayFailed(why);
+        }
+        s->service(5);
+    }
+    if (cancel) return nullptr;
+    if (ways.state() == net::GuestWays::State::Failed) {
+        problem = ways.failure();
+        s->setSideReader(nullptr);
+        return nullptr;
+    }
+    meet::Endpoint to = ways.through();
+    if (ways.path() == net::Path::Relayed) {
+        to = {0x7F000001, out.relay->carryTo(to, problem)};
+        if (to.port == 0) return nullptr;
+    }
+    const bool joined = s->joinHost(dotted(to.address), to.port, kJoinWaitMs, problem);
+    s->setSideReader(nullptr);
+    if (!joined) return nullptr;
+    out.path = ways.path();
+    return s;
+}
+
+// The free players of a session: those no machine brings, bit p for player p + 1.
+uint8_t freePlayers(const NetSession& s) {
+    const Players taken = s.everyonesPlayers();
+    uint8_t free = 0;
+    for (int p = 0; p < kPlayers; ++p)
+        if (!taken[size_t(p)]) free |= uint8_t(1 << p);
+    return free;
+}
+
 }  // namespace
+
+net::Path addressPath(uint32_t a) {
+    if ((a >> 24) == 127) return net::Path::Lan;
+    // On the LAN: in the subnet of one of this machine's own interfaces.
+    ifaddrs* all = nullptr;
+    if (getifaddrs(&all) != 0) return net::Path::Direct;
+    bool home = false;
+    for (const ifaddrs* i = all; i && !home; i = i->ifa_next) {
+        if (!i->ifa_addr || !i->ifa_netmask || i->ifa_addr->sa_family != AF_INET) continue;
+        const uint32_t own = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+        const uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr);
+        home = (own & mask) == (a & mask);
+    }
+    freeifaddrs(all);
+    return home ? net::Path::Lan : net::Path::Direct;
+}
+
+JoinAttempt::JoinAttempt(NetChoice choice, const Players& own, QObject* parent)
+    : QObject(parent), choice_(std::move(choice)) {
+    thread_ = std::thread([this, own] { run(own); });
+}
+
+JoinAttempt::~JoinAttempt() {
+    cancel_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+void JoinAttempt::run(Players own) {
+    auto joined = std::make_shared<JoinedSession>();
+    std::string error;
+    NetChoice& c = choice_;
+    if (c.address.empty() && c.code.empty() &&
+        !pickLanGame(lanQueryPlaces(kLanPort), kLanListenMs, c.address, c.port, error))
+        c.address.clear();
+    else if (!c.code.empty())
+        joined->session = joinByCodeUnless(cancel_, c, own, *joined, error);
+    else if (!cancel_)
+        joined->session = NetSession::join(c.address, c.port, own, programVersion(), kJoinWaitMs, error);
+    if (joined->session && joined->path == net::Path::None) {
+        meet::Endpoint host;
+        joined->session->machineAddress(0, host.address, host.port);
+        joined->path = addressPath(host.address);
+    }
+    if (joined->session) joined_ = std::move(joined);
+    else error_ = error.empty() ? "the network game could not be joined" : error;
+    if (cancel_) joined_.reset();
+    // The window's thread hears of it from its event loop.
+    QMetaObject::invokeMethod(this, [this] { emit finished(); }, Qt::QueuedConnection);
+}
 
 NetSeat::NetSeat(Form1& form, const NetChoice& choice) : form_(form), choice_(choice) {
     joysticks_.attach(2);
@@ -29,7 +153,12 @@ NetSeat::NetSeat(Form1& form, const NetChoice& choice) : form_(form), choice_(ch
     connect(&pump_, &QTimer::timeout, this, &NetSeat::pump);
 }
 
-NetSeat::~NetSeat() = default;
+NetSeat::~NetSeat() {
+    if (meeting_) {
+        meeting_->end();
+        session_->setSideReader(nullptr);
+    }
+}
 
 Players NetSeat::myPlayers() const {
     Players p = form_.menuPlayers();
@@ -40,6 +169,17 @@ Players NetSeat::myPlayers() const {
 }
 
 bool NetSeat::open(std::string& error) {
+    if (choice_.joined) {   // joined already, away from the event loop
+        relay_ = std::move(choice_.joined->relay);
+        session_ = std::move(choice_.joined->session);
+        path_ = choice_.joined->path;
+        choice_.joined.reset();
+        if (!session_) {
+            error = "the network game could not be joined";
+            return false;
+        }
+        return begin(error);
+    }
     Players own = form_.menuPlayers();
     if (!choice_.host && !choice_.namesPlayers) own = {};   // the host gives it a free player
     if (!choice_.host && choice_.address.empty() && choice_.code.empty()) {
@@ -51,16 +191,46 @@ bool NetSeat::open(std::string& error) {
             return false;
         }
     }
-    net::Path path = net::Path::None;
     session_ = choice_.host            ? NetSession::host(choice_.port, own, programVersion(), error)
-               : !choice_.code.empty() ? net::joinByCode(choice_.meet, choice_.code, own, kJoinWaitMs, relay_, path, error)
+               : !choice_.code.empty() ? net::joinByCode(choice_.meet, choice_.code, own, kJoinWaitMs, relay_, path_, error)
                                        : NetSession::join(choice_.address, choice_.port, own, programVersion(),
                                                           kJoinWaitMs, error);
     if (!session_) return false;
+    if (!choice_.host && path_ == net::Path::None) {
+        meet::Endpoint host;
+        session_->machineAddress(0, host.address, host.port);
+        path_ = addressPath(host.address);
+    }
+    return begin(error);
+}
+
+bool NetSeat::begin(std::string& error) {
     if (choice_.host) {
         auto lan = std::make_unique<LanResponder>(kLanPort);
         if (lan->error().empty()) session_->answerOnLan(std::move(lan));
         else std::cerr << "hopshot: " << lan->error() << std::endl;   // the game goes on
+        // By invite code: registered over the game's own socket, so that what the service sees
+        // is what a guest must reach.
+        if (!choice_.meet.empty()) {
+            const auto service = net::resolveMeet(choice_.meet, error);
+            if (!service && choice_.meetGiven) {
+                session_.reset();
+                return false;
+            }
+            if (service) {
+                meet::GameInfo game{lanHostName().substr(0, meet::kMaxNameBytes), 1, freePlayers(*session_)};
+                meeting_ = std::make_unique<net::HostWays>(*service, net::lanEndpoints(session_->localPort()), game,
+                                                           sideSend(*session_));
+                session_->setSideReader([this](uint32_t address, uint16_t port, std::string_view bytes) {
+                    const int64_t now = steadyMs();
+                    meeting_->step(now);
+                    return meeting_->take({address, port}, bytes, now);
+                });
+            } else {
+                std::cerr << "hopshot: " << error << "; hosting by address only" << std::endl;
+                error.clear();
+            }
+        }
     }
     // A packet wakes the window's event loop, also while a game waits in a yield.
     notifier_ = new QSocketNotifier(session_->socket(), QSocketNotifier::Read, this);
@@ -75,6 +245,8 @@ bool NetSeat::open(std::string& error) {
 void NetSeat::pump() {
     if (!session_) return;
     session_->service(0);
+    stepMeeting();
+    if (!session_) return;
     bool changed = false;
     for (const std::string& n : session_->takeNotices()) {
         std::cerr << "hopshot: " << n << std::endl;
@@ -108,6 +280,47 @@ void NetSeat::pump() {
     if (changed || caption() != form_.windowTitle()) showCaption();
 }
 
+// The host's invite code: kept alive, told once it comes (on standard output too), and ended with
+// the session. A meeting service that fails a game the player asked to host by code ends it.
+void NetSeat::stepMeeting() {
+    if (!meeting_) return;
+    meeting_->setGame(uint8_t(session_->roster().size()), freePlayers(*session_));
+    meeting_->step(steadyMs());
+    if (!meeting_->failure().empty()) {
+        const std::string why = meeting_->failure();
+        std::cerr << "hopshot: " << why << std::endl;
+        session_->setSideReader(nullptr);
+        meeting_.reset();
+        code_.clear();
+        if (!choice_.meetGiven) {
+            lastNotice_ = "hosting by address only";
+            return;
+        }
+        leave();
+        problem_ = why;
+        if (!choice_.fromDialog) tellProblem(why + ".");
+        return;
+    }
+    if (code_.empty() && !meeting_->code().empty()) {
+        code_ = meeting_->code();
+        std::cout << "invite code: " << code_ << std::endl;
+    }
+}
+
+std::vector<SeatMachine> NetSeat::machines() const {
+    std::vector<SeatMachine> out;
+    if (!session_) return out;
+    for (const Machine& m : session_->roster()) {
+        SeatMachine s{m.id, m.players, net::Path::None};
+        meet::Endpoint from;
+        if (!session_->isHost()) s.path = m.id == session_->self() ? path_ : net::Path::None;
+        else if (m.id != 0 && session_->machineAddress(m.id, from.address, from.port))
+            s.path = meeting_ ? meeting_->pathOf(from) : addressPath(from.address);
+        out.push_back(s);
+    }
+    return out;
+}
+
 QString NetSeat::caption() const {
     if (!session_) return QStringLiteral("HopShot");
     const size_t machines = session_->roster().size();
@@ -115,6 +328,12 @@ QString NetSeat::caption() const {
                 (session_->isHost() ? QStringLiteral("host") : QStringLiteral("guest")) +
                 QStringLiteral(", %1 machine%2, players ").arg(machines).arg(machines == 1 ? "" : "s") +
                 QString::fromStdString(playersList(session_->everyonesPlayers()));
+    if (!code_.empty()) s += QStringLiteral(", invite code ") + QString::fromStdString(code_);
+    // Which way each machine's packets take: lan, direct, punched or relayed.
+    for (const SeatMachine& m : this->machines())
+        if (m.path != net::Path::None)
+            s += session_->isHost() ? QStringLiteral(", machine %1 %2").arg(m.id + 1).arg(net::pathName(m.path))
+                                    : QStringLiteral(", %1").arg(net::pathName(m.path));
     if (!lastNotice_.empty()) s += QStringLiteral(" — ") + QString::fromStdString(lastNotice_);
     return s;
 }
@@ -269,6 +488,12 @@ void NetSeat::leave() {
     pump_.stop();
     delete notifier_;
     notifier_ = nullptr;
+    if (meeting_) {
+        meeting_->end();   // the code dies with the game
+        session_->setSideReader(nullptr);
+        meeting_.reset();
+    }
+    code_.clear();
     session_.reset();
     lastNotice_.clear();
     form_.setWindowTitle(QStringLiteral("HopShot — left the network game"));

@@ -13,9 +13,12 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -23,14 +26,64 @@ namespace hopshot {
 
 class Form1;
 
+// A guest's session already joined (by a JoinAttempt), with the relay that carries it, if any.
+struct JoinedSession {
+    std::unique_ptr<net::RelayPump> relay;   // outlives the session: declared first
+    std::unique_ptr<NetSession> session;
+    net::Path path = net::Path::None;
+};
+
 struct NetChoice {
     bool host = false;
     std::string address;          // guest: the host's address; empty: the game heard on the LAN
     bool namesPlayers = true;     // guest: false takes the first free player the host has
     std::string code;             // guest: the host's invite code instead, found through `meet`
-    std::string meet;             // the meeting service's HOST[:PORT]
+    std::string meet;             // the meeting service's HOST[:PORT]; host: empty hosts by address only
+    bool meetGiven = true;        // named by the player (not the build): its failure ends hosting
+    bool fromDialog = false;      // the network dialog tells the problems, not a box
     uint16_t port = kDefaultPort;
     int delay = 0;                // plain lockstep delay; 0: the machines predict
+    std::shared_ptr<JoinedSession> joined;   // guest: joined already; the seat takes it over
+};
+
+// A guest joining away from the window's event loop, so that the window stays live and shows
+// "Connecting…": the LAN asked, the invite code looked up and its ways tried, the host joined, on
+// a thread of its own. cancel() stops it at its next look (the lookup, the punching and the
+// relay look at every turn; ENet's handshake within the join's wait), and the result is dropped.
+class JoinAttempt : public QObject {
+    Q_OBJECT
+public:
+    JoinAttempt(NetChoice choice, const Players& own, QObject* parent = nullptr);
+    ~JoinAttempt() override;   // cancels, and waits for the thread
+    void cancel() { cancel_ = true; }
+    bool cancelled() const { return cancel_; }
+    // After finished(): the session joined, or null with error() saying why.
+    std::shared_ptr<JoinedSession> result() const { return joined_; }
+    const std::string& error() const { return error_; }
+    const NetChoice& choice() const { return choice_; }
+
+signals:
+    void finished();
+
+private:
+    void run(Players own);
+
+    NetChoice choice_;
+    std::atomic<bool> cancel_{false};
+    std::shared_ptr<JoinedSession> joined_;
+    std::string error_;
+    std::thread thread_;
+};
+
+// The path a guest came or went by when no meeting service chose it: "lan" for an address in the
+// subnet of one of this machine's interfaces (or loopback), "direct" for any other.
+net::Path addressPath(uint32_t address);
+
+// What the network dialog shows of a seat: its machines with their players and paths.
+struct SeatMachine {
+    int id = 0;
+    Players players{};
+    net::Path path = net::Path::None;
 };
 
 class NetSeat : public QObject {
@@ -60,6 +113,15 @@ public:
 
     QString caption() const;
 
+    // --- what the network dialog shows ---
+    const std::string& inviteCode() const { return code_; }   // empty: none (yet)
+    uint16_t port() const { return session_ ? session_->localPort() : 0; }
+    std::vector<SeatMachine> machines() const;
+    // The session ended or never began (the host's meeting failed, the host left, Esc).
+    bool left() const { return !session_; }
+    const std::string& problem() const { return problem_; }   // why it ended; empty: asked to
+    void stop() { leave(); }
+
 private slots:
     void pump();
 
@@ -69,6 +131,8 @@ private:
     void showCaption();
     bool forgetPauseNote();   // true: the caption's note went
     void tellProblem(const std::string& text);
+    bool begin(std::string& error);
+    void stepMeeting();
     Players myPlayers() const;
     std::string keepReplay(const std::string& replay, int game);
 
@@ -76,6 +140,9 @@ private:
     NetChoice choice_;
     std::unique_ptr<net::RelayPump> relay_;   // a relayed guest's way to its host; outlives the session
     std::unique_ptr<NetSession> session_;
+    std::unique_ptr<net::HostWays> meeting_;   // host: its invite code at the meeting service
+    std::string code_, problem_;
+    net::Path path_ = net::Path::None;         // guest: how it reached the host
     QSocketNotifier* notifier_ = nullptr;
     QTimer pump_;
     std::string lastNotice_;

@@ -80,6 +80,29 @@ TEST(WindowMemoryFile, TheSizeAndFullScreenComeBackAndAFileFromOutsideCannotMisl
         EXPECT_EQ(s.size, r.size) << r.text;
         EXPECT_EQ(s.fullScreen, r.fullScreen) << r.text;
     }
+
+    // The meeting service last named: a host name or address with a port or not, nothing else.
+    struct Meet { const char* text; const char* read; };
+    const Meet meets[] = {
+        {"[network]\nmeet=meet.example.org:7311\n", "meet.example.org:7311"},
+        {"[network]\nmeet=203.0.113.10\n", "203.0.113.10"},
+        {"[network]\nmeet=\"a b\"\n", ""},
+        {"[network]\nmeet=host:7311:1\n", ""},
+        {"[network]\nmeet=a, b\n", ""},
+        {"[network]\nmeet=-rf\n", ""},
+        {"\x01\xff[[[\n=\n", ""},
+    };
+    for (const Meet& m : meets) {
+        const fs::path file = dir / "hopshot/window.conf";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << m.text << "[window]\nwidth=" << std::string(5000, '9') << "\n";
+        fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::seconds(++written));
+        EXPECT_EQ(memory.meetService().toStdString(), m.read) << m.text;
+    }
+    EXPECT_FALSE(memory.writeMeetService(QString(300, QLatin1Char('a')))) << "too long to be a host's name";
+    fs::remove(dir / "hopshot/window.conf");
+    ASSERT_TRUE(memory.writeMeetService(QStringLiteral("meet.example.org")));
+    ASSERT_TRUE(memory.write({QSize(900, 700), false}));   // the window's own state leaves it be
+    EXPECT_EQ(memory.meetService(), QStringLiteral("meet.example.org"));
 }
 
 class WindowWords : public ::testing::TestWithParam<WindowLanguage> {
@@ -113,11 +136,13 @@ TEST_P(WindowWords, EveryMenuHasItsCaptionInTheWindowsLanguage) {
                           {"人数3", "4P"}, {"画面設定", "Screen"}, {"ライブカメラ", "Live camera"},
                           {"小さい画面", "Small screen"}, {"簡易表示", "Simple display"},
                           {"ワイヤーフレームモード", "Wireframe"}, {"ハイスコア", "High scores"},
-                          {"ひとりモード", "One player"}, {"協力モード", "Cooperative"}};
+                          {"ひとりモード", "One player"}, {"協力モード", "Cooperative"},
+                          {"ネットワーク", "Network"}, {"ホスト", "Host a game…"}, {"参加", "Join a game…"}};
     // Today's Japanese captions, as the menu tree's table has them.
     const std::map<std::string, QString> japanese = {
         {"人数0", QStringLiteral("１Ｐ")}, {"人数3", QStringLiteral("４Ｐ")},
-        {"ひとりモード", QStringLiteral("１人モード")}};
+        {"ひとりモード", QStringLiteral("１人モード")}, {"ホスト", QStringLiteral("ゲームをホスト…")},
+        {"参加", QStringLiteral("ゲームに参加…")}};
     for (const Item& i : items) {
         const QString name = QString::fromUtf8(i.name);
         QString caption;

@@ -1,5 +1,6 @@
-// The window's size and full screen, remembered from one run to the next in an INI file in the
-// user's config folder. Only the window's own state: the game's settings are never saved.
+// The window's size and full screen, and the meeting service last named for network play,
+// remembered from one run to the next in an INI file in the user's config folder. Only the
+// window's own state: the game's settings are never saved.
 #pragma once
 
 #include <QSize>
@@ -23,6 +24,10 @@ public:
     // large) reads as none.
     WindowState read() const;
     bool write(const WindowState& state) const;
+    // The meeting service's HOST[:PORT] last named; empty: none, or one the file has no business
+    // holding (too long, or other than a host name's or address's characters and a port).
+    QString meetService() const;
+    bool writeMeetService(const QString& service) const;
 
 private:
     QString path_;

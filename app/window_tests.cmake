@@ -3,7 +3,7 @@
 set(window_suites Form1Test Form1Presets Form1Ending ProgramWindow GlViewTest GlViewShowing
   ProgramStart ProgramRecords ProgramRecordsFile RecordsWindow RecordsWindowFile
   ProgramWithoutGl GameInWindow GameProgram ScreenWindow ReplayWindow NetWindow WindowWords
-  ProgramLanguage)
+  ProgramLanguage NetDialog)
 list(JOIN window_suites "|" window_suites)
 foreach(test IN LISTS app_tests_TESTS)
   if(test MATCHES "^(${window_suites})\\.")

@@ -191,5 +191,160 @@
         <source>Esc   stop the game</source>
         <translation>Esc   stop the game</translation>
     </message>
+    <message>
+        <source>ネットワーク</source>
+        <translation>Network</translation>
+    </message>
+    <message>
+        <source>ゲームをホスト…</source>
+        <translation>Host a game…</translation>
+    </message>
+    <message>
+        <source>ゲームに参加…</source>
+        <translation>Join a game…</translation>
+    </message>
+</context>
+<context>
+    <name>hopshot::NetworkDialog</name>
+    <message>
+        <source>ネットワーク対戦</source>
+        <translation>Network play</translation>
+    </message>
+    <message>
+        <source>ホスト</source>
+        <translation>Host</translation>
+    </message>
+    <message>
+        <source>参加</source>
+        <translation>Join</translation>
+    </message>
+    <message>
+        <source>ミーティングサービス(&amp;M):</source>
+        <translation>&amp;Meeting service:</translation>
+    </message>
+    <message>
+        <source>キャンセル(&amp;N)</source>
+        <translation>Ca&amp;ncel</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>アドレスで(&amp;A)</source>
+        <translation>By &amp;address</translation>
+    </message>
+    <message>
+        <source>招待コードで(&amp;I)</source>
+        <translation>By &amp;invite code</translation>
+    </message>
+    <message>
+        <source>ポート(&amp;P):</source>
+        <translation>&amp;Port:</translation>
+    </message>
+    <message>
+        <source>ホストする(&amp;H)</source>
+        <translation>&amp;Host</translation>
+    </message>
+    <message>
+        <source>コピー(&amp;O)</source>
+        <translation>C&amp;opy</translation>
+    </message>
+    <message>
+        <source>招待コード:</source>
+        <translation>Invite code:</translation>
+    </message>
+    <message>
+        <source>マシン:</source>
+        <translation>Machines:</translation>
+    </message>
+    <message>
+        <source>スタート(&amp;S)</source>
+        <translation>&amp;Start</translation>
+    </message>
+    <message>
+        <source>やめる(&amp;E)</source>
+        <translation>&amp;End</translation>
+    </message>
+    <message>
+        <source>招待コード、またはアドレス[:ポート]</source>
+        <translation>an invite code, or ADDRESS[:PORT]</translation>
+    </message>
+    <message>
+        <source>コードかアドレス(&amp;C):</source>
+        <translation>&amp;Code or address:</translation>
+    </message>
+    <message>
+        <source>参加する(&amp;J)</source>
+        <translation>&amp;Join</translation>
+    </message>
+    <message>
+        <source>LANのゲーム(&amp;L):</source>
+        <translation>Games on the &amp;LAN:</translation>
+    </message>
+    <message>
+        <source>選んだゲームに参加(&amp;G)</source>
+        <translation>Join the chosen &amp;game</translation>
+    </message>
+    <message>
+        <source>接続中…</source>
+        <translation>Connecting…</translation>
+    </message>
+    <message>
+        <source>招待コードにはミーティングサービスが要ります。下の欄に名前を入れてください。</source>
+        <translation>An invite code needs a meeting service: name one in the field below.</translation>
+    </message>
+    <message>
+        <source>招待コードを待っています…</source>
+        <translation>Waiting for the invite code…</translation>
+    </message>
+    <message>
+        <source>ホストしています。</source>
+        <translation>Hosting.</translation>
+    </message>
+    <message>
+        <source>LANのゲームを選んでください。</source>
+        <translation>Choose a game on the LAN.</translation>
+    </message>
+    <message>
+        <source>キャンセルしました。</source>
+        <translation>Cancelled.</translation>
+    </message>
+    <message>
+        <source>参加しました。ホストのスタートを待っています。</source>
+        <translation>Joined: waiting for the host to start.</translation>
+    </message>
+    <message>
+        <source>招待コードをコピーしました。</source>
+        <translation>The invite code is copied.</translation>
+    </message>
+    <message>
+        <source>ホストしています。招待コードを相手に伝えてください。</source>
+        <translation>Hosting: read the invite code to the other players.</translation>
+    </message>
+    <message>
+        <source>マシン %1: プレイヤー %2</source>
+        <translation>machine %1: players %2</translation>
+    </message>
+    <message>
+        <source>（ホスト）</source>
+        <translation> (host)</translation>
+    </message>
+    <message>
+        <source>ネットワーク対戦を終えました。</source>
+        <translation>The network game is over.</translation>
+    </message>
+    <message>
+        <source>%1 — マシン %2、空きプレイヤー %3（%4）</source>
+        <translation>%1 — machines %2, free players %3 (%4)</translation>
+    </message>
+    <message>
+        <source>LANにゲームは聞こえません。</source>
+        <translation>No game is heard on the LAN.</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>none</translation>
+    </message>
 </context>
 </TS>
