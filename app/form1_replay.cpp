@@ -5,7 +5,6 @@
 #include "app/form1_replay.h"
 #include "app/net_seat.h"
 #include "app/screen_area.h"
-#include "game/game_routine.h"
 #include "game/lifecycle.h"
 #include "replay/kept_games.h"
 #include "replay/trace.h"
@@ -185,7 +184,8 @@ bool Form1::startReplay(const Script& script, const std::string& trace, std::str
 }
 
 void Form1::runReplay() {
-    // The script's settings set the window's check marks; its games run one after another.
+    // The script's settings set the window's check marks; its games run one after another, each
+    // on the window's clock, the next one started once the last one is over.
     class Front : public ScriptFront {
     public:
         explicit Front(Form1& f) : f_(f) {}
@@ -199,12 +199,12 @@ void Form1::runReplay() {
             f_.steps_ = 0;
             f_.heard_.take();
             f_.showReplayState();
-            f_.beginInput(r.input, scriptStepLimit(0, r.input.scriptTicks(), r.input.lastEventStep()),
-                          &r.joysticks, true);
-            startCommand(f_.game_);
-            f_.endInput();
-            if (f_.ended_) return false;
-            f_.afterGame();
+            Form1& f = f_;
+            f_.beginPlay(r.input, scriptStepLimit(0, r.input.scriptTicks(), r.input.lastEventStep()),
+                         &r.joysticks, true, [&f] {
+                             // Not inside the last game's end: from the event loop.
+                             QTimer::singleShot(0, &f, [&f] { f.nextReplayGame(); });
+                         });
             return true;
         }
 
@@ -219,14 +219,23 @@ void Form1::runReplay() {
         Form1& f_;
     };
 
-    Front front(*this);
-    ScriptError error;
-    if (!playScript(replay_->script, game_, front, error)) {
-        std::cerr << "hopshot: line " << error.line << " of the replay: " << error.message << "\n";
-        if (!ended_) close();
-        return;
-    }
+    replay_->front = std::make_unique<Front>(*this);
+    replay_->cursor = std::make_unique<ScriptCursor>(replay_->script);
+    nextReplayGame();
+}
+
+void Form1::nextReplayGame() {
     if (ended_) return;
+    ScriptError error;
+    switch (replay_->cursor->next(game_, *replay_->front, error)) {
+    case ScriptCursor::Next::Started:
+    case ScriptCursor::Next::Stopped: return;
+    case ScriptCursor::Next::Failed:
+        std::cerr << "hopshot: line " << error.line << " of the replay: " << error.message << "\n";
+        close();
+        return;
+    case ScriptCursor::Next::Over: break;
+    }
     replay_->over = true;
     showReplayState();
 }
@@ -262,17 +271,12 @@ void Form1::replayKey(const QKeyEvent& event) {
     default: return;
     }
     showReplayState();
+    wakeGame();   // on the clock as it now runs
 }
 
-// The yield after step k: the script's events for step k + 1 (once), the step limit, then the
-// window's own events, waking at the replay clock's next tick unless paused.
-void Form1::replayYield() {
-    ReplayState& r = *replay_;
-    input_.yieldAfter(steps_);
-    const int64_t wait = r.clock.msToNextTick(realMs());
-    if (wait >= 0) tickWake_.start(int(std::min<int64_t>(wait, 1000)));
-    else tickWake_.stop();
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+int Form1::replayWaitMs() {
+    const int64_t wait = replay_->clock.msToNextTick(realMs());
+    return wait < 0 ? -1 : int(std::min<int64_t>(wait, 1000));
 }
 
 // The replay's tick count: game time on the replay's own clock.

@@ -75,6 +75,7 @@ bool NetSeat::open(std::string& error) {
 void NetSeat::pump() {
     if (!session_) return;
     session_->service(0);
+    if (inGame()) form_.wakeGame();   // a step's commands may be in
     bool changed = false;
     for (const std::string& n : session_->takeNotices()) {
         std::cerr << "hopshot: " << n << std::endl;
@@ -213,16 +214,26 @@ void NetSeat::play(const StartMessage& m) {
     showCaption();
 
     // Written down like any game (the kept games, --record, --trace): the events that reach it
-    // are the merged ones, noted as they are handed over.
-    form_.playFrom(*game_, m.stepLimit, &joysticks_, startJoyEvents(m), [this]() -> std::string {
-        if (!game_->stopReason().empty()) return game_->stopReason();
-        return leaving_ ? "this machine left the network game" : "";
-    });
+    // are the merged ones, noted as they are handed over. It runs on the window's clock, a step
+    // as soon as its commands are in.
+    form_.playFrom(
+        *game_, m.stepLimit, &joysticks_, startJoyEvents(m),
+        [this]() -> std::string {
+            if (!game_->stopReason().empty()) return game_->stopReason();
+            return leaving_ ? "this machine left the network game" : "";
+        },
+        [this, own, number = m.game] { over(number, own); });
+}
+
+// The network game is over (or the window closed during it): what stopped it is told, and a
+// machine the network stopped is out of the session.
+void NetSeat::over(int number, JoystickService* own) {
+    Game& g = form_.game();
     const std::string stop = game_->stopReason();
 
     const bool desync = session_ && session_->desyncStep() != 0;
     std::string kept;
-    if (desync) kept = keepReplay(game_->keptReplay(g.w), m.game);
+    if (desync) kept = keepReplay(game_->keptReplay(g.w), number);
     game_.reset();
     start_.reset();
     g.joysticks = own;

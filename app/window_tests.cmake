@@ -1,6 +1,6 @@
 # Read by ctest after the list of app_tests' tests: the window tests share the X server's
 # keyboard focus and pointer, so no two of them run at once (the lock is x_display).
-set(window_suites Form1Test Form1Presets Form1Ending ProgramWindow GlViewTest GlViewShowing
+set(window_suites Form1Test Form1Presets Form1Ending Form1Clock ProgramWindow GlViewTest GlViewShowing
   ProgramStart ProgramRecords ProgramRecordsFile RecordsWindow RecordsWindowFile
   ProgramWithoutGl GameInWindow GameProgram ScreenWindow ReplayWindow NetWindow WindowWords
   ProgramLanguage)

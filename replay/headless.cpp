@@ -60,9 +60,9 @@ bool HeadlessHost::checked(MenuItem item) const {
 
 void HeadlessHost::setCaption(Label label, const std::string& text) { captions_[label] = text; }
 
-std::string HeadlessHost::recordPrompt() {
+void HeadlessHost::askRecordName(RecordKind kind) {
     ++prompts_;
-    return name_;
+    nameRecord(game_->w, kind, name_);
 }
 
 long HeadlessHost::playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit) {
@@ -107,13 +107,6 @@ void HeadlessHost::stepDone() {
     if (!playing_) return;
     ++steps_;
     input_->stepDone(steps_, sound_.take());
-}
-
-// The yield after step k (k = 0: the one after the setup): the events for step k + 1, waited for
-// when they are not yet there, then the step limit.
-void HeadlessHost::yield() {
-    ++tick_;   // one tick per yield: the frame loop runs one step after every yield
-    if (playing_) input_->yieldAfter(steps_, true);
 }
 
 namespace {

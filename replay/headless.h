@@ -97,9 +97,7 @@ public:
     void clearWindowSurface() override {}
     scene::Window* picture1() override { return nullptr; }
     int32_t tickCount() override { return tick_; }
-    void yield() override;
-    bool ended() const override { return false; }   // no Quit, no close box: the script ends it
-    std::string recordPrompt() override;
+    void askRecordName(RecordKind kind) override;   // answered at once with the script's name
     void stepDone() override;
 
 private:
