@@ -288,9 +288,8 @@ void Form1::buildMenus(const WindowPresets& presets) {
     QAction* start = addItem(gameMenu, "スタート", tr("スタート"));
     start->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     start->setShortcutContext(Qt::ApplicationShortcut);
-    // Queued: the game routine runs from the event loop, not inside the menu's or the shortcut's
-    // own event handling, which would otherwise stay open for the whole game.
-    connect(start, &QAction::triggered, this, &Form1::startChosen, Qt::QueuedConnection);
+    // The game is set up here and then runs on the window's clock: the handler returns at once.
+    connect(start, &QAction::triggered, this, &Form1::startChosen);
     QAction* quit = addItem(gameMenu, "終わる", tr("終わる"));
     connect(quit, &QAction::triggered, this, &Form1::quitChosen);
 
@@ -515,8 +514,8 @@ void Form1::showRecord(const QString& title, const std::string& name, int32_t sc
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // The close box, the window system or Quit: never refused. A game routine waiting in a yield
-    // sees ended() when the yield returns and goes back without its teardown.
+    // The close box, the window system or Quit: never refused. A game running is written down
+    // where it stopped, without its teardown.
     event->accept();
     endProgram();
 }
@@ -710,8 +709,8 @@ void Form1::askRecordName(RecordKind kind) {
     dialog->open();
 }
 
-// The name as typed, or none when cancelled, is the record's at once; the game waiting in the
-// prompt then goes on to its end (and the record is saved there).
+// The name as typed, or none when cancelled, is the record's and saved at once; the game waiting
+// in the prompt then goes on to its end.
 void Form1::promptAnswered(bool accepted) {
     auto* dialog = qobject_cast<QInputDialog*>(prompt_);
     if (!dialog) return;
@@ -721,6 +720,7 @@ void Form1::promptAnswered(bool accepted) {
     if (!nameRoundTrips(name)) name.clear();
     if (recording_) recording_->recorder.prompted(name);
     nameRecord(game_.w, promptKind_, name);
+    if (!ended_) saveNewRecords();   // named: saved now, before anything else happens
     dialog->deleteLater();
     wakeGame();
 }

@@ -167,8 +167,8 @@ private:
     bool promptKeyEvent(const QKeyEvent& event);
     void showRecord(const QString& title, const std::string& name, int32_t score);
 
-    // Every event of this window reaches the game here: queued, and handed over at the yield
-    // while a game runs, at once between games.
+    // Every event of this window reaches the game here: queued, and handed over at the next
+    // pass of the game's clock while a game runs, at once between games.
     void takeEvent(const ScriptEvent& e);
     void applyQueued();
     // A game's input begins: from `source`, stopped after stepLimit steps (0: none), its joystick
@@ -190,6 +190,7 @@ private:
     // Recording and replay (form1_replay.cpp).
     void beforeGame();
     void afterGame();
+    void saveNewRecords();   // the records, when a game changed them, to the file at once
     void noteEvent(ScriptEvent e);   // an event that reached the running game
     void replayKey(const QKeyEvent& event);
     void nextReplayGame();   // the script's settings up to its next game, and that game started

@@ -128,17 +128,20 @@ void Form1::stepDone() {
     if (replay_) showReplayState();
 }
 
+// A record set is saved at once (and again at close): a kill or a power cut keeps it. A record
+// reached in a replay is no record.
+void Form1::saveNewRecords() {
+    if (!services_.records || replay_ || recordsOf(game_.w) == savedRecords_) return;
+    std::string error;
+    if (saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error)) savedRecords_ = recordsOf(game_.w);
+    else std::cerr << "hopshot: " << error << "\n";
+}
+
 // The game is over, or the program ended inside it. Its lines go to the recording of the run,
 // or into the folder of kept games; a game that ran no step is not worth keeping.
 void Form1::afterGame() {
     const bool finished = !ended_;
-    // A record set is saved at once (and again at close): a power cut keeps it. A record reached
-    // in a replay is no record.
-    if (finished && services_.records && !replay_ && recordsOf(game_.w) != savedRecords_) {
-        std::string error;
-        if (saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error)) savedRecords_ = recordsOf(game_.w);
-        else std::cerr << "hopshot: " << error << "\n";
-    }
+    if (finished) saveNewRecords();
     if (trace_) {
         if (finished) writeEndObject(*trace_, gameNumber_, steps_, game_.w, heard_.take());
         trace_->flush();
@@ -208,12 +211,9 @@ void Form1::runReplay() {
             return true;
         }
 
-        // The generator may take a while to move on: the window stays live, and closing it ends
-        // the replay.
-        bool stillWanted() override {
-            QCoreApplication::processEvents();
-            return !f_.ended_;
-        }
+        // The generator may take a while to move on: it goes a stretch at a time, back to the
+        // event loop in between, so that the window stays live and closing it ends the replay.
+        bool stillWanted() override { return false; }
 
     private:
         Form1& f_;
@@ -228,8 +228,10 @@ void Form1::nextReplayGame() {
     if (ended_) return;
     ScriptError error;
     switch (replay_->cursor->next(game_, *replay_->front, error)) {
-    case ScriptCursor::Next::Started:
-    case ScriptCursor::Next::Stopped: return;
+    case ScriptCursor::Next::Started: return;
+    case ScriptCursor::Next::Stopped:   // the generator's next stretch, after the window's events
+        QTimer::singleShot(0, this, [this] { nextReplayGame(); });
+        return;
     case ScriptCursor::Next::Failed:
         std::cerr << "hopshot: line " << error.line << " of the replay: " << error.message << "\n";
         close();

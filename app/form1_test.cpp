@@ -435,7 +435,9 @@ TEST(Form1Clock, OneStepATickAtMostNoneWhileHeldAndNoBurstAfterASlowStep) {
         const double ticks = double(watched.elapsed()) / 20;
         EXPECT_LE(double(steps), c.mostPerTick * ticks + 2) << steps << " steps in " << ticks << " ticks";
         EXPECT_EQ(steps > 0, c.steps);
-        if (c.steps) EXPECT_GT(form.game().w.lastTick, first);
+        if (c.steps) {
+            EXPECT_GT(form.game().w.lastTick, first);
+        }
         EXPECT_TRUE(form.playing());
         form.game().w.running = 0;   // as Esc stops it
         EXPECT_TRUE(waitFor([&] { return !form.playing(); }, 3000));

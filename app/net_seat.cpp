@@ -62,7 +62,7 @@ bool NetSeat::open(std::string& error) {
         if (lan->error().empty()) session_->answerOnLan(std::move(lan));
         else std::cerr << "hopshot: " << lan->error() << std::endl;   // the game goes on
     }
-    // A packet wakes the window's event loop, also while a game waits in a yield.
+    // A packet wakes the window's event loop, and a game waiting for a step's commands.
     notifier_ = new QSocketNotifier(session_->socket(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &NetSeat::pump);
     pump_.start();
@@ -70,7 +70,7 @@ bool NetSeat::open(std::string& error) {
     return true;
 }
 
-// The session's own business between the frame loop's turns: packets, machines coming and
+// The session's own business between the passes of the game's clock: packets, machines coming and
 // going, and on a guest the host's start of a game.
 void NetSeat::pump() {
     if (!session_) return;
@@ -195,14 +195,15 @@ void NetSeat::play(const StartMessage& m) {
         starting_ = false;
         return;
     }
-    // The generator may take a while to reach the host's: the window stays live meanwhile (no
-    // other start is taken), and closing it or leaving ends the wait.
-    const bool reached = takeStart(m, g, joysticks_, [this] {
-        QCoreApplication::processEvents();
-        return !form_.ended() && session_ && !session_->over();
-    });
+    // The generator may take a while to reach the host's: it goes a stretch at a time, back to
+    // the event loop in between, so the window stays live (no other start is taken), and closing
+    // it or leaving ends the wait.
+    if (!takeStart(m, g, joysticks_, [] { return false; })) {
+        if (!form_.ended() && !session_->over()) QTimer::singleShot(0, this, [this, m] { play(m); });
+        else starting_ = false;
+        return;
+    }
     starting_ = false;
-    if (!reached || !session_) return;
     start_ = m;
     // The players' passes read the joysticks as the events leave them, under the same dead zone
     // on every machine; this machine's own sticks are read once a step and sent.
@@ -272,7 +273,7 @@ std::string NetSeat::keepReplay(const std::string& replay, int game) {
 
 void NetSeat::leave() {
     if (game_) {
-        leaving_ = true;   // the running game stops at its next yield; then the seat is left
+        leaving_ = true;   // the running game stops before its next step; then the seat is left
         game_->leave();
         return;
     }

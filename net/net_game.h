@@ -50,7 +50,7 @@ public:
     void unbind() override;
     void handedOver() override;
 
-    void leave() { leaving_ = true; }   // this machine leaves: the game stops at its next yield
+    void leave() { leaving_ = true; }   // this machine leaves: the game stops before its next step
     const std::string& stopReason() const { return stopReason_; }
     // The game so far as a script that replays it alone, once it has stopped.
     std::string keptReplay(const World& w);

@@ -120,7 +120,10 @@ ScriptCursor::Next ScriptCursor::next(Game& g, ScriptFront& front, ScriptError& 
                                      std::to_string(c.draws)};
                 return Next::Failed;
             }
-            if (!g.rng.advanceTo(c.draws, [&] { return front.stillWanted(); })) return Next::Stopped;
+            if (!g.rng.advanceTo(c.draws, [&] { return front.stillWanted(); })) {
+                --at_;   // asked again, it goes on from where the generator got to
+                return Next::Stopped;
+            }
             break;
         case ScriptCommand::Kind::Set: carriedValueRef(g.w, c.value, c.index) = c.setTo; break;
         case ScriptCommand::Kind::Game:

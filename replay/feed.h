@@ -94,7 +94,8 @@ public:
     enum class Next {
         Started,   // a game was handed to the front end
         Over,      // the script has no more
-        Stopped,   // the front end stopped wanting it (the program is ending)
+        Stopped,   // the front end stopped wanting it while the generator moved on: asked
+                   // again, next() goes on with the same line from where the generator got to
         Failed,    // a `draws` line asks for fewer draws than were taken: `error` says where
     };
     explicit ScriptCursor(const Script& script) : script_(script) {}
