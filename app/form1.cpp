@@ -423,7 +423,7 @@ void Form1::finishPlay() {
     playing_ = false;
     turn_.stop();
     if (!ended_) match_.end();
-    if (!replay_) hideOverlays();
+    if (!ended_ && !replay_) hideOverlays();   // nothing more is shown once the program ended
     endInput();
     if (stoppedByOf_) stoppedBy_ = stoppedByOf_();
     stoppedByOf_ = {};
