@@ -363,20 +363,20 @@ JoystickService* Form1::ownJoysticks() { return joysticks_.get(); }
 
 void Form1::warn(const std::string& text) { boxes_->show(text, "HopShot", MessageBoxes::Icon::Warning); }
 
-void Form1::playFrom(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
+void Form1::playFrom(InputSource& source, Rollback* rollback, long stepLimit, ScriptJoysticks* joysticks,
                      const std::vector<ScriptEvent>& first, std::function<std::string()> stoppedBy,
                      std::function<void()> then) {
     beforeGame();
     for (const ScriptEvent& e : first) noteEvent(e);
     stoppedByOf_ = std::move(stoppedBy);
-    beginPlay(source, stepLimit, joysticks, false, std::move(then));
+    beginPlay(source, stepLimit, joysticks, false, std::move(then), rollback);
 }
 
 // --- the game on the window's clock ---
 
 void Form1::beginPlay(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks,
-                      std::function<void()> then) {
-    beginInput(source, stepLimit, joysticks, flipMarks);
+                      std::function<void()> then, Rollback* rollback) {
+    beginInput(source, stepLimit, joysticks, flipMarks, rollback);
     afterPlay_ = std::move(then);
     playing_ = true;
     if (!match_.begin()) {   // a game already runs: nothing is set up
@@ -447,13 +447,14 @@ void Form1::applyQueued() {
 }
 
 void Form1::beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
-                       bool flipMarks) {
+                       bool flipMarks, Rollback* rollback) {
     flipMarks_ = flipMarks;
     input_.setJoysticks(joysticks);
     input_.begin(&source, stepLimit, [this](const ScriptEvent& e) { noteEvent(e); },
                  [this](long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
                      if (trace_) writeStepObject(*trace_, gameNumber_, step, w, draws, sounds);
-                 });
+                 },
+                 rollback);
 }
 
 // What the handlers read after the game's last step (a key let go at the record prompt) still

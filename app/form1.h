@@ -156,7 +156,8 @@ public:
     // `stoppedBy` is asked at the end why the game was stopped from outside (empty: it was not).
     // The game runs on the window's clock: playFrom returns at once, and `then` runs once the
     // game is over and written down (also when the program ended during it).
-    void playFrom(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
+    // `rollback`: the one beside a game that runs steps ahead of their events (null: none).
+    void playFrom(InputSource& source, Rollback* rollback, long stepLimit, ScriptJoysticks* joysticks,
                   const std::vector<ScriptEvent>& first, std::function<std::string()> stoppedBy,
                   std::function<void()> then);
     // Something a waiting game may have waited for came (a network game's commands): the next
@@ -174,14 +175,15 @@ private:
     // A game's input begins: from `source`, stopped after stepLimit steps (0: none), its joystick
     // events setting `joysticks`, its menu events flipping the marks when `flipMarks` (live, Qt
     // has flipped them already).
-    void beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks);
+    void beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks,
+                    Rollback* rollback = nullptr);
     void endInput();
 
     // The game on the window's clock. beginPlay sets the game up and sets the clock going;
     // playTurn is one pass of it; finishPlay tears the game down (unless the program ended),
     // writes it down and runs `afterPlay_`.
     void beginPlay(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks,
-                   std::function<void()> then);
+                   std::function<void()> then, Rollback* rollback = nullptr);
     void playTurn();
     void nextTurn();   // the next pass, at the clock's next tick
     void finishPlay();

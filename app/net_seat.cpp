@@ -218,7 +218,7 @@ void NetSeat::play(const StartMessage& m) {
     // are the merged ones, noted as they are handed over. It runs on the window's clock, a step
     // as soon as its commands are in.
     form_.playFrom(
-        *game_, m.stepLimit, &joysticks_, startJoyEvents(m),
+        *game_, game_->rollback(), m.stepLimit, &joysticks_, startJoyEvents(m),
         [this]() -> std::string {
             if (!game_->stopReason().empty()) return game_->stopReason();
             return leaving_ ? "this machine left the network game" : "";

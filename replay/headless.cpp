@@ -71,14 +71,15 @@ long HeadlessHost::playGame(int number, const std::vector<ScriptEvent>& events, 
                     scriptStepLimit(stepLimit, script_.scriptTicks(), script_.lastEventStep()));
 }
 
-long HeadlessHost::playGame(int number, InputSource& source, long stepLimit) {
+long HeadlessHost::playGame(int number, InputSource& source, long stepLimit, Rollback* rollback) {
     playing_ = true;
     gameNumber_ = number;
     steps_ = 0;
     input_->begin(&source, stepLimit, {},
                   [this](long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
                       if (trace_) writeStepObject(*trace_, gameNumber_, step, w, draws, sounds);
-                  });
+                  },
+                  rollback);
 
     // As fast as it goes: the events of each step, waited for when they are not yet there, then
     // the step. The clock advances a tick a step.

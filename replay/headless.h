@@ -74,8 +74,9 @@ public:
     // run. Writes the end object after the teardown; returns the frame steps the game ran.
     // stepLimit 0: none given (see scriptStepLimit).
     long playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit);
-    // The same with the events of another source (network play), stopped after stepLimit steps.
-    long playGame(int number, InputSource& source, long stepLimit);
+    // The same with the events of another source (network play), stopped after stepLimit steps,
+    // with the rollback beside the game when it runs steps ahead of their events (null: none).
+    long playGame(int number, InputSource& source, long stepLimit, Rollback* rollback = nullptr);
 
     // Called after every game's teardown (the records it may have set are saved there).
     void afterEachGame(std::function<void()> done) { afterEachGame_ = std::move(done); }
