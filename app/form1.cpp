@@ -166,8 +166,9 @@ Form1::Form1(const WindowPresets& presets, const QString& programDir, Form1Servi
     setFocusPolicy(Qt::StrongFocus);
     qApp->installEventFilter(this);
 
-    tickWake_.setSingleShot(true);
-    tickWake_.setTimerType(Qt::PreciseTimer);
+    turn_.setSingleShot(true);
+    turn_.setTimerType(Qt::PreciseTimer);
+    connect(&turn_, &QTimer::timeout, this, &Form1::playTurn);
 
     timer1_ = new QTimer(this);
     timer1_->setObjectName("Timer1");
@@ -288,9 +289,8 @@ void Form1::buildMenus(const WindowPresets& presets) {
     QAction* start = addItem(gameMenu, "スタート", tr("スタート"));
     start->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     start->setShortcutContext(Qt::ApplicationShortcut);
-    // Queued: the game routine runs from the event loop, not inside the menu's or the shortcut's
-    // own event handling, which would otherwise stay open for the whole game.
-    connect(start, &QAction::triggered, this, &Form1::startChosen, Qt::QueuedConnection);
+    // The game is set up here and then runs on the window's clock: the handler returns at once.
+    connect(start, &QAction::triggered, this, &Form1::startChosen);
     QAction* quit = addItem(gameMenu, "終わる", tr("終わる"));
     connect(quit, &QAction::triggered, this, &Form1::quitChosen);
 
@@ -347,21 +347,13 @@ void Form1::buildMenus(const WindowPresets& presets) {
 void Form1::startChosen() {
     if (net_ && net_->startChosen()) return;
     if (replay_) return;   // a replay starts its own games
-    const bool starts = game_.w.running == 0;
-    if (starts) {
-        for (const std::string& line : missingJoysticks(checked(MenuItem::Player3),
-                                                        checked(MenuItem::Player4), game_.joysticks))
-            std::cerr << "hopshot: " << line << std::endl;
-        beforeGame();
-        setWindowTitle(QStringLiteral("HopShot"));   // no longer a seat in a network game left
-        beginInput(local_, 0, nullptr, false);
-    }
-    startCommand(game_);
-    if (starts) {
-        hideOverlays();
-        endInput();
-        afterGame();
-    }
+    if (playing_ || game_.w.running != 0) return;   // Start during a game does nothing
+    for (const std::string& line : missingJoysticks(checked(MenuItem::Player3),
+                                                    checked(MenuItem::Player4), game_.joysticks))
+        std::cerr << "hopshot: " << line << std::endl;
+    beforeGame();
+    setWindowTitle(QStringLiteral("HopShot"));   // no longer a seat in a network game left
+    beginPlay(local_, 0, nullptr, false, {});
 }
 
 std::array<bool, kPlayers> Form1::menuPlayers() const {
@@ -386,15 +378,75 @@ JoystickService* Form1::ownJoysticks() { return joysticks_.get(); }
 
 void Form1::warn(const std::string& text) { boxes_->show(text, "HopShot", MessageBoxes::Icon::Warning); }
 
-void Form1::playFrom(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
-                     const std::vector<ScriptEvent>& first, const std::function<std::string()>& stoppedBy) {
+void Form1::playFrom(InputSource& source, Rollback* rollback, long stepLimit, ScriptJoysticks* joysticks,
+                     const std::vector<ScriptEvent>& first, std::function<std::string()> stoppedBy,
+                     std::function<void()> then) {
     beforeGame();
     for (const ScriptEvent& e : first) noteEvent(e);
-    beginInput(source, stepLimit, joysticks, false);
-    startCommand(game_);   // setup, the frame loop through our yields, the teardown
+    stoppedByOf_ = std::move(stoppedBy);
+    beginPlay(source, stepLimit, joysticks, false, std::move(then), rollback);
+}
+
+// --- the game on the window's clock ---
+
+void Form1::beginPlay(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks,
+                      std::function<void()> then, Rollback* rollback) {
+    beginInput(source, stepLimit, joysticks, flipMarks, rollback);
+    afterPlay_ = std::move(then);
+    playing_ = true;
+    if (!match_.begin()) {   // a game already runs: nothing is set up
+        finishPlay();
+        return;
+    }
+    nextTurn();
+}
+
+// One pass of the game's clock, run by Qt's own event loop: what the handlers read since the
+// last pass reaches the game, a step runs once the clock has passed the last step's tick, and
+// what the step after it needs is asked for at once (a network game sends this machine's
+// commands). Between passes Qt runs every handler; none of them runs inside a step.
+void Form1::playTurn() {
+    if (!playing_ || ended_) return;
+    if (match_.running()) {
+        input_.yieldAfter(steps_);
+        if (match_.running() && match_.stepOnClock()) input_.yieldAfter(steps_);
+    }
+    if (prompt_) return;   // the game is over and asks for a name: the answer goes on
+    if (!match_.running()) {
+        finishPlay();
+        return;
+    }
+    nextTurn();
+}
+
+void Form1::nextTurn() {
+    if (replay_) {
+        const int wait = replayWaitMs();
+        turn_.start(wait >= 0 ? wait : 1000);   // paused: its keys wake the game
+        return;
+    }
+    turn_.start(int(kTickMs - realMs() % kTickMs));
+}
+
+void Form1::wakeGame() {
+    if (playing_ && !prompt_) turn_.start(0);
+}
+
+// The teardown, unless the program ended during the game (then nothing is shown any more), and
+// the game written down as it stands.
+void Form1::finishPlay() {
+    playing_ = false;
+    turn_.stop();
+    if (!ended_) match_.end();
+    if (!ended_ && !replay_) hideOverlays();   // nothing more is shown once the program ended
     endInput();
-    stoppedBy_ = stoppedBy();
+    if (stoppedByOf_) stoppedBy_ = stoppedByOf_();
+    stoppedByOf_ = {};
     afterGame();
+    if (auto then = std::move(afterPlay_)) {
+        afterPlay_ = {};
+        then();
+    }
 }
 
 void Form1::takeEvent(const ScriptEvent& e) {
@@ -410,13 +462,14 @@ void Form1::applyQueued() {
 }
 
 void Form1::beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
-                       bool flipMarks) {
+                       bool flipMarks, Rollback* rollback) {
     flipMarks_ = flipMarks;
     input_.setJoysticks(joysticks);
     input_.begin(&source, stepLimit, [this](const ScriptEvent& e) { noteEvent(e); },
                  [this](long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
                      if (trace_) writeStepObject(*trace_, gameNumber_, step, w, draws, sounds);
-                 });
+                 },
+                 rollback);
 }
 
 // What the handlers read after the game's last step (a key let go at the record prompt) still
@@ -481,14 +534,16 @@ void Form1::showRecord(const QString& title, const std::string& name, int32_t sc
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // The close box, the window system or Quit: never refused. A game routine waiting in a yield
-    // sees ended() when the yield returns and goes back without its teardown.
+    // The close box, the window system or Quit: never refused. A game running is written down
+    // where it stopped, without its teardown.
     event->accept();
     endProgram();
 }
 
 void Form1::endProgram() {
     if (ended_) return;
+    // A record prompt still open is answered as cancelled: the record is kept with no name.
+    if (prompt_) static_cast<QDialog*>(prompt_)->reject();
     closeHandler(game_);
     soundBanks_.releaseAll();
     if (soundModule_) soundModule_->releaseSound();
@@ -501,6 +556,7 @@ void Form1::endProgram() {
         }
     }
     ended_ = true;
+    if (playing_) finishPlay();   // written down where it stopped, with no teardown
     QCoreApplication::exit(0);
 }
 
@@ -509,11 +565,7 @@ void Form1::windowLost() {
     endProgram();
 }
 
-void Form1::displayLost() {
-    const bool inGame = input_.active();
-    windowLost();
-    if (inGame) afterGame();   // the game's own end never comes: the toolkit ends the program
-}
+void Form1::displayLost() { windowLost(); }
 
 // --- keys ---
 
@@ -648,47 +700,49 @@ int32_t Form1::tickCount() {
         duration_cast<milliseconds>(steady_clock::now() - start_).count() / kTickMs);
 }
 
-void Form1::yield() {
-    // Run what is pending, else sleep until the next event or the next tick boundary, whichever
-    // comes first: the frame loop keeps its pace without spinning.
-    if (replay_) {
-        replayYield();
-        return;
-    }
-    // Asked before the wait (a network game sends its own events at once) and after it (what
-    // the handlers read during the wait goes before the next step).
-    input_.yieldAfter(steps_);
-    using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(steady_clock::now() - start_).count();
-    tickWake_.start(int(kTickMs - ms % kTickMs));
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (!ended_) input_.yieldAfter(steps_);
-}
-
 // A name must come back from the high-score file as typed: a double quote cannot, so the field
 // takes none (typing one does nothing, and the prompt stays open).
-std::string Form1::recordPrompt() {
-    if (replay_) return replayPrompt();
-    QInputDialog dialog(this);
-    dialog.setInputMode(QInputDialog::TextInput);
-    dialog.setWindowTitle(tr("NewRecord!"));
-    dialog.setLabelText(tr("おめでとうございます！ハイスコアです！"));
-    dialog.setTextValue(QString());
-    if (auto* edit = dialog.findChild<QLineEdit*>())
+// The prompt holds the window (it takes the keys) but not the program: it is opened and left to
+// Qt's own loop, and its answer comes back through promptAnswered.
+void Form1::askRecordName(RecordKind kind) {
+    if (replay_) {
+        nameRecord(game_.w, kind, replayPrompt());
+        return;
+    }
+    if (prompt_) return;   // one at a time; a game asks once
+    auto* dialog = new QInputDialog(this);
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setWindowTitle(tr("NewRecord!"));
+    dialog->setLabelText(tr("おめでとうございます！ハイスコアです！"));
+    dialog->setTextValue(QString());
+    if (auto* edit = dialog->findChild<QLineEdit*>())
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\"]*")), edit));
     // Keys held or hammered as the game ended do not type into the name.
-    prompt_ = &dialog;
+    prompt_ = dialog;
+    promptKind_ = kind;
     promptIgnores_ = keysDown_;
     promptPressed_.clear();
     promptLetGo_.clear();
     promptOpened_ = std::chrono::steady_clock::now();
-    const int answer = dialog.exec();
+    connect(dialog, &QDialog::finished, this,
+            [this](int answer) { promptAnswered(answer == QDialog::Accepted); });
+    dialog->open();
+}
+
+// The name as typed, or none when cancelled, is the record's and saved at once; the game waiting
+// in the prompt then goes on to its end.
+void Form1::promptAnswered(bool accepted) {
+    auto* dialog = qobject_cast<QInputDialog*>(prompt_);
+    if (!dialog) return;
     prompt_ = nullptr;
     std::string name;
-    if (answer == QDialog::Accepted) name = dialog.textValue().toStdString();
+    if (accepted) name = dialog->textValue().toStdString();
     if (!nameRoundTrips(name)) name.clear();
     if (recording_) recording_->recorder.prompted(name);
-    return name;
+    nameRecord(game_.w, promptKind_, name);
+    if (!ended_) saveNewRecords();   // named: saved now, before anything else happens
+    dialog->deleteLater();
+    wakeGame();
 }
 
 }  // namespace hopshot

@@ -1,10 +1,12 @@
 // Form1: the game's one window. It owns the Game for its whole life, turns Qt's events into the
 // game's own calls (menu commands, key handlers, the one-second tick) and shows what the game asks
-// for (captions, check marks, the 3D view or the title picture, the record prompt).
+// for (captions, check marks, the 3D view or the title picture, the record prompt). Its games
+// run on its own clock: a timer of Qt's own event loop steps the match (see playTurn).
 #pragma once
 
 #include "core/game.h"
 #include "core/host.h"
+#include "game/match.h"
 #include "audio/sound.h"
 #include "app/options.h"
 #include "records/records.h"
@@ -94,10 +96,13 @@ public:
     void clearWindowSurface() override;
     scene::Window* picture1() override;
     int32_t tickCount() override;
-    void yield() override;
-    bool ended() const override { return ended_; }
-    std::string recordPrompt() override;
+    // Opens the record prompt ("NewRecord!") over the game's last picture and returns: the game
+    // waits in it, asking for a name, and its teardown follows the answer.
+    void askRecordName(RecordKind kind) override;
     void stepDone() override;
+
+    bool ended() const { return ended_; }      // the close handler has run: the program is over
+    bool playing() const { return playing_; }  // a game is on the window's clock (or asks a name)
 
     // The window is gone from under the program (destroyed from outside): the close handler
     // runs as for Quit, and a failed save is told on standard error, with no box.
@@ -151,29 +156,49 @@ public:
     // One game from `source` to its end, written down like any game (the kept games, --record,
     // --trace) with `first` as its first events, its joystick events setting `joysticks`.
     // `stoppedBy` is asked at the end why the game was stopped from outside (empty: it was not).
-    void playFrom(InputSource& source, long stepLimit, ScriptJoysticks* joysticks,
-                  const std::vector<ScriptEvent>& first, const std::function<std::string()>& stoppedBy);
+    // The game runs on the window's clock: playFrom returns at once, and `then` runs once the
+    // game is over and written down (also when the program ended during it).
+    // `rollback`: the one beside a game that runs steps ahead of their events (null: none).
+    void playFrom(InputSource& source, Rollback* rollback, long stepLimit, ScriptJoysticks* joysticks,
+                  const std::vector<ScriptEvent>& first, std::function<std::string()> stoppedBy,
+                  std::function<void()> then);
+    // Something a waiting game may have waited for came (a network game's commands): the next
+    // pass of the game's clock runs now rather than at the next tick.
+    void wakeGame();
 
 private:
     bool promptKeyEvent(const QKeyEvent& event);
     void showRecord(const QString& title, const std::string& name, int32_t score);
 
-    // Every event of this window reaches the game here: queued, and handed over at the yield
-    // while a game runs, at once between games.
+    // Every event of this window reaches the game here: queued, and handed over at the next
+    // pass of the game's clock while a game runs, at once between games.
     void takeEvent(const ScriptEvent& e);
     void applyQueued();
     // A game's input begins: from `source`, stopped after stepLimit steps (0: none), its joystick
     // events setting `joysticks`, its menu events flipping the marks when `flipMarks` (live, Qt
     // has flipped them already).
-    void beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks);
+    void beginInput(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks,
+                    Rollback* rollback = nullptr);
     void endInput();
+
+    // The game on the window's clock. beginPlay sets the game up and sets the clock going;
+    // playTurn is one pass of it; finishPlay tears the game down (unless the program ended),
+    // writes it down and runs `afterPlay_`.
+    void beginPlay(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks,
+                   std::function<void()> then, Rollback* rollback = nullptr);
+    void playTurn();
+    void nextTurn();   // the next pass, at the clock's next tick
+    void finishPlay();
+    void promptAnswered(bool accepted);
 
     // Recording and replay (form1_replay.cpp).
     void beforeGame();
     void afterGame();
+    void saveNewRecords();   // the records, when a game changed them, to the file at once
     void noteEvent(ScriptEvent e);   // an event that reached the running game
     void replayKey(const QKeyEvent& event);
-    void replayYield();
+    void nextReplayGame();   // the script's settings up to its next game, and that game started
+    int replayWaitMs();      // until the replay clock's next tick; -1 while paused
     void showReplayState();
     int32_t replayTicks();
     std::string replayPrompt();
@@ -219,10 +244,14 @@ private:
     QAction* simpleDisplay_ = nullptr;
     QAction* wireframe_ = nullptr;
 
-    // The frame loop's clock: ticks of 20 ms since the window was made. The yield wakes at the
-    // next tick boundary through tickWake_ unless an event wakes it first.
+    // The game's clock: ticks of 20 ms since the window was made. turn_ runs the next pass at
+    // the next tick boundary, or at once when something the game waits for comes.
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    QTimer tickWake_;
+    QTimer turn_;
+    Match match_{game_};
+    bool playing_ = false;               // from the game's setup to its teardown
+    std::function<void()> afterPlay_;    // what follows the game being played
+    std::function<std::string()> stoppedByOf_;   // asked as it ends why it was stopped from outside
 
     void endProgram();        // the close handler, once
     bool ended_ = false;      // the close handler has run: the program is over
@@ -231,7 +260,8 @@ private:
     // Keys held in the window (by scan code), and while the record prompt is open, the keys it
     // does not take: those already down when it opened, until they are let go.
     std::set<quint32> keysDown_;
-    QWidget* prompt_ = nullptr;
+    QWidget* prompt_ = nullptr;          // the record prompt while it asks; null: none
+    RecordKind promptKind_ = RecordKind::Solo;
     std::set<quint32> promptIgnores_;
     std::set<quint32> promptPressed_;   // pressed since it opened: their repeats type
     std::map<quint32, ulong> promptLetGo_;   // ignored keys let go, with the time they were

@@ -5,7 +5,6 @@
 #include "app/form1_replay.h"
 #include "app/net_seat.h"
 #include "app/screen_area.h"
-#include "game/game_routine.h"
 #include "game/lifecycle.h"
 #include "replay/kept_games.h"
 #include "replay/trace.h"
@@ -129,17 +128,20 @@ void Form1::stepDone() {
     if (replay_) showReplayState();
 }
 
+// A record set is saved at once (and again at close): a kill or a power cut keeps it. A record
+// reached in a replay is no record.
+void Form1::saveNewRecords() {
+    if (!services_.records || replay_ || recordsOf(game_.w) == savedRecords_) return;
+    std::string error;
+    if (saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error)) savedRecords_ = recordsOf(game_.w);
+    else std::cerr << "hopshot: " << error << "\n";
+}
+
 // The game is over, or the program ended inside it. Its lines go to the recording of the run,
 // or into the folder of kept games; a game that ran no step is not worth keeping.
 void Form1::afterGame() {
     const bool finished = !ended_;
-    // A record set is saved at once (and again at close): a power cut keeps it. A record reached
-    // in a replay is no record.
-    if (finished && services_.records && !replay_ && recordsOf(game_.w) != savedRecords_) {
-        std::string error;
-        if (saveRecords(recordsPlace_.writePath, recordsOf(game_.w), error)) savedRecords_ = recordsOf(game_.w);
-        else std::cerr << "hopshot: " << error << "\n";
-    }
+    if (finished) saveNewRecords();
     if (trace_) {
         if (finished) writeEndObject(*trace_, gameNumber_, steps_, game_.w, heard_.take());
         trace_->flush();
@@ -185,7 +187,8 @@ bool Form1::startReplay(const Script& script, const std::string& trace, std::str
 }
 
 void Form1::runReplay() {
-    // The script's settings set the window's check marks; its games run one after another.
+    // The script's settings set the window's check marks; its games run one after another, each
+    // on the window's clock, the next one started once the last one is over.
     class Front : public ScriptFront {
     public:
         explicit Front(Form1& f) : f_(f) {}
@@ -199,34 +202,42 @@ void Form1::runReplay() {
             f_.steps_ = 0;
             f_.heard_.take();
             f_.showReplayState();
-            f_.beginInput(r.input, scriptStepLimit(0, r.input.scriptTicks(), r.input.lastEventStep()),
-                          &r.joysticks, true);
-            startCommand(f_.game_);
-            f_.endInput();
-            if (f_.ended_) return false;
-            f_.afterGame();
+            Form1& f = f_;
+            f_.beginPlay(r.input, scriptStepLimit(0, r.input.scriptTicks(), r.input.lastEventStep()),
+                         &r.joysticks, true, [&f] {
+                             // Not inside the last game's end: from the event loop.
+                             QTimer::singleShot(0, &f, [&f] { f.nextReplayGame(); });
+                         });
             return true;
         }
 
-        // The generator may take a while to move on: the window stays live, and closing it ends
-        // the replay.
-        bool stillWanted() override {
-            QCoreApplication::processEvents();
-            return !f_.ended_;
-        }
+        // The generator may take a while to move on: it goes a stretch at a time, back to the
+        // event loop in between, so that the window stays live and closing it ends the replay.
+        bool stillWanted() override { return false; }
 
     private:
         Form1& f_;
     };
 
-    Front front(*this);
-    ScriptError error;
-    if (!playScript(replay_->script, game_, front, error)) {
-        std::cerr << "hopshot: line " << error.line << " of the replay: " << error.message << "\n";
-        if (!ended_) close();
-        return;
-    }
+    replay_->front = std::make_unique<Front>(*this);
+    replay_->cursor = std::make_unique<ScriptCursor>(replay_->script);
+    nextReplayGame();
+}
+
+void Form1::nextReplayGame() {
     if (ended_) return;
+    ScriptError error;
+    switch (replay_->cursor->next(game_, *replay_->front, error)) {
+    case ScriptCursor::Next::Started: return;
+    case ScriptCursor::Next::Stopped:   // the generator's next stretch, after the window's events
+        QTimer::singleShot(0, this, [this] { nextReplayGame(); });
+        return;
+    case ScriptCursor::Next::Failed:
+        std::cerr << "hopshot: line " << error.line << " of the replay: " << error.message << "\n";
+        close();
+        return;
+    case ScriptCursor::Next::Over: break;
+    }
     replay_->over = true;
     showReplayState();
 }
@@ -262,17 +273,12 @@ void Form1::replayKey(const QKeyEvent& event) {
     default: return;
     }
     showReplayState();
+    wakeGame();   // on the clock as it now runs
 }
 
-// The yield after step k: the script's events for step k + 1 (once), the step limit, then the
-// window's own events, waking at the replay clock's next tick unless paused.
-void Form1::replayYield() {
-    ReplayState& r = *replay_;
-    input_.yieldAfter(steps_);
-    const int64_t wait = r.clock.msToNextTick(realMs());
-    if (wait >= 0) tickWake_.start(int(std::min<int64_t>(wait, 1000)));
-    else tickWake_.stop();
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+int Form1::replayWaitMs() {
+    const int64_t wait = replay_->clock.msToNextTick(realMs());
+    return wait < 0 ? -1 : int(std::min<int64_t>(wait, 1000));
 }
 
 // The replay's tick count: game time on the replay's own clock.

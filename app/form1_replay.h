@@ -30,6 +30,8 @@ struct ReplayState {
     int games = 0;                      // `game` lines in the script
     int playing = 0;                    // the game being shown, counted from 1; 0: none
     bool over = false;                  // every game has been shown
+    std::unique_ptr<ScriptFront> front;     // the window, as the script's games see it
+    std::unique_ptr<ScriptCursor> cursor;   // where the script is: its next game is started
 };
 
 }  // namespace hopshot

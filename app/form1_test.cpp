@@ -1,5 +1,5 @@
 // The window in a real X server: layout, menus, real clicks and keys, the game started and
-// stopped from the keyboard, the prompt, the timer and the yield's pacing.
+// stopped from the keyboard, the prompt, the timer and the game's clock.
 #include "app/form1.h"
 #include "testing/gui_test_support.h"
 
@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -229,7 +231,7 @@ TEST_F(Form1Test, CtrlSStartsAGameAndEscEndsIt) {
     auto* picture1 = widget("Picture1");
     struct Seen { bool checked = false; bool picture = false, image = true; int16_t running = 0;
                   QString time; } seen;
-    // The Start handler runs the whole game inside it: look from a timer while the game runs.
+    // The game runs on the window's clock: look from a timer while it runs.
     QTimer look;
     look.setSingleShot(true);
     QObject::connect(&look, &QTimer::timeout, [&] {
@@ -360,10 +362,12 @@ TEST_F(Form1Test, RecordPromptGivesTheTypedNameOrNothingWhenCancelled) {
             else dialog->reject();
         });
         answer.start(50);
-        const std::string name = form->recordPrompt();
+        world().hiNameSolo = "OLD";
+        form->askRecordName(RecordKind::Solo);   // opens it and returns: the answer comes later
+        EXPECT_TRUE(waitFor([&] { return !title.isEmpty() && !QApplication::activeModalWidget(); }, 5000));
         EXPECT_EQ(title, "NewRecord!");
         EXPECT_EQ(label, QStringLiteral("おめでとうございます！ハイスコアです！"));
-        EXPECT_EQ(name, accept ? "ななし, 2" : "");
+        EXPECT_EQ(world().hiNameSolo, accept ? "ななし, 2" : "");
     }
 }
 
@@ -383,26 +387,67 @@ TEST_F(Form1Test, Timer1CountsARunningGameDownOnceASecond) {
     EXPECT_EQ(child<QLabel>("Label1")->text(), "Time : 28");
 }
 
-TEST_F(Form1Test, TheYieldWaitsForTheNextTickWithoutSpinning) {
-    guitest::pump(100);   // let the window's own start-up events pass
-    int sameTick = 0;
-    const int32_t first = form->tickCount();
-    constexpr int kYields = 25;
-    for (int i = 0; i < kYields; ++i) {
-        const int32_t before = form->tickCount();
-        form->yield();
-        if (form->tickCount() == before) ++sameTick;
+// The window's clock steps the game from Qt's own loop: at most one step a tick, none while P or
+// F1 holds the game, and a slow step slows the game rather than being made up for by a burst.
+class ClockedForm1 : public Form1 {
+public:
+    using Form1::Form1;
+    long steps = 0;
+    int slowMs = 0;   // every second step takes this long
+    void stepDone() override {
+        ++steps;
+        if (slowMs > 0 && steps % 2 == 0) QThread::msleep(ulong(slowMs));
+        Form1::stepDone();
     }
-    const int32_t ticks = form->tickCount() - first;
-    // Almost every yield sleeps to the next boundary (an event may wake one early) ...
-    EXPECT_LE(sameTick, 3);
-    EXPECT_GE(ticks, kYields - 3);
-    // ... and no further: about one tick each.
-    EXPECT_LE(ticks, kYields + 10);
+};
+
+TEST(Form1Clock, OneStepATickAtMostNoneWhileHeldAndNoBurstAfterASlowStep) {
+    if (!guitest::app()) GTEST_SKIP() << "needs an X display: run under xvfb-run";
+    struct Case {
+        const char* what;
+        const char* key;   // pressed once the game runs; empty: none
+        int slowMs;
+        double mostPerTick;   // steps over the ticks that passed, at most
+        bool steps;           // any step at all while watched
+    };
+    const Case cases[] = {
+        {"on the timer", "", 0, 1.0, true},
+        {"paused with P", "p", 0, 0.0, false},
+        {"F1's help holds it", "F1", 0, 0.0, false},
+        {"every second step slow (3 ticks)", "", 60, 0.5, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClockedForm1 form(WindowPresets{}, guitest::programDir());
+        ASSERT_TRUE(guitest::showAndFocus(form));
+        form.slowMs = c.slowMs;
+        form.findChild<QAction*>(QStringLiteral("スタート"))->trigger();
+        ASSERT_TRUE(waitFor([&] { return form.steps > 2; }, 5000));
+        if (*c.key) {
+            ASSERT_TRUE(guitest::sh(std::string("xdotool key ") + c.key));
+            ASSERT_TRUE(waitFor([&] { return form.paused(); }, 3000));
+            guitest::pump(100);   // a step already due when the key came
+        }
+        const long before = form.steps;
+        const int32_t first = form.game().w.lastTick;
+        QElapsedTimer watched;
+        watched.start();
+        guitest::pump(600);
+        const long steps = form.steps - before;
+        const double ticks = double(watched.elapsed()) / 20;
+        EXPECT_LE(double(steps), c.mostPerTick * ticks + 2) << steps << " steps in " << ticks << " ticks";
+        EXPECT_EQ(steps > 0, c.steps);
+        if (c.steps) {
+            EXPECT_GT(form.game().w.lastTick, first);
+        }
+        EXPECT_TRUE(form.playing());
+        form.game().w.running = 0;   // as Esc stops it
+        EXPECT_TRUE(waitFor([&] { return !form.playing(); }, 3000));
+    }
 }
 
 // Ending the program during a game, in a process of its own (it ends that process): the game
-// routine comes back from its yield without its teardown. Quit lets go of the scene first; the
+// is written down where it stopped, without its teardown. Quit lets go of the scene first; the
 // close box does not.
 enum class Ending { CloseBox, Quit };
 
@@ -420,7 +465,7 @@ enum class Ending { CloseBox, Quit };
     });
     ender.start(800);
     form.findChild<QAction*>(QStringLiteral("スタート"))->trigger();
-    waitFor([&] { return !form.isVisible(); }, 10000);   // the game runs inside this wait
+    waitFor([&] { return !form.isVisible(); }, 10000);   // the game runs during this wait
 
     const Game& g = form.game();
     const bool noTeardown = form.findChild<QWidget*>("Image1")->isHidden() &&

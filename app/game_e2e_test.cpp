@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <map>
 
@@ -317,6 +319,32 @@ TEST_F(GameProgram, AFullMinuteWithCtrlTappedScoresAndTheRecordTakesTheTypedName
     const std::vector<std::string> records = lines(dir.read("gun3.x"));
     ASSERT_EQ(records.size(), 4u) << dir.read("gun3.x");
     EXPECT_EQ(records[0], "TARO");
+    EXPECT_GT(std::stol(records[1]), -1000000);
+    EXPECT_EQ(records[2], "");
+    EXPECT_EQ(records[3], " 0");
+}
+
+// A record is saved as soon as its holder is named, not when the program ends: killed outright
+// (kill -9) as soon as the prompt has taken Enter, the program has the name in the file.
+TEST_F(GameProgram, ARecordNamedInThePromptIsInTheFileBeforeTheProgramEnds) {
+    dir.write("gun3.x", "\r\n-1000000\r\n\r\n 0\r\n");   // any one-player score beats it
+    ASSERT_NE(startAGame({}), 0u);
+    const auto prompt = guitest::waitForWindow(*child, "NewRecord!", 150000);
+    ASSERT_TRUE(prompt) << child->err();
+    ASSERT_TRUE(guitest::focusWindow(*prompt));
+    guitest::pump(300);   // keys of the prompt's first moment were pressed before it
+    ASSERT_TRUE(guitest::sh("xdotool type --delay 60 --window " + std::to_string(*prompt) + " HANAKO"));
+    guitest::pump(500);
+    const std::string before = dir.read("gun3.x");
+    ASSERT_TRUE(guitest::sh("xdotool key Return"));
+    ASSERT_TRUE(waitFor([&] { return !guitest::waitForWindow(*child, "NewRecord!", 0); }, 10000));
+    ASSERT_EQ(::kill(child->pid, SIGKILL), 0);
+    ASSERT_TRUE(child->waitEnd(10000));
+
+    EXPECT_EQ(lines(before)[0], "") << "the name was in the file before Enter";
+    const std::vector<std::string> records = lines(dir.read("gun3.x"));
+    ASSERT_EQ(records.size(), 4u) << dir.read("gun3.x");
+    EXPECT_EQ(records[0], "HANAKO");
     EXPECT_GT(std::stol(records[1]), -1000000);
     EXPECT_EQ(records[2], "");
     EXPECT_EQ(records[3], " 0");

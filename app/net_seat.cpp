@@ -232,7 +232,7 @@ bool NetSeat::begin(std::string& error) {
             }
         }
     }
-    // A packet wakes the window's event loop, also while a game waits in a yield.
+    // A packet wakes the window's event loop, and a game waiting for a step's commands.
     notifier_ = new QSocketNotifier(session_->socket(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &NetSeat::pump);
     pump_.start();
@@ -240,13 +240,14 @@ bool NetSeat::begin(std::string& error) {
     return true;
 }
 
-// The session's own business between the frame loop's turns: packets, machines coming and
+// The session's own business between the passes of the game's clock: packets, machines coming and
 // going, and on a guest the host's start of a game.
 void NetSeat::pump() {
     if (!session_) return;
     session_->service(0);
     stepMeeting();
     if (!session_) return;
+    if (inGame()) form_.wakeGame();   // a step's commands may be in
     bool changed = false;
     for (const std::string& n : session_->takeNotices()) {
         std::cerr << "hopshot: " << n << std::endl;
@@ -413,14 +414,15 @@ void NetSeat::play(const StartMessage& m) {
         starting_ = false;
         return;
     }
-    // The generator may take a while to reach the host's: the window stays live meanwhile (no
-    // other start is taken), and closing it or leaving ends the wait.
-    const bool reached = takeStart(m, g, joysticks_, [this] {
-        QCoreApplication::processEvents();
-        return !form_.ended() && session_ && !session_->over();
-    });
+    // The generator may take a while to reach the host's: it goes a stretch at a time, back to
+    // the event loop in between, so the window stays live (no other start is taken), and closing
+    // it or leaving ends the wait.
+    if (!takeStart(m, g, joysticks_, [] { return false; })) {
+        if (!form_.ended() && !session_->over()) QTimer::singleShot(0, this, [this, m] { play(m); });
+        else starting_ = false;
+        return;
+    }
     starting_ = false;
-    if (!reached || !session_) return;
     start_ = m;
     // The players' passes read the joysticks as the events leave them, under the same dead zone
     // on every machine; this machine's own sticks are read once a step and sent.
@@ -432,16 +434,26 @@ void NetSeat::play(const StartMessage& m) {
     showCaption();
 
     // Written down like any game (the kept games, --record, --trace): the events that reach it
-    // are the merged ones, noted as they are handed over.
-    form_.playFrom(*game_, m.stepLimit, &joysticks_, startJoyEvents(m), [this]() -> std::string {
-        if (!game_->stopReason().empty()) return game_->stopReason();
-        return leaving_ ? "this machine left the network game" : "";
-    });
+    // are the merged ones, noted as they are handed over. It runs on the window's clock, a step
+    // as soon as its commands are in.
+    form_.playFrom(
+        *game_, game_->rollback(), m.stepLimit, &joysticks_, startJoyEvents(m),
+        [this]() -> std::string {
+            if (!game_->stopReason().empty()) return game_->stopReason();
+            return leaving_ ? "this machine left the network game" : "";
+        },
+        [this, own, number = m.game] { over(number, own); });
+}
+
+// The network game is over (or the window closed during it): what stopped it is told, and a
+// machine the network stopped is out of the session.
+void NetSeat::over(int number, JoystickService* own) {
+    Game& g = form_.game();
     const std::string stop = game_->stopReason();
 
     const bool desync = session_ && session_->desyncStep() != 0;
     std::string kept;
-    if (desync) kept = keepReplay(game_->keptReplay(g.w), m.game);
+    if (desync) kept = keepReplay(game_->keptReplay(g.w), number);
     game_.reset();
     start_.reset();
     g.joysticks = own;
@@ -480,7 +492,7 @@ std::string NetSeat::keepReplay(const std::string& replay, int game) {
 
 void NetSeat::leave() {
     if (game_) {
-        leaving_ = true;   // the running game stops at its next yield; then the seat is left
+        leaving_ = true;   // the running game stops before its next step; then the seat is left
         game_->leave();
         return;
     }

@@ -1,7 +1,7 @@
 // The window's seat in a network game: the session, the window caption that says who is
 // connected, and the start of each game, whose input then comes from the lockstep (net/) with
-// the window's own events as this machine's; the frame loop keeps its shape, because the wait
-// for the other machines' events is the yield's wait for the next tick.
+// the window's own events as this machine's. The game runs on the window's clock: a pass with a
+// step's commands not yet in runs no step, and a packet heard runs the next pass at once.
 #pragma once
 
 #include "net/net_game.h"
@@ -127,6 +127,7 @@ private slots:
 
 private:
     void play(const StartMessage& m);
+    void over(int number, JoystickService* own);
     void leave();
     void showCaption();
     bool forgetPauseNote();   // true: the caption's note went

@@ -20,31 +20,29 @@ namespace {
 
 using guitest::waitFor;
 
-// Opens a modal window with `open` and, once it is up, hands it to `look` (from a timer: opening
-// it does not return until it is closed). `look` must close it. Returns whether it came; one that
-// is still open after timeoutMs is rejected, so a failing test does not hang.
+// Opens a window-modal prompt with `open` (which returns at once) and, once it is up, hands it to
+// `look`, which must close it. Returns whether it came; one still open after timeoutMs is
+// rejected, so a failing test does not hang.
 template <class Modal>
 bool whileOpen(const std::function<void()>& open, const std::function<void(Modal*)>& look,
                int timeoutMs = 10000) {
-    bool seen = false;
+    bool seen = false, closed = false;
     QTimer poll;
     poll.setInterval(20);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget());
+        if (seen) {
+            closed = !modal;
+            return;
+        }
         if (!modal || !modal->isVisible() || !modal->windowHandle()->isExposed()) return;
-        poll.stop();
         seen = true;
         look(modal);
     });
-    QTimer giveUp;
-    giveUp.setSingleShot(true);
-    QObject::connect(&giveUp, &QTimer::timeout, [] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-            dialog->reject();
-    });
     poll.start();
-    giveUp.start(timeoutMs);
     open();
+    guitest::waitFor([&] { return closed; }, timeoutMs);
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
     return seen;
 }
 
@@ -170,9 +168,9 @@ TEST_F(RecordsWindow, ThePromptRefusesAQuoteAndGivesTheTypedNameOrNothing) {
     for (const Case c : {Case{"TA\"RO", true, "TARO"}, Case{"JIRO", false, ""}}) {
         SCOPED_TRACE(c.typed);
         struct Seen { QString title, label, before, typed; bool openAfterTyping = false; } seen;
-        std::string name = "unset";
+        world().hiNameSolo = "unset";
         const bool came = whileOpen<QInputDialog>(
-            [&] { name = form->recordPrompt(); },
+            [&] { form->askRecordName(RecordKind::Solo); },
             [&](QInputDialog* dialog) {
                 seen.title = dialog->windowTitle();
                 seen.label = dialog->labelText();
@@ -197,7 +195,7 @@ TEST_F(RecordsWindow, ThePromptRefusesAQuoteAndGivesTheTypedNameOrNothing) {
         EXPECT_EQ(seen.before.toStdString(), "");
         EXPECT_EQ(seen.typed.toStdString(), c.ok ? "TARO" : "JIRO");
         EXPECT_TRUE(seen.openAfterTyping);
-        EXPECT_EQ(name, c.name);
+        EXPECT_EQ(world().hiNameSolo, c.name);
     }
 }
 
@@ -244,7 +242,7 @@ TEST_F(RecordsWindow, AGameThatRunsOutItsTimeAsksOnceForTheNameOverItsLastPictur
     });
     drive.start();
     action("スタート")->trigger();
-    // The game runs inside this wait, until it is over and the title picture is back.
+    // The game runs during this wait, until it is over and the title picture is back.
     EXPECT_TRUE(waitFor([&] { return stage == Stage::Answered && titleShown(); }, 20000));
     guitest::pump(1200);   // a later tick asks nothing more
     drive.stop();

@@ -37,9 +37,7 @@ public:
     void clearWindowSurface() override {}
     scene::Window* picture1() override { return nullptr; }
     int32_t tickCount() override { return 0; }
-    void yield() override {}
-    bool ended() const override { return false; }
-    std::string recordPrompt() override { return {}; }
+    void askRecordName(RecordKind) override {}
 };
 
 }  // namespace hopshot::bench

@@ -133,7 +133,7 @@ struct Player {
         game = std::make_unique<NetGame>(*session, m, std::array<bool, 4>{}, own);
         input = std::make_unique<GameInput>(*g, &joysticks, [](MenuItem) {});
         gameSetup(*g);
-        input->begin(game.get(), 0);
+        input->begin(game.get(), 0, {}, {}, game->rollback());
     }
 
     void turn(Clock::time_point start, int machine, int delay) {

@@ -1,5 +1,5 @@
 // The pace the game holds in its real window over a whole minute: Form1 with the repository's
-// meshes, the real GL device painting Picture1, the frame loop with its own yield and tick
+// meshes, the real GL device painting Picture1, the game on the window's own clock and tick
 // pacing, the one-second countdown ticking. Unlike frame_step_bench (which runs steps back to
 // back), this asks whether a game keeps its 50 steps a second, and what its slowest step costs.
 //
@@ -12,13 +12,13 @@
 // gets). The last column is the height the 3D picture was drawn at when the measure ended.
 // `--render ROWS` draws at that many rows of the 480-row picture instead (as --render-height).
 //
-// Each case starts a game with the Start command's own routine and ends it after N seconds (60
+// Each case starts a game with the Start command and ends it after N seconds (60
 // by default) the way Esc does; every taking-part player taps fire twice a second, so shells fly,
 // hoppers die and blood flies as in play. The countdown is set far up at the first step so that
 // the game outlasts the measure.
 //
 // Timing is taken from outside the game: the window's tick-count reading just before a step and
-// the one just after it (the frame loop reads the clock on both sides of frameStep) give the
+// the one just after it (Match::stepOnClock reads the clock on both sides of the step) give the
 // step's cost, its renders included; the application's dispatch of Picture1's paints gives the
 // paint's cost (Mesa's llvmpipe draws on threads of its own, and the paint's read-back of the
 // device waits for them).
@@ -27,6 +27,7 @@
 #include "app/form1.h"
 #include "app/gl_view.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -72,7 +73,7 @@ public:
     }
 };
 
-// The window, with a stopwatch on the frame loop's two clock readings around every step.
+// The window, with a stopwatch on the two clock readings around every step.
 class TimedForm1 : public Form1 {
 public:
     TimedForm1(const WindowPresets& presets, const ScreenOptions& screen, int seconds)
@@ -169,7 +170,8 @@ Row runCase(TimingApp& app, const Case& c, int seconds) {
     app.watched = form.findChild<GLView*>(QStringLiteral("Picture1"));
     app.paintMs.clear();
 
-    startCommand(form.game());   // returns when the game has stopped
+    form.findChild<QAction*>(QStringLiteral("スタート"))->trigger();   // on the window's clock
+    while (form.playing()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     Row r;
     r.players = players;

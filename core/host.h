@@ -15,6 +15,8 @@ enum class MenuItem { Player1, Player2, Player3, Player4, LiveCamera, SmallScree
 
 enum class Label { Time, Score };   // Label1 (time) and Label2 (score)
 
+enum class RecordKind { Solo, Coop };   // the record a game beat: one player's, or the players' share
+
 class Host {
 public:
     virtual ~Host() = default;
@@ -25,11 +27,11 @@ public:
     virtual void clearWindowSurface() = 0;      // whatever was drawn on the window itself
     virtual scene::Window* picture1() = 0;      // what the clipper binds to; null: no picture
     virtual int32_t tickCount() = 0;            // milliseconds since start-up divided by 20
-    virtual void yield() = 0;                   // runs every pending event handler, then returns
-    virtual bool ended() const = 0;             // the program ended inside the last yield
-    // The modal record prompt ("NewRecord!"): the text typed, or empty when cancelled.
-    virtual std::string recordPrompt() = 0;
-    virtual void stepDone() {}                  // after each frame step, before its yield
+    // The record prompt ("NewRecord!"): the game is over and waits until the holder's name is
+    // given to nameRecord (game/lifecycle.h), the text typed or empty when cancelled, at once or
+    // once the player has answered. The game's teardown comes after the answer.
+    virtual void askRecordName(RecordKind kind) = 0;
+    virtual void stepDone() {}                  // after each frame step, on the front end's clock
 };
 
 // The sound banks by number, in the order the window loads them and the rules play them.

@@ -1,4 +1,5 @@
-// The game routine that the Start command runs: setup, frame loop, teardown.
+// The game routine's parts: the setup, one frame step, the teardown (a front end runs them through
+// a Match, game/match.h, on its own clock).
 #pragma once
 
 #include "core/game.h"
@@ -6,13 +7,6 @@
 
 namespace hopshot {
 
-// The Start command: nothing while a game runs (running is non-zero), else one whole game.
-// Returns when that game has ended, or at once when the program ended inside a yield.
-void startCommand(Game& g);
-
-// Setup, then one frame step per tick of the host's clock, yielding to it between them, until
-// running drops; then the teardown. Nothing while a game runs.
-void runGame(Game& g);
 void frameStep(Game& g);    // one step: hopper pass, blood pass, player passes, overview view
 // The same step unseen and unheard, for steps run again from a saved state: no view is drawn,
 // and the banks the rules play go to `instead` (a MutedSound counts them) instead of the game's

@@ -16,8 +16,9 @@ int32_t floorDiv(int32_t a, int32_t n) {
 
 }  // namespace
 
-// Acts only while a game runs. At zero the game ends and the records are tested; a prompt opened
-// here holds the last picture on screen, since the frame loop sees running = 0 only afterwards.
+// Acts only while a game runs. At zero the game ends and the records are tested: a record beaten
+// is stored at once, and its holder's name asked for. The front end holds the last picture on
+// screen while it asks, and tears the game down after the answer.
 void countdownTick(Game& g) {
     World& w = g.w;
     if (w.running != kRunning || w.timeLeft <= 0) return;
@@ -30,15 +31,19 @@ void countdownTick(Game& g) {
     const int n = takingPart(w);
     if (n == 1 && w.hiScoreSolo < w.score) {   // a tie is no record
         w.hiScoreSolo = w.score;
-        w.hiNameSolo = g.host.recordPrompt();
+        g.host.askRecordName(RecordKind::Solo);
     }
     if (n >= 2) {
         const int32_t coop = floorDiv(w.score, n);
         if (w.hiScoreCoop < coop) {
             w.hiScoreCoop = coop;
-            w.hiNameCoop = g.host.recordPrompt();
+            g.host.askRecordName(RecordKind::Coop);
         }
     }
+}
+
+void nameRecord(World& w, RecordKind kind, const std::string& name) {
+    (kind == RecordKind::Solo ? w.hiNameSolo : w.hiNameCoop) = name;
 }
 
 void closeHandler(Game& g) {

@@ -10,6 +10,9 @@ namespace hopshot {
 // The timer's one-second tick: counts the game down and ends it at zero with the record test.
 void countdownTick(Game& g);
 
+// The answer to the record prompt: the holder's name of the record the game beat.
+void nameRecord(World& w, RecordKind kind, const std::string& name);
+
 // The close handler's first step: the game stops. The window then releases the sound, writes the
 // records and ends the program without resuming any game routine.
 void closeHandler(Game& g);

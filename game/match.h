@@ -19,6 +19,11 @@ public:
     // One frame step. A front end with a clock notes its reading after it in the world's
     // lastTick, the one its next step is measured from.
     void step();
+    // The pacing of a front end with a clock (the host's tick count): a step once the clock has
+    // passed lastTick + 1, then lastTick is noted as the clock reads after it (a fresh reading,
+    // so a slow step slows the game rather than being made up for) and the host told. True: a
+    // step ran. Asked as often as the front end likes; a tick skipped is not made up for either.
+    bool stepOnClock();
     long steps() const { return steps_; }
     void end();   // the teardown: the title picture back
 

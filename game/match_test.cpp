@@ -3,8 +3,7 @@
 #include "game/match.h"
 
 #include "controls/keyboard.h"
-#include "game/game_routine.h"
-#include "testing/fake_host.h"
+#include "testing/clock_passes.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 namespace hopshot {
 namespace {
 
+using testing::Passes;
 using testing::TestGame;
 
 constexpr int kSteps = 120;
@@ -63,7 +63,8 @@ TEST(Match, TheGameIsTheSameHoweverTheFrontEndsClockSpacesItsSteps) {
         int pass = 0;
         long pressed = 0;   // the step whose keys went down: once, however many passes before it
         t.host.clock = [&] { return now; };
-        t.host.onYield = [&] {
+        Passes passes;
+        passes.between = [&] {
             const long done = std::count(t.host.log.begin(), t.host.log.end(), "step");
             if (done == kSteps) {
                 World w = t.g.w;
@@ -75,7 +76,7 @@ TEST(Match, TheGameIsTheSameHoweverTheFrontEndsClockSpacesItsSteps) {
             if (pressed != done + 1) pressBefore(t.g.w, pressed = done + 1);
             now += c.ticksPassing(++pass);
         };
-        runGame(t.g);
+        testing::playPasses(t, passes);
         EXPECT_EQ(std::count(t.host.log.begin(), t.host.log.end(), "step"), kSteps);
     }
 }

@@ -37,19 +37,6 @@ NetGame::NetGame(NetSession& session, const StartMessage& start, const std::arra
                                                std::min<long>(kRunAhead, session.autoDelay() + 1));
 }
 
-// A game that predicts hears its sounds through the rollback, which notes them by step.
-void NetGame::bind(GameInput& in) {
-    if (!predicts_) return;
-    in_ = &in;
-    rollback_->bind(in);
-}
-
-void NetGame::unbind() {
-    if (!in_) return;
-    rollback_->unbind();
-    in_ = nullptr;
-}
-
 // The joysticks this machine's players use, read once a step: a change is an event.
 void NetGame::readOwnSticks(std::vector<ScriptEvent>& pending) {
     if (!ownSticks_) return;
@@ -129,10 +116,11 @@ InputSource::Turn NetGame::lockstepTurn(long n, std::vector<ScriptEvent>& out) {
 }
 
 InputSource::Turn NetGame::predictedTurn(long n, std::vector<ScriptEvent>& out) {
-    Game& g = in_->game();
+    Game* g = rollback_->game();
+    if (!g) return Turn::Stop;   // no game was handed the rollback: nothing can run
     if (n == 1 && rollback_->settled() == 0) {
-        settledTime_ = g.w.timeLeft;   // as the setup left them
-        settledScore_ = g.w.score;
+        settledTime_ = g->w.timeLeft;   // as the setup left them
+        settledScore_ = g->w.score;
     }
     // Corrections first, so that the fingerprint that goes out is as new as can be.
     if (rollback_->granted() < n) rollback_->catchUp();
@@ -171,16 +159,17 @@ void NetGame::settled(long step, const World& w, uint64_t draws) {
 // The labels show the last settled step, whatever the events and steps run ahead of it set them
 // to: put back after the events handed over and after each step, before anything is drawn.
 void NetGame::showSettled() {
-    if (!in_ || rollback_->granted() == 0) return;
-    Host& host = in_->game().host;
+    Game* g = rollback_ ? rollback_->game() : nullptr;
+    if (!g || rollback_->granted() == 0) return;
+    Host& host = g->host;
     host.setCaption(Label::Time, captionNumber("Time :", settledTime_));
     host.setCaption(Label::Score, captionNumber("Score :", settledScore_));
 }
 
 // Events whose step will settle as it runs (all in, every step before settled) are the truth:
 // what they show stands (the last tick's "Time : 0").
-void NetGame::handedOver() {
-    if (!rollback_ || rollback_->stepSettlesAsItRuns(rollback_->granted())) return;
+void NetGame::handedOver(long step) {
+    if (rollback_->stepSettlesAsItRuns(step)) return;
     showSettled();
 }
 

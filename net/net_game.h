@@ -45,12 +45,11 @@ public:
     Turn eventsBefore(long step, std::vector<ScriptEvent>& out) override;
     void stepDone(long step, Game& g) override;
     void idle(int ms) override { session_.service(ms); }
-    bool predicts() const override { return predicts_; }
-    void bind(GameInput& in) override;
-    void unbind() override;
-    void handedOver() override;
+    // The rollback beside the game, when the machines predict: the front end hands it to the
+    // game's input (GameInput::begin). Null in a plain lockstep.
+    Rollback* rollback() { return rollback_.get(); }
 
-    void leave() { leaving_ = true; }   // this machine leaves: the game stops at its next yield
+    void leave() { leaving_ = true; }   // this machine leaves: the game stops before its next step
     const std::string& stopReason() const { return stopReason_; }
     // The game so far as a script that replays it alone, once it has stopped.
     std::string keptReplay(const World& w);
@@ -71,6 +70,7 @@ private:
     bool complete(long step) const override { return session_.lockstep().ready(step); }
     StepCommands take(long step) override;
     void settled(long step, const World& w, uint64_t draws) override;
+    void handedOver(long step) override;
 
     NetSession& session_;
     int game_;
@@ -91,7 +91,6 @@ private:
     bool leaving_ = false;
 
     // --- prediction ---
-    GameInput* in_ = nullptr;
     std::unique_ptr<Rollback> rollback_;
     std::map<long, uint64_t> hashes_;    // the fingerprints of the last steps settled
     int32_t settledTime_ = 0, settledScore_ = 0;   // what the labels show

@@ -120,7 +120,7 @@ bool playNetGame(NetSession& s, const StartMessage& m, HeadlessHost& host, Game&
     ScriptInput script;
     script.begin(own, host.timerPhase());
     NetGame net(s, m, screenOptions(host), script);
-    const long steps = host.playGame(m.game, net, m.stepLimit);
+    const long steps = host.playGame(m.game, net, m.stepLimit, net.rollback());
     s.gameOver();
     tell(s, err);
     out << "game " << m.game << ": score " << g.w.score << ", " << steps << " steps\n";

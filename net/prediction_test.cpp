@@ -53,9 +53,6 @@ public:
         labels.push_back({net_.settled(), window_.caption(Label::Time), window_.caption(Label::Score)});
     }
     void idle(int) override { deliver(asked_); }
-    bool predicts() const override { return net_.predicts(); }
-    void bind(GameInput& in) override { net_.bind(in); }
-    void unbind() override { net_.unbind(); }
 
     std::map<long, int32_t> seenScore;   // the score on screen after each step's latest live run
     struct Labels {
@@ -146,7 +143,7 @@ GuestRun playAsGuest(const std::string& guest, const std::string& host, int late
         CountingSound counting(g.sound);
         SoundOut* device = g.sound;
         g.sound = &counting;
-        run.steps = h.playGame(1, lateHost, taken.stepLimit);
+        run.steps = h.playGame(1, lateHost, taken.stepLimit, net.rollback());
         g.sound = device;
         run.seenScore = lateHost.seenScore;
         run.labels = lateHost.labels;

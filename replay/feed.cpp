@@ -86,13 +86,24 @@ long scriptStepLimit(long limit, bool scriptTicks, long lastEventStep) {
 }
 
 bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& error) {
+    ScriptCursor cursor(script);
+    for (;;) {
+        switch (cursor.next(g, front, error)) {
+        case ScriptCursor::Next::Started: break;
+        case ScriptCursor::Next::Failed: return false;
+        case ScriptCursor::Next::Over:
+        case ScriptCursor::Next::Stopped: return true;
+        }
+    }
+}
+
+ScriptCursor::Next ScriptCursor::next(Game& g, ScriptFront& front, ScriptError& error) {
     static const MenuItem playerItems[] = {MenuItem::Player1, MenuItem::Player2,
                                            MenuItem::Player3, MenuItem::Player4};
     static const MenuItem optionItems[] = {MenuItem::LiveCamera, MenuItem::SmallScreen,
                                            MenuItem::SimpleDisplay, MenuItem::Wireframe};
-    int timerPhase = kDefaultTimerPhase;
-    int games = 0;
-    for (const ScriptCommand& c : script.commands) {
+    while (at_ < script_.commands.size()) {
+        const ScriptCommand& c = script_.commands[at_++];
         switch (c.kind) {
         case ScriptCommand::Kind::Players:
             for (int i = 0; i < 4; ++i) front.setMark(playerItems[i], c.marks[i]);
@@ -100,24 +111,26 @@ bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& 
         case ScriptCommand::Kind::Options:
             for (int i = 0; i < 4; ++i) front.setMark(optionItems[i], c.marks[i]);
             break;
-        case ScriptCommand::Kind::Timer: timerPhase = c.timerPhase; break;
+        case ScriptCommand::Kind::Timer: timerPhase_ = c.timerPhase; break;
         case ScriptCommand::Kind::Name: front.setName(c.name); break;
         case ScriptCommand::Kind::Draws:
             if (c.draws < g.rng.draws()) {
                 error = {c.line, "the generator has already taken " +
                                      std::to_string(g.rng.draws()) + " draws, more than " +
                                      std::to_string(c.draws)};
-                return false;
+                return Next::Failed;
             }
-            if (!g.rng.advanceTo(c.draws, [&] { return front.stillWanted(); })) return true;
+            if (!g.rng.advanceTo(c.draws, [&] { return front.stillWanted(); })) {
+                --at_;   // asked again, it goes on from where the generator got to
+                return Next::Stopped;
+            }
             break;
         case ScriptCommand::Kind::Set: carriedValueRef(g.w, c.value, c.index) = c.setTo; break;
         case ScriptCommand::Kind::Game:
-            if (!front.playGame(++games, c, timerPhase)) return true;
-            break;
+            return front.playGame(++games_, c, timerPhase_) ? Next::Started : Next::Stopped;
         }
     }
-    return true;
+    return Next::Over;
 }
 
 }  // namespace hopshot

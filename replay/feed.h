@@ -86,4 +86,26 @@ public:
 // True, with nothing more played, when the front end stops wanting it while the generator moves.
 bool playScript(const Script& script, Game& g, ScriptFront& front, ScriptError& error);
 
+// The same a game at a time, for a front end whose games run on its own clock: next() runs the
+// commands up to the next `game` and has the front end start it, and is asked again once that
+// game is over.
+class ScriptCursor {
+public:
+    enum class Next {
+        Started,   // a game was handed to the front end
+        Over,      // the script has no more
+        Stopped,   // the front end stopped wanting it while the generator moved on: asked
+                   // again, next() goes on with the same line from where the generator got to
+        Failed,    // a `draws` line asks for fewer draws than were taken: `error` says where
+    };
+    explicit ScriptCursor(const Script& script) : script_(script) {}
+    Next next(Game& g, ScriptFront& front, ScriptError& error);
+
+private:
+    const Script& script_;
+    size_t at_ = 0;
+    int games_ = 0;
+    int timerPhase_ = kDefaultTimerPhase;
+};
+
 }  // namespace hopshot

@@ -60,9 +60,9 @@ bool HeadlessHost::checked(MenuItem item) const {
 
 void HeadlessHost::setCaption(Label label, const std::string& text) { captions_[label] = text; }
 
-std::string HeadlessHost::recordPrompt() {
+void HeadlessHost::askRecordName(RecordKind kind) {
     ++prompts_;
-    return name_;
+    nameRecord(game_->w, kind, name_);
 }
 
 long HeadlessHost::playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit) {
@@ -71,14 +71,15 @@ long HeadlessHost::playGame(int number, const std::vector<ScriptEvent>& events, 
                     scriptStepLimit(stepLimit, script_.scriptTicks(), script_.lastEventStep()));
 }
 
-long HeadlessHost::playGame(int number, InputSource& source, long stepLimit) {
+long HeadlessHost::playGame(int number, InputSource& source, long stepLimit, Rollback* rollback) {
     playing_ = true;
     gameNumber_ = number;
     steps_ = 0;
     input_->begin(&source, stepLimit, {},
                   [this](long step, const World& w, uint64_t draws, const std::vector<int>& sounds) {
                       if (trace_) writeStepObject(*trace_, gameNumber_, step, w, draws, sounds);
-                  });
+                  },
+                  rollback);
 
     // As fast as it goes: the events of each step, waited for when they are not yet there, then
     // the step. The clock advances a tick a step.
@@ -107,13 +108,6 @@ void HeadlessHost::stepDone() {
     if (!playing_) return;
     ++steps_;
     input_->stepDone(steps_, sound_.take());
-}
-
-// The yield after step k (k = 0: the one after the setup): the events for step k + 1, waited for
-// when they are not yet there, then the step limit.
-void HeadlessHost::yield() {
-    ++tick_;   // one tick per yield: the frame loop runs one step after every yield
-    if (playing_) input_->yieldAfter(steps_, true);
 }
 
 namespace {

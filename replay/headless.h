@@ -74,8 +74,9 @@ public:
     // run. Writes the end object after the teardown; returns the frame steps the game ran.
     // stepLimit 0: none given (see scriptStepLimit).
     long playGame(int number, const std::vector<ScriptEvent>& events, long stepLimit);
-    // The same with the events of another source (network play), stopped after stepLimit steps.
-    long playGame(int number, InputSource& source, long stepLimit);
+    // The same with the events of another source (network play), stopped after stepLimit steps,
+    // with the rollback beside the game when it runs steps ahead of their events (null: none).
+    long playGame(int number, InputSource& source, long stepLimit, Rollback* rollback = nullptr);
 
     // Called after every game's teardown (the records it may have set are saved there).
     void afterEachGame(std::function<void()> done) { afterEachGame_ = std::move(done); }
@@ -97,9 +98,7 @@ public:
     void clearWindowSurface() override {}
     scene::Window* picture1() override { return nullptr; }
     int32_t tickCount() override { return tick_; }
-    void yield() override;
-    bool ended() const override { return false; }   // no Quit, no close box: the script ends it
-    std::string recordPrompt() override;
+    void askRecordName(RecordKind kind) override;   // answered at once with the script's name
     void stepDone() override;
 
 private:

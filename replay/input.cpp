@@ -1,5 +1,7 @@
 #include "replay/input.h"
 
+#include "replay/rollback.h"
+
 #include <algorithm>
 
 namespace hopshot {
@@ -38,18 +40,21 @@ InputSource::Turn LocalInput::eventsBefore(long, std::vector<ScriptEvent>& out) 
     return Turn::Go;
 }
 
-void GameInput::begin(InputSource* source, long stepLimit, Tap tap, Settled settled) {
+void GameInput::begin(InputSource* source, long stepLimit, Tap tap, Settled settled,
+                      Rollback* rollback) {
     source_ = source;
+    rollback_ = rollback;
     stepLimit_ = stepLimit;
     tap_ = std::move(tap);
     settled_ = std::move(settled);
     grantedFor_ = 0;
     wentBack_ = -1;
-    if (source_) source_->bind(*this);
+    if (rollback_) rollback_->bind(*this);
 }
 
 void GameInput::end() {
-    if (source_) source_->unbind();
+    if (rollback_) rollback_->unbind();
+    rollback_ = nullptr;
     source_ = nullptr;
     tap_ = {};
     settled_ = {};
@@ -81,7 +86,7 @@ void GameInput::apply(const std::vector<ScriptEvent>& events) {
 
 bool GameInput::yieldAfter(long& stepsDone, bool block) {
     if (!source_) return false;
-    const bool predicting = source_->predicts();
+    const bool predicting = this->predicting();
     std::vector<ScriptEvent> events;
     for (;;) {
         const long n = stepsDone + 1;
@@ -98,7 +103,7 @@ bool GameInput::yieldAfter(long& stepsDone, bool block) {
         events.clear();
         if (turn == InputSource::Turn::Go) {
             grantedFor_ = stepsDone + 1;
-            source_->handedOver();
+            if (rollback_) rollback_->handedOver();
             break;
         }
         if (turn == InputSource::Turn::Stop) {

@@ -1,5 +1,5 @@
 // The one road by which events reach a game. Whatever the front end (the window played live, a
-// script headless or in the window's replay, a network game), the frame loop's yield asks one
+// script headless or in the window's replay, a network game), between its steps it asks one
 // InputSource for the events before the next frame step, and GameInput hands them to the game in
 // order and to whoever writes them down. A rule about input stands in one of these places.
 #pragma once
@@ -14,6 +14,7 @@
 namespace hopshot {
 
 class GameInput;
+class Rollback;
 
 class InputSource {
 public:
@@ -27,15 +28,6 @@ public:
     virtual void stepDone(long /*step*/, Game& /*g*/) {}
     // Waits up to `ms` for something that could end a Wait (a front end with nothing else to do).
     virtual void idle(int /*ms*/) {}
-
-    // A source that predicts runs steps before it knows their events for good, and puts the game
-    // back and runs them again itself (through `in`) when they turn out otherwise. What is
-    // written down of such a game (trace, recording) comes from its settled steps, not from
-    // each step as it runs (see GameInput::settle).
-    virtual bool predicts() const { return false; }
-    virtual void bind(GameInput& /*in*/) {}   // the game begins with this source
-    virtual void unbind() {}                  // ... and ends
-    virtual void handedOver() {}              // the events of a Go have reached the game
 };
 
 // A script's events for one game: each event before its step, then the countdown's tick after
@@ -83,23 +75,26 @@ public:
 
     // A game begins with this source; stepLimit 0: no limit. The tap sees each event, tagged
     // with the step before which it reached the game. `settled` sees each step once it is
-    // written down for good (the trace): as it runs (stepDone), or with a source that predicts,
-    // once it is settled, in order, with its events to the tap then.
-    void begin(InputSource* source, long stepLimit = 0, Tap tap = {}, Settled settled = {});
+    // written down for good (the trace): as it runs (stepDone), or in a game that runs steps
+    // before their events are known for good, once the rollback beside it (`rollback`, which
+    // puts the game back and runs it again through this input) has settled it, in order, with
+    // its events to the tap then.
+    void begin(InputSource* source, long stepLimit = 0, Tap tap = {}, Settled settled = {},
+               Rollback* rollback = nullptr);
     void end();
-    bool predicting() const { return source_ && source_->predicts(); }
+    bool predicting() const { return rollback_ != nullptr; }
     bool active() const { return source_ != nullptr; }
     void setJoysticks(ScriptJoysticks* j) { joysticks_ = j; }
 
     // The yield after `stepsDone` frame steps: what the source has for the next step goes to the
     // game. With `block`, a Wait is waited out through the source's idle(). Returns whether the
     // next step may run.
-    // A source that predicts may take the game back for good, when it ended at an earlier step
-    // than the one run last: `stepsDone` is then lowered to that step.
+    // With a rollback the game may be taken back for good, when it ended at an earlier step than
+    // the one run last: `stepsDone` is then lowered to that step.
     bool yieldAfter(long& stepsDone, bool block = false);
     bool granted(long stepsDone) const { return grantedFor_ == stepsDone + 1; }
-    // After frame step `step`, with the banks it played: written down at once unless the source
-    // predicts, then handed to the source.
+    // After frame step `step`, with the banks it played: written down at once unless a rollback
+    // settles it later, then handed to the source.
     void stepDone(long step, const std::vector<int>& sounds) {
         if (settled_ && !predicting()) settled_(step, g_.w, g_.rng.draws(), sounds);
         if (source_) source_->stepDone(step, g_);
@@ -108,7 +103,7 @@ public:
     // Hands events to the game at once, outside any game's steps (keys between games).
     void apply(const std::vector<ScriptEvent>& events);
 
-    // --- for a source that predicts ---
+    // --- for the rollback ---
     Game& game() { return g_; }
     ScriptJoysticks* joysticks() { return joysticks_; }
     // Events of a step run again: to the game as before, but no menu mark flips a second time.
@@ -125,6 +120,7 @@ private:
     ScriptJoysticks* joysticks_;
     Flip flip_;
     InputSource* source_ = nullptr;
+    Rollback* rollback_ = nullptr;
     long stepLimit_ = 0;
     Tap tap_;
     Settled settled_;

@@ -27,6 +27,8 @@ public:
     virtual StepCommands take(long step) = 0;     // the step's commands for good, once complete
     // A step settled: the world after it and its generator's draws.
     virtual void settled(long /*step*/, const World& /*w*/, uint64_t /*draws*/) {}
+    // The events of step `step` have reached the game, before it runs.
+    virtual void handedOver(long /*step*/) {}
 };
 
 // What the corrections of one machine's game came to.
@@ -48,6 +50,8 @@ public:
     // lets only a step's first run be heard.
     void bind(GameInput& in);
     void unbind();
+    Game* game() { return in_ ? &in_->game() : nullptr; }   // the game bound; null: none
+    void handedOver() { feed_.handedOver(grantedFor_); }    // the events granted reached it
 
     // Corrections first: the oldest step run whose commands, as held now, differ from those it
     // ran with is run again, with every later one; then every step that may settle, settles.

@@ -67,10 +67,7 @@ public:
     }
     void stepDone(long step, Game&) override { rollback_.stepDone(step); }
     void idle(int) override { feed_.arrived = asked_; }
-    bool predicts() const override { return true; }
-    void bind(GameInput& in) override { rollback_.bind(in); }
-    void unbind() override { rollback_.unbind(); }
-    const Rollback& rollback() const { return rollback_; }
+    Rollback& rollback() { return rollback_; }
 
 private:
     LateFeed& feed_;
@@ -107,7 +104,7 @@ Played play(const std::string& own, const std::string& other, int late, long ste
         for (MenuItem p : {MenuItem::Player1, MenuItem::Player2, MenuItem::Player3, MenuItem::Player4})
             h.setMark(p, true);
         RollbackSource source(feed, late, stepLimit);
-        run.steps = h.playGame(1, source, stepLimit);
+        run.steps = h.playGame(1, source, stepLimit, &source.rollback());
         run.reruns = source.rollback().reruns();
         return 0;
     });

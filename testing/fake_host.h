@@ -61,14 +61,11 @@ class FakeHost : public Host {
 public:
     std::map<MenuItem, bool> marks{{MenuItem::Player1, true}, {MenuItem::LiveCamera, true}};
     std::map<Label, std::string> captions;
-    std::vector<std::string> log;                 // "show3D", "title", "clear", "yield", "step"
+    std::vector<std::string> log;                 // "show3D", "title", "clear", "step"
     std::function<int32_t()> clock = [] { return 0; };
-    std::function<void()> onYield;                // the window's handlers, run inside the yield
     FakeWindow window;
     bool hasWindow = false;
-    bool programEnded = false;
-    std::string typedName;
-    int prompts = 0;
+    std::vector<RecordKind> asked;                // the record prompts opened, in order
 
     void play(std::initializer_list<int> players) {
         for (auto item : {MenuItem::Player1, MenuItem::Player2, MenuItem::Player3, MenuItem::Player4})
@@ -88,16 +85,8 @@ public:
     void clearWindowSurface() override { log.push_back("clear"); }
     scene::Window* picture1() override { return hasWindow ? &window : nullptr; }
     int32_t tickCount() override { return clock(); }
-    void yield() override {
-        log.push_back("yield");
-        if (onYield) onYield();
-    }
-    bool ended() const override { return programEnded; }
     void stepDone() override { log.push_back("step"); }
-    std::string recordPrompt() override {
-        ++prompts;
-        return typedName;
-    }
+    void askRecordName(RecordKind kind) override { asked.push_back(kind); }
 };
 
 class FakeSound : public SoundOut {
