@@ -125,7 +125,9 @@ TEST(MeetService, AHostsRelayIsToldToItsRelayedGuestOnly) {
         Message m = r;
         m.type = Type::Relayed;
         m.relayed = {0xC6336401, 49153};
-        if (c.guestRelayed) ASSERT_EQ(h.send(kGuest, m).size(), 2u) << c.what;
+        if (c.guestRelayed) {
+            ASSERT_EQ(h.send(kGuest, m).size(), 2u) << c.what;
+        }
         m.type = Type::HostRelayed;
         m.hostKey[3] ^= c.flip;
         m.peer = kGuest;
@@ -133,7 +135,9 @@ TEST(MeetService, AHostsRelayIsToldToItsRelayedGuestOnly) {
         const auto a = h.send(kHost, m);
         ASSERT_EQ(a.size(), c.answers) << c.what;
         EXPECT_EQ(a[0].type, c.flip ? Type::Error : Type::RelayNoted) << c.what;
-        if (a.size() == 2) EXPECT_TRUE(a[1].type == Type::HostRelay && a[1].code == r.code && a[1].relayed == c.relayed) << c.what;
+        if (a.size() == 2) {
+            EXPECT_TRUE(a[1].type == Type::HostRelay && a[1].code == r.code && a[1].relayed == c.relayed) << c.what;
+        }
     }
 }
 
