@@ -18,13 +18,6 @@
 namespace hopshot::meet {
 namespace {
 
-// Stands for "no answer came back".
-Message silence() {
-    Message m;
-    m.type = Type::Ended;
-    return m;
-}
-
 namespace fs = std::filesystem;
 constexpr uint32_t kLoopback = 0x7F000001;
 
@@ -67,7 +60,8 @@ struct Client {
     // The next datagram within timeoutMs, decoded; type Ended with nonce 0 when none came.
     Message receive(int timeoutMs = 3000) const {
         pollfd p{fd, POLLIN, 0};
-        Message m = silence();
+        Message m;
+        m.type = Type::Ended;   // stands for "no answer came back"
         if (poll(&p, 1, timeoutMs) != 1) return m;
         char buffer[kMaxDatagram];
         const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
