@@ -272,7 +272,7 @@ TEST(NetDialog, EachFailureEndsInItsSentenceAndCancelStopsTheAttempt) {
             guitest::pump(300);
             heardQuiet();   // what was on its way
             guitest::pump(2500);
-            EXPECT_EQ(heardQuiet(), 0) << "the lookup went on after Cancel";
+            EXPECT_EQ(heardQuiet(), 0) << "the attempt went on after Cancel";
             EXPECT_EQ(guest.said().find("hopshot: ", before), std::string::npos) << guest.said();
             guitest::keepShot(guitest::grabShown(guest.dialog), "net-dialog-cancelled");
             continue;
