@@ -16,7 +16,6 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -26,66 +25,6 @@ namespace hopshot {
 namespace {
 
 constexpr int kJoinWaitMs = 5000;
-
-int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-net::SideSend sideSend(NetSession& s) {
-    return [&s](const meet::Endpoint& to, std::string_view bytes) { s.sendSide(to.address, to.port, bytes); };
-}
-
-std::string dotted(uint32_t address) {
-    in_addr a{htonl(address)};
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
-
-// A guest's join through an invite code, as joinByCode does it, but looking at `cancel` at every
-// turn: the lookup, the ways tried and the relay's allocation end as soon as it is set.
-std::unique_ptr<NetSession> joinByCodeUnless(const std::atomic<bool>& cancel, const NetChoice& c, const Players& own,
-                                             JoinedSession& out, std::string& problem) {
-    if (c.meet.empty()) {
-        problem = "joining by an invite code needs a meeting service: name one in the network dialog or give --meet HOST[:PORT]";
-        return nullptr;
-    }
-    const auto service = net::resolveMeet(c.meet, problem);
-    if (!service) return nullptr;
-    auto s = NetSession::openGuest(own, programVersion(), problem);
-    if (!s) return nullptr;
-    net::GuestWays ways(*service, c.code, net::lanEndpoints(s->localPort()), sideSend(*s));
-    s->setSideReader([&ways](uint32_t address, uint16_t port, std::string_view bytes) {
-        return ways.take({address, port}, bytes, steadyMs());
-    });
-    while (ways.busy() && !cancel) {
-        ways.step(steadyMs());
-        if (ways.state() == net::GuestWays::State::Relaying) {
-            std::string why;
-            out.relay = net::RelayPump::allocate(ways.found().turn, s->localPort(), why);
-            if (out.relay) ways.relayReady(out.relay->relayed(), steadyMs());
-            else ways.relayFailed(why);
-        }
-        s->service(5);
-    }
-    if (cancel) return nullptr;
-    if (ways.state() == net::GuestWays::State::Failed) {
-        problem = ways.failure();
-        s->setSideReader(nullptr);
-        return nullptr;
-    }
-    meet::Endpoint to = ways.through();
-    if (ways.path() == net::Path::Relayed) {
-        to = {0x7F000001, out.relay->carryTo(to, problem)};
-        if (to.port == 0) return nullptr;
-    }
-    const bool joined = s->joinHost(dotted(to.address), to.port, kJoinWaitMs, problem);
-    s->setSideReader(nullptr);
-    if (!joined) return nullptr;
-    out.path = ways.path();
-    return s;
-}
 
 // The free players of a session: those no machine brings, bit p for player p + 1.
 uint8_t freePlayers(const NetSession& s) {
@@ -126,15 +65,18 @@ JoinAttempt::~JoinAttempt() {
 
 void JoinAttempt::run(Players own) {
     auto joined = std::make_shared<JoinedSession>();
+    const auto cancelled = [this] { return cancel_.load(); };
     std::string error;
     NetChoice& c = choice_;
     if (c.address.empty() && c.code.empty() &&
         !pickLanGame(lanQueryPlaces(kLanPort), kLanListenMs, c.address, c.port, error))
         c.address.clear();
+    else if (!c.code.empty() && c.meet.empty())
+        error = "joining by an invite code needs a meeting service: name one in the network dialog or give --meet HOST[:PORT]";
     else if (!c.code.empty())
-        joined->session = joinByCodeUnless(cancel_, c, own, *joined, error);
+        joined->session = net::joinByCode(c.meet, c.code, own, kJoinWaitMs, joined->relay, joined->path, error, cancelled);
     else if (!cancel_)
-        joined->session = NetSession::join(c.address, c.port, own, programVersion(), kJoinWaitMs, error);
+        joined->session = NetSession::join(c.address, c.port, own, programVersion(), kJoinWaitMs, error, cancelled);
     if (joined->session && joined->path == net::Path::None) {
         meet::Endpoint host;
         joined->session->machineAddress(0, host.address, host.port);
@@ -153,12 +95,7 @@ NetSeat::NetSeat(Form1& form, const NetChoice& choice) : form_(form), choice_(ch
     connect(&pump_, &QTimer::timeout, this, &NetSeat::pump);
 }
 
-NetSeat::~NetSeat() {
-    if (meeting_) {
-        meeting_->end();
-        session_->setSideReader(nullptr);
-    }
-}
+NetSeat::~NetSeat() = default;   // the meeting ends its code before the session goes
 
 Players NetSeat::myPlayers() const {
     Players p = form_.menuPlayers();
@@ -219,13 +156,7 @@ bool NetSeat::begin(std::string& error) {
             }
             if (service) {
                 meet::GameInfo game{lanHostName().substr(0, meet::kMaxNameBytes), 1, freePlayers(*session_)};
-                meeting_ = std::make_unique<net::HostWays>(*service, net::lanEndpoints(session_->localPort()), game,
-                                                           sideSend(*session_));
-                session_->setSideReader([this](uint32_t address, uint16_t port, std::string_view bytes) {
-                    const int64_t now = steadyMs();
-                    meeting_->step(now);
-                    return meeting_->take({address, port}, bytes, now);
-                });
+                meeting_ = std::make_unique<net::HostMeeting>(*session_, *service, game);
             } else {
                 std::cerr << "hopshot: " << error << "; hosting by address only" << std::endl;
                 error.clear();
@@ -285,12 +216,11 @@ void NetSeat::pump() {
 // the session. A meeting service that fails a game the player asked to host by code ends it.
 void NetSeat::stepMeeting() {
     if (!meeting_) return;
-    meeting_->setGame(uint8_t(session_->roster().size()), freePlayers(*session_));
-    meeting_->step(steadyMs());
-    if (!meeting_->failure().empty()) {
-        const std::string why = meeting_->failure();
+    meeting_->ways().setGame(uint8_t(session_->roster().size()), freePlayers(*session_));
+    meeting_->step();
+    if (!meeting_->ways().failure().empty()) {
+        const std::string why = meeting_->ways().failure();
         std::cerr << "hopshot: " << why << std::endl;
-        session_->setSideReader(nullptr);
         meeting_.reset();
         code_.clear();
         if (!choice_.meetGiven) {
@@ -302,8 +232,8 @@ void NetSeat::stepMeeting() {
         if (!choice_.fromDialog) tellProblem(why + ".");
         return;
     }
-    if (code_.empty() && !meeting_->code().empty()) {
-        code_ = meeting_->code();
+    if (code_.empty() && !meeting_->ways().code().empty()) {
+        code_ = meeting_->ways().code();
         std::cout << "invite code: " << code_ << std::endl;
     }
 }
@@ -500,11 +430,7 @@ void NetSeat::leave() {
     pump_.stop();
     delete notifier_;
     notifier_ = nullptr;
-    if (meeting_) {
-        meeting_->end();   // the code dies with the game
-        session_->setSideReader(nullptr);
-        meeting_.reset();
-    }
+    meeting_.reset();   // the code dies with the game
     code_.clear();
     session_.reset();
     lastNotice_.clear();

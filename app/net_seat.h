@@ -48,8 +48,8 @@ struct NetChoice {
 
 // A guest joining away from the window's event loop, so that the window stays live and shows
 // "Connecting…": the LAN asked, the invite code looked up and its ways tried, the host joined, on
-// a thread of its own. cancel() stops it at its next look (the lookup, the punching and the
-// relay look at every turn; ENet's handshake within the join's wait), and the result is dropped.
+// a thread of its own. cancel() stops it within a few tens of ms in every phase (the lookup, the
+// punching, the relay's allocation and ENet's handshake), and the result is dropped.
 class JoinAttempt : public QObject {
     Q_OBJECT
 public:
@@ -141,7 +141,7 @@ private:
     NetChoice choice_;
     std::unique_ptr<net::RelayPump> relay_;   // a relayed guest's way to its host; outlives the session
     std::unique_ptr<NetSession> session_;
-    std::unique_ptr<net::HostWays> meeting_;   // host: its invite code at the meeting service
+    std::unique_ptr<net::HostMeeting> meeting_;   // host: its invite code at the meeting service, and its relay
     std::string code_, problem_;
     net::Path path_ = net::Path::None;         // guest: how it reached the host
     QSocketNotifier* notifier_ = nullptr;

@@ -316,7 +316,7 @@ void NetworkDialog::lanGameChosen() {
 
 void NetworkDialog::cancelChosen() {
     if (attempt_) {
-        attempt_->cancel();   // its thread ends at its next look; its end is waited for there
+        attempt_->cancel();   // its thread ends within tens of ms; its end is waited for there
         cancelled_.push_back(std::move(attempt_));
     }
     setBusy(false);

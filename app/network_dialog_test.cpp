@@ -90,7 +90,7 @@ struct TwoWindows {
     const char* name;
     const char* hostPlace;    // empty: this machine, on loopback; else the lab's place
     const char* guestPlace;
-    bool symmetric;           // router 2 gives every destination a new port
+    int symmetric;            // routers giving every destination a new port: 0, router 2, or both
     bool byCode;              // else by address, port testPort()
     bool commandLine;         // hosted by --host --meet, not from the dialog
     const char* guestTypes;   // what the guest types: "CODE", an address, or "" to pick from the LAN
@@ -101,11 +101,13 @@ TEST(NetDialog, TwoWindowsStartAGameFromTheirDialogs) {
     if (!guitest::app()) GTEST_SKIP() << "no X display";
     const std::string port = std::to_string(testPort());
     const TwoWindows cases[] = {
-        {"by address on this machine", "", "", false, false, false, "127.0.0.1:PORT", "lan"},
-        {"by code from the command line", "", "", false, true, true, "CODE", "lan"},
-        {"a game heard on the LAN", "h1", "h1b", false, false, false, "", "lan"},
-        {"by code across two home routers", "h1", "h2", false, true, false, "CODE", "punched"},
-        {"by code through a symmetric router", "h1", "h2", true, true, false, "CODE", "relayed"},
+        {"by address on this machine", "", "", 0, false, false, "127.0.0.1:PORT", "lan"},
+        {"by code from the command line", "", "", 0, true, true, "CODE", "lan"},
+        {"a game heard on the LAN", "h1", "h1b", 0, false, false, "", "lan"},
+        {"by code across two home routers", "h1", "h2", 0, true, false, "CODE", "punched"},
+        {"by code through a symmetric router", "h1", "h2", 1, true, false, "CODE", "relayed"},
+        // Neither home lets anything in: the host allocates a relay of its own, relay to relay.
+        {"by code through two symmetric routers", "h1", "h2", 2, true, false, "CODE", "relayed"},
     };
     // The meeting service on this machine, for the hosts here.
     const std::string here = "127.0.0.1:" + std::to_string(testPort() + 5);
@@ -180,7 +182,8 @@ TEST(NetDialog, TwoWindowsStartAGameFromTheirDialogs) {
         EXPECT_NE(captionOf(host.window).find("machine 2 " + std::string(c.path)), std::string::npos)
             << captionOf(host.window);
         guitest::pump(500);   // the dialogs show what the captions say
-        const std::string shot = std::string("net-dialog-") + (*c.hostPlace ? c.path : c.byCode ? "command-line" : "loopback");
+        const std::string shot = std::string("net-dialog-") + (*c.hostPlace ? c.path : c.byCode ? "command-line" : "loopback") +
+                                 (c.symmetric == 2 ? "-both" : "");
         guitest::keepShot(guitest::grabShown(host.dialog), shot + "-host-dialog");
         guitest::keepShot(guitest::grabShown(guest.dialog), shot + "-guest-dialog");
 
@@ -241,6 +244,8 @@ TEST(NetDialog, EachFailureEndsInItsSentenceAndCancelStopsTheAttempt) {
         {"no host at the address", false, nobody.c_str(), "silent", "no hopshot host answers at ", 8000},
         {"a full host", false, fullAt.c_str(), "silent", "the game is full: all four players are taken", 4000},
         {"cancelled while connecting", false, "2222-2222", "silent", "", 800},
+        // An address whose socket never answers ENet's handshake: Cancel ends the handshake too.
+        {"cancelled during the handshake", false, silent.c_str(), "silent", "", 800},
         {"hosting where the meeting service does not answer", true, "", "silent", "does not answer.", 7000},
         {"hosting by code with no meeting service", true, "", "none", "ミーティングサービスが要ります", 1000},
     };
@@ -267,7 +272,7 @@ TEST(NetDialog, EachFailureEndsInItsSentenceAndCancelStopsTheAttempt) {
             guitest::pump(300);
             heardQuiet();   // what was on its way
             guitest::pump(2500);
-            EXPECT_EQ(heardQuiet(), 0) << "the lookup went on after Cancel";
+            EXPECT_EQ(heardQuiet(), 0) << "the attempt went on after Cancel";
             EXPECT_EQ(guest.said().find("hopshot: ", before), std::string::npos) << guest.said();
             guitest::keepShot(guitest::grabShown(guest.dialog), "net-dialog-cancelled");
             continue;

@@ -28,66 +28,46 @@ Players scriptPlayers(const Script& script, bool host) {
     return p;
 }
 
-int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-net::SideSend sideSend(NetSession& s) {
-    return [&s](const meet::Endpoint& to, std::string_view bytes) { s.sendSide(to.address, to.port, bytes); };
-}
-
 // Host: its game registered with the meeting service; the code goes to the standard output once
 // it comes, and each guest's path once it has joined. Stepped whenever the session's socket
 // hears anything, in games too, so that the code is kept alive.
 class HostMeeting {
 public:
-    HostMeeting(NetSession& s, const meet::Endpoint& service, const Players& own) : s_(s) {
-        char name[65] = {};
-        if (gethostname(name, sizeof name - 1) != 0 || !name[0]) std::snprintf(name, sizeof name, "hopshot");
-        meet::GameInfo game{std::string(name).substr(0, meet::kMaxNameBytes), 1, 0};
-        for (int p = 0; p < kPlayers; ++p)
-            if (!own[size_t(p)]) game.freePlayers |= uint8_t(1 << p);
-        ways_ = std::make_unique<net::HostWays>(service, net::lanEndpoints(s.localPort()), game, sideSend(s));
-        relay_ = std::make_unique<net::HostRelayPump>(s.localPort());
-        s.setSideReader([this](uint32_t address, uint16_t port, std::string_view bytes) {
-            const int64_t now = steadyMs();
-            ways_->step(now);
-            const bool taken = ways_->take({address, port}, bytes, now);
-            relay_->step(*ways_);
-            return taken;
-        });
-    }
-    ~HostMeeting() {
-        ways_->end();
-        s_.setSideReader(nullptr);
-    }
+    HostMeeting(NetSession& s, const meet::Endpoint& service, const Players& own)
+        : s_(s), meeting_(s, service, gameInfo(own)) {}
     // False when the service failed this game, said on `err`.
     bool step(std::ostream& out, std::ostream& err) {
-        ways_->step(steadyMs());
-        relay_->step(*ways_);
-        if (!ways_->failure().empty()) {
-            err << "hopshot: " << ways_->failure() << "\n";
+        meeting_.step();
+        const net::HostWays& ways = meeting_.ways();
+        if (!ways.failure().empty()) {
+            err << "hopshot: " << ways.failure() << "\n";
             return false;
         }
-        if (!ways_->code().empty() && !told_) {
+        if (!ways.code().empty() && !told_) {
             told_ = true;
-            out << "invite code: " << ways_->code() << std::endl;
+            out << "invite code: " << ways.code() << std::endl;
         }
         for (const Machine& m : s_.roster()) {
             meet::Endpoint from;
             if (m.id == 0 || paths_.count(m.id) || !s_.machineAddress(m.id, from.address, from.port)) continue;
             paths_.insert(m.id);
-            const net::Path path = relay_->standsIn(from) ? net::Path::Relayed : ways_->pathOf(from);
-            out << "path: " << net::pathName(path) << " (machine " << m.id + 1 << ")" << std::endl;
+            out << "path: " << net::pathName(meeting_.pathOf(from)) << " (machine " << m.id + 1 << ")" << std::endl;
         }
         return true;
     }
 
 private:
+    static meet::GameInfo gameInfo(const Players& own) {
+        char name[65] = {};
+        if (gethostname(name, sizeof name - 1) != 0 || !name[0]) std::snprintf(name, sizeof name, "hopshot");
+        meet::GameInfo game{std::string(name).substr(0, meet::kMaxNameBytes), 1, 0};
+        for (int p = 0; p < kPlayers; ++p)
+            if (!own[size_t(p)]) game.freePlayers |= uint8_t(1 << p);
+        return game;
+    }
+
     NetSession& s_;
-    std::unique_ptr<net::HostWays> ways_;
-    std::unique_ptr<net::HostRelayPump> relay_;   // after the ways: it goes first
+    net::HostMeeting meeting_;
     bool told_ = false;
     std::set<int> paths_;
 };

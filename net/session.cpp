@@ -146,9 +146,9 @@ std::unique_ptr<NetSession> NetSession::host(uint16_t port, const Players& own,
 
 std::unique_ptr<NetSession> NetSession::join(const std::string& address, uint16_t port,
                                              const Players& own, const std::string& version,
-                                             int timeoutMs, std::string& error) {
+                                             int timeoutMs, std::string& error, const Cancelled& cancelled) {
     auto s = openGuest(own, version, error);
-    if (!s || !s->joinHost(address, port, timeoutMs, error)) return nullptr;
+    if (!s || !s->joinHost(address, port, timeoutMs, error, cancelled)) return nullptr;
     return s;
 }
 
@@ -174,7 +174,8 @@ std::unique_ptr<NetSession> NetSession::openGuest(const Players& own, const std:
     return s;
 }
 
-bool NetSession::joinHost(const std::string& address, uint16_t port, int timeoutMs, std::string& error) {
+bool NetSession::joinHost(const std::string& address, uint16_t port, int timeoutMs, std::string& error,
+                          const Cancelled& cancelled) {
     const std::string where = address + ":" + std::to_string(port);
     NetSession* s = this;
     ENetAddress to{};
@@ -201,7 +202,7 @@ bool NetSession::joinHost(const std::string& address, uint16_t port, int timeout
     bool connected = false;
     enet_uint32 helloAt = 0;
     while (!s->welcomed_ && s->refusal_.empty() && !s->hostLeft_ &&
-           ENET_TIME_LESS(enet_time_get(), until)) {
+           ENET_TIME_LESS(enet_time_get(), until) && !(cancelled && cancelled())) {
         ENetEvent e;
         if (connected) s->sendAlive();   // heard while the hello makes its way through loss
         // The host lets a connection go that says no hello in two seconds: under loss the hello
@@ -229,6 +230,10 @@ bool NetSession::joinHost(const std::string& address, uint16_t port, int timeout
     }
     if (!s->refusal_.empty()) {
         error = "the host at " + where + " refused to let this machine join: " + s->refusal_;
+        return false;
+    }
+    if (!s->welcomed_ && cancelled && cancelled()) {
+        error = "joining " + where + " was cancelled";
         return false;
     }
     if (!s->welcomed_) {

@@ -61,17 +61,20 @@ public:
     // Listens on `port` of every address. Null with the reason when the port cannot be had.
     static std::unique_ptr<NetSession> host(uint16_t port, const Players& own,
                                             const std::string& version, std::string& error);
-    // Joins the host at address:port: waits up to timeoutMs for its welcome. Null with what the
-    // player should read when it refuses or does not answer.
+    // Joins the host at address:port: waits up to timeoutMs for its welcome, or until `cancelled`
+    // says so (asked every 20 ms). Null with what the player should read when it refuses or does
+    // not answer.
+    using Cancelled = std::function<bool()>;
     static std::unique_ptr<NetSession> join(const std::string& address, uint16_t port,
                                             const Players& own, const std::string& version,
-                                            int timeoutMs, std::string& error);
+                                            int timeoutMs, std::string& error, const Cancelled& cancelled = {});
 
     // Guest: a session with its socket open and no host yet, so that the ways through may use
     // that socket first; joinHost then joins from it.
     static std::unique_ptr<NetSession> openGuest(const Players& own, const std::string& version,
                                                  std::string& error);
-    bool joinHost(const std::string& address, uint16_t port, int timeoutMs, std::string& error);
+    bool joinHost(const std::string& address, uint16_t port, int timeoutMs, std::string& error,
+                  const Cancelled& cancelled = {});
 
     // Datagrams on this session's socket that are not ENet's (the meeting service's, punching
     // probes): each goes to `take` first (IPv4 address and port in host byte order), and those

@@ -455,7 +455,8 @@ SideSend sideSend(NetSession& s) {
 }  // namespace
 
 std::unique_ptr<NetSession> joinByCode(const std::string& meetService, const std::string& code, const Players& own,
-                                       int waitMs, std::unique_ptr<RelayPump>& relay, Path& path, std::string& problem) {
+                                       int waitMs, std::unique_ptr<RelayPump>& relay, Path& path, std::string& problem,
+                                       const Cancelled& cancelled) {
     if (meetService.empty()) {
         problem = "joining by an invite code needs a meeting service: give --meet HOST[:PORT]";
         return nullptr;
@@ -464,23 +465,29 @@ std::unique_ptr<NetSession> joinByCode(const std::string& meetService, const std
     if (!service) return nullptr;
     auto s = NetSession::openGuest(own, programVersion(), problem);
     if (!s) return nullptr;
+    const auto calledOff = [&] {
+        if (!cancelled || !cancelled()) return false;
+        problem = "joining by the invite code was cancelled";
+        return true;
+    };
     GuestWays ways(*service, code, lanEndpoints(s->localPort()), sideSend(*s));
     s->setSideReader([&ways](uint32_t address, uint16_t port, std::string_view bytes) {
         return ways.take({address, port}, bytes, steadyMs());
     });
     // Bounded by the service's silence, the punching's rounds and the relay's allocation.
-    while (ways.busy()) {
+    while (ways.busy() && !calledOff()) {
         ways.step(steadyMs());
         if (ways.state() == GuestWays::State::Relaying) {
             std::string why;
-            relay = RelayPump::allocate(ways.found().turn, s->localPort(), why);
+            relay = RelayPump::allocate(ways.found().turn, s->localPort(), why, cancelled);
             if (relay) ways.relayReady(relay->relayed(), steadyMs());
             else ways.relayFailed(why);
         }
         s->service(5);
     }
-    if (ways.state() == GuestWays::State::Failed) {
-        problem = ways.failure();
+    const bool off = calledOff();   // also a relay's allocation that was called off
+    if (off || ways.state() == GuestWays::State::Failed) {
+        if (!off) problem = ways.failure();
         s->setSideReader(nullptr);
         return nullptr;
     }
@@ -490,23 +497,56 @@ std::unique_ptr<NetSession> joinByCode(const std::string& meetService, const std
         to = {0x7F000001, relay->carryTo(to, problem)};
         if (to.port == 0) return nullptr;
     }
-    const bool joined = s->joinHost(addressText(to.address), to.port, waitMs, problem);
+    const bool joined = s->joinHost(addressText(to.address), to.port, waitMs, problem, cancelled);
     s->setSideReader(nullptr);
     if (!joined) return nullptr;
     path = ways.path();
     return s;
 }
 
+// --- the host's whole way ---
+
+HostMeeting::HostMeeting(NetSession& s, const meet::Endpoint& service, const meet::GameInfo& game)
+    : s_(s),
+      ways_(std::make_unique<HostWays>(service, lanEndpoints(s.localPort()), game, sideSend(s))),
+      relay_(std::make_unique<HostRelayPump>(s.localPort())) {
+    s.setSideReader([this](uint32_t address, uint16_t port, std::string_view bytes) {
+        const int64_t now = steadyMs();
+        ways_->step(now);
+        const bool taken = ways_->take({address, port}, bytes, now);
+        relay_->step(*ways_);
+        return taken;
+    });
+}
+
+HostMeeting::~HostMeeting() {
+    ways_->end();
+    s_.setSideReader(nullptr);
+}
+
+void HostMeeting::step() {
+    ways_->step(steadyMs());
+    relay_->step(*ways_);
+}
+
+Path HostMeeting::pathOf(const meet::Endpoint& from) const {
+    return relay_->standsIn(from) ? Path::Relayed : ways_->pathOf(from);
+}
 
 // --- the relay on real sockets ---
 
-std::unique_ptr<RelayPump> RelayPump::allocate(const meet::TurnOffer& offer, uint16_t enetPort, std::string& why) {
+std::unique_ptr<RelayPump> RelayPump::allocate(const meet::TurnOffer& offer, uint16_t enetPort, std::string& why,
+                                               const Cancelled& cancelled) {
     std::unique_ptr<RelayPump> pump(new RelayPump);
     pump->client_ = turn::Client::open(turn::Address::v4(offer.server.address, offer.server.port),
                                        {offer.username, offer.password}, why);
     if (!pump->client_) return nullptr;
     turn::Client& c = *pump->client_;
     for (const int64_t start = steadyMs(); c.state() == turn::Client::State::Allocating && steadyMs() - start < kAllocateMs;) {
+        if (cancelled && cancelled()) {
+            why = "the relay's allocation was cancelled";
+            return nullptr;
+        }
         c.service(steadyMs());
         pollfd p{c.socket(), POLLIN, 0};
         poll(&p, 1, 10);

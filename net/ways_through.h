@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -48,6 +49,8 @@ enum class Path { None, Lan, Direct, Punched, Relayed };
 const char* pathName(Path p);   // "lan", "direct", "punched", "relayed"
 
 using SideSend = std::function<void(const meet::Endpoint& to, std::string_view bytes)>;
+// Asked at every turn of a wait that a player may call off; empty: never.
+using Cancelled = std::function<bool()>;
 
 // The endpoints of this machine's own IPv4 interfaces (loopback left out) at `port`, at most
 // meet::kMaxLan.
@@ -208,8 +211,10 @@ private:
 // between them at once, whatever the game's loop is busy with.
 class RelayPump {
 public:
-    // Allocates for the ENet socket on `enetPort`: blocks at most kAllocateMs. Null with why.
-    static std::unique_ptr<RelayPump> allocate(const meet::TurnOffer& offer, uint16_t enetPort, std::string& why);
+    // Allocates for the ENet socket on `enetPort`: blocks at most kAllocateMs, or until
+    // `cancelled`. Null with why.
+    static std::unique_ptr<RelayPump> allocate(const meet::TurnOffer& offer, uint16_t enetPort, std::string& why,
+                                               const Cancelled& cancelled = {});
     ~RelayPump();
     meet::Endpoint relayed() const;
     // The 127.0.0.1 port that stands in for `host`; carrying starts. 0 with why.
@@ -225,11 +230,33 @@ private:
 
 // Guest: the host behind an invite code, found through the service at `meetService` (HOST[:PORT];
 // empty: none named), its way through tried and joined; `path` says which. Blocks for at most
-// the service's silence, the punching's rounds, the relay's allocation and `waitMs`. The relay's
-// part, when it comes to that, goes to `relay`, which must outlive the session. Null with what
-// the player should read.
+// the service's silence, the punching's rounds, the relay's allocation and `waitMs`, and ends
+// within a few tens of ms of `cancelled` in each of them (then null, `problem` saying so). The
+// relay's part, when it comes to that, goes to `relay`, which must outlive the session. Null
+// with what the player should read.
 std::unique_ptr<NetSession> joinByCode(const std::string& meetService, const std::string& code, const Players& own,
-                                       int waitMs, std::unique_ptr<RelayPump>& relay, Path& path, std::string& problem);
+                                       int waitMs, std::unique_ptr<RelayPump>& relay, Path& path, std::string& problem,
+                                       const Cancelled& cancelled = {});
+
+// The host's side of a game by invite code, on its session's socket: its ways through
+// (registration, punching) and its own relay, stepped on every datagram that is not ENet's and
+// at every step(). Ends the code and lets the socket go when it goes.
+class HostMeeting {
+public:
+    HostMeeting(NetSession& s, const meet::Endpoint& service, const meet::GameInfo& game);
+    ~HostMeeting();
+    void step();
+    HostWays& ways() { return *ways_; }
+    const HostWays& ways() const { return *ways_; }
+    // How the guest whose ENet connection came from `from` got through: relayed when this
+    // host's own relay carries it.
+    Path pathOf(const meet::Endpoint& from) const;
+
+private:
+    NetSession& s_;
+    std::unique_ptr<HostWays> ways_;
+    std::unique_ptr<HostRelayPump> relay_;   // after the ways: it goes first
+};
 
 // The meeting service's endpoint from "HOST[:PORT]" (a name or numeric IPv4; the port defaults
 // to the service's own). Empty with why when it cannot be found.
