@@ -51,22 +51,28 @@ private:
 };
 
 // The game's source: each step asked for runs with what is held; the other machine's commands
-// for a step come `late` steps after it was first asked for (at once while the game waits).
+// for a step come `late` steps after it was first asked for (at once while the game waits). The
+// headless front end has the rollback correct the game before it asks.
 class RollbackSource : public InputSource {
 public:
     RollbackSource(LateFeed& feed, int late, long stepLimit)
         : feed_(feed), rollback_(feed, Rollback::kMostAhead), late_(late), stepLimit_(stepLimit) {}
     Turn eventsBefore(long n, std::vector<ScriptEvent>& out) override {
         asked_ = std::max(asked_, n);
-        feed_.arrived = std::max(feed_.arrived, n - late_);
-        if (rollback_.granted() < n) rollback_.catchUp();
+        next_ = n;
         if (rollback_.granted() >= n) return Turn::Go;
         if (rollback_.runNext(stepLimit_, out)) return Turn::Go;
         // A game that can never run on (every command in, and still waiting) ends short.
         return ++waits_ > kMostWaits ? Turn::Stop : Turn::Wait;
     }
-    void stepDone(long step, Game&) override { rollback_.stepDone(step); }
-    void idle(int) override { feed_.arrived = asked_; }
+    void stepDone(long step, Game&) override {
+        next_ = step + 1;
+        rollback_.stepDone(step);
+    }
+    // Before the front end's corrections: the other's commands up to `late` before the next step.
+    void takeIn(int waitMs) override {
+        feed_.arrived = std::max(feed_.arrived, waitMs > 0 ? asked_ : next_ - late_);
+    }
     Rollback& rollback() { return rollback_; }
 
 private:
@@ -75,6 +81,7 @@ private:
     int late_;
     long stepLimit_;
     long asked_ = 0;
+    long next_ = 1;   // the step the front end asks for next
     static constexpr long kMostWaits = 5000;
     long waits_ = 0;
 };
