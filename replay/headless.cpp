@@ -89,9 +89,10 @@ long HeadlessHost::playGame(int number, InputSource& source, long stepLimit, Rol
     if (match.begin()) {
         for (;;) {
             ++tick_;
-            // Waited out: the step's commands not in yet (nextStepIn false) and the game not
-            // stopped. A game at its step limit still waits, so that its last steps settle.
-            for (InputSource::Turn t = turn(0); t == InputSource::Turn::Wait;) t = turn(2);
+            // Waited out while the step's commands are not in and the game is not stopped: a game
+            // at its step limit still waits, so that its last steps settle.
+            for (InputSource::Turn t = turn(0); t != InputSource::Turn::Stop && !input_->nextStepIn(steps_);)
+                t = turn(2);
             if (!match.running()) break;
             match.step();
             game_->w.lastTick = tick_;

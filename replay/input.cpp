@@ -97,6 +97,9 @@ InputSource::Turn GameInput::yieldAfter(long stepsDone) {
         if (rollback_) rollback_->handedOver();
     } else if (turn == InputSource::Turn::Stop) {
         g_.w.running = 0;
+    } else {
+        grantedFor_ = std::min(grantedFor_, stepsDone);   // not in: a correction may have taken
+                                                          // the game back before a step granted
     }
     // Last, so that a tick due in the same yield still ends the game the countdown's way; not
     // while the step after the limit waits, so that every step before it settles first.
