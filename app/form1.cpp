@@ -2,6 +2,7 @@
 
 #include "game/game_routine.h"
 #include "input/sdl_joysticks.h"
+#include "replay/rollback.h"
 #include "replay/trace.h"
 #include "app/form1_replay.h"
 #include "app/gl_view.h"
@@ -408,8 +409,8 @@ void Form1::beginPlay(InputSource& source, long stepLimit, ScriptJoysticks* joys
 void Form1::playTurn() {
     if (!playing_ || ended_) return;
     if (match_.running()) {
-        input_.yieldAfter(steps_);
-        if (match_.running() && match_.stepOnClock()) input_.yieldAfter(steps_);
+        inputTurn();
+        if (match_.running() && match_.stepOnClock()) inputTurn();
     }
     if (prompt_) return;   // the game is over and asks for a name: the answer goes on
     if (!match_.running()) {
@@ -417,6 +418,16 @@ void Form1::playTurn() {
         return;
     }
     nextTurn();
+}
+
+// The turn before the next step (GameInput::yieldAfter says the order): what came from outside
+// taken in, the game corrected by the rollback beside it, if any, then the step's commands.
+void Form1::inputTurn() {
+    input_.takeIn(0);
+    Rollback* rollback = input_.rollback();
+    if (rollback && !input_.nextStepIn(steps_)) steps_ = rollback->correct();
+    if (input_.yieldAfter(steps_) == InputSource::Turn::Stop && rollback)
+        steps_ = rollback->stopAtSettled();
 }
 
 void Form1::nextTurn() {
@@ -693,7 +704,7 @@ scene::Window* Form1::picture1() { return picture1_; }
 int32_t Form1::tickCount() {
     if (paused_) return game_.w.lastTick;   // no step while paused
     // No step runs ahead of its events: the clock stands until the input has them all.
-    if (input_.active() && !input_.granted(steps_)) return game_.w.lastTick;
+    if (input_.active() && !input_.nextStepIn(steps_)) return game_.w.lastTick;
     if (replay_) return replayTicks();
     using namespace std::chrono;
     return static_cast<int32_t>(

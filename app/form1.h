@@ -187,6 +187,7 @@ private:
     void beginPlay(InputSource& source, long stepLimit, ScriptJoysticks* joysticks, bool flipMarks,
                    std::function<void()> then, Rollback* rollback = nullptr);
     void playTurn();
+    void inputTurn();  // the turn before the next step: corrections, then its commands
     void nextTurn();   // the next pass, at the clock's next tick
     void finishPlay();
     void promptAnswered(bool accepted);

@@ -159,8 +159,11 @@ struct Player {
             }
             sent = n;
         }
-        input->yieldAfter(done);
-        if (!input->granted(done)) return;
+        // The front end's turn (GameInput::yieldAfter says the order); service(0) took in.
+        Rollback* rollback = input->rollback();
+        if (rollback && !input->nextStepIn(done)) done = rollback->correct();
+        if (input->yieldAfter(done) == InputSource::Turn::Stop && rollback) done = rollback->stopAtSettled();
+        if (!input->nextStepIn(done)) return;
         if (done > 0) {
             const double pause = msSince(lastStep);
             longestPause = std::max(longestPause, pause);

@@ -2,6 +2,20 @@
 // end asks, the teardown when it is over. The match owns no clock and never waits: the front end
 // decides when a step runs (the window from its timer, a headless run as fast as it goes, a
 // network game once a step's commands are in) and hands the game the step's commands first.
+//
+// A key's way from the window to the step, downhill: Form1::keyEvent makes it a key line
+// (ScriptEvent) and Form1::takeEvent queues it in the window's LocalInput. Alone, at the turn
+// before the next step (Form1::playTurn, GameInput::yieldAfter) the queue goes to applyEvents,
+// where commandsOf (the translator, controls/commands' addKey and addStick) makes it the step's
+// StepCommands and applyCommands hands them to the world (applyPlayerCommands, the countdown's
+// tick, the menu marks); then Match::stepOnClock runs Match::step. In a network game
+// NetGame::eventsBefore takes the queue instead: takePending translates it the same way and keeps
+// this machine's own players' slots (ownCommands), NetSession::sendStep puts them in the
+// lockstep (Lockstep::put) and on the wire (wireSteps; readSteps and Lockstep::put on every other
+// machine); once a step's commands are in (or, predicting, as held so far, and corrected by
+// Rollback::correct in the front end's turn) the merged commands go back to the game as key
+// lines (commandEvents) through the same GameInput::yieldAfter and applyEvents, and the front end
+// runs Match::step. Headless the same road starts at a script's `at` lines (ScriptInput).
 #pragma once
 
 #include "core/game.h"

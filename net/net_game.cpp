@@ -87,8 +87,10 @@ InputSource::Turn NetGame::eventsBefore(long n, std::vector<ScriptEvent>& out) {
     own_.eventsBefore(n, own);
     for (const ScriptEvent& e : own)
         if (e.kind != ScriptEvent::Kind::Menu) pending_.push_back(e);
-    session_.service(0);
-    return predicts_ ? predictedTurn(n, out) : lockstepTurn(n, out);
+    // What was read goes out once, for the step after the last one run, even when a correction
+    // has put the game back before it.
+    const long sendFor = std::max(n, ranFor_ + 1);
+    return predicts_ ? predictedTurn(n, sendFor, out) : lockstepTurn(n, sendFor, out);
 }
 
 // This machine's own read since the last step sent, as the commands of its own players (and the
@@ -100,10 +102,10 @@ StepCommands NetGame::takePending() {
     return c;
 }
 
-InputSource::Turn NetGame::lockstepTurn(long n, std::vector<ScriptEvent>& out) {
-    if (sentFor_ < n) {
-        session_.sendStep(n + delay_, takePending(), n - 1, hash_);
-        sentFor_ = n;
+InputSource::Turn NetGame::lockstepTurn(long n, long sendFor, std::vector<ScriptEvent>& out) {
+    if (sentFor_ < sendFor) {
+        session_.sendStep(sendFor + delay_, takePending(), sendFor - 1, hash_);
+        sentFor_ = sendFor;
     }
     if (grantedFor_ >= n) return Turn::Go;
     if (stopped()) return Turn::Stop;
@@ -115,27 +117,24 @@ InputSource::Turn NetGame::lockstepTurn(long n, std::vector<ScriptEvent>& out) {
     return Turn::Go;
 }
 
-InputSource::Turn NetGame::predictedTurn(long n, std::vector<ScriptEvent>& out) {
+// The front end has taken in what arrived and had the rollback correct the game before asking:
+// the fingerprint that goes out is as new as can be.
+InputSource::Turn NetGame::predictedTurn(long n, long sendFor, std::vector<ScriptEvent>& out) {
     Game* g = rollback_->game();
     if (!g) return Turn::Stop;   // no game was handed the rollback: nothing can run
     if (n == 1 && rollback_->settled() == 0) {
         settledTime_ = g->w.timeLeft;   // as the setup left them
         settledScore_ = g->w.score;
     }
-    // Corrections first, so that the fingerprint that goes out is as new as can be.
-    if (rollback_->granted() < n) rollback_->catchUp();
-    if (sentFor_ < n) {
-        const long named = n + delay_ - session_.lockstep().fingerprintLag();
+    if (sentFor_ < sendFor) {
+        const long named = sendFor + delay_ - session_.lockstep().fingerprintLag();
         auto h = hashes_.find(named);
-        session_.sendStep(n + delay_, takePending(), h == hashes_.end() ? 0 : named,
+        session_.sendStep(sendFor + delay_, takePending(), h == hashes_.end() ? 0 : named,
                           h == hashes_.end() ? 0 : h->second);
-        sentFor_ = n;
+        sentFor_ = sendFor;
     }
     if (rollback_->granted() >= n) return Turn::Go;
-    if (stopped()) {
-        rollback_->backToSettled();
-        return Turn::Stop;
-    }
+    if (stopped()) return Turn::Stop;   // the front end puts the game back where it settled
     return rollback_->runNext(stepLimit_, out) ? Turn::Go : Turn::Wait;
 }
 
@@ -174,6 +173,7 @@ void NetGame::handedOver(long step) {
 }
 
 void NetGame::stepDone(long step, Game& g) {
+    ranFor_ = std::max(ranFor_, step);
     if (!predicts_) {
         stepsDone_ = step;
         hash_ = worldHash(g.w, g.rng.draws());

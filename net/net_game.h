@@ -11,7 +11,9 @@
 // others' as held so far, and where a machine's commands are not in yet, its players' controls
 // stay as they are and its joystick where it was. The rollback beside the game
 // (replay/rollback.h) puts the game back and runs it again when the real commands of a step turn
-// out otherwise; the lockstep feeds it. Only settled steps are written down (trace, recording,
+// out otherwise; the lockstep feeds it, and the front end has it correct the game in its turn,
+// after taking in what arrived (takeIn) and before asking for the next step's commands, which
+// are all this input hands out. Only settled steps are written down (trace, recording,
 // kept game) and fingerprinted, and only they set the labels. No machine runs further beyond its
 // last settled step than a round trip (the delay the lockstep would need) and one step, or
 // kRunAhead steps, whichever is less.
@@ -44,7 +46,7 @@ public:
 
     Turn eventsBefore(long step, std::vector<ScriptEvent>& out) override;
     void stepDone(long step, Game& g) override;
-    void idle(int ms) override { session_.service(ms); }
+    void takeIn(int waitMs) override { session_.service(waitMs); }
     // The rollback beside the game, when the machines predict: the front end hands it to the
     // game's input (GameInput::begin). Null in a plain lockstep.
     Rollback* rollback() { return rollback_.get(); }
@@ -60,8 +62,8 @@ public:
 private:
     void readOwnSticks(std::vector<ScriptEvent>& pending);
     bool stopped();   // the game must stop now: stopReason_ says why (empty: left)
-    Turn lockstepTurn(long n, std::vector<ScriptEvent>& out);
-    Turn predictedTurn(long n, std::vector<ScriptEvent>& out);
+    Turn lockstepTurn(long n, long sendFor, std::vector<ScriptEvent>& out);
+    Turn predictedTurn(long n, long sendFor, std::vector<ScriptEvent>& out);
     void showSettled();
     StepCommands takePending();
 
@@ -87,6 +89,7 @@ private:
     long sentFor_ = 0;      // the last step n whose own events have gone out (for n + D)
     long grantedFor_ = 0;   // the last step whose merged events were handed over
     long stepsDone_ = 0;
+    long ranFor_ = 0;       // the last step run, live (a correction may put the game back before it)
     uint64_t hash_ = 0;     // the world's fingerprint after the last step run
     bool leaving_ = false;
 

@@ -44,15 +44,20 @@ public:
         : net_(net), lockstep_(lockstep), host_(std::move(host)), late_(late), window_(window) {}
     Turn eventsBefore(long n, std::vector<ScriptEvent>& out) override {
         asked_ = std::max(asked_, n);
-        deliver(n - late_);
+        next_ = n;
         return net_.eventsBefore(n, out);
     }
+    // Before the front end's corrections: the host's steps up to `late` before the next step.
+    void takeIn(int waitMs) override {
+        deliver(waitMs > 0 ? asked_ : next_ - late_);
+        net_.takeIn(0);
+    }
     void stepDone(long step, Game& g) override {
+        next_ = step + 1;
         net_.stepDone(step, g);
         seenScore[step] = g.w.score;
         labels.push_back({net_.settled(), window_.caption(Label::Time), window_.caption(Label::Score)});
     }
-    void idle(int) override { deliver(asked_); }
 
     std::map<long, int32_t> seenScore;   // the score on screen after each step's latest live run
     struct Labels {
@@ -74,6 +79,7 @@ private:
     int late_;
     const HeadlessHost& window_;
     long asked_ = 0;
+    long next_ = 1;   // the step the front end asks for next
 };
 
 // The sound device: every bank heard, counted.

@@ -5,6 +5,7 @@
 #include "game/lifecycle.h"
 #include "game/match.h"
 #include "controls/joystick.h"
+#include "replay/rollback.h"
 #include "replay/trace.h"
 
 #include <algorithm>
@@ -81,13 +82,17 @@ long HeadlessHost::playGame(int number, InputSource& source, long stepLimit, Rol
                   },
                   rollback);
 
-    // As fast as it goes: the events of each step, waited for when they are not yet there, then
-    // the step. The clock advances a tick a step.
+    // As fast as it goes: the turn before each step (GameInput::yieldAfter says the order) is
+    // taken again, after a short wait for what comes from outside, until the step's commands are
+    // in; then the step. The clock advances a tick a step.
     Match match(*game_);
     if (match.begin()) {
         for (;;) {
             ++tick_;
-            input_->yieldAfter(steps_, true);
+            // Waited out while the step's commands are not in and the game is not stopped: a game
+            // at its step limit still waits, so that its last steps settle.
+            for (InputSource::Turn t = turn(0); t != InputSource::Turn::Stop && !input_->nextStepIn(steps_);)
+                t = turn(2);
             if (!match.running()) break;
             match.step();
             game_->w.lastTick = tick_;
@@ -102,6 +107,15 @@ long HeadlessHost::playGame(int number, InputSource& source, long stepLimit, Rol
     if (trace_) writeEndObject(*trace_, number, steps_, game_->w, sounds);
     if (afterEachGame_) afterEachGame_();
     return steps_;
+}
+
+InputSource::Turn HeadlessHost::turn(int waitMs) {
+    input_->takeIn(waitMs);
+    Rollback* rollback = input_->rollback();
+    if (rollback && !input_->nextStepIn(steps_)) steps_ = rollback->correct();
+    const InputSource::Turn t = input_->yieldAfter(steps_);
+    if (t == InputSource::Turn::Stop && rollback) steps_ = rollback->stopAtSettled();
+    return t;
 }
 
 void HeadlessHost::stepDone() {

@@ -102,6 +102,8 @@ public:
     void stepDone() override;
 
 private:
+    // The turn before the next step, after waiting up to `waitMs` for what comes from outside.
+    InputSource::Turn turn(int waitMs);
 
     RecordingSound& sound_;
     std::ostream* trace_;

@@ -48,7 +48,6 @@ void GameInput::begin(InputSource* source, long stepLimit, Tap tap, Settled sett
     tap_ = std::move(tap);
     settled_ = std::move(settled);
     grantedFor_ = 0;
-    wentBack_ = -1;
     if (rollback_) rollback_->bind(*this);
 }
 
@@ -84,38 +83,28 @@ void GameInput::apply(const std::vector<ScriptEvent>& events) {
     applyEvents(events, g_, joysticks_ ? *joysticks_ : none, flip_);
 }
 
-bool GameInput::yieldAfter(long& stepsDone, bool block) {
-    if (!source_) return false;
-    const bool predicting = this->predicting();
+InputSource::Turn GameInput::yieldAfter(long stepsDone) {
+    if (!source_) return InputSource::Turn::Stop;
     std::vector<ScriptEvent> events;
-    for (;;) {
-        const long n = stepsDone + 1;
-        const InputSource::Turn turn = source_->eventsBefore(n, events);
-        if (wentBack_ >= 0) {
-            stepsDone = wentBack_;   // events handed over now go before the step after it
-            wentBack_ = -1;
-        }
-        for (ScriptEvent& e : events) {
-            e.step = stepsDone + 1;
-            if (tap_ && !predicting) tap_(e);
-        }
-        apply(events);
-        events.clear();
-        if (turn == InputSource::Turn::Go) {
-            grantedFor_ = stepsDone + 1;
-            if (rollback_) rollback_->handedOver();
-            break;
-        }
-        if (turn == InputSource::Turn::Stop) {
-            g_.w.running = 0;
-            break;
-        }
-        if (!block) break;
-        source_->idle(2);
+    const InputSource::Turn turn = source_->eventsBefore(stepsDone + 1, events);
+    for (ScriptEvent& e : events) {
+        e.step = stepsDone + 1;
+        if (tap_ && !predicting()) tap_(e);
     }
-    // Last, so that a tick due in the same yield still ends the game the countdown's way.
-    if (stepLimit_ > 0 && stepsDone >= stepLimit_) g_.w.running = 0;
-    return granted(stepsDone);
+    apply(events);
+    if (turn == InputSource::Turn::Go) {
+        grantedFor_ = stepsDone + 1;
+        if (rollback_) rollback_->handedOver();
+    } else if (turn == InputSource::Turn::Stop) {
+        g_.w.running = 0;
+    } else {
+        grantedFor_ = std::min(grantedFor_, stepsDone);   // not in: a correction may have taken
+                                                          // the game back before a step granted
+    }
+    // Last, so that a tick due in the same yield still ends the game the countdown's way; not
+    // while the step after the limit waits, so that every step before it settles first.
+    if (turn != InputSource::Turn::Wait && stepLimit_ > 0 && stepsDone >= stepLimit_) g_.w.running = 0;
+    return turn;
 }
 
 }  // namespace hopshot

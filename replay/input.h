@@ -26,8 +26,10 @@ public:
     virtual Turn eventsBefore(long step, std::vector<ScriptEvent>& out) = 0;
     // After frame step `step` and its trace object.
     virtual void stepDone(long /*step*/, Game& /*g*/) {}
-    // Waits up to `ms` for something that could end a Wait (a front end with nothing else to do).
-    virtual void idle(int /*ms*/) {}
+    // Takes in what came from outside for the game since the last turn (a network game's
+    // messages), waiting up to `waitMs` for it: asked by the front end first in each turn, before
+    // any correction, and again while it waits for a step's commands.
+    virtual void takeIn(int /*waitMs*/) {}
 };
 
 // A script's events for one game: each event before its step, then the countdown's tick after
@@ -86,13 +88,23 @@ public:
     bool active() const { return source_ != nullptr; }
     void setJoysticks(ScriptJoysticks* j) { joysticks_ = j; }
 
-    // The yield after `stepsDone` frame steps: what the source has for the next step goes to the
-    // game. With `block`, a Wait is waited out through the source's idle(). Returns whether the
-    // next step may run.
-    // With a rollback the game may be taken back for good, when it ended at an earlier step than
-    // the one run last: `stepsDone` is then lowered to that step.
-    bool yieldAfter(long& stepsDone, bool block = false);
-    bool granted(long stepsDone) const { return grantedFor_ == stepsDone + 1; }
+    // A front end's turn before its next step, the same for every front end, in this order:
+    //   1. takeIn(0): what came from outside is taken in;
+    //   2. with a rollback beside the game (rollback()), while the next step's commands are not
+    //      in: stepsDone = rollback()->correct(), the game put back and run again to the
+    //      commands now held;
+    //   3. yieldAfter(stepsDone): the next step's commands to the game; after a Stop with a
+    //      rollback, stepsDone = rollback()->stopAtSettled();
+    //   4. nextStepIn(stepsDone), the one answer to whether the next step may run: the window
+    //      freezes its clock until it is true, headless waits for it (takeIn(2)), and a network
+    //      game is true once the step's commands are in.
+    // yieldAfter returns the source's answer: Go, Wait, or Stop (the game is stopped).
+    InputSource::Turn yieldAfter(long stepsDone);
+    void takeIn(int waitMs) {
+        if (source_) source_->takeIn(waitMs);
+    }
+    bool nextStepIn(long stepsDone) const { return grantedFor_ == stepsDone + 1; }
+    Rollback* rollback() const { return rollback_; }
     // After frame step `step`, with the banks it played: written down at once unless a rollback
     // settles it later, then handed to the source.
     void stepDone(long step, const std::vector<int>& sounds) {
@@ -112,8 +124,6 @@ public:
     void tapSettled(long step, const std::vector<ScriptEvent>& events);
     // Step `step` is settled: the step to `settled` (its events went to tapSettled).
     void settle(long step, const World& w, uint64_t draws, const std::vector<int>& sounds);
-    // The game stands after step `step` for good, an earlier one than the step run last.
-    void wentBackTo(long step) { wentBack_ = step; }
 
 private:
     Game& g_;
@@ -125,7 +135,6 @@ private:
     Tap tap_;
     Settled settled_;
     long grantedFor_ = 0;
-    long wentBack_ = -1;
 };
 
 }  // namespace hopshot

@@ -64,13 +64,14 @@ bool Rollback::endsGame(const StepCommands& c, const World& w) const {
     return false;
 }
 
-void Rollback::catchUp() {
+long Rollback::correct() {
     for (long j = settled_ + 1; j <= ranFor_; ++j)
         if (!(feed_.held(j) == slot(j).commands)) {
             runAgain(j);
             break;
         }
     settleReady();
+    return ranFor_;
 }
 
 bool Rollback::runNext(long stepLimit, std::vector<ScriptEvent>& out) {
@@ -115,7 +116,6 @@ void Rollback::runAgain(long from) {
             // The game ends before step k: it stands after step k - 1 until k settles.
             ranFor_ = k - 1;
             grantedFor_ = k - 1;
-            in_->wentBackTo(k - 1);
             break;
         }
         r.commands = commands;
@@ -164,12 +164,14 @@ void Rollback::settle(long step) {
     feed_.settled(step, w, draws);
 }
 
-void Rollback::backToSettled() {
-    if (ranFor_ <= settled_) return;
-    restore(in_->game(), *in_->joysticks(), slot(settled_ + 1).before);
-    ranFor_ = settled_;
-    grantedFor_ = settled_;
-    in_->wentBackTo(settled_);
+long Rollback::stopAtSettled() {
+    if (ranFor_ > settled_) {
+        restore(in_->game(), *in_->joysticks(), slot(settled_ + 1).before);
+        ranFor_ = settled_;
+        grantedFor_ = settled_;
+    }
+    in_->game().w.running = 0;
+    return ranFor_;
 }
 
 void Rollback::stepDone(long step) {

@@ -53,9 +53,12 @@ public:
     Game* game() { return in_ ? &in_->game() : nullptr; }   // the game bound; null: none
     void handedOver() { feed_.handedOver(grantedFor_); }    // the events granted reached it
 
-    // Corrections first: the oldest step run whose commands, as held now, differ from those it
-    // ran with is run again, with every later one; then every step that may settle, settles.
-    void catchUp();
+    // The front end's correction, before it asks for the next step's commands: the oldest step
+    // run whose commands, as held now, differ from those it ran with is run again, with every
+    // later one, unseen and unheard; then every step that may settle, settles. Returns the last
+    // step the game now stands after: the front end's own count of steps done, lower than the
+    // step it ran last when the commands now held end the game earlier.
+    long correct();
     // Whether the next step may run now, with what is held of it (its events added to `out`):
     // not beyond `ahead` of the last settled step, and a step that ends the game (the step limit,
     // Esc, the last tick, a menu command) only once every step before it has settled and its own
@@ -63,8 +66,9 @@ public:
     bool runNext(long stepLimit, std::vector<ScriptEvent>& out);
     // After each live step.
     void stepDone(long step);
-    // The game stands where it last settled (a game stopped from outside).
-    void backToSettled();
+    // A game stopped from outside: it stands where it last settled, stopped. Returns that step,
+    // the front end's count of steps done from now.
+    long stopAtSettled();
 
     long settled() const { return settled_; }
     long ran() const { return ranFor_; }

@@ -51,22 +51,30 @@ private:
 };
 
 // The game's source: each step asked for runs with what is held; the other machine's commands
-// for a step come `late` steps after it was first asked for (at once while the game waits).
+// for a step come `late` steps after it was first asked for (at once while the game waits). The
+// headless front end has the rollback correct the game before it asks.
 class RollbackSource : public InputSource {
 public:
-    RollbackSource(LateFeed& feed, int late, long stepLimit)
-        : feed_(feed), rollback_(feed, Rollback::kMostAhead), late_(late), stepLimit_(stepLimit) {}
+    RollbackSource(LateFeed& feed, int late, long stepLimit, long stopAt)
+        : feed_(feed), rollback_(feed, Rollback::kMostAhead), late_(late), stepLimit_(stepLimit),
+          stopAt_(stopAt) {}
     Turn eventsBefore(long n, std::vector<ScriptEvent>& out) override {
         asked_ = std::max(asked_, n);
-        feed_.arrived = std::max(feed_.arrived, n - late_);
-        if (rollback_.granted() < n) rollback_.catchUp();
+        next_ = n;
         if (rollback_.granted() >= n) return Turn::Go;
+        if (stopAt_ > 0 && n >= stopAt_) return Turn::Stop;   // stopped from outside (the host left)
         if (rollback_.runNext(stepLimit_, out)) return Turn::Go;
         // A game that can never run on (every command in, and still waiting) ends short.
         return ++waits_ > kMostWaits ? Turn::Stop : Turn::Wait;
     }
-    void stepDone(long step, Game&) override { rollback_.stepDone(step); }
-    void idle(int) override { feed_.arrived = asked_; }
+    void stepDone(long step, Game&) override {
+        next_ = step + 1;
+        rollback_.stepDone(step);
+    }
+    // Before the front end's corrections: the other's commands up to `late` before the next step.
+    void takeIn(int waitMs) override {
+        feed_.arrived = std::max(feed_.arrived, waitMs > 0 ? asked_ : next_ - late_);
+    }
     Rollback& rollback() { return rollback_; }
 
 private:
@@ -74,7 +82,9 @@ private:
     Rollback rollback_;
     int late_;
     long stepLimit_;
+    long stopAt_;   // 0: never stopped from outside
     long asked_ = 0;
+    long next_ = 1;   // the step the front end asks for next
     static constexpr long kMostWaits = 5000;
     long waits_ = 0;
 };
@@ -86,7 +96,7 @@ struct Played {
 };
 
 // This machine brings players 2 and 4, the other 1 and 3 and the host's commands.
-Played play(const std::string& own, const std::string& other, int late, long stepLimit) {
+Played play(const std::string& own, const std::string& other, int late, long stepLimit, long stopAt) {
     testing::TempDir dir;
     const std::filesystem::path script = dir.path() / "game.replay", trace = dir.path() / "trace";
     std::ofstream(script, std::ios::binary) << "players 1 1 1 1\ngame\n";
@@ -103,7 +113,7 @@ Played play(const std::string& own, const std::string& other, int late, long ste
         detectJoystick(g.controller, g.joysticks, kJoystickMargin);
         for (MenuItem p : {MenuItem::Player1, MenuItem::Player2, MenuItem::Player3, MenuItem::Player4})
             h.setMark(p, true);
-        RollbackSource source(feed, late, stepLimit);
+        RollbackSource source(feed, late, stepLimit, stopAt);
         run.steps = h.playGame(1, source, stepLimit, &source.rollback());
         run.reruns = source.rollback().reruns();
         return 0;
@@ -137,6 +147,7 @@ TEST(Rollback, LateCommandsSettleIntoTheGamePlayedWithThemOnTime) {
         int late;
         long stepLimit;
         bool rollsBack;
+        long stopAt = 0;   // stopped from outside when asked for this step: it ends where it settled
     };
     const Row rows[] = {
         {"nothing late", "at 20 key down 65 0\n", "at 30 key down 37 0\n" + ticks, 0, 120, false},
@@ -152,13 +163,17 @@ TEST(Rollback, LateCommandsSettleIntoTheGamePlayedWithThemOnTime) {
              for (int s = 2; s <= 61; ++s) t += "at " + std::to_string(s) + " tick\n";
              return t;
          }(), 6, 500, true},
+        {"stopped from outside with steps run ahead", "at 20 key down 65 0\nat 60 key up 65 1\n",
+         "at 30 key down 37 0\nat 90 key up 37 1\n" + ticks, 6, 160, true, 100},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        const Played run = play(r.own, r.other, r.late, r.stepLimit);
+        const Played run = play(r.own, r.other, r.late, r.stepLimit, r.stopAt);
         EXPECT_EQ(run.reruns.rollbacks > 0, r.rollsBack);
         EXPECT_LE(run.reruns.longestSteps, Rollback::kMostAhead + 1);
-        EXPECT_TRUE(run.trace == onTime(r.own, r.other, r.stepLimit)) << run.trace.substr(0, 400);
+        if (r.stopAt > 0) EXPECT_LT(run.steps, r.stopAt - 1);   // it had run ahead of its settling
+        const long steps = r.stopAt > 0 ? run.steps : r.stepLimit;
+        EXPECT_TRUE(run.trace == onTime(r.own, r.other, steps)) << run.trace.substr(0, 400);
     }
 }
 
