@@ -171,7 +171,9 @@ TEST(Rollback, LateCommandsSettleIntoTheGamePlayedWithThemOnTime) {
         const Played run = play(r.own, r.other, r.late, r.stepLimit, r.stopAt);
         EXPECT_EQ(run.reruns.rollbacks > 0, r.rollsBack);
         EXPECT_LE(run.reruns.longestSteps, Rollback::kMostAhead + 1);
-        if (r.stopAt > 0) EXPECT_LT(run.steps, r.stopAt - 1);   // it had run ahead of its settling
+        if (r.stopAt > 0) {
+            EXPECT_LT(run.steps, r.stopAt - 1);   // it had run ahead of its settling
+        }
         const long steps = r.stopAt > 0 ? run.steps : r.stepLimit;
         EXPECT_TRUE(run.trace == onTime(r.own, r.other, steps)) << run.trace.substr(0, 400);
     }
