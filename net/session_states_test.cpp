@@ -169,5 +169,38 @@ TEST(SessionStates, TheHostAnswersAndFinishesAsItsMachineSays) {
     }
 }
 
+// The goodbye's rule leans on the link's word for "this guest has every step of the last game":
+// the host's own steps and those it passes on, each confirmed up to the last one kept.
+TEST(SessionStates, AGuestHasTheLastStepsOnlyWhenItConfirmedEachMachinesLast) {
+    struct Row {
+        const char* what;
+        int game;             // the game the guest's confirmation names
+        long host, other;     // its last step held of the host's, of machine 2's
+        bool playsIn;         // the guest plays the game whose steps are kept
+        bool all;
+    };
+    const Row rows[] = {
+        {"every step", 1, 10, 8, true, true},
+        {"the host's last lost", 1, 9, 8, true, false},
+        {"the other's last lost", 1, 10, 7, true, false},
+        {"nothing heard of the game", 0, 0, 0, true, false},
+        {"already in the next game", 2, 0, 0, true, true},
+        {"not in the game", 0, 0, 0, false, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Link link;
+        link.setHub(true);
+        link.playing(1, r.playsIn ? std::vector<int>{0, 1, 2} : std::vector<int>{0, 2});
+        for (long step = 1; step <= 10; ++step) link.keep(1, 0, step);
+        for (long step = 1; step <= 8; ++step) link.keep(1, 2, step);
+        bool fresh = false;
+        link.moveOn(1, r.game);
+        EXPECT_TRUE(link.confirm(1, r.game, 0, r.host, fresh));
+        EXPECT_TRUE(link.confirm(1, r.game, 2, r.other, fresh));
+        EXPECT_EQ(link.confirmedAll(1, 1), r.all);
+    }
+}
+
 }  // namespace
 }  // namespace hopshot
