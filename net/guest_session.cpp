@@ -98,6 +98,13 @@ bool NetSession::joinHost(const std::string& address, uint16_t port, int timeout
     return true;
 }
 
+// The budget the host's message counts against (keep-alives and steps aside).
+Budget NetSession::hostsBudget(bool known, MsgKind kind) const {
+    const bool news = known && (kind == MsgKind::Notice || kind == MsgKind::Roster || kind == MsgKind::Pause ||
+                                kind == MsgKind::Left);
+    return news ? HostNews : HostOther;
+}
+
 // Everything a guest hears comes from the host.
 bool NetSession::guestMessage(MsgKind kind, const std::string& bytes) {
     switch (kind) {

@@ -166,6 +166,15 @@ void NetSession::limitStrangers(uint32_t now) {
     }
 }
 
+// The budget a guest's message counts against (keep-alives and steps aside).
+Budget NetSession::guestsBudget(const LinkPeer& from, bool known, MsgKind kind) const {
+    if (from.id < 0) return Hellos;   // whatever it is, it is taken as a hello
+    if (known && kind == MsgKind::Hello) return Hellos;
+    if (known && kind == MsgKind::Ends) return Endings;
+    if (known && kind == MsgKind::Players) return PlayerChanges;
+    return kBudgets;   // nothing a guest may say: the refusals count it
+}
+
 // A guest's hello. Refused: a different version (both named), a full game, or a player already
 // played elsewhere. A guest that names no player takes the first free one, as a machine alone
 // brings one player.
@@ -318,12 +327,17 @@ void NetSession::startGame(const StartMessage& m) {
 void NetSession::checkDesync() {
     for (const std::string& n : lockstep_.takeNotices()) note(n);
     if (!host_side_) return;
-    for (int id : lockstep_.disagreeing()) {
-        const LinkPeer* p = link_.findMachine(id);
-        if (!p) continue;
-        expel(p->peer, "its game differs from the host's after step " + std::to_string(lockstep_.disagreesAfter(id)) +
-                           " of game " + std::to_string(lockstep_.game()));
-    }
+    std::vector<int> differ;
+    for (int id : lockstep_.disagreeing())
+        if (link_.findMachine(id)) differ.push_back(id);
+    if (differ.empty()) return;
+    // The host's steps with the fingerprint that differs go before the goodbye, so that the guest
+    // finds the step for itself and keeps its replay, whatever the packets' pace.
+    link_.sendSteps(lockstep_, self_);
+    for (int id : differ)
+        if (const LinkPeer* p = link_.findMachine(id))
+            expel(p->peer, "its game differs from the host's after step " + std::to_string(lockstep_.disagreesAfter(id)) +
+                               " of game " + std::to_string(lockstep_.game()));
 }
 
 // In a game, a guest whose steps hold the host up is given a few seconds, more for its first

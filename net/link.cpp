@@ -46,10 +46,10 @@ bool enetReady() {
 
 // The links whose sockets have a side reader, by ENet host: ENet's intercept names only the host.
 std::mutex sidesLock;
-std::map<ENetHost*, Link::SideReader*> sides;
+std::map<ENetHost*, SessionLink::SideReader*> sides;
 
 int ENET_CALLBACK interceptSide(ENetHost* host, ENetEvent*) {
-    Link::SideReader* take = nullptr;
+    SessionLink::SideReader* take = nullptr;
     {
         std::lock_guard<std::mutex> hold(sidesLock);
         auto it = sides.find(host);
@@ -78,7 +78,7 @@ void tunePeer(ENetPeer* p) {
 
 std::string machineName(int id) { return id == 0 ? "the host" : "machine " + std::to_string(id + 1); }
 
-Link::~Link() {
+SessionLink::~SessionLink() {
     if (!enet_) return;
     forgetSide(enet_);
     // A goodbye the others hear at once (a second at most), else they find out by the silence.
@@ -98,7 +98,7 @@ Link::~Link() {
     enet_host_destroy(enet_);
 }
 
-bool Link::listen(uint16_t port, size_t peers) {
+bool SessionLink::listen(uint16_t port, size_t peers) {
     if (!enetReady()) return false;
     ENetAddress address{};
     address.host = ENET_HOST_ANY;
@@ -112,7 +112,7 @@ bool Link::listen(uint16_t port, size_t peers) {
     return true;
 }
 
-bool Link::openOne() {
+bool SessionLink::openOne() {
     if (!enetReady()) return false;
     // Bound at once (any port), so that its port is known before anything is sent from it.
     ENetAddress any{};
@@ -124,7 +124,7 @@ bool Link::openOne() {
     return true;
 }
 
-ENetPeer* Link::connect(uint32_t address, uint16_t port) {
+ENetPeer* SessionLink::connect(uint32_t address, uint16_t port) {
     ENetAddress to{};
     to.host = address;
     to.port = port;
@@ -134,12 +134,12 @@ ENetPeer* Link::connect(uint32_t address, uint16_t port) {
 }
 
 // No packet larger than the largest message, and little waiting data, from anyone.
-void Link::limitPackets() {
+void SessionLink::limitPackets() {
     enet_->maximumPacketSize = kMaxMessageBytes;
     enet_->maximumWaitingData = 16 * kMaxMessageBytes;
 }
 
-void Link::setSideReader(SideReader take) {
+void SessionLink::setSideReader(SideReader take) {
     if (!enet_) return;
     std::lock_guard<std::mutex> hold(sidesLock);
     side_ = std::move(take);
@@ -152,7 +152,7 @@ void Link::setSideReader(SideReader take) {
     }
 }
 
-void Link::sendSide(uint32_t address, uint16_t port, std::string_view bytes) {
+void SessionLink::sendSide(uint32_t address, uint16_t port, std::string_view bytes) {
     if (!enet_) return;
     ENetAddress to{};
     to.host = ENET_HOST_TO_NET_32(address);
@@ -163,30 +163,30 @@ void Link::sendSide(uint32_t address, uint16_t port, std::string_view bytes) {
     enet_socket_send(enet_->socket, &to, &buffer, 1);
 }
 
-uint16_t Link::localPort() const {
+uint16_t SessionLink::localPort() const {
     ENetAddress a{};
     if (!enet_ || enet_socket_get_address(enet_->socket, &a) != 0) return 0;
     return a.port;
 }
 
-int Link::socket() const { return enet_ ? int(enet_->socket) : -1; }
+int SessionLink::socket() const { return enet_ ? int(enet_->socket) : -1; }
 
-bool Link::socketHoldsData() const {
+bool SessionLink::socketHoldsData() const {
     pollfd p{int(enet_->socket), POLLIN, 0};
     return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
-LinkPeer* Link::find(ENetPeer* peer) {
+LinkPeer* SessionLink::find(ENetPeer* peer) {
     auto it = std::find_if(peers_.begin(), peers_.end(), [&](const LinkPeer& p) { return p.peer == peer; });
     return it == peers_.end() ? nullptr : &*it;
 }
 
-LinkPeer* Link::findMachine(int id) {
+LinkPeer* SessionLink::findMachine(int id) {
     auto it = std::find_if(peers_.begin(), peers_.end(), [&](const LinkPeer& p) { return p.id == id; });
     return it == peers_.end() ? nullptr : &*it;
 }
 
-const LinkPeer* Link::bury(const LinkPeer& p) {
+const LinkPeer* SessionLink::bury(const LinkPeer& p) {
     for (auto it = peers_.begin(); it != peers_.end(); ++it)
         if (&*it == &p) {
             gone_.splice(gone_.end(), peers_, it);
@@ -196,15 +196,15 @@ const LinkPeer* Link::bury(const LinkPeer& p) {
     return nullptr;
 }
 
-const LinkPeer* Link::bury(ENetPeer* peer) {
+const LinkPeer* SessionLink::bury(ENetPeer* peer) {
     const LinkPeer* p = find(peer);
     return p ? bury(*p) : nullptr;
 }
 
-bool Link::connected(const LinkPeer& p) { return p.peer && p.peer->state == ENET_PEER_STATE_CONNECTED; }
+bool SessionLink::connected(const LinkPeer& p) { return p.peer && p.peer->state == ENET_PEER_STATE_CONNECTED; }
 
 // ENet restarts its byte count every second, so a change is what tells.
-void Link::noteHeard(uint32_t now) {
+void SessionLink::noteHeard(uint32_t now) {
     for (LinkPeer& p : peers_)
         if (p.peer && p.peer->incomingDataTotal != p.bytesIn) {
             p.bytesIn = p.peer->incomingDataTotal;
@@ -212,7 +212,7 @@ void Link::noteHeard(uint32_t now) {
         }
 }
 
-void Link::send(ENetPeer* peer, const std::string& bytes) {
+void SessionLink::send(ENetPeer* peer, const std::string& bytes) {
     if (!peer) {
         if (!enet_ && sentDetached_.size() < kSentDetachedKept) sentDetached_.push_back(bytes);
         return;
@@ -222,7 +222,7 @@ void Link::send(ENetPeer* peer, const std::string& bytes) {
     if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
 }
 
-void Link::sendQuick(ENetPeer* peer, const std::string& bytes) {
+void SessionLink::sendQuick(ENetPeer* peer, const std::string& bytes) {
     if (!peer) {
         if (!enet_ && sentDetached_.size() < kSentDetachedKept) sentDetached_.push_back(bytes);
         return;
@@ -232,13 +232,13 @@ void Link::sendQuick(ENetPeer* peer, const std::string& bytes) {
     if (enet_peer_send(peer, 0, packet) != 0) enet_packet_destroy(packet);
 }
 
-void Link::flush() {
+void SessionLink::flush() {
     if (enet_) enet_host_flush(enet_);
 }
 
 // It goes out even while a reliable packet waits to be sent again, so a link that still works is
 // never silent.
-void Link::sendAlive() {
+void SessionLink::sendAlive() {
     const enet_uint32 now = enet_time_get();
     if (ENET_TIME_DIFFERENCE(now, lastAlive_) < enet_uint32(kAliveMs)) return;
     lastAlive_ = now;
@@ -248,7 +248,7 @@ void Link::sendAlive() {
 }
 
 // The first message over a budget is the one that lets the machine go.
-bool Link::withinBudget(LinkPeer& from, Budget b, size_t bytes, std::string& what) {
+bool SessionLink::withinBudget(LinkPeer& from, Budget b, size_t bytes, std::string& what) {
     const uint32_t now = enet_time_get();
     if (ENET_TIME_DIFFERENCE(now, from.countedFrom) >= 1000) {
         from.countedFrom = now;
@@ -264,24 +264,24 @@ bool Link::withinBudget(LinkPeer& from, Budget b, size_t bytes, std::string& wha
     return false;
 }
 
-bool Link::playsIn(int game, int machine) const {
+bool SessionLink::playsIn(int game, int machine) const {
     if (!hub_) return true;   // a guest's one peer, the host, plays every game
     auto it = gameMachines_.find(game);
     return it != gameMachines_.end() &&
            std::find(it->second.begin(), it->second.end(), machine) != it->second.end();
 }
 
-void Link::moveOn(int peerId, int game) {
+void SessionLink::moveOn(int peerId, int game) {
     PeerSteps& has = peerHas_[peerId];
     if (game > has.game) has = PeerSteps{game, {}};
 }
 
-int Link::peerGame(int peerId) const {
+int SessionLink::peerGame(int peerId) const {
     auto it = peerHas_.find(peerId);
     return it == peerHas_.end() ? 0 : it->second.game;
 }
 
-bool Link::confirm(int peerId, int game, int machine, long step, bool& fresh) {
+bool SessionLink::confirm(int peerId, int game, int machine, long step, bool& fresh) {
     PeerSteps& has = peerHas_[peerId];
     if (game != has.game) return true;   // an older game's word: nothing more to learn
     if (has.steps.size() >= size_t(kMaxMachines) && !has.steps.count(machine)) return false;
@@ -291,7 +291,7 @@ bool Link::confirm(int peerId, int game, int machine, long step, bool& fresh) {
     return true;
 }
 
-bool Link::confirmedAll(int peerId, int game) const {
+bool SessionLink::confirmedAll(int peerId, int game) const {
     auto g = history_.find(game);
     if (g == history_.end() || !playsIn(game, peerId)) return true;
     auto has = peerHas_.find(peerId);
@@ -305,7 +305,7 @@ bool Link::confirmedAll(int peerId, int game) const {
     return true;
 }
 
-void Link::pruneHistory(int currentGame) {
+void SessionLink::pruneHistory(int currentGame) {
     for (auto g = history_.begin(); g != history_.end();) {
         for (auto& [machine, steps] : g->second) {
             long upTo = std::numeric_limits<long>::max();
@@ -333,7 +333,7 @@ void Link::pruneHistory(int currentGame) {
 
 // Due at the pace above; and at every step while this machine's oldest step not yet confirmed is
 // older than a round trip and two packets' waits (one was most likely lost).
-bool Link::stepsDue(const Lockstep& game, int self) const {
+bool SessionLink::stepsDue(const Lockstep& game, int self) const {
     const enet_uint32 now = enet_time_get();
     const int every = game.machines().size() > 2 ? kSendManyMs : kSendMs;
     if (ENET_TIME_DIFFERENCE(now, lastSteps_) >= enet_uint32(every)) return true;
@@ -349,7 +349,7 @@ bool Link::stepsDue(const Lockstep& game, int self) const {
 // Each packet holds every machine's steps the peer has not yet confirmed (as many as fit a
 // packet), each run with the fingerprint its last step carries, and what this machine holds of
 // everyone's, which confirms theirs. A lost packet costs nothing: the next carries the same.
-void Link::sendSteps(const Lockstep& lockstep, int self) {
+void SessionLink::sendSteps(const Lockstep& lockstep, int self) {
     lastSteps_ = enet_time_get();
     const int current = lockstep.game();
     for (LinkPeer& p : peers_) {
@@ -399,14 +399,14 @@ void Link::sendSteps(const Lockstep& lockstep, int self) {
     flush();
 }
 
-int Link::roundTripMs(bool joinedOnly) const {
+int SessionLink::roundTripMs(bool joinedOnly) const {
     int rtt = detachedRoundTrip_;
     for (const LinkPeer& p : peers_)
         if (p.id >= 0 || !joinedOnly) rtt = std::max(rtt, p.peer ? int(p.peer->roundTripTime) : 0);
     return rtt;
 }
 
-uint64_t Link::bytesSent() const { return enet_ ? enet_->totalSentData : 0; }
-uint64_t Link::bytesReceived() const { return enet_ ? enet_->totalReceivedData : 0; }
+uint64_t SessionLink::bytesSent() const { return enet_ ? enet_->totalSentData : 0; }
+uint64_t SessionLink::bytesReceived() const { return enet_ ? enet_->totalReceivedData : 0; }
 
 }  // namespace hopshot

@@ -77,15 +77,15 @@ uint32_t linkTime();   // ENet's clock, ms
 void tunePeer(ENetPeer* p);
 std::string machineName(int id);   // "the host", "machine 2", ...
 
-class Link {
+class SessionLink {
 public:
     using SideReader = std::function<bool(uint32_t address, uint16_t port, std::string_view bytes)>;
 
-    Link() = default;
-    Link(const Link&) = delete;
-    Link& operator=(const Link&) = delete;
+    SessionLink() = default;
+    SessionLink(const SessionLink&) = delete;
+    SessionLink& operator=(const SessionLink&) = delete;
     // Says goodbye to every peer still there (a second at most), then closes the socket.
-    ~Link();
+    ~SessionLink();
     // The socket: on `port` of every address for `peers` peers (a host), or on any port for one
     // (a guest). False when it cannot be had (or the network library cannot start).
     bool listen(uint16_t port, size_t peers);

@@ -232,7 +232,7 @@ void NetSession::service(int waitMs) {
     // Silence: a connected peer not heard from for kSilenceMs has gone.
     std::vector<ENetPeer*> silent;
     for (const LinkPeer& p : link_.peers())
-        if (Link::connected(p) && ENET_TIME_DIFFERENCE(now, p.heard) > enet_uint32(kSilenceMs))
+        if (SessionLink::connected(p) && ENET_TIME_DIFFERENCE(now, p.heard) > enet_uint32(kSilenceMs))
             silent.push_back(p.peer);
     if (host_side_) hostService(now);
     for (ENetPeer* p : silent) {
@@ -254,18 +254,13 @@ void NetSession::handle(LinkPeer& from, const std::string& bytes) {
     const bool known = wireKind(bytes, kind);
     // Counted before it is handled: steps by their bytes now, and by their number when they
     // turn out to bring nothing new.
+    const bool stranger = host_side_ && from.id < 0;   // whatever it says, it is taken as a hello
     Budget budget = kBudgets;
-    if (host_side_ && from.id < 0) budget = Hellos;   // whatever it is, it is taken as a hello
-    else if (known && kind == MsgKind::Alive) budget = Alives;
-    else if (known && kind == MsgKind::Steps) budget = kBudgets;
-    else if (host_side_ && known && kind == MsgKind::Hello) budget = Hellos;
-    else if (host_side_ && known && kind == MsgKind::Ends) budget = Endings;
-    else if (host_side_ && known && kind == MsgKind::Players) budget = PlayerChanges;
-    else if (host_side_) budget = kBudgets;   // nothing a guest may say: the refusals count it
-    else budget = known && (kind == MsgKind::Notice || kind == MsgKind::Roster || kind == MsgKind::Pause ||
-                            kind == MsgKind::Left) ? HostNews : HostOther;
+    if (!stranger && known && kind == MsgKind::Alive) budget = Alives;
+    else if (stranger || !(known && kind == MsgKind::Steps))
+        budget = host_side_ ? guestsBudget(from, known, kind) : hostsBudget(known, kind);
     if (!withinBudget(from, budget, bytes.size())) return;
-    if (host_side_ && from.id < 0) {   // a machine that has not joined may only say hello
+    if (stranger) {   // a machine that has not joined may only say hello
         HelloMessage hello;
         const bool read = readHello(bytes, hello);
         if (read || !hello.version.empty()) hostHello(from, hello, read);

@@ -4,6 +4,10 @@
 // the steps go unreliably, each packet repeating every step its peer has not yet confirmed, so
 // that a lost packet is made good by the next one instead of by a late resend. A session
 // outlives its games.
+//
+// Under it is one link (net/link.h: pacing, the steps' history and confirmations, budgets);
+// over it, the host's or the guest's machine, each with its states and moves in one table
+// (net/session_states.h): the host in host_session.cpp, the guest in guest_session.cpp.
 #pragma once
 
 #include "net/link.h"
@@ -77,7 +81,7 @@ public:
     // Datagrams on this session's socket that are not ENet's (the meeting service's, punching
     // probes): each goes to `take` first (IPv4 address and port in host byte order), and those
     // it takes ENet never sees.
-    using SideReader = Link::SideReader;
+    using SideReader = SessionLink::SideReader;
     void setSideReader(SideReader take);
     void sendSide(uint32_t address, uint16_t port, std::string_view bytes);
     uint16_t localPort() const;
@@ -167,6 +171,7 @@ private:
     // --- the host's machine (host_session.cpp) ---
     void moveHost(HostEvent e);
     void hostService(uint32_t now);
+    Budget guestsBudget(const LinkPeer& from, bool known, MsgKind kind) const;
     bool hostMessage(LinkPeer& from, MsgKind kind, const std::string& bytes);
     void hostHello(LinkPeer& from, const HelloMessage& hello, bool read);
     void limitStrangers(uint32_t now);
@@ -180,11 +185,12 @@ private:
 
     // --- the guest's machine (guest_session.cpp) ---
     void moveGuest(GuestEvent e);
+    Budget hostsBudget(bool known, MsgKind kind) const;
     bool guestMessage(MsgKind kind, const std::string& bytes);
     void guestProgress(uint32_t now);
     void sendHello();
 
-    Link link_;
+    SessionLink link_;
     bool host_side_ = false;
     HostState host_ = HostState::Waiting;
     GuestMove guest_{GuestState::Open, GuestEnd::None};

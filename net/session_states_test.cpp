@@ -189,7 +189,7 @@ TEST(SessionStates, AGuestHasTheLastStepsOnlyWhenItConfirmedEachMachinesLast) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        Link link;
+        SessionLink link;
         link.setHub(true);
         link.playing(1, r.playsIn ? std::vector<int>{0, 1, 2} : std::vector<int>{0, 2});
         for (long step = 1; step <= 10; ++step) link.keep(1, 0, step);
