@@ -4,10 +4,16 @@
 // the steps go unreliably, each packet repeating every step its peer has not yet confirmed, so
 // that a lost packet is made good by the next one instead of by a late resend. A session
 // outlives its games.
+//
+// Under it is one link (net/link.h: pacing, the steps' history and confirmations, budgets);
+// over it, the host's or the guest's machine, each with its states and moves in one table
+// (net/session_states.h): the host in host_session.cpp, the guest in guest_session.cpp.
 #pragma once
 
+#include "net/link.h"
 #include "net/lockstep.h"
 #include "net/messages.h"
+#include "net/session_states.h"
 #include "net/wire.h"
 
 #include <array>
@@ -36,16 +42,15 @@ constexpr int kHelloWaitMs = 2000;    // a connection that says no valid hello i
 constexpr int kHandshakeMs = 5000;    // ... and one still in ENet's handshake, after this
 constexpr int kStrangers = 12;        // connections not yet joined kept at once, the oldest go
 constexpr int kHeldBackMs = 3000;     // a machine that held the game back this long ...
-constexpr int kHeldBackWindowMs = 10000;   // ... within this long is dropped
+// ... within kHeldBackWindowMs (net/link.h) is dropped
 constexpr int kPausedHostMs = 15000;  // guest: a paused host that says nothing this long has gone
 constexpr int kServiceEvents = 200;   // network events taken in one service() at most
 constexpr int kServiceMs = 4;         // ... and its time for them
 constexpr size_t kNoticesKept = 64;   // notices waiting to be read, at most
 constexpr long kStepWindow = 24;      // steps a machine may send beyond this machine's own
-constexpr long kHeldSteps = 256;      // steps of one machine kept for peers that lag
 constexpr int kRefusalsTolerated = 20;   // messages that fail their checks, before a machine goes
 constexpr size_t kEarlyPackets = 64;     // guest: packets of a game it has not yet begun
-constexpr size_t kPacketBudget = 1200;   // bytes of steps in one packet, at most
+constexpr int kGoodbyeMs = 5000;   // host: the longest it waits for its guests' goodbyes
 
 // This program's version as machines compare it when one joins another.
 std::string programVersion();
@@ -79,7 +84,7 @@ public:
     // Datagrams on this session's socket that are not ENet's (the meeting service's, punching
     // probes): each goes to `take` first (IPv4 address and port in host byte order), and those
     // it takes ENet never sees.
-    using SideReader = std::function<bool(uint32_t address, uint16_t port, std::string_view bytes)>;
+    using SideReader = SessionLink::SideReader;
     void setSideReader(SideReader take);
     void sendSide(uint32_t address, uint16_t port, std::string_view bytes);
     uint16_t localPort() const;
@@ -110,8 +115,8 @@ public:
     bool takeStart(StartMessage& m);            // guest: the host has started a game
     void sendStep(long step, const StepCommands& commands, long hashStep, uint64_t hash);
     Lockstep& lockstep() { return lockstep_; }
-    bool gameOn() const { return gameOn_; }
-    void gameOver() { gameOn_ = false; }        // this machine's game has ended
+    bool gameOn() const;
+    void gameOver();                            // this machine's game has ended
     // Guest: the first step of this game where this machine's world differs from the host's.
     long desyncStep() const;
     int autoDelay() const;                      // D from the measured round trip
@@ -121,8 +126,8 @@ public:
     std::string setOwnPlayers(const Players& wanted);
 
     void finish();            // host: no more games; guests end their runs
-    bool over() const { return over_; }         // guest: the host finished or left
-    bool hostLeft() const { return hostLeft_; }
+    bool over() const;                          // guest: the host finished or left
+    bool hostLeft() const { return guest_.end == GuestEnd::HostLeft; }
     // Guest: why the host dropped this machine (empty: it did not).
     const std::string& expelled() const { return expelled_; }
     // Guest: this machine ends its games after `own` steps, the host's start says `host`; it
@@ -144,121 +149,84 @@ public:
     uint64_t bytesReceived() const;
     // What this machine's own messages came to, ENet's headers, acknowledgements and pings not
     // counted (the benchmark's measure of ENet's share).
-    uint64_t payloadSent() const { return payloadOut_; }
+    uint64_t payloadSent() const { return link_.payloadSent(); }
+
+    // --- the machines ---
+    HostState hostState() const { return host_; }
+    GuestState guestState() const { return guest_.state; }
+    // The last moves of this end's machine ("joined -> in a game on start"), oldest first.
+    const std::vector<std::string>& moves() const { return moves_; }
+    // What a detached session would have sent, oldest first.
+    const std::vector<std::string>& sentDetached() const { return link_.sentDetached(); }
 
 private:
-    // What a machine may send in a second, counted before it is handled (steps only when they
-    // bring nothing new: the window of steps bounds the rest).
-    enum Budget { OldSteps, Alives, Hellos, PlayerChanges, Endings, HostNews, HostOther, kBudgets };
-    struct Peer {
-        ENetPeer* peer = nullptr;
-        int id = -1;           // -1 until welcomed
-        Players players{};
-        uint32_t heard = 0;    // when a packet last came from it (ENet's clock, ms)
-        uint32_t bytesIn = 0;  // ENet's count of what came from it, at the last look
-        bool ackDue = false;   // it sent steps that it has not yet heard were taken
-        long lastHave = 0;     // in a game: its last step held, and when that last changed
-        uint32_t progressAt = 0;
-        bool holding = false;  // its steps hold this machine up
-        uint32_t connectedAt = 0;
-        int refused = 0;       // its messages that failed their checks
-        std::map<int, long> fingerprintSent;   // by machine: the last step a fingerprint went with
-        uint32_t countedFrom = 0;              // the second its messages are counted in
-        std::array<int, kBudgets> counted{};
-        uint32_t bytesCounted = 0;
-        uint32_t saidAt = 0;                   // when a message last came from it
-        uint32_t answeredAt = 0;               // host: when its change of players was last answered
-        bool answerDue = false;                // ... and one is waiting for the second to pass
-        bool saidEnds = false;
-        uint32_t namedFaults = 0;              // kinds of fault already named, one bit each
-        // The game it held back, in tenths of a second over the last 10 s: ms counted per slot.
-        std::array<uint16_t, kHeldBackWindowMs / 100> heldBack{};
-        std::array<uint32_t, kHeldBackWindowMs / 100> heldBackSlot{};
-        uint32_t holdingFrom = 0, holdCheckedAt = 0;
-    };
-    // A step of a machine as this one keeps it to send: its commands and the fingerprint it carries.
-    struct Held {
-        StepCommands commands;
-        bool hasFingerprint = false;
-        uint32_t fingerprint = 0;
-        uint32_t madeAt = 0;   // when it was made (ENet's clock)
-    };
-    // What a peer has confirmed holding: its latest game and, of that game, each machine's last
-    // step.
-    struct PeerSteps {
-        int game = 0;
-        std::map<int, long> steps;
-    };
-
     NetSession() = default;
-    void handle(Peer& from, const std::string& bytes);
-    bool hostMessage(Peer& from, MsgKind kind, const std::string& bytes);
-    bool guestMessage(MsgKind kind, const std::string& bytes);
-    void hostHello(Peer& from, const HelloMessage& hello, bool read);
-    void refuse(Peer& from);
-    bool withinBudget(Peer& from, Budget b, size_t bytes);
-    void letGo(Peer& from, const std::string& why);
-    void note(const std::string& text);
-    bool heldBackTooLong(Peer& p, uint32_t now, bool holding);
-    void limitStrangers(uint32_t now);
-    bool socketHoldsData() const;
-    void limitPackets();
-    static bool connected(const Peer& p);
-    void flush();
+    // --- both ends (session.cpp) ---
+    void handle(LinkPeer& from, const std::string& bytes);
+    bool takeSteps(LinkPeer& from, const std::string& bytes, bool& fresh);
+    void refuse(LinkPeer& from);
+    bool withinBudget(LinkPeer& from, Budget b, size_t bytes);
+    void letGo(LinkPeer& from, const std::string& why);
     void dropPeer(ENetPeer* peer, const std::string& why = "");
-    void expel(ENetPeer* peer, const std::string& reason);   // host: tells a guest why, drops it
-    void checkProgress(uint32_t now);
-    void send(ENetPeer* peer, const std::string& text);
+    void note(const std::string& text);
+    void logMove(const char* from, const char* event, const char* to);
+
+    // --- the host's machine (host_session.cpp) ---
+    void moveHost(HostEvent e);
+    void hostService(uint32_t now);
+    Budget guestsBudget(const LinkPeer& from, bool known, MsgKind kind) const;
+    bool hostMessage(LinkPeer& from, MsgKind kind, const std::string& bytes);
+    void hostHello(LinkPeer& from, const HelloMessage& hello, bool read);
+    void limitStrangers(uint32_t now);
+    void guestGone(const LinkPeer& gone, const std::string& why);
+    void expel(ENetPeer* peer, const std::string& reason);   // tells a guest why, drops it
     void sendRoster();
     void checkDesync();
-    void sendSteps();
-    bool stepsDue() const;
-    void sendAlive();
-    bool takeSteps(Peer& from, const std::string& bytes, bool& fresh);
-    void pruneHistory();
-    bool playsIn(int game, int machine) const;
+    void hostProgress(uint32_t now);
+    bool heldBackTooLong(LinkPeer& p, uint32_t now, bool holding);
+    bool goodbyesDone() const;
 
-    ENetHost* enet_ = nullptr;
-    SideReader side_;
+    // --- the guest's machine (guest_session.cpp) ---
+    void moveGuest(GuestEvent e);
+    Budget hostsBudget(bool known, MsgKind kind) const;
+    bool guestMessage(MsgKind kind, const std::string& bytes);
+    void guestProgress(uint32_t now);
+    void sendHello();
+
+    SessionLink link_;
     bool host_side_ = false;
+    HostState host_ = HostState::Waiting;
+    GuestMove guest_{GuestState::Open, GuestEnd::None};
+    std::vector<std::string> moves_;   // the last moves of this end's machine, oldest first
     int self_ = 0;
     std::string version_;
     Players own_{};
-    std::list<Peer> peers_;          // host: its guests; guest: the host
-    // Peers let go while one of their messages was being handled: freed at the next service().
-    std::list<Peer> gone_;
-    std::map<ENetPeer*, uint32_t> handshakes_;   // host: connections in ENet's handshake, since
-    std::map<ENetPeer*, uint32_t> leaving_;      // host: let go with a goodbye, since
-    std::string rosterSent_;         // host: the last roster that went out
-    long stepLimit_ = 0;             // host: when this game ends
     std::vector<Machine> roster_;
-    int nextId_ = 1;
-
     Lockstep lockstep_;
-    bool gameOn_ = false;
-    std::string expelled_;
-    bool endsDiffered_ = false;
     bool paused_ = false;
-    uint32_t hostStepsAt_ = 0;       // guest: when the host's steps last moved on
-    uint32_t pausedAt_ = 0;          // guest: when the host's pause came
-    long hostHave_ = 0;
-    std::vector<StartMessage> starts_;
-    std::vector<std::string> early_;
-    std::vector<LeftMessage> earlyLeft_;   // guest: machines let go in a game not yet begun
-    // Step blocks not yet confirmed by every peer that needs them: game -> machine -> step.
-    std::map<int, std::map<int, std::map<long, Held>>> history_;
-    std::map<int, PeerSteps> peerHas_;   // by peer machine id
-    std::map<int, std::vector<int>> gameMachines_;   // host: who plays each game in history_
-    uint32_t lastSteps_ = 0;   // guest: steps of a game whose start is not yet taken
-    bool over_ = false;
-    bool hostLeft_ = false;
     std::vector<std::string> notices_;
-    std::string refusal_;            // guest: the host's reason, while joining
-    bool welcomed_ = false;
-    int detachedRoundTrip_ = 0;      // a detached session's link, in ms
-    uint64_t payloadOut_ = 0;
-    uint32_t lastAlive_ = 0;
-    std::unique_ptr<LanResponder> lan_;   // host: what answers the LAN's finders
+
+    // Host
+    std::map<ENetPeer*, uint32_t> handshakes_;   // connections in ENet's handshake, since
+    std::map<ENetPeer*, uint32_t> leaving_;      // let go with a goodbye, since
+    std::string rosterSent_;         // the last roster that went out
+    long stepLimit_ = 0;             // when this game ends
+    int nextId_ = 1;
+    bool endsDiffered_ = false;
+    uint32_t finishingSince_ = 0;    // the goodbye's wait, and its last "over" sent unreliably
+    uint32_t overSentAt_ = 0;
+    uint32_t lastShort_ = 0;         // ... and when a guest last lacked steps of the last game
+    std::unique_ptr<LanResponder> lan_;   // what answers the LAN's finders
+
+    // Guest
+    std::string expelled_;
+    std::string refusal_;            // the host's reason, while joining
+    uint32_t hostStepsAt_ = 0;       // when the host's steps last moved on
+    long hostHave_ = 0;
+    uint32_t helloAt_ = 0;           // when the hello last went, unreliably
+    std::vector<StartMessage> starts_;
+    std::vector<std::string> early_;       // packets of a game not yet begun
+    std::vector<LeftMessage> earlyLeft_;   // machines let go in a game not yet begun
 };
 
 }  // namespace hopshot
