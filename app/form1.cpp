@@ -2,8 +2,8 @@
 
 #include "game/game_routine.h"
 #include "input/sdl_joysticks.h"
-#include "replay/rollback.h"
-#include "replay/trace.h"
+#include "play/rollback.h"
+#include "play/trace.h"
 #include "app/form1_replay.h"
 #include "app/gl_view.h"
 #include "app/key_codes.h"

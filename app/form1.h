@@ -10,9 +10,9 @@
 #include "audio/sound.h"
 #include "app/options.h"
 #include "records/records.h"
-#include "replay/headless.h"
-#include "replay/input.h"
-#include "replay/script.h"
+#include "play/headless.h"
+#include "play/input.h"
+#include "play/script.h"
 
 #include <QMainWindow>
 #include <QTimer>

@@ -6,8 +6,8 @@
 #include "app/net_seat.h"
 #include "app/screen_area.h"
 #include "game/lifecycle.h"
-#include "replay/kept_games.h"
-#include "replay/trace.h"
+#include "play/kept_games.h"
+#include "play/trace.h"
 
 #include <QAction>
 #include <QCoreApplication>

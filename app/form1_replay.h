@@ -1,10 +1,10 @@
 // What Form1 keeps while it writes its games down or shows a recorded one.
 #pragma once
 
-#include "replay/feed.h"
-#include "replay/recorder.h"
-#include "replay/replay_clock.h"
-#include "replay/script.h"
+#include "play/feed.h"
+#include "play/recorder.h"
+#include "play/replay_clock.h"
+#include "play/script.h"
 
 #include <fstream>
 #include <memory>

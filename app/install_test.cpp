@@ -5,7 +5,7 @@
 // games in $XDG_DATA_HOME/hopshot/, never beside itself. The Debian package holds the same in
 // Debian's places for a game, with what Debian's policy asks, and lintian passes it. A package
 // build (BUILD_TESTING off) needs none of the tests' tools.
-#include "replay/kept_games.h"
+#include "play/kept_games.h"
 #include "testing/gui_test_support.h"
 #include "testing/private_display.h"
 

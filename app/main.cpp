@@ -6,9 +6,9 @@
 #include "app/net_seat.h"
 #include "app/network_dialog.h"
 #include "net/net_headless.h"
-#include "replay/headless.h"
-#include "replay/kept_games.h"
-#include "replay/script.h"
+#include "play/headless.h"
+#include "play/kept_games.h"
+#include "play/script.h"
 #include "app/options.h"
 #include "records/program_place.h"
 

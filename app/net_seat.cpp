@@ -5,7 +5,7 @@
 #include "controls/joystick.h"
 #include "input/sdl_joysticks.h"
 #include "net/lan_games.h"
-#include "replay/kept_games.h"
+#include "play/kept_games.h"
 
 #include <QApplication>
 #include <QDateTime>

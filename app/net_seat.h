@@ -7,7 +7,7 @@
 #include "net/net_game.h"
 #include "net/session.h"
 #include "net/ways_through.h"
-#include "replay/feed.h"
+#include "play/feed.h"
 
 #include <QObject>
 #include <QString>

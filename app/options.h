@@ -2,7 +2,7 @@
 // standard C++ with no Qt in it: it is read before any window or display is asked for.
 #pragma once
 
-#include "replay/script.h"
+#include "play/script.h"
 
 #include <array>
 #include <string>

@@ -2,8 +2,8 @@
 // with real keys and recorded replays headless to the same score and trace; a replay in the
 // window pauses, steps one frame per N, writes the headless trace and takes no live keys; a
 // damaged or cut recording is refused with its line; the last twenty games are kept.
-#include "replay/headless.h"
-#include "replay/kept_games.h"
+#include "play/headless.h"
+#include "play/kept_games.h"
 #include "testing/ending_test_support.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include "net/turn_client.h"
 #include "net/wire.h"
 #include "records/records.h"
-#include "replay/script.h"
+#include "play/script.h"
 #include "scene/scene.h"
 
 #include <algorithm>

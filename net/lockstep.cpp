@@ -1,8 +1,8 @@
 #include "net/lockstep.h"
 
-#include "replay/command_events.h"
-#include "replay/feed.h"
-#include "replay/recorder.h"
+#include "play/command_events.h"
+#include "play/feed.h"
+#include "play/recorder.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "controls/commands.h"
 #include "net/lockstep.h"
-#include "replay/command_events.h"
-#include "replay/recorder.h"
+#include "play/command_events.h"
+#include "play/recorder.h"
 
 #include "testing/script_events.h"
 

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "net/lockstep.h"
-#include "replay/recorder.h"
-#include "replay/script.h"
+#include "play/recorder.h"
+#include "play/script.h"
 
 #include <array>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "core/setup.h"
 #include "game/game_routine.h"
 #include "net/world_hash.h"
-#include "replay/command_events.h"
+#include "play/command_events.h"
 
 #include <algorithm>
 #include <chrono>

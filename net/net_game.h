@@ -10,7 +10,7 @@
 // machines predict, D is 1 and step n runs at once: this machine's own commands as read, the
 // others' as held so far, and where a machine's commands are not in yet, its players' controls
 // stay as they are and its joystick where it was. The rollback beside the game
-// (replay/rollback.h) puts the game back and runs it again when the real commands of a step turn
+// (play/rollback.h) puts the game back and runs it again when the real commands of a step turn
 // out otherwise; the lockstep feeds it, and the front end has it correct the game in its turn,
 // after taking in what arrived (takeIn) and before asking for the next step's commands, which
 // are all this input hands out. Only settled steps are written down (trace, recording,
@@ -21,9 +21,9 @@
 
 #include "core/joystick_seam.h"
 #include "net/session.h"
-#include "replay/input.h"
-#include "replay/recorder.h"
-#include "replay/rollback.h"
+#include "play/input.h"
+#include "play/recorder.h"
+#include "play/rollback.h"
 
 #include <algorithm>
 #include <array>

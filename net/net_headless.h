@@ -4,7 +4,7 @@
 
 #include "net/lan_games.h"
 #include "net/session.h"
-#include "replay/headless.h"
+#include "play/headless.h"
 
 #include <ostream>
 #include <string>

@@ -1,7 +1,7 @@
 // Whole network games of real headless machines, each a process of the program, on the loopback
 // interface: every machine must write the trace that one machine writes for the merged events.
 #include "net/net_game.h"
-#include "replay/command_events.h"
+#include "play/command_events.h"
 #include "testing/fake_host.h"
 #include "testing/headless_test_support.h"
 #include "testing/lossy_relay.h"

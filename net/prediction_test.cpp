@@ -7,8 +7,8 @@
 #include "core/setup.h"
 #include "net/net_game.h"
 #include "net/wire.h"
-#include "replay/command_events.h"
-#include "replay/recorder.h"
+#include "play/command_events.h"
+#include "play/recorder.h"
 #include "testing/headless_test_support.h"
 
 #include <gtest/gtest.h>

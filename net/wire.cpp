@@ -1,6 +1,6 @@
 #include "net/wire.h"
 
-#include "replay/script.h"
+#include "play/script.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "net/wire.h"
 
 #include "net/session.h"
-#include "replay/command_events.h"
+#include "play/command_events.h"
 
 #include "testing/script_events.h"
 

@@ -1,7 +1,7 @@
 // For tests: a replay script run headless in a directory of its own, with its trace read back.
 #pragma once
 
-#include "replay/headless.h"
+#include "play/headless.h"
 #include "testing/trace_fields_for_tests.h"
 
 #include <cstdlib>

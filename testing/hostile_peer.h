@@ -6,7 +6,7 @@
 
 #include "net/session.h"
 #include "net/wire.h"
-#include "replay/command_events.h"
+#include "play/command_events.h"
 
 #include <enet/enet.h>
 

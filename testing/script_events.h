@@ -1,7 +1,7 @@
 // Events for tests, as a script's `at` lines would give them.
 #pragma once
 
-#include "replay/script.h"
+#include "play/script.h"
 
 namespace hopshot::testing {
 

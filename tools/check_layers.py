@@ -16,7 +16,7 @@ import re
 import sys
 
 # The rooms from the top down: a room may include only itself and the rooms after it.
-ROOMS = ["app", "net", "meet", "replay", "audio", "input", "game", "hoppers", "tanks", "controls",
+ROOMS = ["app", "net", "meet", "play", "audio", "input", "game", "hoppers", "tanks", "controls",
          "core", "records", "scene"]
 TEST_ONLY = "testing"
 

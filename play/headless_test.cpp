@@ -1,4 +1,4 @@
-#include "replay/headless.h"
+#include "play/headless.h"
 #include "testing/headless_test_support.h"
 
 #include "records/records.h"

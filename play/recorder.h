@@ -9,7 +9,7 @@
 
 #include "core/joystick_seam.h"
 #include "core/world.h"
-#include "replay/script.h"
+#include "play/script.h"
 
 #include <array>
 #include <cstdint>

@@ -7,8 +7,8 @@
 
 #include "core/commands.h"
 #include "core/game.h"
-#include "replay/input.h"
-#include "replay/snapshot.h"
+#include "play/input.h"
+#include "play/snapshot.h"
 
 #include <algorithm>
 #include <cstdint>

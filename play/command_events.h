@@ -5,7 +5,7 @@
 #pragma once
 
 #include "core/commands.h"
-#include "replay/script.h"
+#include "play/script.h"
 
 #include <vector>
 

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "core/game.h"
-#include "replay/feed.h"
-#include "replay/input.h"
-#include "replay/script.h"
+#include "play/feed.h"
+#include "play/input.h"
+#include "play/script.h"
 
 #include <array>
 #include <functional>

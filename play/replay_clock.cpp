@@ -1,4 +1,4 @@
-#include "replay/replay_clock.h"
+#include "play/replay_clock.h"
 
 #include <algorithm>
 #include <cmath>

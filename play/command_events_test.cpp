@@ -3,9 +3,9 @@
 #include "controls/joystick.h"
 #include "core/setup.h"
 #include "game/game_routine.h"
-#include "replay/command_events.h"
-#include "replay/feed.h"
-#include "replay/headless.h"
+#include "play/command_events.h"
+#include "play/feed.h"
+#include "play/headless.h"
 
 #include <gtest/gtest.h>
 

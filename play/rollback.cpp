@@ -1,7 +1,7 @@
-#include "replay/rollback.h"
+#include "play/rollback.h"
 
 #include "game/game_routine.h"
-#include "replay/command_events.h"
+#include "play/command_events.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
 // The replay script parser. Lines are read one by one; a line is its words, separated by blanks,
 // after the comment is cut off. Every word is checked (keyword spelling, number form, range), so
 // a script that parses runs without a surprise half-way through.
-#include "replay/script.h"
+#include "play/script.h"
 
-#include "replay/trace.h"
+#include "play/trace.h"
 
 #include <algorithm>
 #include <cstddef>

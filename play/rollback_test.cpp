@@ -2,9 +2,9 @@
 // late, and the game that ran ahead of them put back and run again.
 #include "controls/commands.h"
 #include "controls/joystick.h"
-#include "replay/command_events.h"
-#include "replay/recorder.h"
-#include "replay/rollback.h"
+#include "play/command_events.h"
+#include "play/recorder.h"
+#include "play/rollback.h"
 #include "testing/headless_test_support.h"
 
 #include <gtest/gtest.h>

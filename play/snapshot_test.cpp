@@ -5,9 +5,9 @@
 #include "testing/game_state.h"
 #include "controls/joystick.h"
 #include "game/game_routine.h"
-#include "replay/headless.h"
-#include "replay/snapshot.h"
-#include "replay/trace.h"
+#include "play/headless.h"
+#include "play/snapshot.h"
+#include "play/trace.h"
 
 #include <gtest/gtest.h>
 

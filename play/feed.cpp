@@ -1,7 +1,7 @@
-#include "replay/feed.h"
+#include "play/feed.h"
 
 #include "controls/keyboard.h"
-#include "replay/command_events.h"
+#include "play/command_events.h"
 #include "game/lifecycle.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "replay/recorder.h"
+#include "play/recorder.h"
 
 namespace hopshot {
 

@@ -5,7 +5,7 @@
 
 #include "core/commands.h"
 #include "core/game.h"
-#include "replay/script.h"
+#include "play/script.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "replay/input.h"
+#include "play/input.h"
 
-#include "replay/rollback.h"
+#include "play/rollback.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // The replay's clock as the frame loop reads it: the pace at each speed, pause and single steps,
 // and no burst of steps owed after a slow stretch.
-#include "replay/replay_clock.h"
+#include "play/replay_clock.h"
 
 #include <gtest/gtest.h>
 

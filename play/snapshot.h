@@ -4,7 +4,7 @@
 #pragma once
 
 #include "game/snapshot.h"
-#include "replay/feed.h"
+#include "play/feed.h"
 
 namespace hopshot {
 

@@ -1,4 +1,4 @@
-#include "replay/command_events.h"
+#include "play/command_events.h"
 
 #include "controls/commands.h"
 

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "core/game.h"
-#include "replay/feed.h"
-#include "replay/script.h"
+#include "play/feed.h"
+#include "play/script.h"
 
 #include <functional>
 #include <vector>

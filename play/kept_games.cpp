@@ -1,4 +1,4 @@
-#include "replay/kept_games.h"
+#include "play/kept_games.h"
 
 #include "records/program_place.h"
 

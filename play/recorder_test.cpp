@@ -1,13 +1,13 @@
 // The recorder against the replay: what it writes down reads back as the same events, a run
 // recorded game by game replays to the same trace, and one game's own file replays that game
 // alone; the joystick tap writes what the passes made of the readings; the folder of kept games.
-#include "replay/recorder.h"
+#include "play/recorder.h"
 
 #include "controls/joystick.h"
 #include "game/lifecycle.h"
-#include "replay/feed.h"
-#include "replay/headless.h"
-#include "replay/kept_games.h"
+#include "play/feed.h"
+#include "play/headless.h"
+#include "play/kept_games.h"
 #include "testing/headless_test_support.h"
 
 #include <gtest/gtest.h>

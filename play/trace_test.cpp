@@ -1,4 +1,4 @@
-#include "replay/trace.h"
+#include "play/trace.h"
 #include "testing/trace_fields_for_tests.h"
 
 #include <gtest/gtest.h>

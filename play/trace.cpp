@@ -1,4 +1,4 @@
-#include "replay/trace.h"
+#include "play/trace.h"
 
 #include <array>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "replay/script.h"
+#include "play/script.h"
 
 #include <gtest/gtest.h>
 

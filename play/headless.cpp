@@ -1,12 +1,12 @@
-#include "replay/headless.h"
+#include "play/headless.h"
 
 #include "game/game_routine.h"
 #include "controls/keyboard.h"
 #include "game/lifecycle.h"
 #include "game/match.h"
 #include "controls/joystick.h"
-#include "replay/rollback.h"
-#include "replay/trace.h"
+#include "play/rollback.h"
+#include "play/trace.h"
 
 #include <algorithm>
 #include <cerrno>
