@@ -187,7 +187,8 @@ TEST_F(GameInWindow, CtrlFiresAShellThatFliesAwayDownTheFieldAndShowsAboveTheTan
          it != form.pictures.end() && it->first <= std::min(fired + 8, fired + flight); ++it)
         if (shellRow(it->second, band) >= 0) climbing.emplace_back(*it);
     ASSERT_FALSE(climbing.empty()) << "the shell never showed";
-    const auto& [earlyStep, early] = climbing.front();
+    const int earlyStep = climbing.front().first;   // named, not bound: a lambda captures it
+    const auto& early = climbing.front().second;
     auto later = std::find_if(climbing.begin(), climbing.end(),
                               [&](const auto& p) { return p.first >= earlyStep + 3; });
     ASSERT_NE(later, climbing.end()) << "no two pictures of the shell three steps apart";
