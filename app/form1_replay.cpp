@@ -114,7 +114,7 @@ void Form1::beforeGame() {
     recording_->tap->setStep(1);
 }
 
-// An event in the yield after step k reached the game before step k + 1.
+// An event handed over in the turn after step k reached the game before step k + 1.
 void Form1::noteEvent(ScriptEvent e) {
     if (!recording_ || !recording_->recorder.inGame()) return;
     if (!input_.predicting()) e.step = steps_ + 1;   // a settled step's events carry their own

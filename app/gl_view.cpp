@@ -89,7 +89,7 @@ std::unique_ptr<scene::Renderer> GLView::createRenderer(int width, int height) {
             const bool onGl = !drawnSmaller();
             if (holder_->isVisibleTo(this) != onGl) holder_->setVisible(onGl);
         }
-        update();   // shown at the next yield; nothing waits for the display
+        update();   // painted when Qt's loop next comes round; nothing waits for the display
     };
     d->onGone = [this] {
         // Keep the last picture: the view paints it until the title picture covers it.
