@@ -253,7 +253,7 @@ void NetworkDialog::setBusy(bool connecting) {
     refresh();
 }
 
-bool NetworkDialog::open(const NetChoice& choice) {
+bool NetworkDialog::openSeat(const NetChoice& choice) {
     std::string error;
     if (form_.openNetwork(choice, &error)) {
         refresh();
@@ -276,7 +276,7 @@ void NetworkDialog::hostChosen() {
         if (c.meet.empty())
             return fail(tr("招待コードにはミーティングサービスが要ります。下の欄に名前を入れてください。").toStdString());
     }
-    if (open(c)) say(byCode_->isChecked() ? tr("招待コードを待っています…") : tr("ホストしています。"));
+    if (openSeat(c)) say(byCode_->isChecked() ? tr("招待コードを待っています…") : tr("ホストしています。"));
 }
 
 void NetworkDialog::join(NetChoice c) {
@@ -337,7 +337,7 @@ void NetworkDialog::joinFinished() {
     if (!a.result()) return fail(a.error());
     NetChoice c = a.choice();
     c.joined = a.result();
-    if (open(c)) say(tr("参加しました。ホストのスタートを待っています。"));
+    if (openSeat(c)) say(tr("参加しました。ホストのスタートを待っています。"));
 }
 
 void NetworkDialog::stopChosen() {

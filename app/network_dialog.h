@@ -62,7 +62,7 @@ private slots:
 private:
     QWidget* buildHostTab();
     QWidget* buildJoinTab();
-    bool open(const NetChoice& choice);
+    bool openSeat(const NetChoice& choice);   // the network seat for this choice, or a sentence why not
     void join(NetChoice choice);
     QString meetService();     // the field's, remembered when named
     void say(const QString& text);
