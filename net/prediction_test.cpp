@@ -10,6 +10,7 @@
 #include "play/command_events.h"
 #include "play/recorder.h"
 #include "testing/headless_test_support.h"
+#include "testing/process_support.h"
 
 #include <gtest/gtest.h>
 
@@ -159,10 +160,7 @@ GuestRun playAsGuest(const std::string& guest, const std::string& host, int late
         return 0;
     });
     EXPECT_EQ(code, 0) << err.str();
-    std::ifstream in(trace, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    run.trace = text.str();
+    run.trace = proc::slurp(trace);
     return run;
 }
 

@@ -6,6 +6,7 @@
 #include "play/recorder.h"
 #include "play/rollback.h"
 #include "testing/headless_test_support.h"
+#include "testing/process_support.h"
 
 #include <gtest/gtest.h>
 
@@ -119,10 +120,7 @@ Played play(const std::string& own, const std::string& other, int late, long ste
         return 0;
     });
     EXPECT_EQ(code, 0) << err.str();
-    std::ifstream in(trace, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    run.trace = text.str();
+    run.trace = proc::slurp(trace);
     return run;
 }
 
